@@ -1,0 +1,528 @@
+// Files, folders and listings with Windows rules: dispositions, share modes between the
+// handles of this process, the read-only attribute, and FindFirstFile's wildcard listing.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <mutex>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/host.h"
+#include "platform/unicode.h"
+
+namespace plat {
+
+struct FileObject {
+  int fd = -1;
+  uint32_t access = 0;
+  uint32_t share = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+struct FindObject {
+  std::vector<FindData> entries;
+  size_t next = 0;
+};
+
+namespace {
+
+// Every open handle, so that share modes are honoured between handles of this process
+// the way Windows honours them between all handles.
+struct OpenTable {
+  std::mutex mutex;
+  std::vector<FileObject*> handles;
+};
+
+OpenTable& Table() {
+  static OpenTable table;
+  return table;
+}
+
+bool SameFile(const FileObject* handle, const struct stat& st) {
+  return handle->device == st.st_dev && handle->inode == st.st_ino;
+}
+
+bool AccessConflicts(uint32_t access, uint32_t share, const FileObject* other) {
+  const bool reads = access & kGenericRead, writes = access & kGenericWrite;
+  const bool other_reads = other->access & kGenericRead, other_writes = other->access & kGenericWrite;
+  return (reads && !(other->share & kShareRead)) || (writes && !(other->share & kShareWrite)) ||
+         (other_reads && !(share & kShareRead)) || (other_writes && !(share & kShareWrite));
+}
+
+// Checks a new open (or, with `deleting`, a delete) against the handles already open.
+bool ShareAllows(const struct stat& st, uint32_t access, uint32_t share, bool deleting) {
+  OpenTable& table = Table();
+  std::lock_guard lock(table.mutex);
+  for (const FileObject* other : table.handles) {
+    if (!SameFile(other, st)) continue;
+    if (deleting ? !(other->share & kShareDelete) : AccessConflicts(access, share, other)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+uint32_t AttributesOf(const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) return kAttrDirectory;
+  return kAttrArchive | (IsReadOnly(st) ? kAttrReadOnly : 0u);
+}
+
+bool Resolve(std::u16string_view path, posix::HostPath* host) {
+  return posix::ResolvePath(path, host);
+}
+
+// Windows wildcard matching, without regard to case; "*.*" also matches names without a dot.
+bool MatchesPattern(std::u16string_view name, std::u16string_view pattern) {
+  if (pattern == u"*.*" || pattern == u"*") return true;
+  size_t n = 0, p = 0, star = std::u16string_view::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
+      ++n, ++p;
+    } else if (p < pattern.size() && pattern[p] == u'*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::u16string_view::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
+bool CopyContents(int from, int to) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(from, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (got == 0) return true;
+    for (ssize_t put = 0; put < got;) {
+      const ssize_t wrote = write(to, buffer + put, static_cast<size_t>(got - put));
+      if (wrote < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      put += wrote;
+    }
+  }
+}
+
+}  // namespace
+
+FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share,
+                    Disposition disposition) {
+  posix::HostPath host;
+  if (!Resolve(path, &host)) return nullptr;
+  struct stat st {};
+  const bool existed = host.exists && stat(host.host.c_str(), &st) == 0;
+  if (existed && S_ISDIR(st.st_mode)) {
+    SetLastError(err::kAccessDenied);
+    return nullptr;
+  }
+  const bool writes = access & kGenericWrite;
+  int flags = O_CLOEXEC;
+  flags |= (access & kGenericRead) && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
+  switch (disposition) {
+    case Disposition::kCreateNew:
+      if (existed) {
+        SetLastError(err::kFileExists);
+        return nullptr;
+      }
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case Disposition::kCreateAlways:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case Disposition::kOpenExisting:
+      if (!existed) {
+        SetLastError(err::kFileNotFound);
+        return nullptr;
+      }
+      break;
+    case Disposition::kOpenAlways:
+      flags |= O_CREAT;
+      break;
+    case Disposition::kTruncateExisting:
+      if (!existed) {
+        SetLastError(err::kFileNotFound);
+        return nullptr;
+      }
+      if (!writes) {
+        SetLastError(err::kInvalidParameter);
+        return nullptr;
+      }
+      flags |= O_TRUNC;
+      break;
+    default:
+      SetLastError(err::kInvalidParameter);
+      return nullptr;
+  }
+  if (existed) {
+    // Truncating dispositions write to the file even when only reading is asked for.
+    const bool modifies = writes || disposition == Disposition::kCreateAlways;
+    if (modifies && IsReadOnly(st)) {
+      SetLastError(err::kAccessDenied);
+      return nullptr;
+    }
+    if (!ShareAllows(st, access, share, false)) {
+      SetLastError(err::kSharingViolation);
+      return nullptr;
+    }
+  }
+  if (!writes && (flags & O_TRUNC)) flags = (flags & ~O_ACCMODE) | O_RDWR;
+  const int fd = open(host.host.c_str(), flags, 0644);
+  if (fd < 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return nullptr;
+  }
+  struct stat opened {};
+  fstat(fd, &opened);
+  auto* file = new FileObject{fd, access, share, opened.st_dev, opened.st_ino};
+  {
+    OpenTable& table = Table();
+    std::lock_guard lock(table.mutex);
+    table.handles.push_back(file);
+  }
+  const bool reports_existing =
+      disposition == Disposition::kCreateAlways || disposition == Disposition::kOpenAlways;
+  SetLastError(reports_existing && existed ? err::kAlreadyExists : err::kSuccess);
+  return file;
+}
+
+bool ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  if (file == nullptr) {
+    SetLastError(err::kInvalidHandle);
+    return false;
+  }
+  if (!(file->access & kGenericRead)) {
+    SetLastError(err::kAccessDenied);
+    return false;
+  }
+  uint32_t total = 0;
+  while (total < size) {
+    const ssize_t got = read(file->fd, static_cast<char*>(buffer) + total, size - total);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      posix::SetLastErrorFromErrno(errno);
+      return false;
+    }
+    if (got == 0) break;
+    total += static_cast<uint32_t>(got);
+  }
+  if (done != nullptr) *done = total;
+  return true;
+}
+
+bool WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* done) {
+  if (done != nullptr) *done = 0;
+  if (file == nullptr) {
+    SetLastError(err::kInvalidHandle);
+    return false;
+  }
+  if (!(file->access & kGenericWrite)) {
+    SetLastError(err::kAccessDenied);
+    return false;
+  }
+  uint32_t total = 0;
+  while (total < size) {
+    const ssize_t put = write(file->fd, static_cast<const char*>(buffer) + total, size - total);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      posix::SetLastErrorFromErrno(errno);
+      if (done != nullptr) *done = total;
+      return false;
+    }
+    total += static_cast<uint32_t>(put);
+  }
+  if (done != nullptr) *done = total;
+  return true;
+}
+
+bool SeekFile(FileHandle file, int64_t distance, SeekOrigin origin, uint64_t* new_position) {
+  if (file == nullptr) {
+    SetLastError(err::kInvalidHandle);
+    return false;
+  }
+  int64_t base = 0;
+  switch (origin) {
+    case SeekOrigin::kBegin:
+      break;
+    case SeekOrigin::kCurrent:
+      base = lseek(file->fd, 0, SEEK_CUR);
+      break;
+    case SeekOrigin::kEnd: {
+      struct stat st {};
+      fstat(file->fd, &st);
+      base = st.st_size;
+      break;
+    }
+    default:
+      SetLastError(err::kInvalidParameter);
+      return false;
+  }
+  if (distance < 0 && base < -distance) {
+    SetLastError(err::kNegativeSeek);
+    return false;
+  }
+  const off_t target = static_cast<off_t>(base + distance);
+  if (lseek(file->fd, target, SEEK_SET) < 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  if (new_position != nullptr) *new_position = static_cast<uint64_t>(target);
+  return true;
+}
+
+bool GetFileSize(FileHandle file, uint64_t* size) {
+  struct stat st {};
+  if (file == nullptr || fstat(file->fd, &st) != 0) {
+    SetLastError(err::kInvalidHandle);
+    return false;
+  }
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool SetEndOfFile(FileHandle file) {
+  if (file == nullptr) {
+    SetLastError(err::kInvalidHandle);
+    return false;
+  }
+  if (!(file->access & kGenericWrite)) {
+    SetLastError(err::kAccessDenied);
+    return false;
+  }
+  const off_t here = lseek(file->fd, 0, SEEK_CUR);
+  if (here < 0 || ftruncate(file->fd, here) != 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool CloseFile(FileHandle file) {
+  if (file == nullptr) {
+    SetLastError(err::kInvalidHandle);
+    return false;
+  }
+  {
+    OpenTable& table = Table();
+    std::lock_guard lock(table.mutex);
+    std::erase(table.handles, file);
+  }
+  close(file->fd);
+  delete file;
+  return true;
+}
+
+uint32_t GetFileAttributes(std::u16string_view path) {
+  posix::HostPath host;
+  if (!Resolve(path, &host)) return kInvalidAttributes;
+  struct stat st {};
+  if (!host.exists || stat(host.host.c_str(), &st) != 0) {
+    SetLastError(err::kFileNotFound);
+    return kInvalidAttributes;
+  }
+  return AttributesOf(st);
+}
+
+bool SetFileAttributes(std::u16string_view path, uint32_t attributes) {
+  posix::HostPath host;
+  if (!Resolve(path, &host)) return false;
+  struct stat st {};
+  if (!host.exists || stat(host.host.c_str(), &st) != 0) {
+    SetLastError(err::kFileNotFound);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) return true;  // folders keep their host permissions
+  const mode_t write_bits = S_IWUSR | S_IWGRP | S_IWOTH;
+  mode_t mode = st.st_mode & 07777;
+  mode = (attributes & kAttrReadOnly) ? (mode & ~write_bits) : (mode | S_IWUSR);
+  if (chmod(host.host.c_str(), mode) != 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool FileExists(std::u16string_view path) { return GetFileAttributes(path) != kInvalidAttributes; }
+
+bool IsDirectory(std::u16string_view path) {
+  const uint32_t attributes = GetFileAttributes(path);
+  return attributes != kInvalidAttributes && (attributes & kAttrDirectory);
+}
+
+bool CopyFile(std::u16string_view from, std::u16string_view to, bool fail_if_exists) {
+  FileHandle source = OpenFile(from, kGenericRead, kShareRead, Disposition::kOpenExisting);
+  if (source == nullptr) return false;
+  struct stat source_st {};
+  fstat(source->fd, &source_st);
+  FileHandle target = OpenFile(to, kGenericWrite, 0,
+                               fail_if_exists ? Disposition::kCreateNew : Disposition::kCreateAlways);
+  if (target == nullptr) {
+    const uint32_t error = GetLastError();
+    CloseFile(source);
+    SetLastError(error);
+    return false;
+  }
+  const bool copied = CopyContents(source->fd, target->fd);
+  const int copy_errno = errno;
+  fchmod(target->fd, source_st.st_mode & 07777);
+  CloseFile(source);
+  CloseFile(target);
+  if (!copied) {
+    posix::SetLastErrorFromErrno(copy_errno);
+    return false;
+  }
+  SetLastError(err::kSuccess);
+  return true;
+}
+
+bool DeleteFile(std::u16string_view path) {
+  posix::HostPath host;
+  if (!Resolve(path, &host)) return false;
+  struct stat st {};
+  if (!host.exists || stat(host.host.c_str(), &st) != 0) {
+    SetLastError(err::kFileNotFound);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode) || IsReadOnly(st)) {
+    SetLastError(err::kAccessDenied);
+    return false;
+  }
+  if (!ShareAllows(st, 0, 0, true)) {
+    SetLastError(err::kSharingViolation);
+    return false;
+  }
+  if (unlink(host.host.c_str()) != 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool CreateDirectory(std::u16string_view path) {
+  posix::HostPath host;
+  if (!Resolve(path, &host)) return false;
+  if (host.exists) {
+    SetLastError(err::kAlreadyExists);
+    return false;
+  }
+  if (mkdir(host.host.c_str(), 0755) != 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool RemoveDirectory(std::u16string_view path) {
+  posix::HostPath host;
+  if (!Resolve(path, &host)) return false;
+  struct stat st {};
+  if (!host.exists || stat(host.host.c_str(), &st) != 0) {
+    SetLastError(err::kFileNotFound);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    SetLastError(err::kDirectory);
+    return false;
+  }
+  if (host.is_root) {
+    SetLastError(err::kAccessDenied);
+    return false;
+  }
+  if (rmdir(host.host.c_str()) != 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+FindHandle FindFirstFile(std::u16string_view pattern, FindData* data) {
+  const std::u16string full = GetFullPathName(pattern);
+  if (full.empty()) return nullptr;
+  std::u16string folder, mask;
+  posix::SplitLastComponent(full, &folder, &mask);
+  if (mask.empty()) {
+    SetLastError(err::kFileNotFound);
+    return nullptr;
+  }
+  posix::HostPath host;
+  if (!posix::ResolvePath(folder, &host)) return nullptr;
+  struct stat st {};
+  if (!host.exists || stat(host.host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    SetLastError(err::kPathNotFound);
+    return nullptr;
+  }
+  DIR* dir = opendir(host.host.c_str());
+  if (dir == nullptr) {
+    posix::SetLastErrorFromErrno(errno);
+    return nullptr;
+  }
+  const std::u16string upper_mask = ToUpper(mask);
+  auto* find = new FindObject;
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (host.is_root && (name == "." || name == "..")) continue;
+    const std::u16string wide = Utf8ToUtf16(name);
+    if (!MatchesPattern(ToUpper(wide), upper_mask)) continue;
+    struct stat entry_st {};
+    if (stat((host.host + "/" + name).c_str(), &entry_st) != 0) continue;
+    FindData found;
+    found.name = wide;
+    found.attributes = AttributesOf(entry_st);
+    found.size = S_ISDIR(entry_st.st_mode) ? 0 : static_cast<uint64_t>(entry_st.st_size);
+    find->entries.push_back(std::move(found));
+  }
+  closedir(dir);
+  if (find->entries.empty()) {
+    delete find;
+    SetLastError(err::kFileNotFound);
+    return nullptr;
+  }
+  // A stable order, "." and ".." first, the rest as an NTFS folder lists them.
+  std::sort(find->entries.begin(), find->entries.end(), [](const FindData& a, const FindData& b) {
+    return ToUpper(a.name) < ToUpper(b.name);
+  });
+  *data = find->entries[0];
+  find->next = 1;
+  SetLastError(err::kSuccess);
+  return find;
+}
+
+bool FindNextFile(FindHandle find, FindData* data) {
+  if (find == nullptr) {
+    SetLastError(err::kInvalidHandle);
+    return false;
+  }
+  if (find->next >= find->entries.size()) {
+    SetLastError(err::kNoMoreFiles);
+    return false;
+  }
+  *data = find->entries[find->next++];
+  return true;
+}
+
+bool FindClose(FindHandle find) {
+  if (find == nullptr) {
+    SetLastError(err::kInvalidHandle);
+    return false;
+  }
+  delete find;
+  return true;
+}
+
+}  // namespace plat

@@ -1,0 +1,365 @@
+// The Windows name space on a POSIX host: drive letters are folders under
+// <root>/dosdevices, "Z:" is "/", and every component is looked up without regard to case.
+#include <dirent.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/host.h"
+#include "platform/unicode.h"
+
+namespace plat::posix {
+namespace {
+
+struct State {
+  std::mutex mutex;
+  std::string root;
+  bool prepared = false;
+  std::u16string current_dir;  // empty until first asked
+};
+
+State& GetState() {
+  static State state;
+  return state;
+}
+
+std::string DefaultRoot() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return std::string(home) + "/.brankel";
+  return "/tmp/brankel-" + std::to_string(getuid());
+}
+
+void MakeFolders(const std::string& path) {
+  std::string partial;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = path.find('/', pos + 1);
+    partial = path.substr(0, pos);
+    if (!partial.empty()) mkdir(partial.c_str(), 0755);
+  }
+}
+
+void EnsureLink(const std::string& link, const char* target) {
+  struct stat st {};
+  if (lstat(link.c_str(), &st) == 0) return;
+  if (symlink(target, link.c_str()) != 0) {
+    // A root on a file system without links still gets a usable C: drive.
+    MakeFolders(link);
+  }
+}
+
+// Lays out the prefix: the drives and the folders Windows always has.
+void PrepareRoot(const std::string& root) {
+  MakeFolders(root + "/dosdevices");
+  MakeFolders(root + "/drive_c");
+  EnsureLink(root + "/dosdevices/c:", "../drive_c");
+  EnsureLink(root + "/dosdevices/z:", "/");
+  const std::string user = Utf16ToUtf8(UserName());
+  for (const char* folder : {"/drive_c/ProgramData", "/drive_c/windows/system32"}) {
+    MakeFolders(root + folder);
+  }
+  MakeFolders(root + "/drive_c/users/" + user + "/AppData/Roaming");
+  MakeFolders(root + "/drive_c/users/" + user + "/AppData/Local/Temp");
+}
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+bool IsDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+
+bool HasInvalidChar(std::u16string_view name, bool allow_wildcards) {
+  for (char16_t c : name) {
+    if (c < 0x20 || c == u'<' || c == u'>' || c == u':' || c == u'"' || c == u'|') return true;
+    if (!allow_wildcards && (c == u'*' || c == u'?')) return true;
+  }
+  return false;
+}
+
+// Finds `name` in the host folder: the exact name first, then any entry that matches it
+// without regard to case (the first in the folder's sorted order, for repeatability).
+bool FindEntry(const std::string& folder, const std::string& name, std::string* found) {
+  struct stat st {};
+  const std::string exact = folder + "/" + name;
+  if (lstat(exact.c_str(), &st) == 0) {
+    *found = name;
+    return true;
+  }
+  DIR* dir = opendir(folder.empty() ? "/" : folder.c_str());
+  if (dir == nullptr) return false;
+  const std::u16string wanted = ToUpper(Utf8ToUtf16(name));
+  std::vector<std::string> matches;
+  while (dirent* entry = readdir(dir)) {
+    if (ToUpper(Utf8ToUtf16(entry->d_name)) == wanted) matches.emplace_back(entry->d_name);
+  }
+  closedir(dir);
+  if (matches.empty()) return false;
+  *found = *std::min_element(matches.begin(), matches.end());
+  return true;
+}
+
+bool IsHostFolder(const std::string& path) {
+  struct stat st {};
+  return stat(path.empty() ? "/" : path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+const std::string& Root() {
+  State& state = GetState();
+  std::lock_guard lock(state.mutex);
+  if (state.root.empty()) state.root = DefaultRoot();
+  if (!state.prepared) {
+    PrepareRoot(state.root);
+    state.prepared = true;
+  }
+  return state.root;
+}
+
+void SetRoot(std::string host_folder) {
+  State& state = GetState();
+  std::lock_guard lock(state.mutex);
+  state.root = std::move(host_folder);
+  state.prepared = false;
+  state.current_dir.clear();
+}
+
+std::u16string UserName() {
+  if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_name != nullptr &&
+                                             *pw->pw_name != '\0') {
+    return Utf8ToUtf16(pw->pw_name);
+  }
+  return u"user";
+}
+
+void SplitLastComponent(std::u16string_view full, std::u16string* folder, std::u16string* name) {
+  size_t cut = full.find_last_of(u"\\/");
+  if (cut == std::u16string_view::npos) {
+    *folder = u"";
+    *name = std::u16string(full);
+    return;
+  }
+  *name = std::u16string(full.substr(cut + 1));
+  // Keep the separator of a drive root ("C:\") so the folder stays absolute.
+  *folder = std::u16string(full.substr(0, (cut == 2 && full[1] == u':') ? cut + 1 : cut));
+}
+
+bool ResolvePath(std::u16string_view path, HostPath* out, bool allow_wildcards) {
+  const std::u16string full = GetFullPathName(path);
+  if (full.empty()) return false;
+  if (full.size() < 3 || !IsDriveLetter(full[0]) || full[1] != u':') {
+    // UNC names have no host counterpart here.
+    SetLastError(err::kPathNotFound);
+    return false;
+  }
+  std::string host = Root() + "/dosdevices/" + char(AsciiLower(full[0])) + ":";
+  if (!IsHostFolder(host)) {
+    SetLastError(err::kPathNotFound);
+    return false;
+  }
+  // Split the rest into components.
+  std::vector<std::u16string> parts;
+  std::u16string part;
+  for (size_t i = 3; i <= full.size(); ++i) {
+    if (i == full.size() || IsSeparator(full[i])) {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part.push_back(full[i]);
+    }
+  }
+  out->is_root = parts.empty();
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const bool last = i + 1 == parts.size();
+    if (HasInvalidChar(parts[i], allow_wildcards && last)) {
+      SetLastError(err::kInvalidName);
+      return false;
+    }
+    const std::string name = Utf16ToUtf8(parts[i]);
+    std::string found;
+    if (FindEntry(host, name, &found)) {
+      host += "/" + found;
+      if (!last && !IsHostFolder(host)) {
+        SetLastError(err::kPathNotFound);
+        return false;
+      }
+      continue;
+    }
+    if (!last) {
+      SetLastError(err::kPathNotFound);
+      return false;
+    }
+    host += "/" + name;
+    out->host = host;
+    out->exists = false;
+    return true;
+  }
+  out->host = host;
+  out->exists = true;
+  return true;
+}
+
+std::u16string HostToWindowsPath(const std::string& host_path) {
+  char resolved[PATH_MAX];
+  std::string path = realpath(host_path.c_str(), resolved) != nullptr ? resolved : host_path;
+  const std::string dosdevices = Root() + "/dosdevices";
+  if (DIR* dir = opendir(dosdevices.c_str())) {
+    std::string best_prefix;
+    char best_letter = 0;
+    while (dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name.size() != 2 || name[1] != ':' || name[0] == 'z') continue;
+      char target[PATH_MAX];
+      if (realpath((dosdevices + "/" + name).c_str(), target) == nullptr) continue;
+      const std::string prefix = target;
+      const bool inside = path == prefix || (path.compare(0, prefix.size(), prefix) == 0 &&
+                                             (prefix == "/" || path[prefix.size()] == '/'));
+      if (inside && prefix.size() > best_prefix.size()) {
+        best_prefix = prefix;
+        best_letter = name[0];
+      }
+    }
+    closedir(dir);
+    if (best_letter != 0) {
+      std::string rest = path.substr(best_prefix == "/" ? 0 : best_prefix.size());
+      std::u16string out = {char16_t(best_letter - 'a' + 'A'), u':'};
+      std::u16string tail = Utf8ToUtf16(rest);
+      for (char16_t& c : tail) {
+        if (c == u'/') c = u'\\';
+      }
+      if (tail.empty() || tail[0] != u'\\') out += u'\\';
+      return out + tail;
+    }
+  }
+  std::u16string out = u"Z:" + Utf8ToUtf16(path);
+  for (char16_t& c : out) {
+    if (c == u'/') c = u'\\';
+  }
+  if (out.size() == 2) out += u'\\';
+  return out;
+}
+
+}  // namespace plat::posix
+
+namespace plat {
+
+using posix::GetState;
+
+std::u16string GetCurrentDirectory() {
+  posix::State& state = GetState();
+  {
+    std::lock_guard lock(state.mutex);
+    if (!state.current_dir.empty()) return state.current_dir;
+  }
+  char buffer[PATH_MAX];
+  const std::u16string dir =
+      posix::HostToWindowsPath(getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/");
+  std::lock_guard lock(state.mutex);
+  state.current_dir = dir;
+  return dir;
+}
+
+bool SetCurrentDirectory(std::u16string_view path) {
+  const std::u16string full = GetFullPathName(path);
+  if (full.empty()) return false;
+  posix::HostPath host;
+  if (!posix::ResolvePath(full, &host)) return false;
+  if (!host.exists) {
+    SetLastError(err::kFileNotFound);
+    return false;
+  }
+  if (!posix::IsHostFolder(host.host)) {
+    SetLastError(err::kDirectory);
+    return false;
+  }
+  std::u16string stored = full;
+  while (stored.size() > 3 && stored.back() == u'\\') stored.pop_back();
+  posix::State& state = GetState();
+  std::lock_guard lock(state.mutex);
+  state.current_dir = stored;
+  return true;
+}
+
+std::u16string GetFullPathName(std::u16string_view path) {
+  if (path.empty()) {
+    SetLastError(err::kInvalidName);
+    return {};
+  }
+  std::u16string text(path);
+  for (char16_t& c : text) {
+    if (c == u'/') c = u'\\';
+  }
+  std::u16string prefix;  // "X:\" or "\\server\share\"
+  std::u16string rest;
+  const auto is_letter = [](char16_t c) { return posix::IsDriveLetter(c); };
+  if (text.size() >= 2 && text[0] == u'\\' && text[1] == u'\\') {
+    // UNC: the server and share stay as they are.
+    size_t server_end = text.find(u'\\', 2);
+    size_t share_end = server_end == std::u16string::npos ? server_end
+                                                          : text.find(u'\\', server_end + 1);
+    if (share_end == std::u16string::npos) return text;
+    prefix = text.substr(0, share_end + 1);
+    rest = text.substr(share_end + 1);
+  } else if (text.size() >= 2 && is_letter(text[0]) && text[1] == u':') {
+    const char16_t drive = static_cast<char16_t>(text[0] & ~0x20);
+    prefix = {drive, u':', u'\\'};
+    if (text.size() >= 3 && text[2] == u'\\') {
+      rest = text.substr(3);
+    } else {
+      // Drive-relative: against the current folder when it is on that drive.
+      const std::u16string cwd = GetCurrentDirectory();
+      rest = (cwd.size() >= 3 && (cwd[0] & ~0x20) == drive) ? cwd.substr(3) + u"\\" + text.substr(2)
+                                                            : text.substr(2);
+    }
+  } else {
+    const std::u16string cwd = GetCurrentDirectory();
+    if (cwd.size() < 3) {
+      SetLastError(err::kPathNotFound);
+      return {};
+    }
+    prefix = cwd.substr(0, 3);
+    rest = text[0] == u'\\' ? text.substr(1) : cwd.substr(3) + u"\\" + text;
+  }
+  const bool trailing_separator = !rest.empty() && rest.back() == u'\\';
+  std::vector<std::u16string> parts;
+  std::u16string part;
+  for (size_t i = 0; i <= rest.size(); ++i) {
+    if (i < rest.size() && rest[i] != u'\\') {
+      part.push_back(rest[i]);
+      continue;
+    }
+    if (part == u"..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != u".") {
+      // Windows drops trailing dots and blanks of a name.
+      while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) part.pop_back();
+      if (!part.empty()) parts.push_back(part);
+    }
+    part.clear();
+  }
+  std::u16string out = prefix;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) out += u'\\';
+    out += parts[i];
+  }
+  if (trailing_separator && !parts.empty()) out += u'\\';
+  return out;
+}
+
+std::u16string GetModuleFileName() {
+  char buffer[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return {};
+  }
+  return posix::HostToWindowsPath(std::string(buffer, static_cast<size_t>(length)));
+}
+
+}  // namespace plat

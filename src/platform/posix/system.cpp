@@ -1,0 +1,276 @@
+// Process-wide services of the stand-in: the last error, system messages, temporary and
+// known folders, the search path, time and the MD5 digest.
+#include <md5.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/posix/host.h"
+#include "platform/unicode.h"
+
+namespace plat {
+namespace {
+
+thread_local uint32_t last_error = 0;
+
+struct Message {
+  uint32_t code;
+  const char* text;
+};
+
+// Windows' own English wording for the errors this system meets.
+constexpr Message kMessages[] = {
+    {0, "The operation completed successfully."},
+    {1, "Incorrect function."},
+    {2, "The system cannot find the file specified."},
+    {3, "The system cannot find the path specified."},
+    {4, "The system cannot open the file."},
+    {5, "Access is denied."},
+    {6, "The handle is invalid."},
+    {8, "Not enough memory resources are available to process this command."},
+    {13, "The data is invalid."},
+    {14, "Not enough memory resources are available to complete this operation."},
+    {15, "The system cannot find the drive specified."},
+    {17, "The system cannot move the file to a different disk drive."},
+    {18, "There are no more files."},
+    {19, "The media is write protected."},
+    {21, "The device is not ready."},
+    {23, "Data error (cyclic redundancy check)."},
+    {29, "The system cannot write to the specified device."},
+    {30, "The system cannot read from the specified device."},
+    {32, "The process cannot access the file because it is being used by another process."},
+    {33, "The process cannot access the file because another process has locked a portion of "
+         "the file."},
+    {38, "Reached the end of the file."},
+    {39, "The disk is full."},
+    {50, "The request is not supported."},
+    {53, "The network path was not found."},
+    {80, "The file exists."},
+    {82, "The directory or file cannot be created."},
+    {87, "The parameter is incorrect."},
+    {112, "There is not enough space on the disk."},
+    {122, "The data area passed to a system call is too small."},
+    {123, "The filename, directory name, or volume label syntax is incorrect."},
+    {131, "An attempt was made to move the file pointer before the beginning of the file."},
+    {145, "The directory is not empty."},
+    {161, "The specified path is invalid."},
+    {183, "Cannot create a file when that file already exists."},
+    {193, "%1 is not a valid Win32 application."},
+    {206, "The filename or extension is too long."},
+    {234, "More data is available."},
+    {259, "No more data is available."},
+    {267, "The directory name is invalid."},
+    {317, "The system cannot find message text for message number 0x%1 in the message file for "
+          "%2."},
+    {1168, "Element not found."},
+    {1223, "The operation was canceled by the user."},
+    {1812, "The specified image file did not contain a resource section."},
+    {1813, "The specified resource type cannot be found in the image file."},
+    {1814, "The specified resource name cannot be found in the image file."},
+};
+
+}  // namespace
+
+uint32_t GetLastError() { return last_error; }
+void SetLastError(uint32_t code) { last_error = code; }
+
+std::optional<std::u16string> FormatSystemMessage(uint32_t code) {
+  // FACILITY_WIN32 HRESULTs carry a Win32 number in their low word.
+  if ((code & 0xFFFF0000u) == 0x80070000u) code &= 0xFFFFu;
+  for (const Message& message : kMessages) {
+    if (message.code == code) return AsciiToUtf16(message.text) + u"\r\n";
+  }
+  SetLastError(err::kMessageNotFound);
+  return std::nullopt;
+}
+
+std::u16string GetTempPath() {
+  return u"C:\\users\\" + posix::UserName() + u"\\AppData\\Local\\Temp\\";
+}
+
+std::u16string GetTempFileName(std::u16string_view folder, std::u16string_view prefix,
+                               uint32_t unique) {
+  std::u16string base(folder);
+  if (base.empty() || base.back() != u'\\') base += u'\\';
+  base += prefix.substr(0, 3);
+  const auto name_for = [&](uint32_t number) {
+    static const char16_t kHex[] = u"0123456789ABCDEF";
+    std::u16string digits;
+    do {
+      digits.insert(digits.begin(), kHex[number & 0xF]);
+      number >>= 4;
+    } while (number != 0);
+    return base + digits + u".tmp";
+  };
+  unique &= 0xFFFFu;
+  if (unique != 0) return name_for(unique);
+  if (!IsDirectory(folder)) {
+    SetLastError(err::kDirectory);
+    return {};
+  }
+  uint32_t number = GetTickCount() & 0xFFFFu;
+  for (uint32_t tries = 0; tries < 0x10000u; ++tries) {
+    if (number == 0) number = 1;
+    const std::u16string name = name_for(number);
+    FileHandle file = OpenFile(name, kGenericWrite, 0, Disposition::kCreateNew);
+    if (file != nullptr) {
+      CloseFile(file);
+      SetLastError(err::kSuccess);
+      return name;
+    }
+    if (GetLastError() != err::kFileExists) return {};
+    number = (number + 1) & 0xFFFFu;
+  }
+  SetLastError(err::kFileExists);
+  return {};
+}
+
+std::optional<std::u16string> GetKnownFolder(KnownFolder folder) {
+  posix::Root();  // lays the folders out
+  switch (folder) {
+    case KnownFolder::kCommonAppData:
+      return u"C:\\ProgramData";
+    case KnownFolder::kRoamingAppData:
+      return u"C:\\users\\" + posix::UserName() + u"\\AppData\\Roaming";
+  }
+  return std::nullopt;
+}
+
+std::u16string SearchPath(std::u16string_view name) {
+  if (name.empty()) {
+    SetLastError(err::kInvalidParameter);
+    return {};
+  }
+  const auto found = [](const std::u16string& candidate) {
+    const uint32_t attributes = GetFileAttributes(candidate);
+    return attributes != kInvalidAttributes && !(attributes & kAttrDirectory);
+  };
+  const bool absolute = (name.size() >= 3 && name[1] == u':' && (name[2] == u'\\' || name[2] == u'/')) ||
+                        (name.size() >= 2 && name[0] == u'\\' && name[1] == u'\\');
+  if (absolute) {
+    const std::u16string full = GetFullPathName(name);
+    if (!full.empty() && found(full)) return full;
+    SetLastError(err::kFileNotFound);
+    return {};
+  }
+  std::vector<std::u16string> folders;
+  std::u16string module_folder, module_name;
+  posix::SplitLastComponent(GetModuleFileName(), &module_folder, &module_name);
+  folders.push_back(module_folder);
+  folders.push_back(GetCurrentDirectory());
+  folders.push_back(u"C:\\windows\\system32");
+  folders.push_back(u"C:\\windows");
+  if (const char* path = std::getenv("PATH")) {
+    std::string entries = path;
+    size_t start = 0;
+    while (start <= entries.size()) {
+      size_t end = entries.find(':', start);
+      if (end == std::string::npos) end = entries.size();
+      if (end > start) folders.push_back(posix::HostToWindowsPath(entries.substr(start, end - start)));
+      start = end + 1;
+    }
+  }
+  for (const std::u16string& folder : folders) {
+    std::u16string candidate = folder;
+    if (candidate.empty()) continue;
+    if (candidate.back() != u'\\') candidate += u'\\';
+    candidate = GetFullPathName(candidate + std::u16string(name));
+    if (!candidate.empty() && found(candidate)) {
+      SetLastError(err::kSuccess);
+      return candidate;
+    }
+  }
+  SetLastError(err::kFileNotFound);
+  return {};
+}
+
+uint32_t GetTickCount() {
+  timespec now {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+void Sleep(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+Md5Digest Md5(const void* data, size_t size) {
+  MD5_CTX context;
+  MD5Init(&context);
+  MD5Update(&context, static_cast<const uint8_t*>(data), size);
+  Md5Digest digest{};
+  MD5Final(digest.data(), &context);
+  return digest;
+}
+
+char16_t VirtualKeyToChar(uint32_t virtual_key) {
+  // The US layout, which is what the stand-in's keyboard has.
+  if (virtual_key >= 'A' && virtual_key <= 'Z') return static_cast<char16_t>(virtual_key + 32);
+  if (virtual_key >= '0' && virtual_key <= '9') return static_cast<char16_t>(virtual_key);
+  if (virtual_key >= 0x60 && virtual_key <= 0x69) return static_cast<char16_t>(u'0' + virtual_key - 0x60);
+  switch (virtual_key) {
+    case 0x08: return u'\b';
+    case 0x09: return u'\t';
+    case 0x0D: return u'\r';
+    case 0x1B: return 0x1B;
+    case 0x20: return u' ';
+    case 0x6A: return u'*';
+    case 0x6B: return u'+';
+    case 0x6D: return u'-';
+    case 0x6E: return u'.';
+    case 0x6F: return u'/';
+    case 0xBA: return u';';
+    case 0xBB: return u'=';
+    case 0xBC: return u',';
+    case 0xBD: return u'-';
+    case 0xBE: return u'.';
+    case 0xBF: return u'/';
+    case 0xC0: return u'`';
+    case 0xDB: return u'[';
+    case 0xDC: return u'\\';
+    case 0xDD: return u']';
+    case 0xDE: return u'\'';
+    case 0xE2: return u'\\';
+    default: return 0;
+  }
+}
+
+namespace posix {
+
+uint32_t Win32FromErrno(int error) {
+  switch (error) {
+    case 0: return err::kSuccess;
+    case ENOENT: return err::kFileNotFound;
+    case ENOTDIR: return err::kPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return err::kAccessDenied;
+    case EEXIST: return err::kFileExists;
+    case ENOSPC:
+    case EDQUOT: return err::kDiskFull;
+    case ENAMETOOLONG: return err::kFilenameTooLong;
+    case EMFILE:
+    case ENFILE: return err::kTooManyOpenFiles;
+    case ENOMEM: return err::kNotEnoughMemory;
+    case EROFS: return err::kWriteProtect;
+    case EBADF: return err::kInvalidHandle;
+    case ENOTEMPTY: return err::kDirNotEmpty;
+    case EXDEV: return err::kNotSameDevice;
+    case ETXTBSY:
+    case EBUSY: return err::kSharingViolation;
+    case EINVAL: return err::kInvalidParameter;
+    case ENOSYS:
+    case EOPNOTSUPP: return err::kNotSupported;
+    default: return err::kAccessDenied;
+  }
+}
+
+void SetLastErrorFromErrno(int error) { SetLastError(Win32FromErrno(error)); }
+
+}  // namespace posix
+}  // namespace plat

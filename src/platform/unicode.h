@@ -1,0 +1,20 @@
+// UTF-8 / UTF-16 conversions that every host shares. Malformed input never reads past
+// the text: invalid sequences become U+FFFD and the validity test reports them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates, <= U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+std::u16string Utf8ToUtf16(std::string_view text);
+// Unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+
+// ASCII-only helpers for fixed protocol texts (drive letters, extensions, keys).
+inline char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
+inline std::u16string AsciiToUtf16(std::string_view text) { return {text.begin(), text.end()}; }
+
+}  // namespace plat

@@ -1,0 +1,63 @@
+#include "platform/scratch.h"
+
+namespace brankel_test {
+
+bool WriteBytes(std::u16string_view path, std::string_view bytes) {
+  plat::FileHandle file = plat::OpenFile(path, plat::kGenericWrite, 0, plat::Disposition::kCreateAlways);
+  if (file == nullptr) return false;
+  uint32_t done = 0;
+  const bool ok = plat::WriteFile(file, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) &&
+                  done == bytes.size();
+  plat::CloseFile(file);
+  return ok;
+}
+
+std::string ReadBytes(std::u16string_view path) {
+  plat::FileHandle file = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead,
+                                         plat::Disposition::kOpenExisting);
+  if (file == nullptr) return "<missing>";
+  std::string bytes;
+  char buffer[4096];
+  uint32_t done = 0;
+  while (plat::ReadFile(file, buffer, sizeof buffer, &done) && done > 0) bytes.append(buffer, done);
+  plat::CloseFile(file);
+  return bytes;
+}
+
+void RemoveTree(const std::u16string& path) {
+  plat::FindData data;
+  if (plat::FindHandle find = plat::FindFirstFile(path + u"\\*", &data)) {
+    do {
+      if (data.name == u"." || data.name == u"..") continue;
+      const std::u16string child = path + u"\\" + data.name;
+      if (data.attributes & plat::kAttrDirectory) {
+        RemoveTree(child);
+      } else {
+        plat::SetFileAttributes(child, plat::kAttrNormal);
+        plat::DeleteFile(child);
+      }
+    } while (plat::FindNextFile(find, &data));
+    plat::FindClose(find);
+  }
+  plat::RemoveDirectory(path);
+}
+
+void ScratchTest::SetUp() {
+  static uint32_t counter = 0;
+  const std::u16string base = plat::GetTempPath() + u"brk" +
+                              plat::AsciiToUtf16(std::to_string(plat::GetTickCount())) + u"-";
+  bool created = false;
+  do {
+    dir_ = base + plat::AsciiToUtf16(std::to_string(++counter));
+    created = plat::CreateDirectory(dir_);
+  } while (!created && plat::GetLastError() == plat::err::kAlreadyExists);
+  ASSERT_TRUE(created) << "cannot create " << Narrow(dir_) << ": error " << plat::GetLastError();
+}
+
+void ScratchTest::TearDown() { RemoveTree(dir_); }
+
+std::u16string ScratchTest::Path(std::u16string_view name) const {
+  return dir_ + u"\\" + std::u16string(name);
+}
+
+}  // namespace brankel_test

@@ -1,0 +1,32 @@
+// A scratch folder in the temporary folder for each test, removed afterwards, and small
+// file helpers written on the platform layer itself.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "platform/unicode.h"
+
+namespace brankel_test {
+
+// Test names in assertion messages.
+inline std::string Narrow(std::u16string_view text) { return plat::Utf16ToUtf8(text); }
+
+bool WriteBytes(std::u16string_view path, std::string_view bytes);
+std::string ReadBytes(std::u16string_view path);
+void RemoveTree(const std::u16string& path);
+
+class ScratchTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // dir_ + "\" + name
+  std::u16string Path(std::u16string_view name) const;
+
+  std::u16string dir_;
+};
+
+}  // namespace brankel_test
