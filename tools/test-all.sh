@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every build (linux, linux-asan, fuzz, win32, win64) and
+# runs every test: natively, under the sanitizers, and the Windows tests under wine64.
+# Usage: tools/test-all.sh            (from anywhere; needs root or sudo for apt-get)
+set -euo pipefail
+
+cd "$(dirname "$0")/.."
+top=$PWD
+
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest libmd-dev
+          libcli11-dev nlohmann-json3-dev libbenchmark-dev
+          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth file)
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+step() { echo; echo "== $*"; }
+
+install_missing
+
+jobs=$(nproc)
+for preset in linux linux-asan fuzz win32 win64; do
+  step "configure and build: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+passed=0
+failed=0
+count_gtest() {  # reads a gtest log, adds its counts
+  local log=$1 p f
+  p=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$log" | tail -n 1)
+  f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) test.*, listed below:/\1/p' "$log" | tail -n 1)
+  passed=$((passed + ${p:-0}))
+  failed=$((failed + ${f:-0}))
+}
+
+status=0
+for preset in linux linux-asan; do
+  step "unit tests: $preset"
+  log=build/$preset/test-run.log
+  if ! "build/$preset/tests/brankel_tests" --gtest_brief=1 >"$log" 2>&1; then status=1; fi
+  tail -n 3 "$log"
+  count_gtest "$log"
+done
+
+step "fuzz targets: a short run of each"
+for target in build/fuzz/fuzz/fuzz_*; do
+  [ -x "$target" ] || continue
+  corpus=$(mktemp -d)
+  if ! "$target" -max_total_time=10 "$corpus" >"$corpus.log" 2>&1; then
+    tail -n 20 "$corpus.log"; status=1
+  fi
+  echo "$(basename "$target"): $(tail -n 1 "$corpus.log")"
+  rm -rf "$corpus" "$corpus.log"
+done
+
+step "image kinds"
+check_kind() {  # file, expected text
+  local kind
+  kind=$(file -b "$1")
+  echo "$(basename "$1"): $kind"
+  case "$kind" in *"$2"*) ;; *) echo "expected $2"; status=1 ;; esac
+}
+check_kind build/win32/tests/brankel_tests.exe "PE32 executable (console) Intel 80386"
+check_kind build/win64/tests/brankel_tests.exe "PE32+ executable (console) x86-64"
+
+step "unit tests: win64 under wine"
+export WINEPREFIX=$top/build/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  xvfb-run -a wineboot --init >/dev/null 2>&1 || true
+  wineserver -w || true
+fi
+log=build/win64/test-run.log
+if ! xvfb-run -a wine build/win64/tests/brankel_tests.exe --gtest_brief=1 >"$log" 2>&1; then status=1; fi
+tr -d '\r' <"$log" >"$log.txt" && mv "$log.txt" "$log"
+tail -n 3 "$log"
+count_gtest "$log"
+wineserver -k 2>/dev/null || true
+
+echo
+# A run that crashed before printing its counts still counts as a failure.
+if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+echo "total: $passed passed, $failed failed"
+exit "$status"
