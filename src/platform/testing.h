@@ -15,6 +15,10 @@ bool UseScratchRoot();
 // The host folder that holds the scratch root, or empty on Windows.
 std::string ScratchRootHostPath();
 
+// True when the Windows build runs under Wine, which differs from Windows where its host
+// lets it (a root user's files are never read-only, say).
+bool UnderWine();
+
 // Selects the ANSI code page (1252 or 936) on the stand-in; false on Windows, whose code
 // page belongs to the system.
 bool SetAnsiCodePage(uint32_t code_page);

@@ -80,6 +80,7 @@ class RegistryTest : public ::testing::Test {
 TEST_F(RegistryTest, DwordValuesMissingValuesAndWrongTypes) {
   ASSERT_TRUE(plat::testing::WriteRegistryValue(kKey, u"Version", 4602));
   ASSERT_TRUE(plat::testing::WriteRegistryValue(kKey, u"Type", 20, /*as_string=*/true));
+  ASSERT_TRUE(plat::testing::WriteRegistryValue(kKey, u"Short", 5, /*as_string=*/true));
   plat::RegistryHandle key = nullptr;
   ASSERT_EQ(plat::RegOpenLocalMachineKey(u"software\\brankeltest\\MACRO", &key), err::kSuccess);
   ASSERT_NE(key, nullptr);
@@ -88,9 +89,13 @@ TEST_F(RegistryTest, DwordValuesMissingValuesAndWrongTypes) {
   EXPECT_EQ(plat::RegQueryDword(key, u"version", &value, &type_ok), err::kSuccess);
   EXPECT_TRUE(type_ok);
   EXPECT_EQ(value, 4602u);
+  // Strings are not DWORDs: one that fits four bytes reads, a longer one is "more data".
   value = 99;
-  EXPECT_EQ(plat::RegQueryDword(key, u"Type", &value, &type_ok), err::kSuccess);
-  EXPECT_FALSE(type_ok) << "a string value is not a DWORD";
+  EXPECT_EQ(plat::RegQueryDword(key, u"Type", &value, &type_ok), err::kMoreData);
+  EXPECT_FALSE(type_ok);
+  EXPECT_EQ(value, 99u);
+  EXPECT_EQ(plat::RegQueryDword(key, u"Short", &value, &type_ok), err::kSuccess);
+  EXPECT_FALSE(type_ok);
   EXPECT_EQ(value, 99u);
   EXPECT_EQ(plat::RegQueryDword(key, u"Absent", &value, &type_ok), err::kFileNotFound);
   EXPECT_FALSE(type_ok);

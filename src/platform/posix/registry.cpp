@@ -89,8 +89,13 @@ uint32_t RegQueryDword(RegistryHandle key, std::u16string_view value, uint32_t* 
   if (text.rfind("dword:", 0) == 0 && text.size() == 14) {
     *data = static_cast<uint32_t>(std::stoul(text.substr(6), nullptr, 16));
     *type_ok = true;
+    return err::kSuccess;
   }
-  return err::kSuccess;
+  // A string's data is its UTF-16 text with the terminator; more than the four bytes
+  // asked for is "more data", as the real registry answers.
+  const size_t quoted = text.size() >= 2 ? text.size() - 2 : 0;
+  return (Utf8ToUtf16(text.substr(text.empty() ? 0 : 1, quoted)).size() + 1) * 2 > 4 ? err::kMoreData
+                                                                                     : err::kSuccess;
 }
 
 void RegCloseKey(RegistryHandle key) { delete key; }

@@ -38,4 +38,6 @@ bool UseScratchRoot() {
 
 std::string ScratchRootHostPath() { return scratch_root; }
 
+bool UnderWine() { return false; }
+
 }  // namespace plat::testing
