@@ -179,6 +179,10 @@ uint32_t GetAnsiCodePage();
 std::u16string AnsiToWide(std::string_view text);   // MultiByteToWideChar(CP_ACP)
 std::string WideToAnsi(std::u16string_view text);   // WideCharToMultiByte(CP_ACP), '?' default
 
+// IsTextUnicode with the system's default tests: whether bytes without a byte-order mark
+// look like UTF-16LE text. The stand-in judges by where the zero bytes fall.
+bool IsTextUnicode(const void* data, size_t size);
+
 // CharLowerBuffW / CharUpperBuffW: the system's case mapping, as name comparisons use it.
 std::u16string ToLower(std::u16string_view text);
 std::u16string ToUpper(std::u16string_view text);

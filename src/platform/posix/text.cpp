@@ -122,6 +122,20 @@ std::string WideToAnsi(std::u16string_view text) {
   return out;
 }
 
+bool IsTextUnicode(const void* data, size_t size) {
+  // Latin text in UTF-16LE has a zero in most high bytes and almost none in the low
+  // bytes; 8-bit text has no zero bytes at all.
+  if (size < 2 || size % 2 != 0) return false;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  size_t zero_high = 0, zero_low = 0;
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    if (bytes[i] == 0) ++zero_low;
+    if (bytes[i + 1] == 0) ++zero_high;
+  }
+  const size_t units = size / 2;
+  return zero_high * 2 > units && zero_low * 8 < units;
+}
+
 std::u16string ToLower(std::u16string_view text) {
   std::u16string out(text);
   for (char16_t& c : out) c = LowerOf(c);

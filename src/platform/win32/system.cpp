@@ -146,6 +146,11 @@ std::string WideToAnsi(std::u16string_view text) {
   return ansi;
 }
 
+bool IsTextUnicode(const void* data, size_t size) {
+  if (size < 2 || size > 0x7FFFFFFF) return false;
+  return ::IsTextUnicode(data, static_cast<int>(size), nullptr) != FALSE;
+}
+
 std::u16string ToLower(std::u16string_view text) {
   std::wstring wide = Wide(text);
   // Done in slices so a length beyond a DWORD cannot wrap; the mapping is per unit.
