@@ -13,7 +13,8 @@ bool IsLineEnd(char16_t c) { return c == u'\r' || c == u'\n'; }
 
 constexpr size_t kMaxLine = 65535;
 
-// "[String]" or a leading part of it, without regard to case.
+}  // namespace
+
 bool OpensStringSection(std::u16string_view line) {
   static constexpr std::u16string_view kHeader = u"[string]";
   if (line.size() > kHeader.size()) return false;
@@ -22,6 +23,8 @@ bool OpensStringSection(std::u16string_view line) {
   }
   return true;
 }
+
+namespace {
 
 // Where the string section starts in `text`: after the line that opens it and the
 // blanks that follow. A text without such a line has an empty section at its end.

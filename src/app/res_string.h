@@ -20,6 +20,10 @@ uint32_t KeyHash(std::u16string_view text);
 enum class TextEncoding { kUtf16Le, kUtf8Bom, kUtf8, kAnsi };
 std::u16string DecodeLanguageText(std::string_view bytes, TextEncoding* encoding = nullptr);
 
+// Whether a line (leading blanks already skipped) opens the string section: "[String]" or
+// any leading part of it, without regard to case.
+bool OpensStringSection(std::u16string_view line);
+
 // The program's own string table (start-up texts 102 to 107), used before any language
 // file is loaded. Empty when there is no such string; cut to `max_chars`.
 std::u16string LoadStringResource(uint32_t id, size_t max_chars = 260);

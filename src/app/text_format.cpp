@@ -150,7 +150,10 @@ void FormatReal(Formatter& f, const Spec& spec, const FormatArg* arg) {
   if (spec.plus) format += '+';
   if (spec.space) format += ' ';
   if (spec.alt) format += '#';
-  if (spec.precision >= 0) format += "." + std::to_string(std::min(spec.precision, 300));
+  if (spec.precision >= 0) {
+    format += '.';
+    format += std::to_string(std::min(spec.precision, 300));
+  }
   format += static_cast<char>(spec.conversion);
   char buffer[400];
   const int written = std::snprintf(buffer, sizeof buffer, format.c_str(), arg != nullptr ? arg->Real() : 0.0);

@@ -128,6 +128,13 @@ bool SetCurrentDirectory(std::u16string_view path);
 std::u16string GetFullPathName(std::u16string_view path);
 std::u16string GetModuleFileName();  // the running program
 
+// A path as the host's shell gives it (UTF-8; relative to the process's working folder)
+// as an absolute Windows path. On Windows that is the path itself, made absolute.
+std::u16string PathFromHost(std::string_view host_path);
+// The program's arguments in UTF-8, without the program name. On Windows they are taken
+// from the wide command line, so that any file name survives; elsewhere from argv.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
 // ---- Temporary files and known folders -------------------------------------------------
 
 std::u16string GetTempPath();  // ends with a backslash

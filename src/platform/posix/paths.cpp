@@ -362,4 +362,30 @@ std::u16string GetModuleFileName() {
   return posix::HostToWindowsPath(std::string(buffer, static_cast<size_t>(length)));
 }
 
+std::u16string PathFromHost(std::string_view host_path) {
+  // A path that already names a drive is a Windows path: taken as it is.
+  if (host_path.size() >= 2 && posix::IsDriveLetter(static_cast<unsigned char>(host_path[0])) &&
+      host_path[1] == ':') {
+    return GetFullPathName(Utf8ToUtf16(host_path));
+  }
+  std::string path(host_path);
+  if (path.empty() || path[0] != '/') {
+    char buffer[PATH_MAX];
+    path = std::string(getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/") + "/" + path;
+  }
+  // Resolve what exists (links, the root's drives); a missing leaf keeps its name.
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+  const std::u16string windows_folder = posix::HostToWindowsPath(folder);
+  std::u16string leaf = Utf8ToUtf16(path.substr(slash + 1));
+  if (leaf.empty() || leaf == u"." ) return GetFullPathName(windows_folder);
+  return GetFullPathName(windows_folder + (windows_folder.back() == u'\\' ? u"" : u"\\") + leaf);
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
+}
+
 }  // namespace plat

@@ -3,12 +3,15 @@
 
 #include "platform/win32/win32_common.h"
 
+#include <shellapi.h>
+
 #include <cstring>
 #include <cwchar>
 #include <new>
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/unicode.h"
 
 namespace plat {
 
@@ -220,6 +223,23 @@ std::u16string GetModuleFileName() {
     }
     buffer.assign(static_cast<size_t>(capacity) * 2, L'\0');
   }
+}
+
+std::u16string PathFromHost(std::string_view host_path) {
+  return GetFullPathName(Utf8ToUtf16(host_path));
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) {
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return args;
+  }
+  for (int i = 1; i < count; ++i) args.push_back(Utf16ToUtf8(FromWide(wide[i], std::wcslen(wide[i]))));
+  ::LocalFree(wide);
+  return args;
 }
 
 // ---- Temporary files ---------------------------------------------------------------------

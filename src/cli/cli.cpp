@@ -1,0 +1,41 @@
+#include "cli/cli.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+
+#include "cli/lng_command.h"
+
+namespace cli {
+
+int RunBrankel(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  CLI::App app("brankel: packages a macro script into one stand-alone Windows program", "brankel");
+  app.require_subcommand(1);
+  int result = 0;
+  const Streams streams{out, err};
+  AddLngCommand(app, streams, result);
+
+  // CLI11 takes the arguments last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), out);
+    return 0;
+  } catch (const CLI::ParseError& error) {
+    std::string help;
+    for (const CLI::App* command = &app; command != nullptr;) {
+      const auto used = command->get_subcommands();
+      if (used.empty()) {
+        help = command->help();
+        break;
+      }
+      command = used.front();
+    }
+    std::fprintf(err, "brankel: %s\n", error.what());
+    if (error.get_exit_code() != 0) std::fputs(help.c_str(), err);
+    return error.get_exit_code() == 0 ? 0 : 2;
+  }
+  return result;
+}
+
+}  // namespace cli

@@ -1,0 +1,4 @@
+#include "cli/cli.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv) { return cli::RunBrankel(plat::CommandLineArguments(argc, argv)); }
