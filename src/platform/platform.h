@@ -59,6 +59,11 @@ void SetLastError(uint32_t code);
 
 inline constexpr uint32_t kGenericRead = 0x80000000u;
 inline constexpr uint32_t kGenericWrite = 0x40000000u;
+// The specific-rights forms some callers use; they read (write) the file's data too.
+inline constexpr uint32_t kFileGenericRead = 0x00120089u;
+inline constexpr uint32_t kFileGenericWrite = 0x00120116u;
+inline constexpr uint32_t kFileReadData = 0x0001u;
+inline constexpr uint32_t kFileWriteData = 0x0002u;
 
 inline constexpr uint32_t kShareRead = 1;
 inline constexpr uint32_t kShareWrite = 2;

@@ -123,6 +123,9 @@ bool CopyContents(int from, int to) {
 
 FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share,
                     Disposition disposition) {
+  // Specific data rights grant what the generic ones do.
+  if (access & kFileReadData) access |= kGenericRead;
+  if (access & kFileWriteData) access |= kGenericWrite;
   posix::HostPath host;
   if (!Resolve(path, &host)) return nullptr;
   struct stat st {};

@@ -17,6 +17,8 @@ namespace plat {
 
 // The interface's numbers are the system's; a drift would go unnoticed on Windows only.
 static_assert(kGenericRead == GENERIC_READ && kGenericWrite == GENERIC_WRITE);
+static_assert(kFileGenericRead == FILE_GENERIC_READ && kFileGenericWrite == FILE_GENERIC_WRITE &&
+              kFileReadData == FILE_READ_DATA && kFileWriteData == FILE_WRITE_DATA);
 static_assert(kShareRead == FILE_SHARE_READ && kShareWrite == FILE_SHARE_WRITE &&
               kShareDelete == FILE_SHARE_DELETE);
 static_assert(static_cast<DWORD>(Disposition::kCreateNew) == CREATE_NEW &&
