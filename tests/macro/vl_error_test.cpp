@@ -66,7 +66,10 @@ std::u16string Sub(std::u16string_view format, const Texts& args, size_t out_cha
   size_t used = 99;
   const size_t length = SubstituteTexts(format, args, out.data(), out_chars, &used);
   EXPECT_EQ(out[out_chars], kSentinel) << "wrote past the buffer";
-  const std::string counts = "|" + std::to_string(length) + "|" + std::to_string(used);
+  std::string counts = "|";
+  counts += std::to_string(length);
+  counts += '|';
+  counts += std::to_string(used);
   return (out_chars == 0 ? u"" : std::u16string(out.data())) + std::u16string(counts.begin(), counts.end());
 }
 

@@ -1,0 +1,469 @@
+#include "macro/macro_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <set>
+
+#include "macro/error_state.h"
+#include "macro/legacy_upgrade.h"
+
+namespace macro {
+namespace {
+
+constexpr size_t kNamedItemTableBytes = size_t{kMaxNamedItems} * kNamedItemSize;
+
+int32_t Now() { return static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr))); }
+
+enum class ReadResult { kOk, kFailed, kShort };
+
+// A failed read leaves the system's error to tell why; a block the file does not hold in
+// full is a bad file.
+ReadResult ReadBlockBytes(plat::FileHandle file, uint8_t* out, size_t length) {
+  uint32_t done = 0;
+  if (length > UINT32_MAX || !plat::ReadFile(file, out, static_cast<uint32_t>(length), &done)) {
+    return ReadResult::kFailed;
+  }
+  return done == length ? ReadResult::kOk : ReadResult::kShort;
+}
+
+bool ReadAll(plat::FileHandle file, void* out, size_t length) {
+  uint32_t done = 0;
+  return length <= UINT32_MAX && plat::ReadFile(file, out, static_cast<uint32_t>(length), &done) && done == length;
+}
+
+bool WriteAll(plat::FileHandle file, const void* data, size_t length) {
+  uint32_t done = 0;
+  return length <= UINT32_MAX && plat::WriteFile(file, data, static_cast<uint32_t>(length), &done) &&
+         done == length;
+}
+
+uint64_t Position(plat::FileHandle file) {
+  uint64_t position = 0;
+  plat::SeekFile(file, 0, plat::SeekOrigin::kCurrent, &position);
+  return position;
+}
+
+// Headroom that is not a block: the file size a block may claim.
+uint64_t BlockRoom(const MacroFileHeader& header) {
+  return header.TotalSize >= kHeaderSize ? header.TotalSize - kHeaderSize : 0;
+}
+
+void NormaliseNamedItems(std::vector<MacroNamedItem>& items, uint16_t count) {
+  for (uint32_t i = 0; i < kMaxNamedItems; ++i) {
+    MacroNamedItem& item = items[i];
+    if (i < count) {
+      const uint8_t high = item.Kinds5 >> 4;
+      if (high == 0 || high == 15) item.Kinds5 = static_cast<uint8_t>((item.Kinds5 & 0x0F) | 0x20);
+      item.Name[63] = 0, item.SecondText[191] = 0, item.ThirdText[259] = 0;
+      item.Cleared2 = 0;
+    } else {
+      item.Editor0 = 0, item.Cleared2 = 0, item.Name[0] = 0, item.SecondText[0] = 0;
+    }
+  }
+}
+
+}  // namespace
+
+plat::FileHandle OpenMacroHeader(std::u16string_view path, MacroFileHeader* header, uint32_t access,
+                                 uint32_t share, uint16_t* version) {
+  if (version != nullptr) *version = 0;
+  plat::FileHandle file = plat::OpenFile(path, access, share, plat::Disposition::kOpenExisting);
+  if (file == nullptr) return nullptr;
+  MacroFileHeader read{};
+  if (!ReadAll(file, &read, sizeof read) || !HasMacroMagic(read)) {
+    plat::CloseFile(file);
+    SetMacroFileError(kErrFileFormat, kKeyFileFormat);
+    return nullptr;
+  }
+  if (version != nullptr) *version = read.Version;
+  if (read.Version != kMacroVersion) {
+    plat::CloseFile(file);
+    SetMacroFileError(kErrFileVersion, kKeyFileVersion);
+    return nullptr;
+  }
+  if (read.EditorFlag37 != 1) read.EditorFlag37 = 0;
+  RestorePasswordField(read);
+  *header = read;
+  return file;
+}
+
+int CheckMacroFileSize(std::u16string_view path, MacroFileHeader* header, char16_t* err_key, uint16_t* version) {
+  plat::FileHandle file = OpenMacroHeader(path, header, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, version);
+  if (file == nullptr) return 0;
+  uint64_t size = 0;
+  const bool whole = plat::GetFileSize(file, &size) && size >= header->TotalSize;
+  plat::CloseFile(file);
+  if (!whole && err_key != nullptr) {
+    std::u16string_view key = kKeyFileFormat;
+    std::copy(key.begin(), key.end(), err_key);
+    err_key[key.size()] = 0;
+  }
+  return whole ? 1 : 0;
+}
+
+CFile_Macro::CFile_Macro() {
+  int32_t code = 0;
+  GetMacroFileError(&code);
+  SetMacroFileError(code, nullptr);
+}
+
+CFile_Macro::~CFile_Macro() { Close(); }
+
+void CFile_Macro::Close() {
+  if (file_ != nullptr) plat::CloseFile(file_);
+  file_ = nullptr;
+  header_ = MacroFileHeader{};
+  commands_ = {};
+  named_items_ = {};
+  params_ = {};
+  named_items_loaded_ = params_loaded_ = commands_loaded_ = false;
+}
+
+int CFile_Macro::Open(std::u16string_view path) {
+  ClearMacroFileError();
+  MacroFileHeader header{};
+  uint16_t version = 0;
+  const uint32_t share = plat::kShareRead | plat::kShareWrite;
+  plat::FileHandle file = OpenMacroHeader(path, &header, plat::kGenericRead, share, &version);
+  if (file == nullptr) {
+    if (plat::GetLastError() == plat::err::kAccessDenied) {
+      SetMacroFileError(kErrAccessDenied, kKeyAccessDenied);
+      return 0;
+    }
+    if (version == 0 || version >= kMacroVersion) return 0;
+    char16_t key[260] = {};
+    if (UpgradeMacroFile(path, version, key) != 1) return 0;
+    file = OpenMacroHeader(path, &header, plat::kGenericRead, share, &version);
+    if (file == nullptr) return 0;
+  }
+  uint64_t size = 0;
+  if (!plat::GetFileSize(file, &size) || size < header.TotalSize) {
+    plat::CloseFile(file);
+    SetMacroFileError(kErrBadFile, kKeyBadFile);
+    return 0;
+  }
+  Close();
+  header_ = header;
+  file_ = file;
+  return 1;
+}
+
+bool CFile_Macro::ReadExact(uint8_t* out, size_t length) { return ReadAll(file_, out, length); }
+
+bool CFile_Macro::StoredLength(uint32_t offset, uint64_t plain_length, uint64_t* length) {
+  if (!plat::SeekFile(file_, offset, plat::SeekOrigin::kBegin, nullptr)) return false;
+  if (!header_.Packed) {
+    *length = plain_length;
+    return true;
+  }
+  uint8_t bytes[4];
+  if (!ReadExact(bytes, 4)) return false;
+  *length = static_cast<uint64_t>(bytes[0]) | (static_cast<uint64_t>(bytes[1]) << 8) |
+            (static_cast<uint64_t>(bytes[2]) << 16) | (static_cast<uint64_t>(bytes[3]) << 24);
+  return true;
+}
+
+bool CFile_Macro::LoadCommandRecords() {
+  ClearMacroFileError();
+  if (commands_loaded_) {
+    // A block whose unpacking failed stays absent; it must not pass for an empty one.
+    if (commands_.empty() && header_.CommandCount != 0) {
+      SetMacroFileError(kErrBadFile, kKeyBadFile);
+      return false;
+    }
+    return true;
+  }
+  if (file_ == nullptr) {
+    SetMacroFileError(kErrFileOpen, kKeyFileOpen);
+    return false;
+  }
+  const uint64_t count = header_.CommandCount;
+  if (count == 0) {
+    commands_loaded_ = true;
+    return true;
+  }
+  uint64_t length = 0;
+  if (!StoredLength(header_.CommandBlockOffset, count * kCommandSize, &length)) return false;
+  if (length > BlockRoom(header_)) {
+    SetMacroFileError(kErrBadFile, kKeyBadFile);
+    return false;
+  }
+  std::vector<uint8_t> stored;
+  try {
+    stored.assign((static_cast<size_t>(length) + 7) & ~size_t{7}, 0);
+  } catch (const std::bad_alloc&) {
+    SetMacroFileError(kErrNotEnoughMem, kKeyNotEnoughMem);
+    return false;
+  }
+  if (const ReadResult read = ReadBlockBytes(file_, stored.data(), static_cast<size_t>(length)); read != ReadResult::kOk) {
+    if (read == ReadResult::kShort) SetMacroFileError(kErrBadFile, kKeyBadFile);
+    return false;
+  }
+  if (header_.Scrambled) ScrambleBlock(stored.data(), static_cast<size_t>(length), PasswordKey(header_));
+  commands_loaded_ = true;
+  std::vector<uint8_t> expanded;
+  const std::vector<uint8_t>* records = &stored;
+  if (header_.Packed) {
+    if (!UnpackBlock(stored.data(), static_cast<size_t>(length), 0, expanded) || expanded.size() < count * kCommandSize) {
+      // Fewer bytes than the count needs: refused, and not retried.
+      SetMacroFileError(kErrBadFile, kKeyBadFile);
+      return false;
+    }
+    records = &expanded;
+  }
+  commands_.resize(static_cast<size_t>(count));
+  std::memcpy(commands_.data(), records->data(), static_cast<size_t>(count) * kCommandSize);
+  for (MacroCommand& command : commands_) {
+    if (command.ParamId == 0xFFFF) command.ParamId = kNoParamId;
+  }
+  return true;
+}
+
+bool CFile_Macro::LoadParamBlock() {
+  ClearMacroFileError();
+  if (params_loaded_) {
+    if (params_.empty() && header_.ParamBlockSize != 0) {
+      SetMacroFileError(kErrBadFile, kKeyBadFile);
+      return false;
+    }
+    return true;
+  }
+  if (file_ == nullptr) {
+    SetMacroFileError(kErrFileOpen, kKeyFileOpen);
+    return false;
+  }
+  if (header_.ParamBlockSize == 0) {
+    params_loaded_ = true;
+    return true;
+  }
+  uint64_t length = 0;
+  if (!StoredLength(header_.ParamBlockOffset, header_.ParamBlockSize, &length)) return false;
+  std::vector<uint8_t> stored;
+  try {
+    if (length > BlockRoom(header_)) throw std::bad_alloc();
+    stored.assign((static_cast<size_t>(length) + kParamSpare + 7) & ~size_t{7}, 0);
+  } catch (const std::bad_alloc&) {
+    SetMacroFileError(kErrNotEnoughMem, kKeyNotEnoughMem);
+    return false;
+  }
+  if (const ReadResult read = ReadBlockBytes(file_, stored.data(), static_cast<size_t>(length)); read != ReadResult::kOk) {
+    if (read == ReadResult::kShort) SetMacroFileError(kErrBadFile, kKeyBadFile);
+    return false;
+  }
+  if (header_.Scrambled) ScrambleBlock(stored.data(), static_cast<size_t>(length), PasswordKey(header_));
+  params_loaded_ = true;
+  size_t size = static_cast<size_t>(length);
+  if (header_.Packed) {
+    std::vector<uint8_t> expanded;
+    if (!UnpackBlock(stored.data(), size, kParamSpare, expanded)) {
+      SetMacroFileError(kErrBadFile, kKeyBadFile);
+      return false;
+    }
+    size = expanded.size() - kParamSpare;
+    stored = std::move(expanded);
+  }
+  header_.ParamBlockSize = static_cast<uint32_t>(NormaliseParamBlock(stored.data(), size));
+  params_ = std::move(stored);
+  return true;
+}
+
+int CFile_Macro::ReadCommands(const MacroCommand** commands) {
+  if (commands != nullptr) *commands = nullptr;
+  if (header_.CommandCount == 0) return 1;
+  if (!LoadCommandRecords()) return 0;
+  if (commands != nullptr) *commands = Commands();
+  if (!LoadParamBlock()) return 0;
+  bool all_found = true;
+  for (const MacroCommand& command : commands_) {
+    if (command.ParamId == kNoParamId || command.ParamId == 0xFFFF) continue;
+    if (FindParamRecord(command.ParamId, Params(), header_.ParamBlockSize) == nullptr) {
+      SetMacroFileError(kErrBadFile, kKeyBadFile);
+      all_found = false;
+    }
+  }
+  return all_found ? 1 : 0;
+}
+
+int CFile_Macro::GetParamBlock(uint8_t** block) {
+  if (block != nullptr) *block = nullptr;
+  if (!LoadParamBlock()) return 0;
+  if (block != nullptr) *block = Params();
+  return 1;
+}
+
+int CFile_Macro::LoadNamedItems() {
+  ClearMacroFileError();
+  if (named_items_loaded_) return 1;
+  if (file_ == nullptr) {
+    SetMacroFileError(kErrFileOpen, kKeyFileOpen);
+    return 0;
+  }
+  if (header_.NamedItemCount == 0) {
+    named_items_loaded_ = true;
+    return 1;
+  }
+  try {
+    named_items_.assign(kMaxNamedItems, MacroNamedItem{});
+  } catch (const std::bad_alloc&) {
+    SetMacroFileError(kErrNotEnoughMem, kKeyNotEnoughMem);
+    return 0;
+  }
+  const auto drop = [&] {
+    named_items_ = {};
+    SetMacroFileError(kErrBadFile, kKeyBadFile);
+    header_.NamedItemCount = 0;
+    return 1;
+  };
+  const size_t count = header_.NamedItemCount;
+  // More entries than the table holds is no table this system can carry.
+  if (count > kMaxNamedItems) return drop();
+  uint64_t length = 0;
+  if (!StoredLength(kHeaderSize, count * kNamedItemSize, &length)) return drop();
+  if (header_.Packed) {
+    if (length > BlockRoom(header_)) return drop();
+    std::vector<uint8_t> stored(static_cast<size_t>(length));
+    std::vector<uint8_t> expanded;
+    if (!ReadExact(stored.data(), stored.size()) || !UnpackBlock(stored.data(), stored.size(), 0, expanded) ||
+        expanded.size() < count * kNamedItemSize || expanded.size() > kNamedItemTableBytes) {
+      return drop();
+    }
+    std::memcpy(named_items_.data(), expanded.data(), expanded.size());
+  } else if (!ReadExact(reinterpret_cast<uint8_t*>(named_items_.data()), count * kNamedItemSize)) {
+    return drop();
+  }
+  named_items_loaded_ = true;
+  NormaliseNamedItems(named_items_, header_.NamedItemCount);
+  return 1;
+}
+
+int CFile_Macro::SetParamRecord(uint16_t id, uint8_t* record) {
+  if (!params_loaded_ || params_.empty() || record == nullptr) return 0;
+  const uint8_t* found = FindParamRecord(id, Params(), header_.ParamBlockSize);
+  if (found == nullptr) return 0;
+  if ((record[0] | (record[1] << 8)) == (found[0] | (found[1] << 8))) return 1;
+
+  // The new id is the smallest one no record carries, so the new record can never be
+  // shadowed by an older one with the same id.
+  std::set<uint16_t> used;
+  for (size_t offset = 0; offset < header_.ParamBlockSize;) {
+    const uint8_t* at = Params() + offset;
+    if (ParamRecordSize(at) == 0) break;
+    used.insert(ParamRecordId(at));
+    offset += 4 + ParamRecordSize(at);
+  }
+  uint16_t candidate = 0;
+  while (used.count(candidate) != 0 || candidate == kNoParamId) ++candidate;
+  if (candidate > 0x3FFF) return 0;
+  SetParamRecordId(record, candidate);
+
+  const size_t record_length = 4 + static_cast<size_t>(ParamRecordSize(record));
+  const size_t old_size = header_.ParamBlockSize;
+  std::vector<uint8_t> grown;
+  try {
+    grown.assign(old_size + record_length + kParamSpare, 0);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  std::memcpy(grown.data(), params_.data(), old_size);
+  std::memcpy(grown.data() + old_size, record, record_length);
+  size_t size = old_size + record_length;
+  WriteParamTerminator(grown.data() + size);
+
+  // Take the old record out; everything after it moves down, the terminator with it.
+  const size_t at = static_cast<size_t>(FindParamRecord(id, grown.data(), size) - grown.data());
+  const size_t old_length = 4 + static_cast<size_t>(ParamRecordSize(grown.data() + at));
+  std::memmove(grown.data() + at, grown.data() + at + old_length, size + kParamTerminatorSize - (at + old_length));
+  size -= old_length;
+  params_ = std::move(grown);
+  header_.ParamBlockSize = static_cast<uint32_t>(size);
+  return 1;
+}
+
+int WriteMacroFile(std::u16string_view path, const MacroCommand* commands, const uint8_t* params,
+                   const MacroNamedItem* named_items, const MacroFileHeader& source) {
+  MacroFileHeader header = source;
+  if (commands == nullptr) header.CommandCount = 0, header.ParamBlockSize = 0;
+  if (params == nullptr) header.ParamBlockSize = 0;
+  if (named_items == nullptr) header.NamedItemCount = 0;
+
+  const std::u16string temporary = plat::GetTempFileName(plat::GetTempPath(), u"$tmpmacro");
+  if (temporary.empty()) return 0;
+  plat::DeleteFile(temporary);
+  plat::FileHandle file = plat::OpenFile(temporary, plat::kGenericRead | plat::kGenericWrite, plat::kShareRead,
+                                         plat::Disposition::kCreateAlways);
+  if (file == nullptr) return 0;
+  // On any failure: close, remove the temporary file, keep the failure's system error.
+  const auto fail = [&] {
+    const uint32_t error = plat::GetLastError();
+    plat::CloseFile(file);
+    plat::DeleteFile(temporary);
+    plat::SetLastError(error);
+    return 0;
+  };
+
+  SetMacroMagic(header);
+  header.Version = kMacroVersion;
+  header.TotalSize = kHeaderSize;
+  const std::u16string password = HeaderPassword(header);
+  header.Scrambled = (header.ProtectFlags & kProtectWithPassword) && !password.empty() ? 1 : 0;
+  header.SaveStamp = header.WriteStamp = Now();
+  if (!WriteAll(file, &header, sizeof header)) return fail();
+
+  const std::string key = header.Scrambled ? plat::WideToAnsi(password) : std::string();
+  // One block in its stored form: packed (length, then stream) or plain; scrambled when
+  // asked. Returns the bytes it added to the file, or -1.
+  const auto write_block = [&](const void* data, size_t length, bool scramble) -> int64_t {
+    std::vector<uint8_t> bytes;
+    if (header.Packed) {
+      bytes = PackBlock(static_cast<const uint8_t*>(data), length);
+    } else {
+      bytes.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + length);
+    }
+    if (scramble) ScrambleBlock(bytes.data(), bytes.size(), key);
+    if (header.Packed) {
+      const uint32_t stream = static_cast<uint32_t>(bytes.size());
+      if (!WriteAll(file, &stream, 4)) return -1;
+    }
+    if (!WriteAll(file, bytes.data(), bytes.size())) return -1;
+    return static_cast<int64_t>(bytes.size()) + (header.Packed ? 4 : 0);
+  };
+
+  header.NamedItemCount = std::min<uint16_t>(header.NamedItemCount, kMaxNamedItems);
+  if (header.NamedItemCount != 0) {
+    const int64_t stored = write_block(named_items, size_t{header.NamedItemCount} * kNamedItemSize, false);
+    if (stored < 0) return fail();
+    header.TotalSize += static_cast<uint32_t>(stored);
+  }
+  if (header.CommandCount != 0) {
+    header.CommandBlockOffset = static_cast<uint32_t>(Position(file));
+    const int64_t stored = write_block(commands, size_t{header.CommandCount} * kCommandSize, header.Scrambled);
+    if (stored < 0) return fail();
+    header.TotalSize += static_cast<uint32_t>(stored);
+  }
+  header.ParamBlockOffset = static_cast<uint32_t>(Position(file));
+  if (header.ParamBlockSize != 0) {
+    const int64_t stored = write_block(params, header.ParamBlockSize, header.Scrambled);
+    if (stored < 0) return fail();
+    if (header.Packed) header.ParamBlockSize = static_cast<uint32_t>(stored - 4);
+    header.TotalSize += static_cast<uint32_t>(stored);
+  }
+
+  header.WriteStamp = Now();
+  ScramblePasswordField(header);
+  if (!plat::SeekFile(file, 0, plat::SeekOrigin::kBegin, nullptr) || !WriteAll(file, &header, sizeof header)) {
+    return fail();
+  }
+  plat::CloseFile(file);
+  if (!plat::CopyFile(temporary, path, false)) {
+    const uint32_t error = plat::GetLastError();
+    plat::DeleteFile(temporary);
+    plat::SetLastError(error);
+    return 0;
+  }
+  plat::DeleteFile(temporary);
+  return 1;
+}
+
+}  // namespace macro

@@ -1,0 +1,212 @@
+#include "macro/macro_format.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace macro {
+
+void SetParamRecordHead(uint8_t* record, uint16_t id, uint32_t size) {
+  const uint16_t low = static_cast<uint16_t>(size & 0xFFFF);
+  const uint16_t high = static_cast<uint16_t>((id & 0x3FFF) | (((size >> 16) & 0x3) << 14));
+  record[0] = static_cast<uint8_t>(low), record[1] = static_cast<uint8_t>(low >> 8);
+  record[2] = static_cast<uint8_t>(high), record[3] = static_cast<uint8_t>(high >> 8);
+}
+
+void SetParamRecordId(uint8_t* record, uint16_t id) {
+  SetParamRecordHead(record, id, ParamRecordSize(record));
+}
+
+void WriteParamTerminator(uint8_t* at) {
+  SetParamRecordHead(at, kNoParamId, 0);
+  at[4] = 0;
+}
+
+size_t NormaliseParamBlock(uint8_t* block, size_t size) {
+  if (size == 0) {
+    WriteParamTerminator(block);
+    return 0;
+  }
+  size_t offset = 0;
+  size_t last = 0;
+  while (offset < size) {
+    if (size - offset < 4) {
+      // A head cut off by the block's end is no record.
+      WriteParamTerminator(block + offset);
+      return offset;
+    }
+    const uint32_t record_size = ParamRecordSize(block + offset);
+    if (record_size == 0) break;
+    last = offset;
+    offset += 4 + static_cast<size_t>(record_size);
+  }
+  if (offset > size) {
+    SetParamRecordHead(block + last, ParamRecordId(block + last), static_cast<uint32_t>(size - last - 4));
+    WriteParamTerminator(block + size);
+    return size;
+  }
+  WriteParamTerminator(block + offset);
+  return offset;
+}
+
+const uint8_t* FindParamRecord(uint16_t id, const uint8_t* block, size_t limit) {
+  if (block == nullptr || id == kNoParamId) return nullptr;
+  size_t total = 0;
+  const uint8_t* record = block;
+  while (ParamRecordId(record) != kNoParamId) {
+    const uint32_t size = ParamRecordSize(record);
+    if (size == 0) return nullptr;
+    total += 4 + static_cast<size_t>(size);
+    if (ParamRecordId(record) == id) return record;
+    if (limit < total) return nullptr;
+    record += 4 + size;
+  }
+  return nullptr;
+}
+
+std::vector<uint8_t> PackBlock(const uint8_t* data, size_t n) {
+  // Worst case: every byte the escape, each written as a run of three.
+  std::vector<uint8_t> out(kPackHeadSize + 3 * n);
+  uint8_t* put = out.data();
+  const uint32_t length = static_cast<uint32_t>(n);
+  *put++ = kPackEscape;
+  *put++ = 0;
+  for (int shift = 0; shift < 32; shift += 8) *put++ = static_cast<uint8_t>(length >> shift);
+  size_t i = 0;
+  while (i < n) {
+    const uint8_t value = data[i];
+    size_t run = 1;
+    while (run < 254 && i + run < n && data[i + run] == value) ++run;
+    if (run == 1 && value != kPackEscape) {
+      *put++ = value;
+    } else {
+      *put++ = kPackEscape;
+      *put++ = static_cast<uint8_t>(run);
+      *put++ = value;
+    }
+    i += run;
+  }
+  out.resize(static_cast<size_t>(put - out.data()));
+  return out;
+}
+
+uint32_t PackedOutputLength(const uint8_t* stream, size_t length) {
+  if (length < kPackHeadSize) return 0;
+  return static_cast<uint32_t>(stream[2]) | (static_cast<uint32_t>(stream[3]) << 8) |
+         (static_cast<uint32_t>(stream[4]) << 16) | (static_cast<uint32_t>(stream[5]) << 24);
+}
+
+bool UnpackBlock(const uint8_t* stream, size_t length, size_t spare, std::vector<uint8_t>& out) {
+  out.clear();
+  if (length == 0) {
+    out.assign(spare, 0);
+    return true;
+  }
+  if (length < kPackHeadSize) return false;
+  const size_t n = PackedOutputLength(stream, length);
+  // No stream expands more than 254 bytes from 3; a larger claim is not a packed block and
+  // must not make us allocate what it says.
+  if (n / 254 > (length - kPackHeadSize) / 3 + 1) return false;
+  const uint8_t escape = stream[0];
+  out.assign(n + spare, 0);
+  size_t in = kPackHeadSize, put = 0;
+  while (in < length && put < n) {
+    const uint8_t byte = stream[in];
+    if (byte == escape && in + 1 < length) {
+      const size_t count = stream[in + 1];
+      const uint8_t value = in + 2 < length ? stream[in + 2] : 0;
+      const size_t copies = std::min(count, n - put);
+      std::memset(out.data() + put, value, copies);
+      put += copies;
+      in += 3;
+    } else {
+      out[put++] = byte;
+      ++in;
+    }
+  }
+  return true;
+}
+
+void ScrambleBlock(uint8_t* data, size_t n, std::string_view key) {
+  const size_t k = key.size();
+  if (k == 0) return;
+  for (size_t start = 0; start < n; start += k) {
+    const size_t c = std::min(k, n - start);
+    for (size_t i = 0; i < c; ++i) {
+      data[start + i] ^= static_cast<uint8_t>(c + static_cast<uint8_t>(key[i]));
+    }
+  }
+}
+
+std::u16string HeaderPassword(const MacroFileHeader& header) {
+  char16_t units[kPasswordUnits];
+  std::memcpy(units, header.Password, sizeof units);
+  size_t length = 0;
+  while (length < kMaxPasswordLength && units[length] != 0) ++length;
+  return std::u16string(units, length);
+}
+
+std::string PasswordKey(const MacroFileHeader& header) { return plat::WideToAnsi(HeaderPassword(header)); }
+
+void SetHeaderPassword(MacroFileHeader& header, std::u16string_view password) {
+  char16_t units[kPasswordUnits] = {};
+  const size_t length = std::min(password.size(), kMaxPasswordLength);
+  std::copy_n(password.begin(), length, units);
+  std::memcpy(header.Password, units, sizeof units);
+}
+
+namespace {
+
+uint8_t StampByte(int32_t stamp, size_t i) {
+  return static_cast<uint8_t>(static_cast<uint32_t>(stamp) >> (8 * (i % 4)));
+}
+
+}  // namespace
+
+void ScramblePasswordField(MacroFileHeader& header) {
+  const std::u16string password = HeaderPassword(header);
+  char16_t units[kPasswordUnits] = {};
+  if (!password.empty()) {
+    for (size_t i = 0; i < password.size(); ++i) {
+      units[i] = static_cast<char16_t>(password[i] ^ StampByte(header.SaveStamp, i));
+    }
+    units[kPasswordUnits - 1] = static_cast<char16_t>(password.size());
+  }
+  std::memcpy(header.Password, units, sizeof units);
+}
+
+void RestorePasswordField(MacroFileHeader& header) {
+  char16_t units[kPasswordUnits];
+  std::memcpy(units, header.Password, sizeof units);
+  const bool first_eight_zero = std::all_of(units, units + 8, [](char16_t u) { return u == 0; });
+  if (first_eight_zero || units[kPasswordUnits - 1] > kPasswordUnits) {
+    std::fill(units, units + 16, 0);
+  } else {
+    const size_t n = units[kPasswordUnits - 1];
+    size_t i = 0;
+    for (; i < n && i < kMaxPasswordLength; ++i) {
+      units[i] = static_cast<char16_t>(units[i] ^ StampByte(header.SaveStamp, i));
+    }
+    units[i] = 0;
+  }
+  std::memcpy(header.Password, units, sizeof units);
+}
+
+bool HasMacroMagic(const MacroFileHeader& header) {
+  static constexpr char kMagic[] = "vl_ma";
+  for (size_t i = 0; i < sizeof header.Magic; ++i) {
+    const char c = header.Magic[i];
+    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    if (lower != kMagic[i]) return false;
+    if (c == 0) return true;
+  }
+  return false;
+}
+
+void SetMacroMagic(MacroFileHeader& header) {
+  std::memset(header.Magic, 0, sizeof header.Magic);
+  std::memcpy(header.Magic, "VL_MA", 5);
+}
+
+}  // namespace macro
