@@ -201,6 +201,10 @@ std::u16string ToUpper(std::u16string_view text);
 // lstrcmpiW-style equality without regard to case.
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);
 
+// The face name of the system's icon-title font (SPI_GETICONTITLELOGFONT); the stand-in
+// answers with the face Windows has long used there.
+std::u16string GetIconTitleFontFace();
+
 // ---- Search path, time, digest, keyboard -------------------------------------------------
 
 // SearchPathW(NULL, name, NULL): the program's folder, the current folder, the system

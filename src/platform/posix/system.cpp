@@ -208,6 +208,8 @@ Md5Digest Md5(const void* data, size_t size) {
   return digest;
 }
 
+std::u16string GetIconTitleFontFace() { return u"Tahoma"; }
+
 char16_t VirtualKeyToChar(uint32_t virtual_key) {
   // The US layout, which is what the stand-in's keyboard has.
   if (virtual_key >= 'A' && virtual_key <= 'Z') return static_cast<char16_t>(virtual_key + 32);

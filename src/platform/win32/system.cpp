@@ -4,6 +4,8 @@
 
 #include "platform/win32/win32_common.h"
 
+#include <cwchar>
+
 #include <algorithm>
 #include <climits>
 #include <vector>
@@ -144,6 +146,12 @@ std::string WideToAnsi(std::u16string_view text) {
   if (written <= 0) return {};
   ansi.resize(static_cast<size_t>(written));
   return ansi;
+}
+
+std::u16string GetIconTitleFontFace() {
+  LOGFONTW font{};
+  if (!::SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof font, &font, 0)) return {};
+  return FromWide(font.lfFaceName, std::wcslen(font.lfFaceName));
 }
 
 bool IsTextUnicode(const void* data, size_t size) {
