@@ -157,3 +157,30 @@ TEST_F(SharedSettingsTest, FilesInAnotherEncodingGiveDefaults) {
 
 }  // namespace
 }  // namespace app
+
+namespace app {
+namespace {
+
+TEST(InstalledConfiguration, LoadsWithTheDocumentedDefaults) {
+  const std::u16string config = plat::PathFromHost(BRANKEL_INSTALL_DIR) + u"\\Config\\";
+  SharedSettings block{};
+  ASSERT_TRUE(LoadSharedSettings(&block, config + u"General.ini", config + u"Config.ini"));
+  EXPECT_EQ(block.PauseKey.KeyCode, 80);
+  EXPECT_EQ(block.StopKey.KeyCode, 83);
+  EXPECT_EQ(block.PauseKey.Modifiers, 7u);
+  EXPECT_EQ(block.FontSize, 90);
+  EXPECT_EQ(block.UseSystemColours, 2);
+  EXPECT_EQ(block.MonitorTransparency, 85);
+  EXPECT_EQ(block.FastestSpeedFactor, 100);
+  EXPECT_EQ(block.SlowestSpeedFactor, 5);
+  EXPECT_EQ(FixedText(block.FontFace, 64), plat::GetIconTitleFontFace().substr(0, 63));
+  // The system's profile reads see the same files.
+  char16_t buffer[32];
+  plat::GetPrivateProfileString(u"General", u"Language", u"", buffer, 32, config + u"General.ini");
+  EXPECT_EQ(std::u16string(buffer), u"en");
+  plat::GetPrivateProfileString(u"General", u"Cmd.exe", u"", buffer, 32, config + u"General.ini");
+  EXPECT_NE(std::u16string(buffer), u"");
+}
+
+}  // namespace
+}  // namespace app
