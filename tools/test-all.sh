@@ -73,9 +73,9 @@ check_kind() {  # file, expected text
   case "$kind" in *"$2"*) ;; *) echo "expected $2"; status=1 ;; esac
 }
 check_kind build/win32/tests/brankel_tests.exe "PE32 executable (console) Intel 80386"
-check_kind build/win32/src/cli/brankel.exe "PE32 executable (console) Intel 80386"
+check_kind build/win32/install/brankel.exe "PE32 executable (console) Intel 80386"
 check_kind build/win64/tests/brankel_tests.exe "PE32+ executable (console) x86-64"
-check_kind build/win64/src/cli/brankel.exe "PE32+ executable (console) x86-64"
+check_kind build/win64/install/brankel.exe "PE32+ executable (console) x86-64"
 
 step "unit tests: win64 under wine"
 export WINEPREFIX=$top/build/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "cli/lng_command.h"
+#include "cli/macro_command.h"
 
 namespace cli {
 
@@ -13,13 +14,17 @@ int RunBrankel(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
   int result = 0;
   const Streams streams{out, err};
   AddLngCommand(app, streams, result);
+  AddMacroCommand(app, streams, result);
 
   // CLI11 takes the arguments last first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
-    std::fputs(app.help().c_str(), out);
+    // The help of the command that was asked about, not always the top level's.
+    const CLI::App* command = &app;
+    while (!command->get_subcommands().empty()) command = command->get_subcommands().front();
+    std::fputs(command->help().c_str(), out);
     return 0;
   } catch (const CLI::ParseError& error) {
     std::string help;

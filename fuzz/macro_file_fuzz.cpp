@@ -1,0 +1,106 @@
+// A macro file's bytes, read the way the build reads and rewrites a macro: every block
+// loaded, every command's record looked up, one record replaced by a larger one. The same
+// bytes also go to the unpacker as a packed stream.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "macro/macro_file.h"
+#include "macro/macro_format.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The reader works on files only, so each input becomes one; a name of this process's own
+// keeps parallel fuzzing jobs apart. Removed when the process ends.
+class InputFile {
+ public:
+  InputFile() : path_(plat::GetTempFileName(plat::GetTempPath(), u"mfz")) {}
+  ~InputFile() {
+    if (!path_.empty()) plat::DeleteFile(path_);
+  }
+  const std::u16string& Path() const { return path_; }
+
+  bool Write(const uint8_t* data, size_t size) const {
+    if (path_.empty()) return false;
+    plat::FileHandle file = plat::OpenFile(path_, plat::kGenericWrite, plat::kShareRead,
+                                           plat::Disposition::kCreateAlways);
+    if (file == nullptr) return false;
+    uint32_t done = 0;
+    const bool ok = plat::WriteFile(file, data, static_cast<uint32_t>(size), &done) && done == size;
+    plat::CloseFile(file);
+    return ok;
+  }
+
+ private:
+  std::u16string path_;
+};
+
+// A record found for a command must lie wholly inside the loaded block: the rewriting
+// code copies it by its stated size.
+void CheckInsideBlock(const uint8_t* record, const uint8_t* block, size_t block_size) {
+  if (record == nullptr) return;
+  if (record < block || static_cast<size_t>(record - block) + 4 + macro::ParamRecordSize(record) > block_size) {
+    __builtin_trap();
+  }
+}
+
+void ReadMacro(const std::u16string& path) {
+  macro::CFile_Macro file;
+  if (!file.Open(path)) return;
+  const macro::MacroCommand* commands = nullptr;
+  const bool commands_ok = file.ReadCommands(&commands) == 1;
+  uint8_t* block = nullptr;
+  file.GetParamBlock(&block);
+  file.LoadNamedItems();
+  if (!commands_ok || file.Commands() == nullptr) return;
+
+  const uint8_t* first = nullptr;
+  for (uint32_t i = 0; i < file.Header().CommandCount; ++i) {
+    const uint8_t* record =
+        macro::CFile_Macro::FindParamRecord(file.Commands()[i].ParamId, file.Params(), file.Header().ParamBlockSize);
+    CheckInsideBlock(record, file.Params(), file.Header().ParamBlockSize);
+    if (first == nullptr) first = record;
+  }
+  if (first == nullptr) return;
+
+  // A longer copy of the record, as a rewritten file name makes one.
+  const uint16_t id = macro::ParamRecordId(first);
+  const uint32_t size = macro::ParamRecordSize(first);
+  const uint32_t grown = size + 16 <= macro::kMaxParamPayload ? size + 16 : size - 16;
+  std::vector<uint8_t> record(4 + size_t{grown}, 0x5A);
+  std::memcpy(record.data(), first, 4 + std::min(size, grown));
+  macro::SetParamRecordHead(record.data(), id, grown);
+  if (file.SetParamRecord(id, record.data()) != 1) return;
+  const uint16_t new_id = macro::ParamRecordId(record.data());
+  const uint8_t* placed = macro::CFile_Macro::FindParamRecord(new_id, file.Params(), file.Header().ParamBlockSize);
+  if (placed == nullptr || macro::ParamRecordSize(placed) != grown) __builtin_trap();
+  CheckInsideBlock(placed, file.Params(), file.Header().ParamBlockSize);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const InputFile input;
+  if (input.Write(data, size)) ReadMacro(input.Path());
+
+  // Whatever unpacks must pack and unpack to the same bytes again; the spare bytes that
+  // hold a parameter block's terminator start out zero.
+  std::vector<uint8_t> block;
+  if (macro::UnpackBlock(data, size, macro::kParamSpare, block) && block.size() > macro::kParamSpare) {
+    const size_t n = block.size() - macro::kParamSpare;
+    for (size_t i = n; i < block.size(); ++i) {
+      if (block[i] != 0) __builtin_trap();
+    }
+    const std::vector<uint8_t> packed = macro::PackBlock(block.data(), n);
+    std::vector<uint8_t> again;
+    if (!macro::UnpackBlock(packed.data(), packed.size(), 0, again) || again.size() != n ||
+        std::memcmp(again.data(), block.data(), n) != 0) {
+      __builtin_trap();
+    }
+  }
+  return 0;
+}

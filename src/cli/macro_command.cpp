@@ -1,0 +1,125 @@
+#include "cli/macro_command.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <exception>
+#include <memory>
+
+#include "app/res_string.h"
+#include "app/system_error.h"
+#include "app/text_format.h"
+#include "cli/macro_info.h"
+#include "macro/error_state.h"
+#include "macro/macro_file.h"
+#include "platform/platform.h"
+#include "platform/unicode.h"
+
+namespace cli {
+namespace {
+
+struct InfoOptions {
+  std::string file;
+  bool json = false;
+};
+
+// Language texts break lines with CR LF, as message boxes want; a console stream is given
+// bare line feeds and translates them itself where the system needs it.
+std::u16string ConsoleLines(std::u16string text) {
+  for (size_t at = text.find(u"\r\n"); at != std::u16string::npos; at = text.find(u"\r\n", at)) text.erase(at, 1);
+  return text;
+}
+
+// The text of a failure key in English, with the file as its one argument. Without
+// language files the key itself still says what went wrong.
+std::u16string KeyText(const char16_t* key, const std::string& file) {
+  app::CVLResString table;
+  for (const std::u16string& folder : LanguageFolders()) {
+    if (!plat::FileExists(folder + u"Packager_en.lng")) continue;
+    table.LoadFile(folder + u"Packager_en.lng");
+    table.LoadFile(folder + u"errormsg_en.lng");
+    break;
+  }
+  std::u16string format;
+  table.GetString(format, key);
+  return ConsoleLines(app::FormatText(format, {plat::Utf8ToUtf16(file)}));
+}
+
+// Reports the failure the macro code left behind: its key when it set one, else the
+// system's error, which must be taken before anything else here can change it.
+int ReportFailure(const std::string& file, const Streams& io) {
+  const uint32_t system_error = plat::GetLastError();
+  const char16_t* key = macro::GetMacroFileError(nullptr);
+  std::u16string text;
+  if (key != nullptr) {
+    const std::u16string key_copy = key;
+    text = KeyText(key_copy.c_str(), file);
+  } else {
+    char16_t buffer[1024];
+    app::FormatSystemError(system_error, buffer, sizeof buffer / sizeof buffer[0], false);
+    text = ConsoleLines(buffer);
+  }
+  std::fprintf(io.err, "brankel: %s: %s\n", file.c_str(), plat::Utf16ToUtf8(text).c_str());
+  return 1;
+}
+
+int Info(const InfoOptions& options, const Streams& io) {
+  const std::u16string path = plat::PathFromHost(options.file);
+  macro::CFile_Macro macro;
+  const macro::MacroCommand* commands = nullptr;
+  // The parameter block is loaded on its own as well: ReadCommands skips it in a macro
+  // without commands, and its size is only known once it has been expanded.
+  if (!macro.Open(path) || !macro.ReadCommands(&commands) || !macro.GetParamBlock(nullptr)) {
+    return ReportFailure(options.file, io);
+  }
+  const uint16_t stored_items = macro.Header().NamedItemCount;
+  macro.LoadNamedItems();
+  if (const char16_t* key = macro::GetMacroFileError(nullptr); key != nullptr && stored_items != 0) {
+    // The packager goes on without a table it cannot read; say so, but it is no failure.
+    const std::u16string key_copy = key;
+    std::fprintf(io.err, "brankel: %s: named items dropped: %s\n", options.file.c_str(),
+                 plat::Utf16ToUtf8(KeyText(key_copy.c_str(), options.file)).c_str());
+  }
+  MacroInfo info = DescribeMacro(macro, options.file);
+  info.named_item_count = stored_items;  // the header's value, even when the table was dropped
+  const std::string text = options.json ? MacroInfoJson(info) : MacroInfoText(info);
+  std::fputs(text.c_str(), io.out);
+  return 0;
+}
+
+}  // namespace
+
+std::vector<std::u16string> LanguageFolders() {
+  std::vector<std::u16string> folders;
+  // An installed brankel sits in the installation folder, beside its sysdata folder.
+  const std::u16string module = plat::GetModuleFileName();
+  if (const size_t slash = module.rfind(u'\\'); slash != std::u16string::npos) {
+    folders.push_back(module.substr(0, slash + 1) + u"sysdata\\");
+  }
+#ifdef BRANKEL_BUILD_INSTALL_DIR
+  // Run from the build tree (the tests among them), the program lies elsewhere; the build
+  // assembles its installation in one known folder.
+  folders.push_back(plat::PathFromHost(BRANKEL_BUILD_INSTALL_DIR) + u"\\sysdata\\");
+#endif
+  return folders;
+}
+
+void AddMacroCommand(CLI::App& app, const Streams& streams, int& result) {
+  CLI::App* macro = app.add_subcommand("macro", "Inspect a macro file (.msd, .msl)");
+  macro->require_subcommand(1);
+
+  auto options = std::make_shared<InfoOptions>();
+  CLI::App* info = macro->add_subcommand("info", "Show FILE's header, named items and commands");
+  info->add_option("FILE", options->file, "macro file")->required();
+  info->add_flag("--json", options->json, "print one JSON object instead of text");
+  info->callback([&result, streams, options] {
+    try {
+      result = Info(*options, streams);
+    } catch (const std::exception& error) {
+      // Only memory can run out here; the report is dropped, not the program.
+      std::fprintf(streams.err, "brankel: %s: %s\n", options->file.c_str(), error.what());
+      result = 1;
+    }
+  });
+}
+
+}  // namespace cli
