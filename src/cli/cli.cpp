@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 
+#include "cli/config_command.h"
 #include "cli/lng_command.h"
 #include "cli/macro_command.h"
 
@@ -13,6 +14,7 @@ int RunBrankel(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
   app.require_subcommand(1);
   int result = 0;
   const Streams streams{out, err};
+  AddConfigCommand(app, streams, result);
   AddLngCommand(app, streams, result);
   AddMacroCommand(app, streams, result);
 

@@ -8,6 +8,7 @@
 #include "app/res_string.h"
 #include "app/system_error.h"
 #include "app/text_format.h"
+#include "cli/installation.h"
 #include "cli/macro_info.h"
 #include "macro/error_state.h"
 #include "macro/macro_file.h"
@@ -90,16 +91,7 @@ int Info(const InfoOptions& options, const Streams& io) {
 
 std::vector<std::u16string> LanguageFolders() {
   std::vector<std::u16string> folders;
-  // An installed brankel sits in the installation folder, beside its sysdata folder.
-  const std::u16string module = plat::GetModuleFileName();
-  if (const size_t slash = module.rfind(u'\\'); slash != std::u16string::npos) {
-    folders.push_back(module.substr(0, slash + 1) + u"sysdata\\");
-  }
-#ifdef BRANKEL_BUILD_INSTALL_DIR
-  // Run from the build tree (the tests among them), the program lies elsewhere; the build
-  // assembles its installation in one known folder.
-  folders.push_back(plat::PathFromHost(BRANKEL_BUILD_INSTALL_DIR) + u"\\sysdata\\");
-#endif
+  for (const std::u16string& installation : InstallationFolders()) folders.push_back(installation + u"sysdata\\");
   return folders;
 }
 

@@ -1,0 +1,15 @@
+// Where the command-line tool finds its installation: its own folder when it is installed,
+// else the installation the build assembled (for the tests, which run from elsewhere).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// The candidate installation folders, in order, each ending in a backslash.
+std::vector<std::u16string> InstallationFolders();
+// The first candidate that holds the English language files, else the first candidate.
+std::u16string InstallationFolder();
+
+}  // namespace cli

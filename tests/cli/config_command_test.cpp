@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "app/brankel_app.h"
+#include "cli/cli.h"
+#include "platform/scratch.h"
+#include "platform/testing.h"
+
+namespace cli {
+namespace {
+
+std::string Slurp(std::FILE* stream) {
+  std::rewind(stream);
+  std::string text;
+  char buffer[4096];
+  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, stream)) > 0;) text.append(buffer, got);
+  std::fclose(stream);
+  return text;
+}
+
+// Runs in the machine's application data folders: the stand-in's scratch root, or Wine's
+// throwaway prefix (never a real Windows machine's configuration).
+class ConfigCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifdef _WIN32
+    if (!plat::testing::UnderWine()) GTEST_SKIP() << "would change this machine's configuration";
+#endif
+    common_ = *plat::GetKnownFolder(plat::KnownFolder::kCommonAppData);
+    roaming_ = *plat::GetKnownFolder(plat::KnownFolder::kRoamingAppData);
+    Clean();
+    const std::u16string shared = common_ + u"\\" + app::kProductPandrel;
+    plat::CreateDirectory(common_ + u"\\Velmora");
+    plat::CreateDirectory(shared);
+    plat::CreateDirectory(shared + u"Config");
+    const std::u16string installed = plat::PathFromHost(BRANKEL_INSTALL_DIR) + u"\\Config\\";
+    ASSERT_TRUE(plat::CopyFile(installed + u"General.ini", shared + u"Config\\General.ini", false));
+    // The template, with a proxy password that must never be printed.
+    const std::string bytes = brankel_test::ReadBytes(installed + u"Config.ini");
+    std::u16string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
+    }
+    const size_t at = text.find(u"ProxyPassword=");
+    ASSERT_NE(at, std::u16string::npos);
+    text.insert(at + 14, u"hush-hush");
+    std::string config = "\xFF\xFE";
+    for (char16_t c : text) config += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    ASSERT_TRUE(brankel_test::WriteBytes(shared + u"Config\\Config.ini", config));
+  }
+  void TearDown() override { Clean(); }
+  void Clean() {
+    brankel_test::RemoveTree(common_ + u"\\Velmora");
+    brankel_test::RemoveTree(roaming_ + u"\\Velmora");
+    plat::testing::DeleteRegistryKey(app::kMacroRegistryKey);
+  }
+  std::pair<int, std::string> Run(std::vector<std::string> args) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const int code = RunBrankel(args, out, err);
+    Slurp(err);
+    return {code, Slurp(out)};
+  }
+  std::u16string common_, roaming_;
+};
+
+TEST_F(ConfigCommandTest, ShowsWhatTheProgramResolves) {
+  const auto [code, out] = Run({"config", "show", "--json"});
+  ASSERT_EQ(code, 0);
+  const nlohmann::json j = nlohmann::json::parse(out);
+  EXPECT_EQ(j["language"], "en");
+  EXPECT_EQ(j["language_defaulted"], false) << "General.ini names the language";
+  EXPECT_EQ(j["product_folder"], "Velmora\\Pandrel\\");
+  ASSERT_EQ(j["language_files"].size(), 2u);
+  EXPECT_EQ(j["language_files"][0]["exists"], true);
+  EXPECT_EQ(j["hue"], 0);
+  EXPECT_EQ(j["saturation"], 0);
+  const auto& settings = j["shared_settings"];
+  EXPECT_EQ(settings["loaded"], true);
+  EXPECT_EQ(settings["stop_hot_key"]["key"], 83);
+  EXPECT_EQ(settings["pause_hot_key"]["modifiers"], 7);
+  EXPECT_EQ(settings["proxy_password_set"], true);
+  EXPECT_EQ(out.find("hush-hush"), std::string::npos) << "passwords are never shown";
+  // The user's configuration was made from the template on the way.
+  EXPECT_TRUE(plat::FileExists(roaming_ + u"\\Velmora\\Pandrel\\Config.ini"));
+}
+
+TEST_F(ConfigCommandTest, TextFormHasTheSameFacts) {
+  const auto [code, out] = Run({"config", "show"});
+  ASSERT_EQ(code, 0);
+  EXPECT_NE(out.find("language: en\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("loaded: true"), std::string::npos);
+  EXPECT_EQ(out.find("hush-hush"), std::string::npos);
+  EXPECT_EQ(Run({"config"}).first, 2);
+}
+
+}  // namespace
+}  // namespace cli
