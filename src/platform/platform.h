@@ -109,6 +109,9 @@ bool FileExists(std::u16string_view path);  // files and folders alike
 bool IsDirectory(std::u16string_view path);
 bool CopyFile(std::u16string_view from, std::u16string_view to, bool fail_if_exists);
 bool DeleteFile(std::u16string_view path);
+// MoveFileExW: renames a file, replacing an existing target when asked (on one volume the
+// replacement is a single step, so the target is never seen half written).
+bool MoveFile(std::u16string_view from, std::u16string_view to, bool replace_existing);
 bool CreateDirectory(std::u16string_view path);  // one level; kAlreadyExists when there
 bool RemoveDirectory(std::u16string_view path);  // empty folders only
 

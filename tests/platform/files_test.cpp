@@ -243,6 +243,28 @@ TEST_F(FilesTest, FolderRules) {
   EXPECT_FALSE(plat::FileExists(Path(u"sub")));
 }
 
+TEST_F(FilesTest, MoveFileRenamesAndReplacesOnlyWhenAsked) {
+  ASSERT_TRUE(WriteBytes(Path(u"new.tmp"), "new"));
+  ASSERT_TRUE(WriteBytes(Path(u"old.dat"), "old"));
+  EXPECT_FALSE(plat::MoveFile(Path(u"new.tmp"), Path(u"old.dat"), false));
+  EXPECT_EQ(plat::GetLastError(), err::kAlreadyExists);
+  EXPECT_EQ(ReadBytes(Path(u"old.dat")), "old");
+  ASSERT_TRUE(plat::MoveFile(Path(u"new.tmp"), Path(u"OLD.DAT"), true));
+  EXPECT_EQ(ReadBytes(Path(u"old.dat")), "new");
+  EXPECT_FALSE(plat::FileExists(Path(u"new.tmp")));
+  EXPECT_FALSE(plat::MoveFile(Path(u"gone.tmp"), Path(u"x.dat"), true));
+  EXPECT_EQ(plat::GetLastError(), err::kFileNotFound);
+  ASSERT_TRUE(plat::MoveFile(Path(u"old.dat"), Path(u"renamed.dat"), false));
+  EXPECT_EQ(ReadBytes(Path(u"renamed.dat")), "new");
+  // A target held open without the delete share stays.
+  ASSERT_TRUE(WriteBytes(Path(u"next.tmp"), "next"));
+  plat::FileHandle holder = Open(u"renamed.dat", plat::kGenericRead, plat::kShareRead, Disposition::kOpenExisting);
+  ASSERT_NE(holder, nullptr);
+  EXPECT_FALSE(plat::MoveFile(Path(u"next.tmp"), Path(u"renamed.dat"), true));
+  plat::CloseFile(holder);
+  EXPECT_EQ(ReadBytes(Path(u"renamed.dat")), "new");
+}
+
 TEST(FileHandles, NullHandleIsRejected) {
   uint32_t done = 7;
   char byte = 0;

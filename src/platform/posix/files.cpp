@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <mutex>
 #include <vector>
 
@@ -411,6 +412,40 @@ bool DeleteFile(std::u16string_view path) {
     return false;
   }
   if (unlink(host.host.c_str()) != 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool MoveFile(std::u16string_view from, std::u16string_view to, bool replace_existing) {
+  posix::HostPath source, target;
+  if (!Resolve(from, &source) || !Resolve(to, &target)) return false;
+  struct stat source_st {};
+  if (!source.exists || stat(source.host.c_str(), &source_st) != 0) {
+    SetLastError(err::kFileNotFound);
+    return false;
+  }
+  if (!ShareAllows(source_st, 0, 0, true)) {
+    SetLastError(err::kSharingViolation);
+    return false;
+  }
+  struct stat target_st {};
+  if (target.exists && stat(target.host.c_str(), &target_st) == 0) {
+    if (!replace_existing) {
+      SetLastError(err::kAlreadyExists);
+      return false;
+    }
+    if (S_ISDIR(target_st.st_mode) || IsReadOnly(target_st)) {
+      SetLastError(err::kAccessDenied);
+      return false;
+    }
+    if (!ShareAllows(target_st, 0, 0, true)) {
+      SetLastError(err::kSharingViolation);
+      return false;
+    }
+  }
+  if (rename(source.host.c_str(), target.host.c_str()) != 0) {
     posix::SetLastErrorFromErrno(errno);
     return false;
   }

@@ -156,6 +156,11 @@ bool CreateDirectory(std::u16string_view path) {
   return ::CreateDirectoryW(Wide(path).c_str(), nullptr) != FALSE;
 }
 
+bool MoveFile(std::u16string_view from, std::u16string_view to, bool replace_existing) {
+  const DWORD flags = MOVEFILE_COPY_ALLOWED | (replace_existing ? MOVEFILE_REPLACE_EXISTING : 0);
+  return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), flags) != FALSE;
+}
+
 bool RemoveDirectory(std::u16string_view path) {
   return ::RemoveDirectoryW(Wide(path).c_str()) != FALSE;
 }

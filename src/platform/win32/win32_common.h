@@ -40,6 +40,7 @@
 #undef GetPrivateProfileString
 #undef GetTempFileName
 #undef GetTempPath
+#undef MoveFile
 #undef RemoveDirectory
 #undef SearchPath
 #undef SetCurrentDirectory

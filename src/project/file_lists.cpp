@@ -1,0 +1,74 @@
+#include "project/file_lists.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/shared_settings.h"
+#include "app/system_error.h"
+#include "app/text_format.h"
+#include "app/vl_win_app.h"
+#include "platform/platform.h"
+
+namespace project {
+
+CMakeExe_FileLists::CMakeExe_FileLists(const app::CVLWinApp* texts)
+    : texts_(texts),
+      macros_(new MacroListEntry[kMacroCapacity]()),
+      extras_(new ExtraFileEntry[kExtraCapacity]()) {}
+
+int32_t CMakeExe_FileLists::AddMacroEntry(const MacroListEntry& entry, bool* already_listed) {
+  const std::u16string path = app::FixedText(entry.Path, 260);
+  for (int32_t i = 0; i < macro_count_; ++i) {
+    if (plat::EqualNoCase(app::FixedText(macros_[i].Path, 260), path)) {
+      if (already_listed != nullptr) *already_listed = true;
+      return i;
+    }
+  }
+  if (already_listed != nullptr) *already_listed = false;
+  if (macro_count_ >= kMacroCapacity) return -1;
+  std::memcpy(&macros_[macro_count_], &entry, sizeof entry);
+  return macro_count_++;
+}
+
+bool CMakeExe_FileLists::AddExtraEntry(const ExtraFileEntry& entry) {
+  const std::u16string path = app::FixedText(entry.SourcePath, 260);
+  for (int32_t i = 0; i < extra_count_; ++i) {
+    if (plat::EqualNoCase(app::FixedText(extras_[i].SourcePath, 260), path)) return false;
+  }
+  if (extra_count_ >= kExtraCapacity) return false;
+  std::memcpy(&extras_[extra_count_], &entry, sizeof entry);
+  ++extra_count_;
+  return true;
+}
+
+int32_t CMakeExe_FileLists::CopyFrom(const CMakeExe_FileLists& other) {
+  if (&other == this) return macro_count_ + extra_count_;
+  macro_count_ = other.macro_count_;
+  extra_count_ = other.extra_count_;
+  std::memcpy(macros_.get(), other.macros_.get(), sizeof(MacroListEntry) * static_cast<size_t>(macro_count_));
+  std::memcpy(extras_.get(), other.extras_.get(), sizeof(ExtraFileEntry) * static_cast<size_t>(extra_count_));
+  return macro_count_ + extra_count_;
+}
+
+void CMakeExe_FileLists::SetListMessage(const char16_t* key, std::u16string_view argument) {
+  std::u16string text;
+  if (key == nullptr) {
+    char16_t buffer[kListMessageChars];
+    app::FormatSystemError(plat::GetLastError(), buffer, kListMessageChars, false);
+    text = buffer;
+  } else if (*key != 0) {
+    std::u16string format = key;
+    if (texts_ != nullptr) texts_->GetText(format, key);
+    text = app::FormatText(format, {argument}, kListMessageChars - 1);
+  }
+  app::SetFixedText(message_, kListMessageChars, text);
+}
+
+std::u16string_view CMakeExe_FileLists::Message() const {
+  return std::u16string_view(message_, std::char_traits<char16_t>::length(message_));
+}
+
+void CMakeExe_FileLists::SetMacroCount(int32_t count) { macro_count_ = std::clamp(count, 0, macro_count_); }
+void CMakeExe_FileLists::SetExtraCount(int32_t count) { extra_count_ = std::clamp(count, 0, extra_count_); }
+
+}  // namespace project

@@ -1,0 +1,62 @@
+// The two lists a build works on, macro files and extra files, and the message text that
+// list operations leave behind when they fail.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "project/options.h"
+
+namespace app {
+class CVLWinApp;
+}
+
+namespace project {
+
+inline constexpr int32_t kMacroCapacity = 520;
+inline constexpr int32_t kExtraCapacity = 528;
+inline constexpr size_t kListMessageChars = 260;
+
+class CMakeExe_FileLists {
+ public:
+  // `texts` gives language texts for SetListMessage; without one a key shows as itself.
+  explicit CMakeExe_FileLists(const app::CVLWinApp* texts = nullptr);
+  CMakeExe_FileLists(const CMakeExe_FileLists&) = delete;
+  CMakeExe_FileLists& operator=(const CMakeExe_FileLists&) = delete;
+
+  // Appends a copy unless an entry with the same path (without regard to case) is listed;
+  // returns the index of the new or the listed entry. Callers keep the count in bounds;
+  // a full block is refused (-1) rather than written past.
+  int32_t AddMacroEntry(const MacroListEntry& entry, bool* already_listed = nullptr);
+  // The same for extra files by their source path; true when the entry was appended.
+  bool AddExtraEntry(const ExtraFileEntry& entry);
+  // Takes over the counts and the entries in use; returns the sum of the two counts.
+  int32_t CopyFrom(const CMakeExe_FileLists& other);
+
+  // With a key: its text formatted with `argument` (at most 260 characters). With an
+  // empty key: an empty message. With no key: the system's text for the last error.
+  void SetListMessage(const char16_t* key, std::u16string_view argument = {});
+  std::u16string_view Message() const;
+
+  int32_t MacroCount() const { return macro_count_; }
+  int32_t ExtraCount() const { return extra_count_; }
+  MacroListEntry* MacroEntries() { return macros_.get(); }
+  const MacroListEntry* MacroEntries() const { return macros_.get(); }
+  ExtraFileEntry* ExtraEntries() { return extras_.get(); }
+  const ExtraFileEntry* ExtraEntries() const { return extras_.get(); }
+  // Drops the entries from `count` on (for pages that remove entries).
+  void SetMacroCount(int32_t count);
+  void SetExtraCount(int32_t count);
+
+ private:
+  const app::CVLWinApp* texts_;
+  char16_t message_[kListMessageChars] = {};
+  std::unique_ptr<MacroListEntry[]> macros_;
+  std::unique_ptr<ExtraFileEntry[]> extras_;
+  int32_t extra_count_ = 0;
+  int32_t macro_count_ = 0;
+};
+
+}  // namespace project

@@ -1,0 +1,160 @@
+#include "project/project_file.h"
+
+#include <cstring>
+#include <vector>
+
+#include "app/brankel_app.h"
+#include "platform/platform.h"
+
+namespace project {
+namespace {
+
+constexpr char kProjectMagic[8] = {'M', 'S', 'D', 'P', 'R', 'O', 'J', 0};
+// The largest project the lists can fill; anything longer is not a project file.
+constexpr uint64_t kMaxProjectSize = kOptionsSize + uint64_t{kMaxListEntries} * (kMacroEntrySize + kExtraEntrySize);
+
+uint64_t ExpectedSize(int64_t macros, int64_t extras) {
+  return kOptionsSize + static_cast<uint64_t>(macros) * kMacroEntrySize + static_cast<uint64_t>(extras) * kExtraEntrySize;
+}
+
+bool WriteAll(plat::FileHandle file, const void* data, size_t length) {
+  uint32_t done = 0;
+  return plat::WriteFile(file, data, static_cast<uint32_t>(length), &done) && done == length;
+}
+
+std::optional<std::vector<uint8_t>> ReadProjectBytes(std::u16string_view path) {
+  plat::FileHandle file = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
+  if (file == nullptr) return std::nullopt;
+  uint64_t size = 0;
+  std::vector<uint8_t> bytes;
+  bool ok = plat::GetFileSize(file, &size) && size >= kOptionsSize && size <= kMaxProjectSize;
+  if (ok) {
+    bytes.resize(static_cast<size_t>(size));
+    uint32_t done = 0;
+    ok = plat::ReadFile(file, bytes.data(), static_cast<uint32_t>(size), &done) && done == size;
+  }
+  plat::CloseFile(file);
+  if (!ok) return std::nullopt;
+  return bytes;
+}
+
+bool IsValidProject(const MakeExeOptions& record, size_t file_size) {
+  const bool magic = std::strncmp(record.Magic, kProjectMagic, sizeof record.Magic) == 0;
+  return record.Version == kProjectVersion && magic && record.TotalSize == file_size && record.MacroCount >= 0 &&
+         record.ExtraFileCount >= 0 && record.MacroCount <= kMaxListEntries &&
+         record.ExtraFileCount <= kMaxListEntries &&
+         record.TotalSize == ExpectedSize(record.MacroCount, record.ExtraFileCount);
+}
+
+// The settings of a project that has none: the user's configuration. The folders follow
+// the product the configuration resolved, so a Fennow installation reads its own files;
+// before any configuration is loaded that is the Pandrel product.
+int LoadDefaults(MakeExeOptions& record, const app::CBrankelApp& app) {
+  record = MakeExeOptions{};
+  const std::u16string product = app.ProductFolder().empty() ? std::u16string(app::kProductPandrel) : app.ProductFolder();
+  const std::optional<std::u16string> common = plat::GetKnownFolder(plat::KnownFolder::kCommonAppData);
+  const std::optional<std::u16string> roaming = plat::GetKnownFolder(plat::KnownFolder::kRoamingAppData);
+  if (!common || !roaming) return 0;
+  app::LoadSharedSettings(&record.Settings, *common + u"\\" + product + u"Config\\General.ini",
+                          *roaming + u"\\" + product + u"Config.ini");
+  return 0;
+}
+
+}  // namespace
+
+std::optional<std::u16string> ProjectFilePath(std::u16string_view script) {
+  const std::u16string path = std::u16string(script.substr(0, script.size() >= 4 ? script.size() - 4 : 0)) + u".packproj";
+  if (path.size() > 259) return std::nullopt;
+  return path;
+}
+
+int SaveProject(MakeExeOptions& record, std::u16string_view script, const CMakeExe_FileLists& lists) {
+  const std::optional<std::u16string> path = ProjectFilePath(script);
+  if (!path) return 0;
+  std::memcpy(record.Magic, kProjectMagic, sizeof record.Magic);
+  record.Version = kProjectVersion;
+  record.TotalSize = static_cast<uint32_t>(ExpectedSize(lists.MacroCount(), lists.ExtraCount()));
+
+  // Written beside the project first: a full disk or a crash leaves the old file whole.
+  const size_t slash = path->find_last_of(u'\\');
+  const std::u16string folder = slash == std::u16string::npos ? u"." : path->substr(0, slash);
+  const std::u16string temporary = plat::GetTempFileName(folder, u"prj");
+  if (temporary.empty()) return 0;
+  plat::FileHandle file = plat::OpenFile(temporary, plat::kGenericWrite, plat::kShareRead, plat::Disposition::kCreateAlways);
+  if (file == nullptr) {
+    plat::DeleteFile(temporary);
+    return 0;
+  }
+  record.MacroCount = lists.MacroCount();
+  record.ExtraFileCount = lists.ExtraCount();
+  const bool written =
+      WriteAll(file, &record, sizeof record) &&
+      WriteAll(file, lists.MacroEntries(), sizeof(MacroListEntry) * static_cast<size_t>(lists.MacroCount())) &&
+      WriteAll(file, lists.ExtraEntries(), sizeof(ExtraFileEntry) * static_cast<size_t>(lists.ExtraCount()));
+  plat::CloseFile(file);
+  if (!written || !plat::MoveFile(temporary, *path, true)) {
+    plat::DeleteFile(temporary);
+    return 0;
+  }
+  return 1;
+}
+
+int LoadProject(MakeExeOptions& record, std::u16string_view script, CMakeExe_FileLists& lists,
+                const app::CBrankelApp& app) {
+  const std::optional<std::u16string> path = ProjectFilePath(script);
+  const std::optional<std::vector<uint8_t>> bytes = path ? ReadProjectBytes(*path) : std::nullopt;
+  if (!bytes) return LoadDefaults(record, app);
+  record = MakeExeOptions{};
+  std::memcpy(&record, bytes->data(), sizeof record);
+  if (!IsValidProject(record, bytes->size())) return LoadDefaults(record, app);
+
+  const uint8_t* at = bytes->data() + kOptionsSize;
+  for (int32_t i = 0; i < record.MacroCount; ++i, at += kMacroEntrySize) {
+    MacroListEntry entry;
+    std::memcpy(&entry, at, sizeof entry);
+    if (entry.UserAdded == 0) continue;  // the collection finds the others again
+    entry.TempPath[0] = 0;
+    lists.AddMacroEntry(entry);
+  }
+  for (int32_t i = 0; i < record.ExtraFileCount; ++i, at += kExtraEntrySize) {
+    ExtraFileEntry entry;
+    std::memcpy(&entry, at, sizeof entry);
+    if (entry.UserAdded != 0) lists.AddExtraEntry(entry);
+  }
+  return 1;
+}
+
+void ApplyNewProjectDefaults(MakeExeOptions& record, const macro::MacroFileHeader& header,
+                             const app::SharedSettings& app_settings, bool vista_or_later) {
+  const std::u16string variables = app::FixedText(header.VariableValues, 520);
+  record.ShowPlayOption = 1;
+  record.LogLevel = 0;
+  record.PlayTimes = 1;
+  record.PlayFlags = variables.empty() ? kPlayOwnParameters : (kPlayOwnParameters | kPlayVariableValues);
+  app::SetFixedText(record.ExeName, 130, app::FixedText(header.MacroName, 128));
+  app::SetFixedText(record.VariableValues, 520, variables);
+  record.EmulationLevel = static_cast<uint8_t>((record.EmulationLevel & 0xF0) | (header.EmulationLevel & 0x0F));
+  record.PlaySpeed = header.PlaySpeed;
+
+  // Each mode: 1 is off, 2-15 on, 0 the installation's default.
+  const uint8_t dodge = header.DodgeMouseMode & 0x0F;
+  record.DodgeMouseMode = dodge == 1 ? 0 : dodge >= 2 ? 1 : (app_settings.DodgeMouse != 0 ? 1 : 0);
+  const uint8_t progress = header.ProgressMode & 0x0F;
+  const uint8_t progress_on = progress == 1 ? 0 : progress >= 2 ? 1 : (app_settings.MonitorTransparency < 30 ? 1 : 0);
+  record.ProgressMode = static_cast<uint8_t>((record.ProgressMode & 0xFC) | progress_on);
+
+  app::SharedSettings& settings = record.Settings;
+  settings.Hue = app_settings.Hue;
+  settings.Saturation = app_settings.Saturation;
+  settings.FontSize = app_settings.FontSize;
+  std::memcpy(settings.FontFace, app_settings.FontFace, sizeof settings.FontFace);
+  settings.UseSystemColours = vista_or_later ? 1 : 0;
+  for (auto [to, from] : {std::pair{&settings.PauseKey, &app_settings.PauseKey},
+                          std::pair{&settings.StopKey, &app_settings.StopKey}}) {
+    to->KeyCode = from->KeyCode;
+    to->SecondKeyCode = from->SecondKeyCode;
+    to->Modifiers = from->Modifiers;
+  }
+}
+
+}  // namespace project

@@ -1,0 +1,40 @@
+// The packaging project file beside a script: the options record and the user's entries
+// of both lists, so the next run on the same script starts from the previous answers.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/shared_settings.h"
+#include "macro/macro_format.h"
+#include "project/file_lists.h"
+#include "project/options.h"
+
+namespace app {
+class CBrankelApp;
+}
+
+namespace project {
+
+// The script path without its last four characters, then ".packproj"; nullopt when that
+// does not fit a path buffer (259 characters).
+std::optional<std::u16string> ProjectFilePath(std::u16string_view script);
+
+// Writes the record and every entry of both lists. The file is replaced only once it was
+// written whole (through a temporary file beside it). Returns 1 when the project file was
+// written, 0 when it could not be.
+int SaveProject(MakeExeOptions& record, std::u16string_view script, const CMakeExe_FileLists& lists);
+
+// Loads a valid project file into `record` and adds its user entries to `lists`; returns 1.
+// Otherwise clears the record, fills its settings from the configuration files of `app`'s
+// data folders, and returns 0.
+int LoadProject(MakeExeOptions& record, std::u16string_view script, CMakeExe_FileLists& lists,
+                const app::CBrankelApp& app);
+
+// The defaults of a new project, from the script's header and the application's settings.
+void ApplyNewProjectDefaults(MakeExeOptions& record, const macro::MacroFileHeader& header,
+                             const app::SharedSettings& app_settings, bool vista_or_later);
+
+}  // namespace project
