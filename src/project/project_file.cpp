@@ -99,26 +99,34 @@ int SaveProject(MakeExeOptions& record, std::u16string_view script, const CMakeE
   return 1;
 }
 
+std::optional<ProjectContents> ReadProjectFile(std::u16string_view path) {
+  const std::optional<std::vector<uint8_t>> bytes = ReadProjectBytes(path);
+  if (!bytes) return std::nullopt;
+  ProjectContents contents;
+  contents.record = std::make_unique<MakeExeOptions>();
+  std::memcpy(contents.record.get(), bytes->data(), sizeof(MakeExeOptions));
+  if (!IsValidProject(*contents.record, bytes->size())) return std::nullopt;
+  const uint8_t* at = bytes->data() + kOptionsSize;
+  contents.macros.resize(static_cast<size_t>(contents.record->MacroCount));
+  contents.extras.resize(static_cast<size_t>(contents.record->ExtraFileCount));
+  std::memcpy(contents.macros.data(), at, contents.macros.size() * kMacroEntrySize);
+  std::memcpy(contents.extras.data(), at + contents.macros.size() * kMacroEntrySize,
+              contents.extras.size() * kExtraEntrySize);
+  return contents;
+}
+
 int LoadProject(MakeExeOptions& record, std::u16string_view script, CMakeExe_FileLists& lists,
                 const app::CBrankelApp& app) {
   const std::optional<std::u16string> path = ProjectFilePath(script);
-  const std::optional<std::vector<uint8_t>> bytes = path ? ReadProjectBytes(*path) : std::nullopt;
-  if (!bytes) return LoadDefaults(record, app);
-  record = MakeExeOptions{};
-  std::memcpy(&record, bytes->data(), sizeof record);
-  if (!IsValidProject(record, bytes->size())) return LoadDefaults(record, app);
-
-  const uint8_t* at = bytes->data() + kOptionsSize;
-  for (int32_t i = 0; i < record.MacroCount; ++i, at += kMacroEntrySize) {
-    MacroListEntry entry;
-    std::memcpy(&entry, at, sizeof entry);
+  std::optional<ProjectContents> contents = path ? ReadProjectFile(*path) : std::nullopt;
+  if (!contents) return LoadDefaults(record, app);
+  record = *contents->record;
+  for (MacroListEntry& entry : contents->macros) {
     if (entry.UserAdded == 0) continue;  // the collection finds the others again
     entry.TempPath[0] = 0;
     lists.AddMacroEntry(entry);
   }
-  for (int32_t i = 0; i < record.ExtraFileCount; ++i, at += kExtraEntrySize) {
-    ExtraFileEntry entry;
-    std::memcpy(&entry, at, sizeof entry);
+  for (const ExtraFileEntry& entry : contents->extras) {
     if (entry.UserAdded != 0) lists.AddExtraEntry(entry);
   }
   return 1;

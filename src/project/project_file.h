@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/shared_settings.h"
 #include "macro/macro_format.h"
@@ -21,6 +23,14 @@ namespace project {
 // The script path without its last four characters, then ".packproj"; nullopt when that
 // does not fit a path buffer (259 characters).
 std::optional<std::u16string> ProjectFilePath(std::u16string_view script);
+
+// A project file's contents as stored, when the file is a valid project.
+struct ProjectContents {
+  std::unique_ptr<MakeExeOptions> record;
+  std::vector<MacroListEntry> macros;
+  std::vector<ExtraFileEntry> extras;
+};
+std::optional<ProjectContents> ReadProjectFile(std::u16string_view path);
 
 // Writes the record and every entry of both lists. The file is replaced only once it was
 // written whole (through a temporary file beside it). Returns 1 when the project file was

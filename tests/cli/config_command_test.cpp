@@ -4,21 +4,12 @@
 #include <nlohmann/json.hpp>
 
 #include "app/brankel_app.h"
-#include "cli/cli.h"
+#include "cli/run_cli.h"
 #include "platform/scratch.h"
 #include "platform/testing.h"
 
 namespace cli {
 namespace {
-
-std::string Slurp(std::FILE* stream) {
-  std::rewind(stream);
-  std::string text;
-  char buffer[4096];
-  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, stream)) > 0;) text.append(buffer, got);
-  std::fclose(stream);
-  return text;
-}
 
 // Runs in the machine's application data folders: the stand-in's scratch root, or Wine's
 // throwaway prefix (never a real Windows machine's configuration).
@@ -57,11 +48,8 @@ class ConfigCommandTest : public ::testing::Test {
     plat::testing::DeleteRegistryKey(app::kMacroRegistryKey);
   }
   std::pair<int, std::string> Run(std::vector<std::string> args) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    const int code = RunBrankel(args, out, err);
-    Slurp(err);
-    return {code, Slurp(out)};
+    const brankel_test::CliOutput output = brankel_test::RunCli(args);
+    return {output.code, output.out};
   }
   std::u16string common_, roaming_;
 };

@@ -5,6 +5,7 @@
 #include "app/lang_file.h"
 #include "app/res_string.h"
 #include "cli/cli.h"
+#include "cli/run_cli.h"
 #include "platform/scratch.h"
 
 namespace cli {
@@ -13,28 +14,9 @@ namespace {
 using brankel_test::ReadBytes;
 using brankel_test::WriteBytes;
 
-struct CliRun {
-  int code;
-  std::string out;
-  std::string err;
-};
+using CliRun = brankel_test::CliOutput;
 
-std::string Slurp(std::FILE* stream) {
-  std::rewind(stream);
-  std::string text;
-  char buffer[4096];
-  size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0) text.append(buffer, got);
-  std::fclose(stream);
-  return text;
-}
-
-CliRun Brankel(std::vector<std::string> args) {
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  const int code = RunBrankel(args, out, err);
-  return {code, Slurp(out), Slurp(err)};
-}
+CliRun Brankel(const std::vector<std::string>& args) { return brankel_test::RunCli(args); }
 
 class LngCommandTest : public brankel_test::ScratchTest {
  protected:

@@ -9,6 +9,7 @@
 #include "app/system_error.h"
 #include "app/text_format.h"
 #include "cli/cli.h"
+#include "cli/run_cli.h"
 #include "cli/macro_command.h"
 #include "cli/macro_info.h"
 #include "macro/macro_file.h"
@@ -23,28 +24,9 @@ using brankel_test::ReadBytes;
 using brankel_test::WriteBytes;
 using nlohmann::json;
 
-struct CliRun {
-  int code;
-  std::string out;
-  std::string err;
-};
+using CliRun = brankel_test::CliOutput;
 
-std::string Slurp(std::FILE* stream) {
-  std::rewind(stream);
-  std::string text;
-  char buffer[4096];
-  size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0) text.append(buffer, got);
-  std::fclose(stream);
-  return text;
-}
-
-CliRun Brankel(std::vector<std::string> args) {
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  const int code = RunBrankel(args, out, err);
-  return {code, Slurp(out), Slurp(err)};
-}
+CliRun Brankel(const std::vector<std::string>& args) { return brankel_test::RunCli(args); }
 
 constexpr char16_t kPassword[] = u"Qz7-hidden";
 constexpr char kPasswordText[] = "Qz7-hidden";

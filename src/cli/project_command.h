@@ -1,0 +1,14 @@
+// `brankel project show FILE [--json]`: what a packaging project file holds.
+#pragma once
+
+#include "cli/lng_command.h"
+
+namespace CLI {
+class App;
+}
+
+namespace cli {
+
+void AddProjectCommand(CLI::App& app, const Streams& streams, int& result);
+
+}  // namespace cli
