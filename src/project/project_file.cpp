@@ -99,14 +99,13 @@ int SaveProject(MakeExeOptions& record, std::u16string_view script, const CMakeE
   return 1;
 }
 
-std::optional<ProjectContents> ReadProjectFile(std::u16string_view path) {
-  const std::optional<std::vector<uint8_t>> bytes = ReadProjectBytes(path);
-  if (!bytes) return std::nullopt;
+std::optional<ProjectContents> ParseProject(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < kOptionsSize || bytes.size() > kMaxProjectSize) return std::nullopt;
   ProjectContents contents;
   contents.record = std::make_unique<MakeExeOptions>();
-  std::memcpy(contents.record.get(), bytes->data(), sizeof(MakeExeOptions));
-  if (!IsValidProject(*contents.record, bytes->size())) return std::nullopt;
-  const uint8_t* at = bytes->data() + kOptionsSize;
+  std::memcpy(contents.record.get(), bytes.data(), sizeof(MakeExeOptions));
+  if (!IsValidProject(*contents.record, bytes.size())) return std::nullopt;
+  const uint8_t* at = bytes.data() + kOptionsSize;
   contents.macros.resize(static_cast<size_t>(contents.record->MacroCount));
   contents.extras.resize(static_cast<size_t>(contents.record->ExtraFileCount));
   std::memcpy(contents.macros.data(), at, contents.macros.size() * kMacroEntrySize);
@@ -115,20 +114,29 @@ std::optional<ProjectContents> ReadProjectFile(std::u16string_view path) {
   return contents;
 }
 
+std::optional<ProjectContents> ReadProjectFile(std::u16string_view path) {
+  const std::optional<std::vector<uint8_t>> bytes = ReadProjectBytes(path);
+  return bytes ? ParseProject(*bytes) : std::nullopt;
+}
+
+void TakeUserEntries(ProjectContents& contents, CMakeExe_FileLists& lists) {
+  for (MacroListEntry& entry : contents.macros) {
+    if (entry.UserAdded == 0) continue;
+    entry.TempPath[0] = 0;
+    lists.AddMacroEntry(entry);
+  }
+  for (const ExtraFileEntry& entry : contents.extras) {
+    if (entry.UserAdded != 0) lists.AddExtraEntry(entry);
+  }
+}
+
 int LoadProject(MakeExeOptions& record, std::u16string_view script, CMakeExe_FileLists& lists,
                 const app::CBrankelApp& app) {
   const std::optional<std::u16string> path = ProjectFilePath(script);
   std::optional<ProjectContents> contents = path ? ReadProjectFile(*path) : std::nullopt;
   if (!contents) return LoadDefaults(record, app);
   record = *contents->record;
-  for (MacroListEntry& entry : contents->macros) {
-    if (entry.UserAdded == 0) continue;  // the collection finds the others again
-    entry.TempPath[0] = 0;
-    lists.AddMacroEntry(entry);
-  }
-  for (const ExtraFileEntry& entry : contents->extras) {
-    if (entry.UserAdded != 0) lists.AddExtraEntry(entry);
-  }
+  TakeUserEntries(*contents, lists);
   return 1;
 }
 

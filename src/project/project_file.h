@@ -31,6 +31,11 @@ struct ProjectContents {
   std::vector<ExtraFileEntry> extras;
 };
 std::optional<ProjectContents> ReadProjectFile(std::u16string_view path);
+// The same from a file's bytes.
+std::optional<ProjectContents> ParseProject(const std::vector<uint8_t>& bytes);
+// Adds the user's entries of a loaded project to the lists (without their temporary
+// copies); the others are found again by the collection.
+void TakeUserEntries(ProjectContents& contents, CMakeExe_FileLists& lists);
 
 // Writes the record and every entry of both lists. The file is replaced only once it was
 // written whole (through a temporary file beside it). Returns 1 when the project file was

@@ -1,0 +1,19 @@
+// A packaging project file's bytes, read as the wizard reads one at start.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "project/project_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Most inputs are far shorter than a record; pad some so the checks past it are reached.
+  std::vector<uint8_t> bytes(data, data + size);
+  if (!bytes.empty() && bytes[0] == 'M' && bytes.size() < project::kOptionsSize) {
+    bytes.resize(project::kOptionsSize + bytes[bytes.size() - 1] * 4u, 0);
+  }
+  std::optional<project::ProjectContents> contents = project::ParseProject(bytes);
+  if (!contents) return 0;
+  project::CMakeExe_FileLists lists;
+  project::TakeUserEntries(*contents, lists);
+  return 0;
+}

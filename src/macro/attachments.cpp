@@ -1,0 +1,294 @@
+#include "macro/attachments.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "app/res_string.h"
+#include "app/shared_settings.h"
+#include "macro/error_state.h"
+
+namespace macro {
+namespace {
+
+constexpr uint64_t kDefaultChunk = 10485760;   // 10 MiB
+constexpr uint64_t kLargestChunk = 104857600;  // 100 MiB
+
+constexpr char16_t kKeyRead[] = u"IDS_ERR_ATTACHMENTS_READ";
+constexpr char16_t kKeyTemp[] = u"IDS_ERR_ATTACHMENTS_TEMP";
+constexpr char16_t kKeyWriteTemp[] = u"IDS_ERR_ATTACHMENTS_WRITE_TEMP";
+constexpr char16_t kKeyOpenTemp[] = u"IDS_ERR_ATTACHMENTS_OPEN_TEMP";
+constexpr char16_t kKeyTmpOpen[] = u"IDS_ERR_ATTACHMENTS_TMP_OPEN";
+constexpr char16_t kKeyWrite[] = u"IDS_ERR_ATTACHMENTS_WRITE";
+
+bool ReadAll(plat::FileHandle file, void* out, size_t length) {
+  uint32_t done = 0;
+  return length <= UINT32_MAX && plat::ReadFile(file, out, static_cast<uint32_t>(length), &done) && done == length;
+}
+
+bool WriteAll(plat::FileHandle file, const void* data, size_t length) {
+  uint32_t done = 0;
+  return length <= UINT32_MAX && plat::WriteFile(file, data, static_cast<uint32_t>(length), &done) && done == length;
+}
+
+}  // namespace
+
+int CopyFileChunks(plat::FileHandle from, plat::FileHandle to, uint64_t length, uint64_t chunk) {
+  if (chunk == 0 || chunk > kLargestChunk) chunk = kDefaultChunk;
+  if (length == 0) {
+    uint64_t size = 0, position = 0;
+    if (!plat::GetFileSize(from, &size) || !plat::SeekFile(from, 0, plat::SeekOrigin::kCurrent, &position)) return 1;
+    length = size > position ? size - position : 0;
+  }
+  std::vector<uint8_t> buffer;
+  try {
+    buffer.resize(static_cast<size_t>(std::min(chunk, length)));
+  } catch (const std::bad_alloc&) {
+    plat::SetLastError(plat::err::kNotEnoughMemory);
+    return 1;
+  }
+  while (length > 0) {
+    const size_t part = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
+    uint32_t done = 0;
+    if (!plat::ReadFile(from, buffer.data(), static_cast<uint32_t>(part), &done)) return 1;
+    if (done != part) {
+      plat::SetLastError(plat::err::kHandleEof);
+      return 1;
+    }
+    if (!WriteAll(to, buffer.data(), part)) return 2;
+    length -= part;
+  }
+  return 0;
+}
+
+bool CVL_ItemBuffer::Reserve(uint32_t n) {
+  if (n < capacity_ && data_) return true;
+  const uint64_t bytes = (uint64_t{n} * item_size_ + 7) & ~uint64_t{7};
+  std::unique_ptr<uint8_t[]> block;
+  try {
+    block.reset(new uint8_t[static_cast<size_t>(std::max<uint64_t>(bytes, 8))]());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (data_) std::memcpy(block.get(), data_.get(), size_t{count_} * item_size_);
+  data_ = std::move(block);
+  capacity_ = n;
+  return true;
+}
+
+void CVL_ItemBuffer::Free() {
+  data_.reset();
+  capacity_ = count_ = 0;
+}
+
+uint8_t* CVL_ItemBuffer::GetItem(uint32_t i) {
+  return data_ && i < count_ ? data_.get() + size_t{i} * item_size_ : nullptr;
+}
+
+const uint8_t* CVL_ItemBuffer::GetItem(uint32_t i) const {
+  return data_ && i < count_ ? data_.get() + size_t{i} * item_size_ : nullptr;
+}
+
+CAttachments_Manager::CAttachments_Manager(const app::CVLResString* table) : CMacroError(table) {
+  SetItemSize(kAttachmentItemSize);
+}
+
+CAttachments_Manager::~CAttachments_Manager() {
+  ReleaseStorage();
+  if (!temp_path_.empty()) plat::DeleteFile(temp_path_);
+}
+
+void CAttachments_Manager::RecordSystemError(const char16_t* key) {
+  AddKeyError(key, StoredErrorCode(static_cast<int32_t>(plat::GetLastError())));
+}
+
+std::u16string CAttachments_Manager::StreamName(uint32_t i) const {
+  const AttachmentItem* item = Item(i);
+  return item == nullptr ? std::u16string() : app::FixedText(item->StreamName, 650);
+}
+
+std::u16string CAttachments_Manager::Extension(uint32_t i) const {
+  const AttachmentItem* item = Item(i);
+  return item == nullptr ? std::u16string() : app::FixedText(item->Extension, 32);
+}
+
+void CAttachments_Manager::RebuildIndex() {
+  for (uint32_t i = 0; i < Count(); ++i) {
+    auto* item = reinterpret_cast<AttachmentItem*>(GetItem(i));
+    item->Cleared4 = 0;
+    item->NameHash = app::KeyHash(plat::ToLower(StreamName(i)));
+  }
+}
+
+bool CAttachments_Manager::OpenStorage() {
+  auto storage = std::make_unique<CompoundFile>();
+  if (!storage->OpenFile(temp_path_)) return false;
+  storage_ = std::move(storage);
+  return true;
+}
+
+int CAttachments_Manager::ReadFromMacroFile(plat::FileHandle file, const MacroFileHeader& header) {
+  if (!(header.FileFlags & kFileFlagAttachments)) return 1;
+  uint64_t size = 0;
+  if (!plat::GetFileSize(file, &size) || size < uint64_t{header.TotalSize} + kAttachmentsHeadSize) return 1;
+  if (!plat::SeekFile(file, header.TotalSize, plat::SeekOrigin::kBegin, nullptr)) {
+    RecordSystemError(kKeyRead);
+    return 0;
+  }
+  Free();
+  uint32_t head[5] = {};
+  if (!ReadAll(file, head, sizeof head)) {
+    RecordSystemError(kKeyRead);
+    return 0;
+  }
+  const uint32_t count = head[2], rest = head[3], table = head[4];
+  // The area must lie inside the file, and its table inside the area.
+  const uint64_t after_head = size - header.TotalSize - kAttachmentsHeadSize;
+  SetItemSize(kAttachmentItemSize);
+  if (head[0] != kAttachmentsMagic || after_head < rest || table > rest ||
+      !EnsureCapacity(table / kAttachmentItemSize + 1)) {
+    AddKeyError(kKeyAttachmentsBad, kErrAttachmentsBad);
+    return 0;
+  }
+  SetCount(count <= Capacity() ? count : 0);
+  if (!ReadAll(file, Data(), table)) {
+    RecordSystemError(kKeyRead);
+    return 0;
+  }
+
+  ReleaseStorage();
+  const std::u16string temp = plat::GetTempFileName(plat::GetTempPath(), u"~MAth");
+  plat::FileHandle out =
+      temp.empty() ? nullptr : plat::OpenFile(temp, plat::kGenericWrite, plat::kShareRead, plat::Disposition::kCreateAlways);
+  if (out == nullptr) {
+    RecordSystemError(kKeyTemp);
+    if (!temp.empty()) plat::DeleteFile(temp);
+    return 0;
+  }
+  const int copied = rest > table ? CopyFileChunks(file, out, rest - table) : 0;
+  plat::CloseFile(out);
+  if (copied != 0) {
+    RecordSystemError(copied == 1 ? kKeyRead : kKeyWriteTemp);
+    plat::DeleteFile(temp);
+    return 0;
+  }
+  if (!temp_path_.empty() && temp_path_ != temp) plat::DeleteFile(temp_path_);
+  temp_path_ = temp;
+  const bool opened = OpenStorage();
+  if (!opened) AddKeyError(kKeyOpenTemp, kErrAttachmentsOpenTemp);
+  RebuildIndex();
+  return opened ? 1 : 0;
+}
+
+int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char16_t** err_key, uint32_t* err_code) {
+  const auto fail = [&](const char16_t* key, uint32_t code) {
+    if (err_key != nullptr) *err_key = key;
+    if (err_code != nullptr) *err_code = code;
+    return 0;
+  };
+  plat::FileHandle file =
+      plat::OpenFile(path, plat::kGenericRead | plat::kGenericWrite, plat::kShareRead, plat::Disposition::kOpenExisting);
+  if (file == nullptr) return fail(kKeyTmpOpen, plat::GetLastError());
+  uint64_t size = 0;
+  MacroFileHeader header{};
+  if (!plat::GetFileSize(file, &size) || size < kHeaderSize) {
+    plat::CloseFile(file);
+    return fail(kKeyFileFormat, 0);
+  }
+  if (!ReadAll(file, &header, sizeof header)) {
+    const uint32_t error = plat::GetLastError();
+    plat::CloseFile(file);
+    return fail(kKeyRead, error);
+  }
+  ReleaseStorage();
+  const auto reopen = [&] {
+    if (!temp_path_.empty() && !OpenStorage()) {
+      const ErrorArg where = ErrorArg::Text(temp_path_);
+      AddKeyError(kKeyOpenTemp, kErrAttachmentsOpenTemp, &where);
+    }
+  };
+  plat::FileHandle storage =
+      temp_path_.empty() ? nullptr : plat::OpenFile(temp_path_, plat::kGenericRead, 0, plat::Disposition::kOpenExisting);
+  if (storage == nullptr) {
+    const uint32_t error = temp_path_.empty() ? plat::err::kFileNotFound : plat::GetLastError();
+    plat::CloseFile(file);
+    reopen();
+    return fail(kKeyRead, error);
+  }
+  uint64_t compound_size = 0;
+  plat::GetFileSize(storage, &compound_size);
+  const uint32_t table = Count() * static_cast<uint32_t>(kAttachmentItemSize);
+  const uint32_t head[5] = {kAttachmentsMagic, 256, Count(), static_cast<uint32_t>(table + compound_size), table};
+  const auto close_both = [&] {
+    plat::CloseFile(storage);
+    plat::CloseFile(file);
+  };
+  if (!plat::SeekFile(file, header.TotalSize, plat::SeekOrigin::kBegin, nullptr) || !WriteAll(file, head, sizeof head)) {
+    const uint32_t error = plat::GetLastError();
+    close_both();
+    reopen();
+    return fail(kKeyWrite, error);
+  }
+  if (Count() > 0) {
+    std::vector<uint8_t> copy(Data(), Data() + table);
+    for (uint32_t i = 0; i < Count(); ++i) {
+      std::memset(copy.data() + size_t{i} * kAttachmentItemSize + offsetof(AttachmentItem, Text), 0, 520);
+    }
+    if (!WriteAll(file, copy.data(), copy.size())) {
+      const uint32_t error = plat::GetLastError();
+      close_both();
+      reopen();
+      return fail(kKeyWrite, error);
+    }
+  }
+  // Whatever followed the old area (a longer one) goes.
+  const int copied = CopyFileChunks(storage, file, compound_size);
+  const uint32_t copy_error = plat::GetLastError();
+  if (copied == 0) plat::SetEndOfFile(file);
+  close_both();
+  reopen();
+  if (copied != 0) return fail(copied == 1 ? kKeyRead : kKeyWrite, copy_error);
+  return 1;
+}
+
+std::optional<uint64_t> CAttachments_Manager::StreamSize(std::u16string_view name) {
+  return storage_ ? storage_->StreamSize(name) : std::nullopt;
+}
+
+bool CAttachments_Manager::ExtractStream(std::u16string_view name, std::u16string_view target) {
+  if (!storage_) return false;
+  std::optional<std::vector<uint8_t>> bytes = storage_->ReadStream(name);
+  if (!bytes) {
+    plat::SetLastError(plat::err::kFileNotFound);
+    return false;
+  }
+  if (bytes->size() > kHeaderSize) {
+    MacroFileHeader header;
+    std::memcpy(&header, bytes->data(), sizeof header);
+    if (HasMacroMagic(header)) {
+      // MacroName holds 127 characters: a longer stream name is cut, never written past.
+      app::SetFixedText(header.MacroName, 128, name);
+      std::memcpy(bytes->data(), &header, sizeof header);
+    }
+  }
+  plat::FileHandle out = plat::OpenFile(target, plat::kGenericRead | plat::kGenericWrite, plat::kShareWrite,
+                                        plat::Disposition::kCreateAlways);
+  if (out == nullptr) return false;
+  const bool written = WriteAll(out, bytes->data(), bytes->size());
+  const uint32_t error = plat::GetLastError();
+  plat::CloseFile(out);
+  plat::SetLastError(error);
+  return written;
+}
+
+int CAttachments_Manager::DeleteTempStorage() {
+  if (temp_path_.empty()) return 0;
+  ReleaseStorage();
+  if (!plat::FileExists(temp_path_)) return 1;
+  const bool deleted = plat::DeleteFile(temp_path_);
+  if (deleted) temp_path_.clear();
+  return deleted ? 1 : 0;
+}
+
+}  // namespace macro
