@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "macro/attachments.h"
 #include "macro/macro_file.h"
 #include "macro/macro_format.h"
 #include "platform/platform.h"
@@ -56,6 +57,13 @@ void ReadMacro(const std::u16string& path) {
   uint8_t* block = nullptr;
   file.GetParamBlock(&block);
   file.LoadNamedItems();
+
+  // The attachments area, its compound file and every stream in it.
+  macro::CAttachments_Manager attachments;
+  if (attachments.ReadFromMacroFile(file.File(), file.Header()) == 1) {
+    for (uint32_t i = 0; i < attachments.Count(); ++i) attachments.StreamSize(attachments.StreamName(i));
+  }
+
   if (!commands_ok || file.Commands() == nullptr) return;
 
   const uint8_t* first = nullptr;

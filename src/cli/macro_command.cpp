@@ -4,11 +4,15 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
 
 #include "app/res_string.h"
 #include "app/system_error.h"
 #include "app/text_format.h"
 #include "cli/installation.h"
+#include "cli/report.h"
+#include "macro/attachments.h"
 #include "cli/macro_info.h"
 #include "macro/error_state.h"
 #include "macro/macro_file.h"
@@ -95,6 +99,55 @@ std::vector<std::u16string> LanguageFolders() {
   return folders;
 }
 
+struct AttachmentOptions {
+  std::string file;
+  std::string extract;
+  std::string to;
+  bool json = false;
+};
+
+// Lists a macro file's attachments, or extracts one of them.
+int Attachments(const AttachmentOptions& options, const Streams& io) {
+  const std::u16string path = plat::PathFromHost(options.file);
+  macro::CFile_Macro file;
+  if (!file.Open(path)) return ReportFailure(options.file, io);
+  macro::CAttachments_Manager attachments;
+  if (!attachments.ReadFromMacroFile(file.File(), file.Header())) {
+    // The records name what went wrong; the area's own texts give it words.
+    app::CVLResString table;
+    for (const std::u16string& folder : LanguageFolders()) {
+      if (table.LoadFile(folder + u"Packager_en.lng")) break;
+    }
+    macro::CMacroError texts(&table);
+    attachments.CopyTo(texts);
+    const char16_t* message = texts.GetMessages(true, true);
+    std::fprintf(io.err, "brankel: %s: %s\n", options.file.c_str(),
+                 plat::Utf16ToUtf8(ConsoleLines(message != nullptr ? message : u"")).c_str());
+    return 1;
+  }
+  if (!options.extract.empty()) {
+    const std::u16string name = plat::Utf8ToUtf16(options.extract);
+    const std::u16string target = plat::PathFromHost(options.to.empty() ? options.extract : options.to);
+    if (!attachments.ExtractStream(name, target)) {
+      std::fprintf(io.err, "brankel: %s: cannot extract \"%s\"\n", options.file.c_str(), options.extract.c_str());
+      return 1;
+    }
+    std::fprintf(io.out, "%s -> %s\n", options.extract.c_str(), plat::Utf16ToUtf8(target).c_str());
+    return 0;
+  }
+  nlohmann::ordered_json items = nlohmann::ordered_json::array();
+  for (uint32_t i = 0; i < attachments.Count(); ++i) {
+    const std::optional<uint64_t> size = attachments.StreamSize(attachments.StreamName(i));
+    items.push_back({{"extension", plat::Utf16ToUtf8(attachments.Extension(i))},
+                     {"stream", plat::Utf16ToUtf8(attachments.StreamName(i))},
+                     {"size", size ? nlohmann::ordered_json(*size) : nlohmann::ordered_json("missing")}});
+  }
+  nlohmann::ordered_json report;
+  report["attachments"] = items;
+  PrintReport(io.out, report, options.json);
+  return 0;
+}
+
 void AddMacroCommand(CLI::App& app, const Streams& streams, int& result) {
   CLI::App* macro = app.add_subcommand("macro", "Inspect a macro file (.msd, .msl)");
   macro->require_subcommand(1);
@@ -112,6 +165,14 @@ void AddMacroCommand(CLI::App& app, const Streams& streams, int& result) {
       result = 1;
     }
   });
+
+  auto attached = std::make_shared<AttachmentOptions>();
+  CLI::App* attachments = macro->add_subcommand("attachments", "List the files attached to FILE, or extract one");
+  attachments->add_option("FILE", attached->file, "macro file")->required();
+  CLI::Option* extract = attachments->add_option("--extract", attached->extract, "the attachment (stream name) to extract");
+  attachments->add_option("--to", attached->to, "where to write it (default: its name)")->needs(extract);
+  attachments->add_flag("--json", attached->json, "print one JSON object instead of text");
+  attachments->callback([&result, streams, attached] { result = Attachments(*attached, streams); });
 }
 
 }  // namespace cli

@@ -10,6 +10,9 @@
 #include "app/text_format.h"
 #include "cli/cli.h"
 #include "cli/run_cli.h"
+#include "macro/attachment_builder.h"
+#include "macro/compound_builder.h"
+#include "macro/macro_builder.h"
 #include "cli/macro_command.h"
 #include "cli/macro_info.h"
 #include "macro/macro_file.h"
@@ -369,6 +372,52 @@ TEST(MacroInfoStamp, NegativeStampsLieBefore1970) {
   EXPECT_EQ(FormatUtcStamp(-31536000), "1969-01-01 00:00:00 UTC");
   EXPECT_EQ(FormatUtcStamp(INT32_MIN), "1901-12-13 20:45:52 UTC");
   EXPECT_EQ(FormatUtcStamp(-2208988800), "1900-01-01 00:00:00 UTC");
+}
+
+}  // namespace
+}  // namespace cli
+
+namespace cli {
+namespace {
+
+class MacroAttachmentsCommandTest : public brankel_test::ScratchTest {};
+
+TEST_F(MacroAttachmentsCommandTest, ListsAndExtracts) {
+  const std::vector<uint8_t> notes = brankel_test::PatternBytes(5000, 4);
+  const std::vector<uint8_t> compound =
+      brankel_test::CompoundBuilder().AddStream(u"notes.txt", notes).AddStream(u"tiny.ini", "[a]").Build();
+  const std::string host = brankel_test::WithAttachmentsFlag(brankel_test::MacroBuilder().Command(0x0101).Bytes()) +
+                           brankel_test::AttachmentArea({brankel_test::AttachmentItemBytes(u"notes.txt", u".txt"),
+                                                         brankel_test::AttachmentItemBytes(u"tiny.ini", u".ini")},
+                                                        compound);
+  ASSERT_TRUE(brankel_test::WriteBytes(Path(u"host.msd"), host));
+  const std::string file = brankel_test::Narrow(Path(u"host.msd"));
+
+  brankel_test::CliOutput run = brankel_test::RunCli({"macro", "attachments", file, "--json"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const nlohmann::json j = nlohmann::json::parse(run.out);
+  ASSERT_EQ(j["attachments"].size(), 2u);
+  EXPECT_EQ(j["attachments"][0]["stream"], "notes.txt");
+  EXPECT_EQ(j["attachments"][0]["extension"], ".txt");
+  EXPECT_EQ(j["attachments"][0]["size"], 5000);
+  EXPECT_EQ(j["attachments"][1]["size"], 3);
+
+  const std::string target = brankel_test::Narrow(Path(u"out.txt"));
+  run = brankel_test::RunCli({"macro", "attachments", file, "--extract", "NOTES.TXT", "--to", target});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(brankel_test::ReadBytes(Path(u"out.txt")), std::string(notes.begin(), notes.end()));
+  run = brankel_test::RunCli({"macro", "attachments", file, "--extract", "none.txt", "--to", target});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(brankel_test::RunCli({"macro", "attachments", file, "--to", target}).code, 2) << "--to needs --extract";
+}
+
+TEST_F(MacroAttachmentsCommandTest, DamagedAreaIsExplained) {
+  const std::string host = brankel_test::WithAttachmentsFlag(brankel_test::MacroBuilder().Command(0x0101).Bytes()) +
+                           brankel_test::AttachmentArea({}, {}, 0x11111111);
+  ASSERT_TRUE(brankel_test::WriteBytes(Path(u"bad.msd"), host));
+  const brankel_test::CliOutput run = brankel_test::RunCli({"macro", "attachments", brankel_test::Narrow(Path(u"bad.msd"))});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("10028"), std::string::npos) << run.err;
 }
 
 }  // namespace

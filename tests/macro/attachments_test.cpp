@@ -5,6 +5,7 @@
 
 #include "app/res_string.h"
 #include "app/shared_settings.h"
+#include "macro/attachment_builder.h"
 #include "macro/attachments.h"
 #include "macro/compound_builder.h"
 #include "macro/error_state.h"
@@ -20,28 +21,15 @@ using brankel_test::MacroBuilder;
 using brankel_test::ReadBytes;
 using brankel_test::WriteBytes;
 
-std::string Item(std::u16string_view name, std::u16string_view extension, uint8_t fill = 0x5C) {
-  AttachmentItem item;
-  std::memset(&item, fill, sizeof item);
-  item.Cleared4 = 0xDEADBEEF;
-  item.NameHash = 1;
-  app::SetFixedText(item.Extension, 32, extension);
-  app::SetFixedText(item.StreamName, 650, name);
-  return std::string(reinterpret_cast<const char*>(&item), sizeof item);
+std::string Item(std::u16string_view name, std::u16string_view extension) {
+  return brankel_test::AttachmentItemBytes(name, extension);
 }
-
-std::string Area(const std::vector<std::string>& items, const std::vector<uint8_t>& compound, uint32_t magic = kAttachmentsMagic) {
-  std::string table;
-  for (const std::string& item : items) table += item;
-  const uint32_t head[5] = {magic, 256, static_cast<uint32_t>(items.size()),
-                            static_cast<uint32_t>(table.size() + compound.size()), static_cast<uint32_t>(table.size())};
-  return std::string(reinterpret_cast<const char*>(head), sizeof head) + table + std::string(compound.begin(), compound.end());
+using brankel_test::AttachmentArea;
+std::string Area(const std::vector<std::string>& items, const std::vector<uint8_t>& compound,
+                 uint32_t magic = kAttachmentsMagic) {
+  return AttachmentArea(items, compound, magic);
 }
-
-std::string WithFlag(std::string macro) {
-  macro[10] = static_cast<char>(macro[10] | kFileFlagAttachments);
-  return macro;
-}
+std::string WithFlag(std::string macro) { return brankel_test::WithAttachmentsFlag(std::move(macro)); }
 
 class AttachmentsTest : public brankel_test::ScratchTest {
  protected:
