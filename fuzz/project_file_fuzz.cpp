@@ -1,15 +1,15 @@
 // A packaging project file's bytes, read as the wizard reads one at start.
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <string>
 
 #include "project/project_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Most inputs are far shorter than a record; pad some so the checks past it are reached.
-  std::vector<uint8_t> bytes(data, data + size);
+  std::string bytes(reinterpret_cast<const char*>(data), size);
   if (!bytes.empty() && bytes[0] == 'M' && bytes.size() < project::kOptionsSize) {
-    bytes.resize(project::kOptionsSize + bytes[bytes.size() - 1] * 4u, 0);
+    bytes.resize(project::kOptionsSize + static_cast<uint8_t>(bytes.back()) * 4u, '\0');
   }
   std::optional<project::ProjectContents> contents = project::ParseProject(bytes);
   if (!contents) return 0;

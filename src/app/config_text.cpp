@@ -1,5 +1,6 @@
 #include "app/config_text.h"
 
+#include "platform/file_io.h"
 #include "platform/platform.h"
 
 namespace app {
@@ -48,20 +49,13 @@ std::optional<std::u16string> ReadConfigText(std::u16string_view path, uint32_t 
     if (plat::GetTickCount() - start >= limit_ms || attempt + 1 >= max_attempts) return std::nullopt;
     plat::Sleep(retry_ms);
   }
-  uint64_t size = 0;
-  std::string bytes;
-  bool ok = plat::GetFileSize(file, &size) && size < (64u << 20);
-  if (ok) {
-    bytes.resize(static_cast<size_t>(size));
-    uint32_t done = 0;
-    ok = plat::ReadFile(file, bytes.data(), static_cast<uint32_t>(size), &done) && done == size;
-  }
+  const std::optional<std::string> bytes = plat::ReadOpenFile(file, 64u << 20);
   plat::CloseFile(file);
-  if (!ok) return std::nullopt;
+  if (!bytes) return std::nullopt;
   std::u16string text;
-  text.reserve(bytes.size() / 2);
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
+  text.reserve(bytes->size() / 2);
+  for (size_t i = 0; i + 1 < bytes->size(); i += 2) {
+    text.push_back(static_cast<char16_t>(static_cast<uint8_t>((*bytes)[i]) | (static_cast<uint8_t>((*bytes)[i + 1]) << 8)));
   }
   if (!text.empty() && text[0] == 0xFEFF) text.erase(0, 1);
   return text;

@@ -4,37 +4,12 @@
 
 #include "app/res_string.h"
 #include "app/text_format.h"
+#include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
 
 namespace app {
 namespace {
-
-std::optional<std::string> ReadFileBytes(std::u16string_view path) {
-  plat::FileHandle file = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
-  if (file == nullptr) return std::nullopt;
-  uint64_t size = 0;
-  std::string bytes;
-  bool ok = plat::GetFileSize(file, &size) && size < 0x7FFFFFFF;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(size));
-    uint32_t done = 0;
-    ok = plat::ReadFile(file, bytes.data(), static_cast<uint32_t>(size), &done) && done == size;
-  }
-  plat::CloseFile(file);
-  if (!ok) return std::nullopt;
-  return bytes;
-}
-
-bool WriteFileBytes(std::u16string_view path, std::string_view bytes) {
-  plat::FileHandle file = plat::OpenFile(path, plat::kGenericWrite, 0, plat::Disposition::kCreateAlways);
-  if (file == nullptr) return false;
-  uint32_t done = 0;
-  const bool ok = plat::WriteFile(file, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) &&
-                  done == bytes.size();
-  plat::CloseFile(file);
-  return ok;
-}
 
 std::u16string_view Trim(std::u16string_view text) {
   while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);
@@ -132,7 +107,7 @@ bool SignLanguageFile(std::u16string_view path, std::u16string* message) {
     if (message != nullptr) *message = std::move(text);
     return false;
   };
-  const std::optional<std::string> bytes = ReadFileBytes(path);
+  const std::optional<std::string> bytes = plat::ReadWholeFile(path);
   if (!bytes) return fail(FormatText(u"cannot read %s", {path}));
   if (bytes->empty()) return fail(FormatText(u"%s is empty", {path}));
   TextEncoding encoding;
@@ -150,7 +125,7 @@ bool SignLanguageFile(std::u16string_view path, std::u16string* message) {
   if (folder.empty()) folder = u".";
   const std::u16string temporary = plat::GetTempFileName(folder, u"lng");
   if (temporary.empty()) return fail(FormatText(u"cannot create a temporary file in %s", {folder}));
-  const bool ok = WriteFileBytes(temporary, out) && plat::CopyFile(temporary, path, false);
+  const bool ok = plat::WriteWholeFile(temporary, out) && plat::CopyFile(temporary, path, false);
   plat::DeleteFile(temporary);
   if (!ok) return fail(FormatText(u"cannot write %s", {path}));
   const LanguageFileCheck check = CheckLanguageFile(path);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
 
@@ -107,19 +108,8 @@ std::u16string DecodeLanguageText(std::string_view bytes, TextEncoding* encoding
 
 bool CVLResString::LoadFile(std::u16string_view path) {
   if (path.empty()) return true;
-  plat::FileHandle file =
-      plat::OpenFile(path, plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
-  if (file == nullptr) return false;
-  uint64_t size = 0;
-  std::string bytes;
-  bool ok = plat::GetFileSize(file, &size) && size < 0x7FFFFFFF;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(size));
-    uint32_t done = 0;
-    ok = plat::ReadFile(file, bytes.data(), static_cast<uint32_t>(size), &done) && done == size;
-  }
-  plat::CloseFile(file);
-  return ok && LoadText(bytes);
+  const std::optional<std::string> bytes = plat::ReadWholeFile(path);
+  return bytes && LoadText(*bytes);
 }
 
 bool CVLResString::LoadText(std::string_view bytes) {

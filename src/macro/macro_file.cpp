@@ -165,6 +165,31 @@ bool CFile_Macro::StoredLength(uint32_t offset, uint64_t plain_length, uint64_t*
   return true;
 }
 
+bool CFile_Macro::ReadStoredBlock(uint32_t offset, uint64_t plain_length, size_t spare, int32_t too_long_code,
+                                  const char16_t* too_long_key, std::vector<uint8_t>* stored, size_t* length) {
+  uint64_t stored_length = 0;
+  if (!StoredLength(offset, plain_length, &stored_length)) return false;
+  if (stored_length > BlockRoom(header_)) {
+    SetMacroFileError(too_long_code, too_long_key);
+    return false;
+  }
+  try {
+    stored->assign((static_cast<size_t>(stored_length) + spare + 7) & ~size_t{7}, 0);
+  } catch (const std::bad_alloc&) {
+    SetMacroFileError(kErrNotEnoughMem, kKeyNotEnoughMem);
+    return false;
+  }
+  *length = static_cast<size_t>(stored_length);
+  if (const ReadResult read = ReadBlockBytes(file_, stored->data(), *length); read != ReadResult::kOk) {
+    // A failed read leaves the system's error to tell why; a block the file does not
+    // hold in full is a bad file.
+    if (read == ReadResult::kShort) SetMacroFileError(kErrBadFile, kKeyBadFile);
+    return false;
+  }
+  if (header_.Scrambled) ScrambleBlock(stored->data(), *length, PasswordKey(header_));
+  return true;
+}
+
 bool CFile_Macro::LoadCommandRecords() {
   ClearMacroFileError();
   if (commands_loaded_) {
@@ -184,29 +209,16 @@ bool CFile_Macro::LoadCommandRecords() {
     commands_loaded_ = true;
     return true;
   }
-  uint64_t length = 0;
-  if (!StoredLength(header_.CommandBlockOffset, count * kCommandSize, &length)) return false;
-  if (length > BlockRoom(header_)) {
-    SetMacroFileError(kErrBadFile, kKeyBadFile);
-    return false;
-  }
   std::vector<uint8_t> stored;
-  try {
-    stored.assign((static_cast<size_t>(length) + 7) & ~size_t{7}, 0);
-  } catch (const std::bad_alloc&) {
-    SetMacroFileError(kErrNotEnoughMem, kKeyNotEnoughMem);
+  size_t length = 0;
+  if (!ReadStoredBlock(header_.CommandBlockOffset, count * kCommandSize, 0, kErrBadFile, kKeyBadFile, &stored, &length)) {
     return false;
   }
-  if (const ReadResult read = ReadBlockBytes(file_, stored.data(), static_cast<size_t>(length)); read != ReadResult::kOk) {
-    if (read == ReadResult::kShort) SetMacroFileError(kErrBadFile, kKeyBadFile);
-    return false;
-  }
-  if (header_.Scrambled) ScrambleBlock(stored.data(), static_cast<size_t>(length), PasswordKey(header_));
   commands_loaded_ = true;
   std::vector<uint8_t> expanded;
   const std::vector<uint8_t>* records = &stored;
   if (header_.Packed) {
-    if (!UnpackBlock(stored.data(), static_cast<size_t>(length), 0, expanded) || expanded.size() < count * kCommandSize) {
+    if (!UnpackBlock(stored.data(), length, 0, expanded) || expanded.size() < count * kCommandSize) {
       // Fewer bytes than the count needs: refused, and not retried.
       SetMacroFileError(kErrBadFile, kKeyBadFile);
       return false;
@@ -238,23 +250,14 @@ bool CFile_Macro::LoadParamBlock() {
     params_loaded_ = true;
     return true;
   }
-  uint64_t length = 0;
-  if (!StoredLength(header_.ParamBlockOffset, header_.ParamBlockSize, &length)) return false;
   std::vector<uint8_t> stored;
-  try {
-    if (length > BlockRoom(header_)) throw std::bad_alloc();
-    stored.assign((static_cast<size_t>(length) + kParamSpare + 7) & ~size_t{7}, 0);
-  } catch (const std::bad_alloc&) {
-    SetMacroFileError(kErrNotEnoughMem, kKeyNotEnoughMem);
+  size_t length = 0;
+  if (!ReadStoredBlock(header_.ParamBlockOffset, header_.ParamBlockSize, kParamSpare, kErrNotEnoughMem, kKeyNotEnoughMem,
+                       &stored, &length)) {
     return false;
   }
-  if (const ReadResult read = ReadBlockBytes(file_, stored.data(), static_cast<size_t>(length)); read != ReadResult::kOk) {
-    if (read == ReadResult::kShort) SetMacroFileError(kErrBadFile, kKeyBadFile);
-    return false;
-  }
-  if (header_.Scrambled) ScrambleBlock(stored.data(), static_cast<size_t>(length), PasswordKey(header_));
   params_loaded_ = true;
-  size_t size = static_cast<size_t>(length);
+  size_t size = length;
   if (header_.Packed) {
     std::vector<uint8_t> expanded;
     if (!UnpackBlock(stored.data(), size, kParamSpare, expanded)) {

@@ -57,6 +57,10 @@ class CFile_Macro {
   // Seeks to `offset` and reads the stored length of a block there (packed: the 4-byte
   // length; plain: `plain_length`).
   bool StoredLength(uint32_t offset, uint64_t plain_length, uint64_t* length);
+  // Reads a block's stored bytes (unscrambled, `spare` zero bytes after them) at `offset`;
+  // a stored length beyond the file is refused with the given code and key.
+  bool ReadStoredBlock(uint32_t offset, uint64_t plain_length, size_t spare, int32_t too_long_code,
+                       const char16_t* too_long_key, std::vector<uint8_t>* stored, size_t* length);
 
   plat::FileHandle file_ = nullptr;
   MacroFileHeader header_{};

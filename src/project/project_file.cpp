@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/brankel_app.h"
+#include "platform/file_io.h"
 #include "platform/platform.h"
 
 namespace project {
@@ -20,22 +21,6 @@ uint64_t ExpectedSize(int64_t macros, int64_t extras) {
 bool WriteAll(plat::FileHandle file, const void* data, size_t length) {
   uint32_t done = 0;
   return plat::WriteFile(file, data, static_cast<uint32_t>(length), &done) && done == length;
-}
-
-std::optional<std::vector<uint8_t>> ReadProjectBytes(std::u16string_view path) {
-  plat::FileHandle file = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
-  if (file == nullptr) return std::nullopt;
-  uint64_t size = 0;
-  std::vector<uint8_t> bytes;
-  bool ok = plat::GetFileSize(file, &size) && size >= kOptionsSize && size <= kMaxProjectSize;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(size));
-    uint32_t done = 0;
-    ok = plat::ReadFile(file, bytes.data(), static_cast<uint32_t>(size), &done) && done == size;
-  }
-  plat::CloseFile(file);
-  if (!ok) return std::nullopt;
-  return bytes;
 }
 
 bool IsValidProject(const MakeExeOptions& record, size_t file_size) {
@@ -99,13 +84,13 @@ int SaveProject(MakeExeOptions& record, std::u16string_view script, const CMakeE
   return 1;
 }
 
-std::optional<ProjectContents> ParseProject(const std::vector<uint8_t>& bytes) {
+std::optional<ProjectContents> ParseProject(std::string_view bytes) {
   if (bytes.size() < kOptionsSize || bytes.size() > kMaxProjectSize) return std::nullopt;
   ProjectContents contents;
   contents.record = std::make_unique<MakeExeOptions>();
   std::memcpy(contents.record.get(), bytes.data(), sizeof(MakeExeOptions));
   if (!IsValidProject(*contents.record, bytes.size())) return std::nullopt;
-  const uint8_t* at = bytes.data() + kOptionsSize;
+  const char* at = bytes.data() + kOptionsSize;
   contents.macros.resize(static_cast<size_t>(contents.record->MacroCount));
   contents.extras.resize(static_cast<size_t>(contents.record->ExtraFileCount));
   std::memcpy(contents.macros.data(), at, contents.macros.size() * kMacroEntrySize);
@@ -115,7 +100,7 @@ std::optional<ProjectContents> ParseProject(const std::vector<uint8_t>& bytes) {
 }
 
 std::optional<ProjectContents> ReadProjectFile(std::u16string_view path) {
-  const std::optional<std::vector<uint8_t>> bytes = ReadProjectBytes(path);
+  const std::optional<std::string> bytes = plat::ReadWholeFile(path, kMaxProjectSize);
   return bytes ? ParseProject(*bytes) : std::nullopt;
 }
 

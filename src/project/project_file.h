@@ -32,7 +32,7 @@ struct ProjectContents {
 };
 std::optional<ProjectContents> ReadProjectFile(std::u16string_view path);
 // The same from a file's bytes.
-std::optional<ProjectContents> ParseProject(const std::vector<uint8_t>& bytes);
+std::optional<ProjectContents> ParseProject(std::string_view bytes);
 // Adds the user's entries of a loaded project to the lists (without their temporary
 // copies); the others are found again by the collection.
 void TakeUserEntries(ProjectContents& contents, CMakeExe_FileLists& lists);

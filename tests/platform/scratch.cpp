@@ -1,27 +1,16 @@
 #include "platform/scratch.h"
 
+#include <optional>
+
+#include "platform/file_io.h"
+
 namespace brankel_test {
 
-bool WriteBytes(std::u16string_view path, std::string_view bytes) {
-  plat::FileHandle file = plat::OpenFile(path, plat::kGenericWrite, 0, plat::Disposition::kCreateAlways);
-  if (file == nullptr) return false;
-  uint32_t done = 0;
-  const bool ok = plat::WriteFile(file, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) &&
-                  done == bytes.size();
-  plat::CloseFile(file);
-  return ok;
-}
+bool WriteBytes(std::u16string_view path, std::string_view bytes) { return plat::WriteWholeFile(path, bytes); }
 
 std::string ReadBytes(std::u16string_view path) {
-  plat::FileHandle file = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead,
-                                         plat::Disposition::kOpenExisting);
-  if (file == nullptr) return "<missing>";
-  std::string bytes;
-  char buffer[4096];
-  uint32_t done = 0;
-  while (plat::ReadFile(file, buffer, sizeof buffer, &done) && done > 0) bytes.append(buffer, done);
-  plat::CloseFile(file);
-  return bytes;
+  const std::optional<std::string> bytes = plat::ReadWholeFile(path);
+  return bytes ? *bytes : "<missing>";
 }
 
 void RemoveTree(const std::u16string& path) {

@@ -79,6 +79,17 @@ bool Resolve(std::u16string_view path, posix::HostPath* host) {
   return posix::ResolvePath(path, host);
 }
 
+// Resolves `path` to an entry that exists; kFileNotFound (or why the path itself failed)
+// otherwise.
+bool StatExisting(std::u16string_view path, posix::HostPath* host, struct stat* st) {
+  if (!Resolve(path, host)) return false;
+  if (!host->exists || stat(host->host.c_str(), st) != 0) {
+    SetLastError(err::kFileNotFound);
+    return false;
+  }
+  return true;
+}
+
 // Windows wildcard matching, without regard to case; "*.*" also matches names without a dot.
 bool MatchesPattern(std::u16string_view name, std::u16string_view pattern) {
   if (pattern == u"*.*" || pattern == u"*") return true;
@@ -334,23 +345,15 @@ bool CloseFile(FileHandle file) {
 
 uint32_t GetFileAttributes(std::u16string_view path) {
   posix::HostPath host;
-  if (!Resolve(path, &host)) return kInvalidAttributes;
   struct stat st {};
-  if (!host.exists || stat(host.host.c_str(), &st) != 0) {
-    SetLastError(err::kFileNotFound);
-    return kInvalidAttributes;
-  }
+  if (!StatExisting(path, &host, &st)) return kInvalidAttributes;
   return AttributesOf(st);
 }
 
 bool SetFileAttributes(std::u16string_view path, uint32_t attributes) {
   posix::HostPath host;
-  if (!Resolve(path, &host)) return false;
   struct stat st {};
-  if (!host.exists || stat(host.host.c_str(), &st) != 0) {
-    SetLastError(err::kFileNotFound);
-    return false;
-  }
+  if (!StatExisting(path, &host, &st)) return false;
   if (S_ISDIR(st.st_mode)) return true;  // folders keep their host permissions
   const mode_t write_bits = S_IWUSR | S_IWGRP | S_IWOTH;
   mode_t mode = st.st_mode & 07777;
@@ -397,12 +400,8 @@ bool CopyFile(std::u16string_view from, std::u16string_view to, bool fail_if_exi
 
 bool DeleteFile(std::u16string_view path) {
   posix::HostPath host;
-  if (!Resolve(path, &host)) return false;
   struct stat st {};
-  if (!host.exists || stat(host.host.c_str(), &st) != 0) {
-    SetLastError(err::kFileNotFound);
-    return false;
-  }
+  if (!StatExisting(path, &host, &st)) return false;
   if (S_ISDIR(st.st_mode) || IsReadOnly(st)) {
     SetLastError(err::kAccessDenied);
     return false;
@@ -420,12 +419,8 @@ bool DeleteFile(std::u16string_view path) {
 
 bool MoveFile(std::u16string_view from, std::u16string_view to, bool replace_existing) {
   posix::HostPath source, target;
-  if (!Resolve(from, &source) || !Resolve(to, &target)) return false;
   struct stat source_st {};
-  if (!source.exists || stat(source.host.c_str(), &source_st) != 0) {
-    SetLastError(err::kFileNotFound);
-    return false;
-  }
+  if (!StatExisting(from, &source, &source_st) || !Resolve(to, &target)) return false;
   if (!ShareAllows(source_st, 0, 0, true)) {
     SetLastError(err::kSharingViolation);
     return false;
@@ -468,12 +463,8 @@ bool CreateDirectory(std::u16string_view path) {
 
 bool RemoveDirectory(std::u16string_view path) {
   posix::HostPath host;
-  if (!Resolve(path, &host)) return false;
   struct stat st {};
-  if (!host.exists || stat(host.host.c_str(), &st) != 0) {
-    SetLastError(err::kFileNotFound);
-    return false;
-  }
+  if (!StatExisting(path, &host, &st)) return false;
   if (!S_ISDIR(st.st_mode)) {
     SetLastError(err::kDirectory);
     return false;
