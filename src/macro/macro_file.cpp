@@ -190,24 +190,31 @@ bool CFile_Macro::ReadStoredBlock(uint32_t offset, uint64_t plain_length, size_t
   return true;
 }
 
-bool CFile_Macro::LoadCommandRecords() {
+CFile_Macro::LoadStart CFile_Macro::BeginLoad(bool* loaded, bool have_block, uint64_t declared) {
   ClearMacroFileError();
-  if (commands_loaded_) {
+  if (*loaded) {
     // A block whose unpacking failed stays absent; it must not pass for an empty one.
-    if (commands_.empty() && header_.CommandCount != 0) {
+    if (!have_block && declared != 0) {
       SetMacroFileError(kErrBadFile, kKeyBadFile);
-      return false;
+      return LoadStart::kFailed;
     }
-    return true;
+    return LoadStart::kDone;
   }
   if (file_ == nullptr) {
     SetMacroFileError(kErrFileOpen, kKeyFileOpen);
-    return false;
+    return LoadStart::kFailed;
   }
+  if (declared == 0) {
+    *loaded = true;
+    return LoadStart::kDone;
+  }
+  return LoadStart::kLoad;
+}
+
+bool CFile_Macro::LoadCommandRecords() {
   const uint64_t count = header_.CommandCount;
-  if (count == 0) {
-    commands_loaded_ = true;
-    return true;
+  if (const LoadStart start = BeginLoad(&commands_loaded_, !commands_.empty(), count); start != LoadStart::kLoad) {
+    return start == LoadStart::kDone;
   }
   std::vector<uint8_t> stored;
   size_t length = 0;
@@ -234,21 +241,9 @@ bool CFile_Macro::LoadCommandRecords() {
 }
 
 bool CFile_Macro::LoadParamBlock() {
-  ClearMacroFileError();
-  if (params_loaded_) {
-    if (params_.empty() && header_.ParamBlockSize != 0) {
-      SetMacroFileError(kErrBadFile, kKeyBadFile);
-      return false;
-    }
-    return true;
-  }
-  if (file_ == nullptr) {
-    SetMacroFileError(kErrFileOpen, kKeyFileOpen);
-    return false;
-  }
-  if (header_.ParamBlockSize == 0) {
-    params_loaded_ = true;
-    return true;
+  if (const LoadStart start = BeginLoad(&params_loaded_, !params_.empty(), header_.ParamBlockSize);
+      start != LoadStart::kLoad) {
+    return start == LoadStart::kDone;
   }
   std::vector<uint8_t> stored;
   size_t length = 0;
@@ -297,15 +292,9 @@ int CFile_Macro::GetParamBlock(uint8_t** block) {
 }
 
 int CFile_Macro::LoadNamedItems() {
-  ClearMacroFileError();
-  if (named_items_loaded_) return 1;
-  if (file_ == nullptr) {
-    SetMacroFileError(kErrFileOpen, kKeyFileOpen);
-    return 0;
-  }
-  if (header_.NamedItemCount == 0) {
-    named_items_loaded_ = true;
-    return 1;
+  // A dropped table leaves a count of 0, so it never counts as absent.
+  if (const LoadStart start = BeginLoad(&named_items_loaded_, true, header_.NamedItemCount); start != LoadStart::kLoad) {
+    return start == LoadStart::kDone ? 1 : 0;
   }
   try {
     named_items_.assign(kMaxNamedItems, MacroNamedItem{});

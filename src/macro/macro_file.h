@@ -50,6 +50,10 @@ class CFile_Macro {
   const MacroNamedItem* NamedItems() const { return named_items_.empty() ? nullptr : named_items_.data(); }
 
  private:
+  enum class LoadStart { kDone, kFailed, kLoad };
+  // What every block load does first: clear the error state; a loaded block is done (one
+  // whose unpacking failed is a bad file); a closed file fails; an empty block is done.
+  LoadStart BeginLoad(bool* loaded, bool have_block, uint64_t declared);
   bool LoadCommandRecords();
   bool LoadParamBlock();
   // Reads `length` bytes at the file's current position into `out`.

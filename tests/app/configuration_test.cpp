@@ -1,50 +1,29 @@
 #include <gtest/gtest.h>
 
 #include "app/brankel_app.h"
+#include "app/machine_config.h"
 #include "platform/scratch.h"
 #include "platform/testing.h"
 
 namespace app {
 namespace {
 
-using brankel_test::RemoveTree;
 using brankel_test::WriteBytes;
 
-// Works in the machine's real application data folders, so on Windows it runs only inside
-// Wine's throwaway prefix; the stand-in always has a scratch root.
-class ConfigurationTest : public ::testing::Test {
+class ConfigurationTest : public brankel_test::MachineConfigTest {
  protected:
   void SetUp() override {
-#ifdef _WIN32
-    if (!plat::testing::UnderWine()) GTEST_SKIP() << "would change this machine's configuration";
-#endif
-    common_ = *plat::GetKnownFolder(plat::KnownFolder::kCommonAppData);
-    roaming_ = *plat::GetKnownFolder(plat::KnownFolder::kRoamingAppData);
-    Clean();
+    MachineConfigTest::SetUp();
+    if (IsSkipped()) return;
     code_page_ = plat::GetAnsiCodePage();
     app_.SetProgramFolder(u"C:\\Program Files\\Velmora\\Brankel\\");
     app_.SetConfigurationWait(300);
   }
   void TearDown() override {
-    Clean();
-    plat::testing::SetAnsiCodePage(code_page_);
-  }
-  void Clean() {
-    RemoveTree(common_ + u"\\Velmora");
-    RemoveTree(roaming_ + u"\\Velmora");
-    plat::testing::DeleteRegistryKey(kMacroRegistryKey);
-  }
-  // The installation's shared folder with its General.ini and the Config.ini template.
-  void Install(std::string_view general, std::string_view config_template, std::u16string_view product = kProductPandrel) {
-    const std::u16string shared = common_ + u"\\" + std::u16string(product);
-    plat::CreateDirectory(common_ + u"\\Velmora");
-    plat::CreateDirectory(shared);
-    plat::CreateDirectory(shared + u"Config");
-    ASSERT_TRUE(WriteBytes(shared + u"Config\\General.ini", general));
-    ASSERT_TRUE(WriteBytes(shared + u"Config\\Config.ini", config_template));
+    MachineConfigTest::TearDown();
+    if (code_page_ != 0) plat::testing::SetAnsiCodePage(code_page_);
   }
 
-  std::u16string common_, roaming_;
   uint32_t code_page_ = 0;
   CBrankelApp app_;
 };

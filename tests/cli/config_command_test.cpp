@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/brankel_app.h"
+#include "app/machine_config.h"
 #include "cli/run_cli.h"
 #include "platform/scratch.h"
 #include "platform/testing.h"
@@ -11,21 +12,13 @@
 namespace cli {
 namespace {
 
-// Runs in the machine's application data folders: the stand-in's scratch root, or Wine's
-// throwaway prefix (never a real Windows machine's configuration).
-class ConfigCommandTest : public ::testing::Test {
+class ConfigCommandTest : public brankel_test::MachineConfigTest {
  protected:
   void SetUp() override {
-#ifdef _WIN32
-    if (!plat::testing::UnderWine()) GTEST_SKIP() << "would change this machine's configuration";
-#endif
-    common_ = *plat::GetKnownFolder(plat::KnownFolder::kCommonAppData);
-    roaming_ = *plat::GetKnownFolder(plat::KnownFolder::kRoamingAppData);
-    Clean();
+    MachineConfigTest::SetUp();
+    if (IsSkipped()) return;
     const std::u16string shared = common_ + u"\\" + app::kProductPandrel;
-    plat::CreateDirectory(common_ + u"\\Velmora");
-    plat::CreateDirectory(shared);
-    plat::CreateDirectory(shared + u"Config");
+    Install("", "");
     const std::u16string installed = plat::PathFromHost(BRANKEL_INSTALL_DIR) + u"\\Config\\";
     ASSERT_TRUE(plat::CopyFile(installed + u"General.ini", shared + u"Config\\General.ini", false));
     // The template, with a proxy password that must never be printed.
@@ -41,17 +34,10 @@ class ConfigCommandTest : public ::testing::Test {
     for (char16_t c : text) config += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
     ASSERT_TRUE(brankel_test::WriteBytes(shared + u"Config\\Config.ini", config));
   }
-  void TearDown() override { Clean(); }
-  void Clean() {
-    brankel_test::RemoveTree(common_ + u"\\Velmora");
-    brankel_test::RemoveTree(roaming_ + u"\\Velmora");
-    plat::testing::DeleteRegistryKey(app::kMacroRegistryKey);
-  }
   std::pair<int, std::string> Run(std::vector<std::string> args) {
     const brankel_test::CliOutput output = brankel_test::RunCli(args);
     return {output.code, output.out};
   }
-  std::u16string common_, roaming_;
 };
 
 TEST_F(ConfigCommandTest, ShowsWhatTheProgramResolves) {
