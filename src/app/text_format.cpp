@@ -32,7 +32,7 @@ double FormatArg::Real() const {
 
 namespace {
 
-struct Spec {
+struct ConversionSpec {
   bool left = false, plus = false, space = false, alt = false, zero = false;
   int width = -1;
   int precision = -1;
@@ -56,13 +56,13 @@ class Formatter {
   const FormatArg* Next() { return next_ < count_ ? &args_[next_++] : nullptr; }
 
   // Pads `body` (with its sign or prefix in `prefix`) to the width.
-  void Emit(std::u16string_view prefix, std::u16string_view body, const Spec& spec, bool numeric) {
+  void Emit(std::u16string_view prefix, std::u16string_view body, const ConversionSpec& conv, bool numeric) {
     const size_t length = prefix.size() + body.size();
-    const size_t pad = spec.width > 0 && static_cast<size_t>(spec.width) > length ? spec.width - length : 0;
-    if (spec.left) {
+    const size_t pad = conv.width > 0 && static_cast<size_t>(conv.width) > length ? conv.width - length : 0;
+    if (conv.left) {
       Put(prefix), Put(body);
       for (size_t i = 0; i < pad; ++i) Put(u' ');
-    } else if (spec.zero && numeric) {
+    } else if (conv.zero && numeric) {
       Put(prefix);
       for (size_t i = 0; i < pad; ++i) Put(u'0');
       Put(body);
@@ -94,12 +94,12 @@ std::u16string Digits(uint64_t value, unsigned base, bool upper) {
   return out;
 }
 
-void FormatInteger(Formatter& f, const Spec& spec, const FormatArg* arg) {
-  const bool is_signed = spec.conversion == u'd' || spec.conversion == u'i';
+void FormatInteger(Formatter& f, const ConversionSpec& conv, const FormatArg* arg) {
+  const bool is_signed = conv.conversion == u'd' || conv.conversion == u'i';
   int64_t signed_value = arg != nullptr ? arg->Signed() : 0;
   uint64_t value = arg != nullptr ? arg->Unsigned() : 0;
   // The length modifier decides the width of the value, as it does for a C vararg.
-  switch (spec.length) {
+  switch (conv.length) {
     case 0:
       signed_value = static_cast<int32_t>(signed_value);
       value = static_cast<uint32_t>(value);
@@ -122,39 +122,39 @@ void FormatInteger(Formatter& f, const Spec& spec, const FormatArg* arg) {
       value = 0 - static_cast<uint64_t>(signed_value);
     } else {
       value = static_cast<uint64_t>(signed_value);
-      if (spec.plus) prefix = u"+";
-      else if (spec.space) prefix = u" ";
+      if (conv.plus) prefix = u"+";
+      else if (conv.space) prefix = u" ";
     }
   }
   unsigned base = 10;
   bool upper = false;
-  if (spec.conversion == u'x' || spec.conversion == u'X' || spec.conversion == u'p') {
+  if (conv.conversion == u'x' || conv.conversion == u'X' || conv.conversion == u'p') {
     base = 16;
-    upper = spec.conversion != u'x';
-    if (spec.alt && value != 0) prefix += upper ? u"0X" : u"0x";
-  } else if (spec.conversion == u'o') {
+    upper = conv.conversion != u'x';
+    if (conv.alt && value != 0) prefix += upper ? u"0X" : u"0x";
+  } else if (conv.conversion == u'o') {
     base = 8;
   }
-  std::u16string body = (spec.precision == 0 && value == 0) ? u"" : Digits(value, base, upper);
-  if (spec.conversion == u'o' && spec.alt && (body.empty() || body[0] != u'0')) body.insert(body.begin(), u'0');
-  if (spec.precision > 0 && body.size() < static_cast<size_t>(spec.precision)) {
-    body.insert(body.begin(), spec.precision - body.size(), u'0');
+  std::u16string body = (conv.precision == 0 && value == 0) ? u"" : Digits(value, base, upper);
+  if (conv.conversion == u'o' && conv.alt && (body.empty() || body[0] != u'0')) body.insert(body.begin(), u'0');
+  if (conv.precision > 0 && body.size() < static_cast<size_t>(conv.precision)) {
+    body.insert(body.begin(), conv.precision - body.size(), u'0');
   }
-  Spec padded = spec;
-  if (spec.precision >= 0) padded.zero = false;
+  ConversionSpec padded = conv;
+  if (conv.precision >= 0) padded.zero = false;
   f.Emit(prefix, body, padded, true);
 }
 
-void FormatReal(Formatter& f, const Spec& spec, const FormatArg* arg) {
+void FormatReal(Formatter& f, const ConversionSpec& conv, const FormatArg* arg) {
   std::string format = "%";
-  if (spec.plus) format += '+';
-  if (spec.space) format += ' ';
-  if (spec.alt) format += '#';
-  if (spec.precision >= 0) {
+  if (conv.plus) format += '+';
+  if (conv.space) format += ' ';
+  if (conv.alt) format += '#';
+  if (conv.precision >= 0) {
     format += '.';
-    format += std::to_string(std::min(spec.precision, 300));
+    format += std::to_string(std::min(conv.precision, 300));
   }
-  format += static_cast<char>(spec.conversion);
+  format += static_cast<char>(conv.conversion);
   char buffer[400];
   const int written = std::snprintf(buffer, sizeof buffer, format.c_str(), arg != nullptr ? arg->Real() : 0.0);
   std::string text = written > 0 ? std::string(buffer, std::min<size_t>(written, sizeof buffer - 1)) : "";
@@ -163,14 +163,14 @@ void FormatReal(Formatter& f, const Spec& spec, const FormatArg* arg) {
     prefix = std::u16string(1, static_cast<char16_t>(text[0]));
     text.erase(0, 1);
   }
-  f.Emit(prefix, Widen(text), spec, std::isfinite(arg != nullptr ? arg->Real() : 0.0));
+  f.Emit(prefix, Widen(text), conv, std::isfinite(arg != nullptr ? arg->Real() : 0.0));
 }
 
-void FormatString(Formatter& f, const Spec& spec, const FormatArg* arg) {
+void FormatString(Formatter& f, const ConversionSpec& conv, const FormatArg* arg) {
   std::u16string text;
   if (arg != nullptr) text = arg->IsText() ? std::u16string(arg->Text()) : Widen(std::to_string(arg->Signed()));
-  if (spec.precision >= 0 && text.size() > static_cast<size_t>(spec.precision)) text.resize(spec.precision);
-  f.Emit(u"", text, spec, false);
+  if (conv.precision >= 0 && text.size() > static_cast<size_t>(conv.precision)) text.resize(conv.precision);
+  f.Emit(u"", text, conv, false);
 }
 
 }  // namespace
@@ -191,14 +191,14 @@ std::u16string FormatTextArgs(std::u16string_view format, const FormatArg* args,
       ++i;
       continue;
     }
-    Spec spec;
+    ConversionSpec conv;
     for (;; ++i) {
       const char16_t c = at(i);
-      if (c == u'-') spec.left = true;
-      else if (c == u'+') spec.plus = true;
-      else if (c == u' ') spec.space = true;
-      else if (c == u'#') spec.alt = true;
-      else if (c == u'0') spec.zero = true;
+      if (c == u'-') conv.left = true;
+      else if (c == u'+') conv.plus = true;
+      else if (c == u' ') conv.space = true;
+      else if (c == u'#') conv.alt = true;
+      else if (c == u'0') conv.zero = true;
       else break;
     }
     const auto number = [&](int& target) {
@@ -216,54 +216,54 @@ std::u16string FormatTextArgs(std::u16string_view format, const FormatArg* args,
       }
       if (any) target = value;
     };
-    number(spec.width);
-    if (spec.width < 0 && spec.width != -1) {
-      spec.left = true;
-      spec.width = -spec.width;
+    number(conv.width);
+    if (conv.width < 0 && conv.width != -1) {
+      conv.left = true;
+      conv.width = -conv.width;
     }
     if (at(i) == u'.') {
       ++i;
-      spec.precision = 0;
-      number(spec.precision);
-      if (spec.precision < 0) spec.precision = -1;
+      conv.precision = 0;
+      number(conv.precision);
+      if (conv.precision < 0) conv.precision = -1;
     }
     if (at(i) == u'h') {
-      spec.length = 1, ++i;
+      conv.length = 1, ++i;
       if (at(i) == u'h') ++i;
     } else if (at(i) == u'l') {
-      spec.length = 2, ++i;
-      if (at(i) == u'l') spec.length = 3, ++i;
+      conv.length = 2, ++i;
+      if (at(i) == u'l') conv.length = 3, ++i;
     } else if (at(i) == u'I' && at(i + 1) == u'6' && at(i + 2) == u'4') {
-      spec.length = 3, i += 3;
+      conv.length = 3, i += 3;
     } else if (at(i) == u'z' || at(i) == u'j' || at(i) == u't' || at(i) == u'L' || at(i) == u'w') {
-      spec.length = at(i) == u'w' ? 2 : 3, ++i;
+      conv.length = at(i) == u'w' ? 2 : 3, ++i;
     }
-    spec.conversion = at(i);
-    switch (spec.conversion) {
+    conv.conversion = at(i);
+    switch (conv.conversion) {
       case u'd': case u'i': case u'u': case u'x': case u'X': case u'o':
         ++i;
-        FormatInteger(f, spec, f.Next());
+        FormatInteger(f, conv, f.Next());
         break;
       case u'p':
         ++i;
-        spec.length = 3;
-        spec.precision = 2 * static_cast<int>(sizeof(void*));
-        FormatInteger(f, spec, f.Next());
+        conv.length = 3;
+        conv.precision = 2 * static_cast<int>(sizeof(void*));
+        FormatInteger(f, conv, f.Next());
         break;
       case u'f': case u'F': case u'e': case u'E': case u'g': case u'G':
         ++i;
-        FormatReal(f, spec, f.Next());
+        FormatReal(f, conv, f.Next());
         break;
       case u's': case u'S':
         ++i;
-        FormatString(f, spec, f.Next());
+        FormatString(f, conv, f.Next());
         break;
       case u'c': case u'C': {
         ++i;
         const FormatArg* arg = f.Next();
         const char16_t c = arg == nullptr ? 0 : arg->IsText() ? (arg->Text().empty() ? 0 : arg->Text()[0])
                                                               : static_cast<char16_t>(arg->Unsigned());
-        f.Emit(u"", c == 0 ? std::u16string_view() : std::u16string_view(&c, 1), spec, false);
+        f.Emit(u"", c == 0 ? std::u16string_view() : std::u16string_view(&c, 1), conv, false);
         break;
       }
       default:

@@ -1,0 +1,456 @@
+#include "build/pe_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <optional>
+
+#include "platform/file_io.h"
+#include "platform/platform.h"
+
+namespace build {
+namespace {
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// In 64 bits so that a value near 4 GiB cannot wrap to a small one.
+uint64_t Align(uint64_t value, uint32_t alignment) {
+  if (alignment == 0) return value;
+  return (value + alignment - 1) / alignment * alignment;
+}
+
+bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
+
+bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The file is replaced whole; a failed write leaves no half-written executable behind.
+bool WriteFileWhole(std::u16string_view path, const uint8_t* data, size_t size, uint32_t share) {
+  plat::FileHandle file = plat::OpenFile(path, plat::kGenericWrite, share, plat::Disposition::kCreateAlways);
+  if (file == nullptr) return false;
+  bool ok = true;
+  size_t done_total = 0;
+  while (ok && done_total < size) {
+    const uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(size - done_total, 0x40000000));
+    uint32_t done = 0;
+    ok = plat::WriteFile(file, data + done_total, chunk, &done) && done == chunk;
+    done_total += chunk;
+  }
+  ok = ok && plat::SetEndOfFile(file);
+  const bool closed = plat::CloseFile(file);
+  if (!ok || !closed) {
+    plat::DeleteFile(path);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+uint32_t PeChecksum(const uint8_t* data, size_t size, size_t checksum_offset) {
+  auto byte_at = [&](size_t i) -> uint32_t {
+    if (i >= checksum_offset && i - checksum_offset < 4) return 0;
+    return data[i];
+  };
+  uint32_t sum = 0;
+  size_t i = 0;
+  for (; i + 1 < size; i += 2) {
+    sum += byte_at(i) | (byte_at(i + 1) << 8);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  if (i < size) {
+    sum += byte_at(i);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + size);
+}
+
+CPE_ImageEditor::CPE_ImageEditor() { std::fill(std::begin(states_), std::end(states_), kSlotFree); }
+
+CPE_ImageEditor::~CPE_ImageEditor() = default;
+
+void CPE_ImageEditor::Reset() {
+  std::vector<uint8_t>().swap(image_);
+  lfanew_ = 0;
+  pe32plus_ = false;
+  std::memset(nt_, 0, sizeof(nt_));
+  nt_size_ = 0;
+  std::memset(sections_, 0, sizeof(sections_));
+  std::memset(data_offset_, 0, sizeof(data_offset_));
+  for (auto& block : added_) std::vector<uint8_t>().swap(block);
+  std::fill(std::begin(states_), std::end(states_), kSlotFree);
+}
+
+bool CPE_ImageEditor::Load(std::u16string_view path) {
+  plat::FileHandle file = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite,
+                                         plat::Disposition::kOpenExisting);
+  if (file == nullptr) return false;
+  try {
+    std::optional<std::string> bytes = plat::ReadOpenFile(file, 0xFFFFFFFEu);
+    plat::CloseFile(file);
+    if (!bytes || bytes->empty()) return false;
+    std::vector<uint8_t> image(bytes->begin(), bytes->end());
+    bytes.reset();
+    return Parse(std::move(image));
+  } catch (const std::bad_alloc&) {
+    plat::SetLastError(plat::err::kNotEnoughMemory);
+    return false;
+  }
+}
+
+bool CPE_ImageEditor::Parse(const uint8_t* data, size_t size) {
+  if (data == nullptr || size == 0) return false;
+  try {
+    std::vector<uint8_t> image(data, data + size);
+    return Parse(std::move(image));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool CPE_ImageEditor::Parse(std::vector<uint8_t>&& image) {
+  // Everything is checked before anything is replaced, so a refused image leaves the
+  // editor as it was.
+  const size_t size = image.size();
+  if (size < pe::kDosHeaderSize || size > 0xFFFFFFFFu) return false;
+  const uint8_t* d = image.data();
+  if (Get16(d) != pe::kDosMagic) return false;
+  const uint64_t lfanew = Get32(d + pe::kLfanewOffset);
+  if (lfanew + pe::kOptionalMagic + 2 > size) return false;
+  if (Get32(d + lfanew) != pe::kPeSignature) return false;
+  const uint16_t optional_size = Get16(d + lfanew + pe::kSizeOfOptionalHeader);
+  const uint16_t magic = Get16(d + lfanew + pe::kOptionalMagic);
+  uint32_t nt_size = 0;
+  if (magic == pe::kMagicPe32 && optional_size == pe::kOptionalHeader32Size) {
+    nt_size = pe::kNtHeaders32Size;
+  } else if (magic == pe::kMagicPe32Plus && optional_size == pe::kOptionalHeader64Size) {
+    nt_size = pe::kNtHeaders64Size;
+  } else {
+    return false;
+  }
+  if (lfanew + nt_size > size) return false;
+  const uint8_t* nt = d + lfanew;
+  const uint16_t count = Get16(nt + pe::kNumberOfSections);
+  if (count == 0 || count > kMaxSections) return false;
+  if (lfanew + nt_size + uint64_t{count} * pe::kSectionHeaderSize > size) return false;
+  // Alignments outside what the loader accepts would let Write place data gigabytes
+  // away or divide by zero.
+  const uint32_t file_alignment = Get32(nt + pe::kFileAlignment);
+  const uint32_t section_alignment = Get32(nt + pe::kSectionAlignment);
+  if (!IsPowerOfTwo(file_alignment) || file_alignment > 0x10000 || !IsPowerOfTwo(section_alignment)) return false;
+
+  SectionHeader headers[kMaxSections] = {};
+  for (uint16_t i = 0; i < count; ++i) {
+    const uint8_t* h = nt + nt_size + size_t{i} * pe::kSectionHeaderSize;
+    SectionHeader& s = headers[i];
+    std::memcpy(s.Name, h, 8);
+    s.VirtualSize = Get32(h + 8);
+    s.VirtualAddress = Get32(h + 12);
+    s.SizeOfRawData = Get32(h + 16);
+    s.PointerToRawData = Get32(h + 20);
+    s.PointerToRelocations = Get32(h + 24);
+    s.PointerToLinenumbers = Get32(h + 28);
+    s.NumberOfRelocations = Get16(h + 32);
+    s.NumberOfLinenumbers = Get16(h + 34);
+    s.Characteristics = Get32(h + 36);
+    if (s.PointerToRawData > size) return false;
+    if (s.SizeOfRawData != 0 && uint64_t{s.PointerToRawData} + s.SizeOfRawData > size) return false;
+  }
+
+  Reset();
+  image_ = std::move(image);
+  lfanew_ = static_cast<uint32_t>(lfanew);
+  pe32plus_ = magic == pe::kMagicPe32Plus;
+  nt_size_ = nt_size;
+  std::memcpy(nt_, image_.data() + lfanew_, nt_size);
+  for (uint16_t i = 0; i < count; ++i) {
+    sections_[i] = headers[i];
+    data_offset_[i] = headers[i].PointerToRawData;
+    states_[i] = kSlotLoaded;
+  }
+  return true;
+}
+
+int CPE_ImageEditor::SectionCount() const { return IsLoaded() ? Get16(nt_ + pe::kNumberOfSections) : 0; }
+
+uint32_t CPE_ImageEditor::Nt32(uint32_t offset) const { return Get32(nt_ + offset); }
+void CPE_ImageEditor::SetNt32(uint32_t offset, uint32_t value) { Put32(nt_ + offset, value); }
+
+uint32_t CPE_ImageEditor::DirectoryOffset(uint32_t index) const {
+  if (!IsLoaded()) return 0;
+  const uint32_t entries = Nt32(pe32plus_ ? pe::kNumberOfRvaAndSizes64 : pe::kNumberOfRvaAndSizes32);
+  if (index >= entries || index >= 16) return 0;
+  return (pe32plus_ ? pe::kDataDirectories64 : pe::kDataDirectories32) + index * 8;
+}
+
+uint32_t CPE_ImageEditor::DirectoryAddress(uint32_t index) const {
+  const uint32_t at = DirectoryOffset(index);
+  return at == 0 ? 0 : Nt32(at);
+}
+
+uint32_t CPE_ImageEditor::DirectorySize(uint32_t index) const {
+  const uint32_t at = DirectoryOffset(index);
+  return at == 0 ? 0 : Nt32(at + 4);
+}
+
+size_t CPE_ImageEditor::SectionDataSize(int slot) const {
+  if (states_[slot] == kSlotAdded) return added_[slot].size();
+  if (states_[slot] == kSlotLoaded) return image_.size() - data_offset_[slot];
+  return 0;
+}
+
+const uint8_t* CPE_ImageEditor::SectionData(int slot) const {
+  if (slot < 0 || slot >= kMaxSections) return nullptr;
+  if (states_[slot] == kSlotAdded) return added_[slot].data();
+  if (states_[slot] == kSlotLoaded) return image_.data() + data_offset_[slot];
+  return nullptr;
+}
+
+bool CPE_ImageEditor::RvaToOffset(uint32_t rva, uint32_t* offset, uint32_t* end) const {
+  const int count = SectionCount();
+  for (int i = 0; i < count; ++i) {
+    const SectionHeader& s = sections_[i];
+    if (s.VirtualAddress <= rva && uint64_t{rva} <= uint64_t{s.VirtualAddress} + s.SizeOfRawData) {
+      // Only the loaded image's bytes can be edited in place; the first section that
+      // claims the address decides, as the loader's order would.
+      if (states_[i] != kSlotLoaded) return false;
+      const uint64_t limit = std::min<uint64_t>(uint64_t{data_offset_[i]} + s.SizeOfRawData, image_.size());
+      const uint64_t at = uint64_t{data_offset_[i]} + (rva - s.VirtualAddress);
+      if (at > limit) return false;
+      *offset = static_cast<uint32_t>(at);
+      *end = static_cast<uint32_t>(limit);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CPE_ImageEditor::InsideLoadedSection(uint32_t offset, uint32_t size) const {
+  const int count = SectionCount();
+  for (int i = 0; i < count; ++i) {
+    if (states_[i] != kSlotLoaded) continue;
+    const uint64_t begin = data_offset_[i];
+    const uint64_t end = std::min<uint64_t>(begin + sections_[i].SizeOfRawData, image_.size());
+    if (offset >= begin && uint64_t{offset} + size <= end) return true;
+  }
+  return false;
+}
+
+bool CPE_ImageEditor::RemoveImport(std::string_view name) {
+  if (!IsLoaded()) return false;
+  const uint32_t table_rva = DirectoryAddress(pe::kDirImport);
+  if (table_rva == 0) return true;  // imports nothing, so there is nothing to drop
+  uint32_t table = 0;
+  uint32_t table_end = 0;
+  if (!RvaToOffset(table_rva, &table, &table_end)) return false;
+
+  std::vector<uint32_t> kept;  // offsets of the descriptors that stay, in order
+  bool matched = false;
+  uint32_t at = table;
+  for (;;) {
+    if (uint64_t{at} + pe::kImportDescriptorSize > table_end) return false;  // no terminator inside
+    const uint32_t name_rva = Get32(image_.data() + at + 12);
+    if (name_rva == 0) break;
+    if ((at - table) / pe::kImportDescriptorSize + 1 >= kMaxImportDescriptors) return false;
+    uint32_t name_at = 0;
+    uint32_t name_end = 0;
+    if (!RvaToOffset(name_rva, &name_at, &name_end)) return false;
+    const uint8_t* text = image_.data() + name_at;
+    const void* nul = std::memchr(text, 0, name_end - name_at);
+    if (nul == nullptr) return false;
+    const std::string_view library(reinterpret_cast<const char*>(text),
+                                   static_cast<size_t>(static_cast<const uint8_t*>(nul) - text));
+    if (AsciiEqualNoCase(library, name)) {
+      matched = true;
+    } else {
+      kept.push_back(at);
+    }
+    at += pe::kImportDescriptorSize;
+  }
+  if (!matched) return true;
+
+  // Kept descriptors only ever move towards the start, so copying in order never
+  // overwrites one still to be copied.
+  uint8_t* base = image_.data();
+  uint32_t out = table;
+  for (uint32_t from : kept) {
+    if (from != out) std::memmove(base + out, base + from, pe::kImportDescriptorSize);
+    out += pe::kImportDescriptorSize;
+  }
+  std::memset(base + out, 0, pe::kImportDescriptorSize);
+  return true;
+}
+
+uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
+  if (!IsLoaded() || size == 0) return nullptr;
+  const int count = SectionCount();
+  if (count >= kMaxSections || count < 1) return nullptr;
+  const SectionHeader& last = sections_[count - 1];
+  const uint32_t fa = Nt32(pe::kFileAlignment);
+  const uint32_t sa = Nt32(pe::kSectionAlignment);
+  const uint64_t raw = Align(size, fa);
+  const uint64_t virtual_size = Align(raw, sa);
+  const uint64_t virtual_address = Align(uint64_t{last.VirtualAddress} + last.VirtualSize, sa);
+  const uint64_t pointer = Align(uint64_t{last.PointerToRawData} + last.SizeOfRawData, fa);
+  if (raw > 0xFFFFFFFFu || virtual_size > 0xFFFFFFFFu || virtual_address + virtual_size > 0xFFFFFFFFu ||
+      pointer + raw > 0xFFFFFFFFu) {
+    return nullptr;
+  }
+  // One more header must not run into the first section's data.
+  const uint64_t headers_end = uint64_t{lfanew_} + nt_size_ + uint64_t(count + 1) * pe::kSectionHeaderSize;
+  for (int i = 0; i < count; ++i) {
+    if (sections_[i].SizeOfRawData != 0 && sections_[i].PointerToRawData < headers_end) return nullptr;
+  }
+  // Nor may the new data land on the headers, as it would after sections without data.
+  if (pointer < headers_end) return nullptr;
+
+  try {
+    added_[count].assign(static_cast<size_t>(raw), 0);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  SectionHeader& s = sections_[count];
+  s = SectionHeader{};
+  std::memcpy(s.Name, ".mdata\0\0", 8);
+  s.SizeOfRawData = static_cast<uint32_t>(raw);
+  s.VirtualSize = static_cast<uint32_t>(virtual_size);
+  s.VirtualAddress = static_cast<uint32_t>(virtual_address);
+  s.PointerToRawData = static_cast<uint32_t>(pointer);
+  s.Characteristics = kDataCharacteristics;
+  states_[count] = kSlotAdded;
+  const uint16_t new_count = static_cast<uint16_t>(count + 1);
+  nt_[pe::kNumberOfSections] = static_cast<uint8_t>(new_count);
+  nt_[pe::kNumberOfSections + 1] = static_cast<uint8_t>(new_count >> 8);
+  return added_[count].data();
+}
+
+bool CPE_ImageEditor::Write(std::u16string_view path) {
+  if (!IsLoaded()) return false;
+  const int count = SectionCount();
+  const uint32_t fa = Nt32(pe::kFileAlignment);
+  const uint32_t sa = Nt32(pe::kSectionAlignment);
+
+  // Aligned headers are worked out first: one that no longer fits in 32 bits refuses the
+  // write before any file is touched.
+  SectionHeader aligned[kMaxSections] = {};
+  for (int i = 0; i < count; ++i) {
+    aligned[i] = sections_[i];
+    const uint64_t va = Align(sections_[i].VirtualAddress, sa);
+    const uint64_t vs = Align(sections_[i].VirtualSize, sa);
+    const uint64_t pr = Align(sections_[i].PointerToRawData, fa);
+    const uint64_t sr = Align(sections_[i].SizeOfRawData, fa);
+    if (va + vs > 0xFFFFFFFFu || pr + sr > 0xFFFFFFFFu) return false;
+    aligned[i].VirtualAddress = static_cast<uint32_t>(va);
+    aligned[i].VirtualSize = static_cast<uint32_t>(vs);
+    aligned[i].PointerToRawData = static_cast<uint32_t>(pr);
+    aligned[i].SizeOfRawData = static_cast<uint32_t>(sr);
+  }
+  const SectionHeader& last = aligned[count - 1];
+  const uint32_t file_end = last.PointerToRawData + last.SizeOfRawData;
+
+  std::vector<uint8_t> out;
+  try {
+    // Only section data is carried over, so an appended certificate table is gone; an
+    // entry left pointing at its old place would have signature checks read the new
+    // payload or nothing.
+    if (const uint32_t security = DirectoryOffset(pe::kDirSecurity); security != 0) {
+      const uint32_t cert_at = Nt32(security);
+      const uint32_t cert_size = Nt32(security + 4);
+      if ((cert_at != 0 || cert_size != 0) && !InsideLoadedSection(cert_at, cert_size)) {
+        SetNt32(security, 0);
+        SetNt32(security + 4, 0);
+      }
+    }
+    std::copy(aligned, aligned + count, sections_);
+    SetNt32(pe::kSizeOfImage, last.VirtualAddress + last.VirtualSize);
+
+    // The DOS header and stub are the loaded bytes up to the PE signature.
+    const size_t head = std::max<size_t>(lfanew_, pe::kDosHeaderSize);
+    out.assign(image_.begin(), image_.begin() + static_cast<std::ptrdiff_t>(head));
+    out.resize(size_t{lfanew_} + nt_size_ + size_t(count) * pe::kSectionHeaderSize);
+    std::memcpy(out.data() + lfanew_, nt_, nt_size_);
+    for (int i = 0; i < count; ++i) {
+      uint8_t* h = out.data() + lfanew_ + nt_size_ + size_t(i) * pe::kSectionHeaderSize;
+      const SectionHeader& s = sections_[i];
+      std::memcpy(h, s.Name, 8);
+      Put32(h + 8, s.VirtualSize);
+      Put32(h + 12, s.VirtualAddress);
+      Put32(h + 16, s.SizeOfRawData);
+      Put32(h + 20, s.PointerToRawData);
+      Put32(h + 24, s.PointerToRelocations);
+      Put32(h + 28, s.PointerToLinenumbers);
+      h[32] = static_cast<uint8_t>(s.NumberOfRelocations);
+      h[33] = static_cast<uint8_t>(s.NumberOfRelocations >> 8);
+      h[34] = static_cast<uint8_t>(s.NumberOfLinenumbers);
+      h[35] = static_cast<uint8_t>(s.NumberOfLinenumbers >> 8);
+      Put32(h + 36, s.Characteristics);
+    }
+    for (int i = 0; i < count; ++i) {
+      const SectionHeader& s = sections_[i];
+      if (s.SizeOfRawData == 0) continue;
+      if (out.size() < s.PointerToRawData) out.resize(s.PointerToRawData, 0);
+      // Alignment may have grown the section past the bytes there are; the rest is zeros.
+      const size_t have = std::min<size_t>(SectionDataSize(i), s.SizeOfRawData);
+      const uint8_t* data = SectionData(i);
+      out.insert(out.end(), data, data + have);
+      out.resize(out.size() + (s.SizeOfRawData - have), 0);
+    }
+    out.resize(file_end, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+
+  // The checksum is that of the finished file, so it is worked out on exactly these bytes.
+  const size_t checksum_at = size_t{lfanew_} + pe::kCheckSum;
+  if (checksum_at + 4 <= out.size()) {
+    Put32(out.data() + checksum_at, 0);
+    Put32(out.data() + checksum_at, PeChecksum(out.data(), out.size(), checksum_at));
+  }
+  return WriteFileWhole(path, out.data(), out.size(), plat::kShareRead | plat::kShareWrite);
+}
+
+bool CPE_ImageEditor::FixChecksum(std::u16string_view path) {
+  std::optional<std::string> bytes;
+  try {
+    bytes = plat::ReadWholeFile(path);
+  } catch (const std::bad_alloc&) {
+    plat::SetLastError(plat::err::kNotEnoughMemory);
+    return false;
+  }
+  if (!bytes) return false;
+  if (bytes->empty()) {
+    plat::SetLastError(plat::err::kNegativeSeek);
+    return false;
+  }
+  uint8_t* d = reinterpret_cast<uint8_t*>(bytes->data());
+  const size_t size = bytes->size();
+  if (size < pe::kDosHeaderSize || Get16(d) != pe::kDosMagic) return false;
+  const uint64_t lfanew = Get32(d + pe::kLfanewOffset);
+  if (lfanew + pe::kCheckSum + 4 > size || Get32(d + lfanew) != pe::kPeSignature) return false;
+  const size_t checksum_at = static_cast<size_t>(lfanew) + pe::kCheckSum;
+  Put32(d + checksum_at, 0);
+  Put32(d + checksum_at, PeChecksum(d, size, checksum_at));
+  return WriteFileWhole(path, d, size, plat::kShareRead);
+}
+
+}  // namespace build

@@ -1,0 +1,139 @@
+// Editing a Windows executable as a file: dropping import descriptors, appending the
+// ".mdata" payload section and writing the result with corrected sizes and checksum.
+//
+// The editor keeps the whole file in memory plus copies of the headers and of up to 20
+// section headers. Both PE32 and PE32+ images are handled; the fields the editor touches
+// sit at the same offsets in both except the data directories.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace build {
+
+namespace pe {
+inline constexpr uint16_t kDosMagic = 0x5A4D;         // "MZ"
+inline constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
+inline constexpr uint16_t kMagicPe32 = 0x10B;
+inline constexpr uint16_t kMagicPe32Plus = 0x20B;
+inline constexpr uint32_t kDosHeaderSize = 64;
+inline constexpr uint32_t kLfanewOffset = 0x3C;
+inline constexpr uint32_t kFileHeaderSize = 20;
+inline constexpr uint32_t kOptionalHeader32Size = 224;
+inline constexpr uint32_t kOptionalHeader64Size = 240;
+inline constexpr uint32_t kNtHeaders32Size = 4 + kFileHeaderSize + kOptionalHeader32Size;  // 248
+inline constexpr uint32_t kNtHeaders64Size = 4 + kFileHeaderSize + kOptionalHeader64Size;  // 264
+inline constexpr uint32_t kSectionHeaderSize = 40;
+inline constexpr uint32_t kImportDescriptorSize = 20;
+
+// Offsets from the PE signature.
+inline constexpr uint32_t kNumberOfSections = 0x06;
+inline constexpr uint32_t kPointerToSymbolTable = 0x0C;
+inline constexpr uint32_t kSizeOfOptionalHeader = 0x14;
+inline constexpr uint32_t kOptionalMagic = 0x18;
+inline constexpr uint32_t kSectionAlignment = 0x38;
+inline constexpr uint32_t kFileAlignment = 0x3C;
+inline constexpr uint32_t kSizeOfImage = 0x50;
+inline constexpr uint32_t kSizeOfHeaders = 0x54;
+inline constexpr uint32_t kCheckSum = 0x58;
+inline constexpr uint32_t kNumberOfRvaAndSizes32 = 0x74;
+inline constexpr uint32_t kNumberOfRvaAndSizes64 = 0x84;
+inline constexpr uint32_t kDataDirectories32 = 0x78;
+inline constexpr uint32_t kDataDirectories64 = 0x88;
+
+inline constexpr uint32_t kDirImport = 1;
+inline constexpr uint32_t kDirSecurity = 4;
+}  // namespace pe
+
+struct SectionHeader {
+  char Name[8];
+  uint32_t VirtualSize;
+  uint32_t VirtualAddress;
+  uint32_t SizeOfRawData;
+  uint32_t PointerToRawData;
+  uint32_t PointerToRelocations;
+  uint32_t PointerToLinenumbers;
+  uint16_t NumberOfRelocations;
+  uint16_t NumberOfLinenumbers;
+  uint32_t Characteristics;
+};
+static_assert(sizeof(SectionHeader) == pe::kSectionHeaderSize);
+static_assert(offsetof(SectionHeader, VirtualSize) == 8);
+static_assert(offsetof(SectionHeader, PointerToRawData) == 20);
+static_assert(offsetof(SectionHeader, Characteristics) == 36);
+
+// The image checksum of CheckSumMappedFile: 16-bit one's-complement-style sum of the
+// file (an odd last byte counts as a low byte) with the 4 bytes at `checksum_offset`
+// taken as zero, plus the file's length.
+uint32_t PeChecksum(const uint8_t* data, size_t size, size_t checksum_offset);
+
+class CPE_ImageEditor {
+ public:
+  static constexpr int kMaxSections = 20;
+  // Including the terminating all-zero descriptor.
+  static constexpr uint32_t kMaxImportDescriptors = 260;
+  static constexpr uint8_t kSlotFree = 0xFF;
+  static constexpr uint8_t kSlotLoaded = 0;
+  static constexpr uint8_t kSlotAdded = 1;
+  static constexpr uint32_t kDataCharacteristics = 0xC0000040;
+
+  CPE_ImageEditor();
+  ~CPE_ImageEditor();
+  CPE_ImageEditor(const CPE_ImageEditor&) = delete;
+  CPE_ImageEditor& operator=(const CPE_ImageEditor&) = delete;
+
+  void Reset();
+  bool Load(std::u16string_view path);
+  // Takes the image over when it is accepted; a refused image stays with the caller and
+  // the editor keeps what it had.
+  bool Parse(std::vector<uint8_t>&& image);
+  bool Parse(const uint8_t* data, size_t size);
+  // The zero-filled data block of the new ".mdata" section, or null.
+  uint8_t* AddDataSection(uint32_t size);
+  // True when the image stays consistent (whether or not the library was imported); false
+  // when its import table cannot be edited safely, with nothing changed.
+  bool RemoveImport(std::string_view name);
+  bool Write(std::u16string_view path);
+  static bool FixChecksum(std::u16string_view path);
+
+  bool IsLoaded() const { return !image_.empty(); }
+  bool IsPe32Plus() const { return pe32plus_; }
+  uint32_t ImageSize() const { return static_cast<uint32_t>(image_.size()); }
+  const uint8_t* Image() const { return image_.data(); }
+  const uint8_t* NtHeaders() const { return nt_; }
+  uint32_t NtHeadersSize() const { return nt_size_; }
+  int SectionCount() const;
+  const SectionHeader& Section(int slot) const { return sections_[slot]; }
+  uint8_t SlotState(int slot) const { return states_[slot]; }
+  const uint8_t* SectionData(int slot) const;
+  // The data directory entry `index` as (address, size); zeros when the image has none.
+  uint32_t DirectoryAddress(uint32_t index) const;
+  uint32_t DirectorySize(uint32_t index) const;
+
+ private:
+  uint32_t Nt32(uint32_t offset) const;
+  void SetNt32(uint32_t offset, uint32_t value);
+  uint32_t DirectoryOffset(uint32_t index) const;  // 0 when the image has no such entry
+  // File offset of `rva` in the image buffer, by the first used slot whose range holds it.
+  bool RvaToOffset(uint32_t rva, uint32_t* offset, uint32_t* end) const;
+  size_t SectionDataSize(int slot) const;
+  // Whether the file range lies in the loaded bytes that Write carries over.
+  bool InsideLoadedSection(uint32_t offset, uint32_t size) const;
+
+  std::vector<uint8_t> image_;
+  uint32_t lfanew_ = 0;
+  bool pe32plus_ = false;
+  uint8_t nt_[pe::kNtHeaders64Size] = {};
+  uint32_t nt_size_ = 0;
+  SectionHeader sections_[kMaxSections] = {};
+  // Where a loaded slot's data lies in the image buffer: fixed when parsed, even though
+  // Write later aligns the header's PointerToRawData.
+  uint32_t data_offset_[kMaxSections] = {};
+  std::vector<uint8_t> added_[kMaxSections];
+  uint8_t states_[kMaxSections] = {};
+};
+
+}  // namespace build

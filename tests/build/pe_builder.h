@@ -1,0 +1,51 @@
+// Small PE images made in code, so that every layout a test needs (many sections, an
+// import table with several libraries, an appended certificate, resources in the middle,
+// 32- and 64-bit headers) is spelled out rather than stored as an opaque binary.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace brankel_test {
+
+struct PeBuilder {
+  bool pe32plus = false;
+  uint32_t lfanew = 0x80;
+  uint32_t file_alignment = 0x200;
+  uint32_t section_alignment = 0x1000;
+  uint32_t size_of_headers = 0x400;  // also where the first section's data starts
+  int section_count = 3;             // including ".idata" and ".rsrc" when asked for
+  int rsrc_slot = -1;                // a ".rsrc" section at this slot
+  int import_slot = -1;              // the ".idata" section's slot; -1: the last one
+  std::vector<std::string> imports;  // library names; none: no import table at all
+  std::string certificate;           // appended after the last section when not empty
+  uint32_t raw_size = 0x200;         // of each plain section
+  uint32_t virtual_size = 0x180;     // of each plain section; deliberately unaligned
+
+  std::vector<uint8_t> Build() const;
+};
+
+// Where things landed in the last built image, read back from its own headers.
+struct PeLayout {
+  uint32_t nt = 0;             // offset of the PE signature
+  uint32_t nt_size = 0;        // 248 or 264
+  uint32_t directories = 0;    // offset of data directory 0
+  uint32_t section_table = 0;  // offset of the first section header
+  uint32_t import_table = 0;   // file offset of the first import descriptor, 0 when none
+};
+PeLayout LayoutOf(const std::vector<uint8_t>& image);
+
+uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at);
+uint16_t Read16(const std::vector<uint8_t>& bytes, size_t at);
+void Write32(std::vector<uint8_t>& bytes, size_t at, uint32_t value);
+void Write16(std::vector<uint8_t>& bytes, size_t at, uint16_t value);
+
+// The byte every plain section's data starts with, so tests can tell sections apart.
+uint8_t SectionFill(int slot);
+
+// The library names of the import table, in order, read straight from the file bytes
+// (an independent reading, not the editor's).
+std::vector<std::string> ImportNames(const std::vector<uint8_t>& image);
+
+}  // namespace brankel_test
