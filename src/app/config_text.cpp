@@ -2,6 +2,7 @@
 
 #include "platform/file_io.h"
 #include "platform/platform.h"
+#include "platform/unicode.h"
 
 namespace app {
 namespace {
@@ -52,11 +53,7 @@ std::optional<std::u16string> ReadConfigText(std::u16string_view path, uint32_t 
   const std::optional<std::string> bytes = plat::ReadOpenFile(file, 64u << 20);
   plat::CloseFile(file);
   if (!bytes) return std::nullopt;
-  std::u16string text;
-  text.reserve(bytes->size() / 2);
-  for (size_t i = 0; i + 1 < bytes->size(); i += 2) {
-    text.push_back(static_cast<char16_t>(static_cast<uint8_t>((*bytes)[i]) | (static_cast<uint8_t>((*bytes)[i + 1]) << 8)));
-  }
+  std::u16string text = plat::FromUtf16Le(*bytes);
   if (!text.empty() && text[0] == 0xFEFF) text.erase(0, 1);
   return text;
 }

@@ -25,11 +25,8 @@ bool IsSectionLine(std::u16string_view line, std::u16string_view name) {
 
 std::string Encode(std::u16string_view text, TextEncoding encoding) {
   switch (encoding) {
-    case TextEncoding::kUtf16Le: {
-      std::string bytes = "\xFF\xFE";
-      for (char16_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-      return bytes;
-    }
+    case TextEncoding::kUtf16Le:
+      return "\xFF\xFE" + plat::ToUtf16Le(text);
     case TextEncoding::kUtf8Bom:
       return "\xEF\xBB\xBF" + plat::Utf16ToUtf8(text);
     case TextEncoding::kUtf8:

@@ -80,22 +80,15 @@ uint32_t KeyHash(std::u16string_view text) {
 std::u16string DecodeLanguageText(std::string_view bytes, TextEncoding* encoding) {
   TextEncoding found = TextEncoding::kAnsi;
   std::u16string text;
-  const auto utf16 = [&](std::string_view units) {
-    text.reserve(units.size() / 2);
-    for (size_t i = 0; i + 1 < units.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(units[i]) |
-                                           (static_cast<uint8_t>(units[i + 1]) << 8)));
-    }
-  };
   if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     found = TextEncoding::kUtf8Bom;
     text = plat::Utf8ToUtf16(bytes.substr(3));
   } else if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFF\xFE") {
     found = TextEncoding::kUtf16Le;
-    utf16(bytes.substr(2));
+    text = plat::FromUtf16Le(bytes.substr(2));
   } else if (bytes.size() > 2 && plat::IsTextUnicode(bytes.data(), bytes.size())) {
     found = TextEncoding::kUtf16Le;
-    utf16(bytes);
+    text = plat::FromUtf16Le(bytes);
   } else if (plat::IsValidUtf8(bytes)) {
     found = TextEncoding::kUtf8;
     text = plat::Utf8ToUtf16(bytes);
@@ -236,12 +229,7 @@ bool CVLResString::GetStringById(std::u16string& result, uint32_t id, const char
 std::u16string CVLResString::ComputeCrc() const {
   if (sections_.empty()) return {};
   const Section& first = sections_.front();
-  std::string bytes;
-  bytes.reserve(first.length * 2);
-  for (size_t i = 0; i < first.length; ++i) {
-    bytes.push_back(static_cast<char>(first.text[i] & 0xFF));
-    bytes.push_back(static_cast<char>(first.text[i] >> 8));
-  }
+  const std::string bytes = plat::ToUtf16Le(std::u16string_view(first.text.get(), first.length));
   const plat::Md5Digest digest = plat::Md5(bytes.data(), bytes.size());
   static constexpr char16_t kHex[] = u"0123456789ABCDEF";
   std::u16string crc;

@@ -8,6 +8,7 @@
 #include "app/res_string.h"
 #include "app/shared_settings.h"
 #include "macro/error_state.h"
+#include "platform/file_io.h"
 
 namespace macro {
 namespace {
@@ -21,16 +22,6 @@ constexpr char16_t kKeyWriteTemp[] = u"IDS_ERR_ATTACHMENTS_WRITE_TEMP";
 constexpr char16_t kKeyOpenTemp[] = u"IDS_ERR_ATTACHMENTS_OPEN_TEMP";
 constexpr char16_t kKeyTmpOpen[] = u"IDS_ERR_ATTACHMENTS_TMP_OPEN";
 constexpr char16_t kKeyWrite[] = u"IDS_ERR_ATTACHMENTS_WRITE";
-
-bool ReadAll(plat::FileHandle file, void* out, size_t length) {
-  uint32_t done = 0;
-  return length <= UINT32_MAX && plat::ReadFile(file, out, static_cast<uint32_t>(length), &done) && done == length;
-}
-
-bool WriteAll(plat::FileHandle file, const void* data, size_t length) {
-  uint32_t done = 0;
-  return length <= UINT32_MAX && plat::WriteFile(file, data, static_cast<uint32_t>(length), &done) && done == length;
-}
 
 }  // namespace
 
@@ -56,7 +47,7 @@ int CopyFileChunks(plat::FileHandle from, plat::FileHandle to, uint64_t length, 
       plat::SetLastError(plat::err::kHandleEof);
       return 1;
     }
-    if (!WriteAll(to, buffer.data(), part)) return 2;
+    if (!plat::WriteExact(to, buffer.data(), part)) return 2;
     length -= part;
   }
   return 0;
@@ -138,7 +129,7 @@ int CAttachments_Manager::ReadFromMacroFile(plat::FileHandle file, const MacroFi
   }
   Free();
   uint32_t head[5] = {};
-  if (!ReadAll(file, head, sizeof head)) {
+  if (!plat::ReadExact(file, head, sizeof head)) {
     RecordSystemError(kKeyRead);
     return 0;
   }
@@ -152,7 +143,7 @@ int CAttachments_Manager::ReadFromMacroFile(plat::FileHandle file, const MacroFi
     return 0;
   }
   SetCount(count <= Capacity() ? count : 0);
-  if (!ReadAll(file, Data(), table)) {
+  if (!plat::ReadExact(file, Data(), table)) {
     RecordSystemError(kKeyRead);
     return 0;
   }
@@ -196,7 +187,7 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
     plat::CloseFile(file);
     return fail(kKeyFileFormat, 0);
   }
-  if (!ReadAll(file, &header, sizeof header)) {
+  if (!plat::ReadExact(file, &header, sizeof header)) {
     const uint32_t error = plat::GetLastError();
     plat::CloseFile(file);
     return fail(kKeyRead, error);
@@ -224,7 +215,7 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
     plat::CloseFile(storage);
     plat::CloseFile(file);
   };
-  if (!plat::SeekFile(file, header.TotalSize, plat::SeekOrigin::kBegin, nullptr) || !WriteAll(file, head, sizeof head)) {
+  if (!plat::SeekFile(file, header.TotalSize, plat::SeekOrigin::kBegin, nullptr) || !plat::WriteExact(file, head, sizeof head)) {
     const uint32_t error = plat::GetLastError();
     close_both();
     reopen();
@@ -235,7 +226,7 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
     for (uint32_t i = 0; i < Count(); ++i) {
       std::memset(copy.data() + size_t{i} * kAttachmentItemSize + offsetof(AttachmentItem, Text), 0, 520);
     }
-    if (!WriteAll(file, copy.data(), copy.size())) {
+    if (!plat::WriteExact(file, copy.data(), copy.size())) {
       const uint32_t error = plat::GetLastError();
       close_both();
       reopen();
@@ -275,7 +266,7 @@ bool CAttachments_Manager::ExtractStream(std::u16string_view name, std::u16strin
   plat::FileHandle out = plat::OpenFile(target, plat::kGenericRead | plat::kGenericWrite, plat::kShareWrite,
                                         plat::Disposition::kCreateAlways);
   if (out == nullptr) return false;
-  const bool written = WriteAll(out, bytes->data(), bytes->size());
+  const bool written = plat::WriteExact(out, bytes->data(), bytes->size());
   const uint32_t error = plat::GetLastError();
   plat::CloseFile(out);
   plat::SetLastError(error);

@@ -8,6 +8,7 @@
 
 #include "macro/error_state.h"
 #include "macro/legacy_upgrade.h"
+#include "platform/file_io.h"
 
 namespace macro {
 namespace {
@@ -26,17 +27,6 @@ ReadResult ReadBlockBytes(plat::FileHandle file, uint8_t* out, size_t length) {
     return ReadResult::kFailed;
   }
   return done == length ? ReadResult::kOk : ReadResult::kShort;
-}
-
-bool ReadAll(plat::FileHandle file, void* out, size_t length) {
-  uint32_t done = 0;
-  return length <= UINT32_MAX && plat::ReadFile(file, out, static_cast<uint32_t>(length), &done) && done == length;
-}
-
-bool WriteAll(plat::FileHandle file, const void* data, size_t length) {
-  uint32_t done = 0;
-  return length <= UINT32_MAX && plat::WriteFile(file, data, static_cast<uint32_t>(length), &done) &&
-         done == length;
 }
 
 uint64_t Position(plat::FileHandle file) {
@@ -72,7 +62,7 @@ plat::FileHandle OpenMacroHeader(std::u16string_view path, MacroFileHeader* head
   plat::FileHandle file = plat::OpenFile(path, access, share, plat::Disposition::kOpenExisting);
   if (file == nullptr) return nullptr;
   MacroFileHeader read{};
-  if (!ReadAll(file, &read, sizeof read) || !HasMacroMagic(read)) {
+  if (!plat::ReadExact(file, &read, sizeof read) || !HasMacroMagic(read)) {
     plat::CloseFile(file);
     SetMacroFileError(kErrFileFormat, kKeyFileFormat);
     return nullptr;
@@ -150,8 +140,6 @@ int CFile_Macro::Open(std::u16string_view path) {
   return 1;
 }
 
-bool CFile_Macro::ReadExact(uint8_t* out, size_t length) { return ReadAll(file_, out, length); }
-
 bool CFile_Macro::StoredLength(uint32_t offset, uint64_t plain_length, uint64_t* length) {
   if (!plat::SeekFile(file_, offset, plat::SeekOrigin::kBegin, nullptr)) return false;
   if (!header_.Packed) {
@@ -159,7 +147,7 @@ bool CFile_Macro::StoredLength(uint32_t offset, uint64_t plain_length, uint64_t*
     return true;
   }
   uint8_t bytes[4];
-  if (!ReadExact(bytes, 4)) return false;
+  if (!plat::ReadExact(file_, bytes, 4)) return false;
   *length = static_cast<uint64_t>(bytes[0]) | (static_cast<uint64_t>(bytes[1]) << 8) |
             (static_cast<uint64_t>(bytes[2]) << 16) | (static_cast<uint64_t>(bytes[3]) << 24);
   return true;
@@ -317,12 +305,12 @@ int CFile_Macro::LoadNamedItems() {
     if (length > BlockRoom(header_)) return drop();
     std::vector<uint8_t> stored(static_cast<size_t>(length));
     std::vector<uint8_t> expanded;
-    if (!ReadExact(stored.data(), stored.size()) || !UnpackBlock(stored.data(), stored.size(), 0, expanded) ||
+    if (!plat::ReadExact(file_, stored.data(), stored.size()) || !UnpackBlock(stored.data(), stored.size(), 0, expanded) ||
         expanded.size() < count * kNamedItemSize || expanded.size() > kNamedItemTableBytes) {
       return drop();
     }
     std::memcpy(named_items_.data(), expanded.data(), expanded.size());
-  } else if (!ReadExact(reinterpret_cast<uint8_t*>(named_items_.data()), count * kNamedItemSize)) {
+  } else if (!plat::ReadExact(file_, named_items_.data(), count * kNamedItemSize)) {
     return drop();
   }
   named_items_loaded_ = true;
@@ -401,7 +389,7 @@ int WriteMacroFile(std::u16string_view path, const MacroCommand* commands, const
   const std::u16string password = HeaderPassword(header);
   header.Scrambled = (header.ProtectFlags & kProtectWithPassword) && !password.empty() ? 1 : 0;
   header.SaveStamp = header.WriteStamp = Now();
-  if (!WriteAll(file, &header, sizeof header)) return fail();
+  if (!plat::WriteExact(file, &header, sizeof header)) return fail();
 
   const std::string key = header.Scrambled ? plat::WideToAnsi(password) : std::string();
   // One block in its stored form: packed (length, then stream) or plain; scrambled when
@@ -416,9 +404,9 @@ int WriteMacroFile(std::u16string_view path, const MacroCommand* commands, const
     if (scramble) ScrambleBlock(bytes.data(), bytes.size(), key);
     if (header.Packed) {
       const uint32_t stream = static_cast<uint32_t>(bytes.size());
-      if (!WriteAll(file, &stream, 4)) return -1;
+      if (!plat::WriteExact(file, &stream, 4)) return -1;
     }
-    if (!WriteAll(file, bytes.data(), bytes.size())) return -1;
+    if (!plat::WriteExact(file, bytes.data(), bytes.size())) return -1;
     return static_cast<int64_t>(bytes.size()) + (header.Packed ? 4 : 0);
   };
 
@@ -444,7 +432,7 @@ int WriteMacroFile(std::u16string_view path, const MacroCommand* commands, const
 
   header.WriteStamp = Now();
   ScramblePasswordField(header);
-  if (!plat::SeekFile(file, 0, plat::SeekOrigin::kBegin, nullptr) || !WriteAll(file, &header, sizeof header)) {
+  if (!plat::SeekFile(file, 0, plat::SeekOrigin::kBegin, nullptr) || !plat::WriteExact(file, &header, sizeof header)) {
     return fail();
   }
   plat::CloseFile(file);

@@ -56,8 +56,6 @@ class CFile_Macro {
   LoadStart BeginLoad(bool* loaded, bool have_block, uint64_t declared);
   bool LoadCommandRecords();
   bool LoadParamBlock();
-  // Reads `length` bytes at the file's current position into `out`.
-  bool ReadExact(uint8_t* out, size_t length);
   // Seeks to `offset` and reads the stored length of a block there (packed: the 4-byte
   // length; plain: `plain_length`).
   bool StoredLength(uint32_t offset, uint64_t plain_length, uint64_t* length);

@@ -11,6 +11,10 @@
 
 namespace plat {
 
+// Reads or writes exactly `length` bytes; a short read or write is a failure.
+bool ReadExact(FileHandle file, void* out, size_t length);
+bool WriteExact(FileHandle file, const void* data, size_t length);
+
 // The rest of an open file; nullopt when it holds more than `max_bytes` or a read fails.
 std::optional<std::string> ReadOpenFile(FileHandle file, uint64_t max_bytes);
 // Opens `path` for reading (sharing reading), reads it whole and closes it.

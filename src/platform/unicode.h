@@ -13,6 +13,11 @@ std::u16string Utf8ToUtf16(std::string_view text);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// UTF-16LE bytes as text (an odd last byte is dropped), and text as UTF-16LE bytes; no
+// byte-order mark is read or written.
+std::u16string FromUtf16Le(std::string_view bytes);
+std::string ToUtf16Le(std::u16string_view text);
+
 // ASCII-only helpers for fixed protocol texts (drive letters, extensions, keys).
 inline char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
 inline std::u16string AsciiToUtf16(std::string_view text) { return {text.begin(), text.end()}; }

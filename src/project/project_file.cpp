@@ -18,11 +18,6 @@ uint64_t ExpectedSize(int64_t macros, int64_t extras) {
   return kOptionsSize + static_cast<uint64_t>(macros) * kMacroEntrySize + static_cast<uint64_t>(extras) * kExtraEntrySize;
 }
 
-bool WriteAll(plat::FileHandle file, const void* data, size_t length) {
-  uint32_t done = 0;
-  return plat::WriteFile(file, data, static_cast<uint32_t>(length), &done) && done == length;
-}
-
 bool IsValidProject(const MakeExeOptions& record, size_t file_size) {
   const bool magic = std::strncmp(record.Magic, kProjectMagic, sizeof record.Magic) == 0;
   return record.Version == kProjectVersion && magic && record.TotalSize == file_size && record.MacroCount >= 0 &&
@@ -73,9 +68,9 @@ int SaveProject(MakeExeOptions& record, std::u16string_view script, const CMakeE
   record.MacroCount = lists.MacroCount();
   record.ExtraFileCount = lists.ExtraCount();
   const bool written =
-      WriteAll(file, &record, sizeof record) &&
-      WriteAll(file, lists.MacroEntries(), sizeof(MacroListEntry) * static_cast<size_t>(lists.MacroCount())) &&
-      WriteAll(file, lists.ExtraEntries(), sizeof(ExtraFileEntry) * static_cast<size_t>(lists.ExtraCount()));
+      plat::WriteExact(file, &record, sizeof record) &&
+      plat::WriteExact(file, lists.MacroEntries(), sizeof(MacroListEntry) * static_cast<size_t>(lists.MacroCount())) &&
+      plat::WriteExact(file, lists.ExtraEntries(), sizeof(ExtraFileEntry) * static_cast<size_t>(lists.ExtraCount()));
   plat::CloseFile(file);
   if (!written || !plat::MoveFile(temporary, *path, true)) {
     plat::DeleteFile(temporary);

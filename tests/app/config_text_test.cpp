@@ -12,9 +12,7 @@ namespace app {
 namespace {
 
 std::string Utf16File(std::u16string_view text, bool mark = true) {
-  std::string bytes = mark ? "\xFF\xFE" : "";
-  for (char16_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-  return bytes;
+  return (mark ? "\xFF\xFE" : "") + plat::ToUtf16Le(text);
 }
 
 TEST(ConfigText, SectionsAndKeysByTheirOwnRules) {

@@ -8,12 +8,7 @@ namespace app {
 namespace {
 
 std::string Utf16Bytes(std::u16string_view text, bool mark) {
-  std::string bytes = mark ? "\xFF\xFE" : "";
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  return bytes;
+  return (mark ? "\xFF\xFE" : "") + plat::ToUtf16Le(text);
 }
 
 std::u16string Get(const CVLResString& table, std::u16string_view key) {
@@ -186,8 +181,7 @@ TEST(CheckValue, ComplementOfTheDigestInUpperCaseHex) {
   // The digest covers the section as edited: the value's CR became a NUL, "\n" became CR LF.
   using namespace std::string_view_literals;
   const std::u16string_view edited = u"IDS_A=x\r\ny\0\nIDS_A=dup\0\n"sv;
-  std::string bytes;
-  for (char16_t c : edited) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  const std::string bytes = plat::ToUtf16Le(edited);
   const plat::Md5Digest digest = plat::Md5(bytes.data(), bytes.size());
   std::u16string expected;
   for (uint8_t b : digest) {

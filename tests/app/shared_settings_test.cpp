@@ -9,11 +9,7 @@
 namespace app {
 namespace {
 
-std::string Utf16File(std::u16string_view text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-  return bytes;
-}
+std::string Utf16File(std::u16string_view text) { return "\xFF\xFE" + plat::ToUtf16Le(text); }
 
 class SharedSettingsTest : public brankel_test::ScratchTest {
  protected:

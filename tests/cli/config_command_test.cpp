@@ -23,16 +23,11 @@ class ConfigCommandTest : public brankel_test::MachineConfigTest {
     ASSERT_TRUE(plat::CopyFile(installed + u"General.ini", shared + u"Config\\General.ini", false));
     // The template, with a proxy password that must never be printed.
     const std::string bytes = brankel_test::ReadBytes(installed + u"Config.ini");
-    std::u16string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
-    }
+    std::u16string text = plat::FromUtf16Le(std::string_view(bytes).substr(2));
     const size_t at = text.find(u"ProxyPassword=");
     ASSERT_NE(at, std::u16string::npos);
     text.insert(at + 14, u"hush-hush");
-    std::string config = "\xFF\xFE";
-    for (char16_t c : text) config += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-    ASSERT_TRUE(brankel_test::WriteBytes(shared + u"Config\\Config.ini", config));
+    ASSERT_TRUE(brankel_test::WriteBytes(shared + u"Config\\Config.ini", "\xFF\xFE" + plat::ToUtf16Le(text)));
   }
   std::pair<int, std::string> Run(std::vector<std::string> args) {
     const brankel_test::CliOutput output = brankel_test::RunCli(args);

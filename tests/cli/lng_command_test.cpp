@@ -56,9 +56,7 @@ TEST_F(LngCommandTest, SignThenCheckAndRejectOneChangedCharacter) {
 
 TEST_F(LngCommandTest, SigningKeepsUtf16AndAddsAMissingHeader) {
   const std::u16string text = u"[String]\r\nIDS_X=\u00e9t\u00e9 \u4e2d\r\n";
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-  ASSERT_TRUE(WriteBytes(Path(u"w.lng"), bytes));
+  ASSERT_TRUE(WriteBytes(Path(u"w.lng"), "\xFF\xFE" + plat::ToUtf16Le(text)));
   ASSERT_EQ(Brankel({"lng", "sign", File(u"w.lng")}).code, 0);
   const std::string result = ReadBytes(Path(u"w.lng"));
   ASSERT_EQ(result.substr(0, 2), "\xFF\xFE");

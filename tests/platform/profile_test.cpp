@@ -88,12 +88,7 @@ TEST_F(ProfileTest, Integers) {
 
 TEST_F(ProfileTest, Utf16FileWithByteOrderMark) {
   const std::u16string text = u"[Header]\r\nLocale=German\r\nGreeting=Gr\u00fc\u00dfe \u4e2d\r\n";
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  Write(bytes);
+  Write("\xFF\xFE" + plat::ToUtf16Le(text));
   EXPECT_EQ(Read(u"Header", u"Locale").first, u"German");
   EXPECT_EQ(Read(u"header", u"greeting").first, u"Gr\u00fc\u00dfe \u4e2d");
 }

@@ -31,6 +31,13 @@ TEST(Utf, LoneSurrogatesBecomeReplacement) {
   EXPECT_EQ(plat::Utf16ToUtf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
 }
 
+TEST(Utf, LittleEndianUnitsBothWays) {
+  EXPECT_EQ(plat::ToUtf16Le(u"A\u4e2d"), std::string("A\0\x2d\x4e", 4));
+  EXPECT_EQ(plat::FromUtf16Le(std::string("A\0\x2d\x4e", 4)), u"A\u4e2d");
+  EXPECT_EQ(plat::FromUtf16Le(std::string("A\0B", 3)), u"A") << "an odd last byte is dropped";
+  EXPECT_EQ(plat::FromUtf16Le(""), u"");
+}
+
 TEST(CaseMapping, LatinGreekCyrillic) {
   EXPECT_EQ(plat::ToUpper(u"macro.msd"), u"MACRO.MSD");
   EXPECT_EQ(plat::ToLower(u"MACRO.MSD"), u"macro.msd");

@@ -19,13 +19,7 @@ std::u16string_view Trim(std::u16string_view text) {
 std::u16string DecodeProfileText(std::string_view bytes) {
   if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF &&
       static_cast<uint8_t>(bytes[1]) == 0xFE) {
-    std::u16string out;
-    out.reserve((bytes.size() - 2) / 2);
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      out.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                          (static_cast<uint8_t>(bytes[i + 1]) << 8)));
-    }
-    return out;
+    return FromUtf16Le(bytes.substr(2));
   }
   if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     return Utf8ToUtf16(bytes.substr(3));
