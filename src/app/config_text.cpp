@@ -10,14 +10,9 @@ namespace {
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 bool IsLineBreak(char16_t c) { return c == u'\r' || c == u'\n'; }
 
-char16_t Fold(char16_t c) { return plat::ToUpper(std::u16string_view(&c, 1))[0]; }
-
-bool MatchesAt(std::u16string_view text, size_t at, std::u16string_view word) {
-  if (text.size() - at < word.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i) {
-    if (Fold(text[at + i]) != Fold(word[i])) return false;
-  }
-  return true;
+// `folded` and `word` are both upper-cased.
+bool MatchesAt(std::u16string_view folded, size_t at, std::u16string_view word) {
+  return folded.size() - at >= word.size() && folded.compare(at, word.size(), word) == 0;
 }
 
 size_t LineStart(std::u16string_view text, size_t at) {
@@ -58,13 +53,17 @@ std::optional<std::u16string> ReadConfigText(std::u16string_view path, uint32_t 
   return text;
 }
 
+ConfigText::ConfigText(std::u16string text) : text_(std::move(text)), folded_(plat::ToUpper(text_)) {}
+
 std::optional<std::u16string_view> ConfigText::Find(std::u16string_view section, std::u16string_view key) const {
   const std::u16string_view text = text_;
   if (section.empty() || key.empty()) return std::nullopt;
+  const std::u16string wanted_section = plat::ToUpper(section);
+  const std::u16string wanted_key = plat::ToUpper(key);
   // 1. The section: "[" name "]" with blanks allowed around the name, first on its line.
   size_t body = std::u16string_view::npos;
   for (size_t at = 0; at + section.size() <= text.size(); ++at) {
-    if (!MatchesAt(text, at, section)) continue;
+    if (!MatchesAt(folded_, at, wanted_section)) continue;
     size_t before = at;
     while (before > 0 && IsBlank(text[before - 1])) --before;
     if (before == 0 || text[before - 1] != u'[') continue;
@@ -89,7 +88,7 @@ std::optional<std::u16string_view> ConfigText::Find(std::u16string_view section,
   }
   // 3. The key: only blanks before it on its line, optional blanks and "=" after it.
   for (size_t at = body; at + key.size() <= end; ++at) {
-    if (!MatchesAt(text, at, key)) continue;
+    if (!MatchesAt(folded_, at, wanted_key)) continue;
     // Only blanks may stand before the key on its line, and the line must be one of the
     // section's (not the rest of its header line).
     const size_t line_start = LineStart(text, at);

@@ -18,7 +18,7 @@ std::optional<std::u16string> ReadConfigText(std::u16string_view path, uint32_t 
 
 class ConfigText {
  public:
-  explicit ConfigText(std::u16string text) : text_(std::move(text)) {}
+  explicit ConfigText(std::u16string text);
 
   // The value of `key` in `section`: the text after "=" to the line end, untrimmed;
   // nullopt when the key is not there.
@@ -31,6 +31,7 @@ class ConfigText {
 
  private:
   std::u16string text_;
+  std::u16string folded_;  // the text upper-cased once, for the lookups without case
 };
 
 }  // namespace app
