@@ -4,6 +4,7 @@
 
 #include "app/vl_reg.h"
 #include "platform/platform.h"
+#include "platform/unicode.h"
 
 namespace app {
 namespace {
@@ -137,7 +138,7 @@ bool CBrankelApp::LoadConfigurationSteps() {
   settings_.FontSize = CVLReg::ReadIniInt(user, u"UIFont", u"Size", 90);
   std::u16string face = IniString(user, u"UIFont", u"FaceName", 64);
   if (face.empty()) face = plat::GetIconTitleFontFace().substr(0, 64);
-  SetFixedText(settings_.FontFace, 64, face);
+  plat::SetFixedText(settings_.FontFace, 64, face);
   settings_.UseSystemColours = static_cast<uint8_t>(CVLReg::ReadIniInt(user, u"Options", u"UsingSystemAspect", 2));
   settings_.Hue = CVLReg::ReadIniInt(user, u"Appearance", u"Hue", 0);
   settings_.Light = CVLReg::ReadIniInt(user, u"Appearance", u"Light", 0);

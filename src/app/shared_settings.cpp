@@ -8,23 +8,9 @@
 
 #include "app/config_text.h"
 #include "platform/platform.h"
+#include "platform/unicode.h"
 
 namespace app {
-
-void SetFixedText(char16_t* field, size_t units, std::u16string_view text) {
-  if (units == 0) return;
-  std::vector<char16_t> copy(units, 0);
-  std::copy_n(text.begin(), std::min(text.size(), units - 1), copy.begin());
-  std::memcpy(field, copy.data(), units * sizeof(char16_t));
-}
-
-std::u16string FixedText(const char16_t* field, size_t units) {
-  std::vector<char16_t> copy(units);
-  std::memcpy(copy.data(), field, units * sizeof(char16_t));
-  size_t length = 0;
-  while (length < units && copy[length] != 0) ++length;
-  return std::u16string(copy.data(), length);
-}
 
 bool LoadSharedSettings(SharedSettings* block, std::u16string_view general_path, std::u16string_view config_path) {
   if (!plat::FileExists(general_path)) return false;
@@ -41,7 +27,7 @@ bool LoadSharedSettings(SharedSettings* block, std::u16string_view general_path,
   s.StopKey.KeyCode = 81;
   s.StopKey.Modifiers = 7;
   s.FontSize = 80;
-  SetFixedText(s.FontFace, 64, u"Tahoma");
+  plat::SetFixedText(s.FontFace, 64, u"Tahoma");
   s.LockCurrentProcess = static_cast<uint8_t>(general.Int(u"General", u"LockCurProcess", 0));
 
   const std::optional<std::u16string> user_text =
@@ -55,7 +41,7 @@ bool LoadSharedSettings(SharedSettings* block, std::u16string_view general_path,
     return static_cast<uint8_t>(user.Int(section, key, fallback));
   };
   const auto text = [&](char16_t* field, size_t units, std::u16string_view section, std::u16string_view key) {
-    SetFixedText(field, units, user.String(section, key, u"", units));
+    plat::SetFixedText(field, units, user.String(section, key, u"", units));
   };
 
   s.Hue = user.Int(u"Appearance", u"Hue", 0);
@@ -64,7 +50,7 @@ bool LoadSharedSettings(SharedSettings* block, std::u16string_view general_path,
   s.FontSize = user.Int(u"UIFont", u"Size", 90);
   std::u16string face = user.String(u"UIFont", u"FaceName", u"", 64);
   if (face.empty()) face = plat::GetIconTitleFontFace().substr(0, 64);
-  SetFixedText(s.FontFace, 64, face);
+  plat::SetFixedText(s.FontFace, 64, face);
   s.PauseKey.KeyCode = byte(u"HotKey", u"Pause_VK", 80);
   s.PauseKey.Modifiers = static_cast<uint32_t>(user.Int(u"HotKey", u"Pause_Modifiers", 7));
   s.StopKey.KeyCode = byte(u"HotKey", u"PlayStop_VK", 83);

@@ -113,8 +113,4 @@ BRANKEL_SETTINGS_AT(ProxyPassword, 8848, 12304);
 // missing user file leaves the starting values.
 bool LoadSharedSettings(SharedSettings* block, std::u16string_view general_path, std::u16string_view config_path);
 
-// Copies text into a fixed UTF-16 field, cut to leave room for the terminator.
-void SetFixedText(char16_t* field, size_t units, std::u16string_view text);
-std::u16string FixedText(const char16_t* field, size_t units);
-
 }  // namespace app

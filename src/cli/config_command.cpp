@@ -39,7 +39,7 @@ ordered_json Describe(const app::CBrankelApp& a, const app::SharedSettings& s, b
   j["proxy_language_file"] = U8(a.ProxyLanguageFile());
   j["data_folder"] = U8(a.DataFolder());
   j["ui_resource_library"] = U8(a.ResourceFile());
-  j["ui_font"] = {{"face", U8(app::FixedText(a.Settings().FontFace, 64))}, {"size", a.Settings().FontSize}};
+  j["ui_font"] = {{"face", U8(plat::FixedText(a.Settings().FontFace, 64))}, {"size", a.Settings().FontSize}};
   j["use_system_colours"] = a.Settings().UseSystemColours;
   j["hue"] = a.Settings().Hue;
   j["light"] = a.Settings().Light;

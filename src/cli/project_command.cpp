@@ -15,7 +15,7 @@ using nlohmann::ordered_json;
 
 template <size_t N>
 std::string Text(const char16_t (&field)[N]) {
-  return plat::Utf16ToUtf8(app::FixedText(field, N));
+  return plat::Utf16ToUtf8(plat::FixedText(field, N));
 }
 
 ordered_json DescribeRecord(const project::MakeExeOptions& r) {

@@ -11,7 +11,7 @@ nlohmann::ordered_json DescribeSettings(const app::SharedSettings& s) {
   p["hue"] = s.Hue;
   p["saturation"] = s.Saturation;
   p["light"] = s.Light;
-  p["ui_font"] = {{"face", plat::Utf16ToUtf8(app::FixedText(s.FontFace, 64))}, {"size", s.FontSize}};
+  p["ui_font"] = {{"face", plat::Utf16ToUtf8(plat::FixedText(s.FontFace, 64))}, {"size", s.FontSize}};
   p["use_system_colours"] = s.UseSystemColours;
   p["lock_current_process"] = s.LockCurrentProcess;
   p["pause_hot_key"] = {{"key", s.PauseKey.KeyCode}, {"modifiers", s.PauseKey.Modifiers}};
@@ -23,22 +23,22 @@ nlohmann::ordered_json DescribeSettings(const app::SharedSettings& s) {
   p["stop_by_hot_key"] = s.StopByHotKey;
   p["dodge_mouse"] = s.DodgeMouse;
   p["quick_mouse"] = s.QuickMouse;
-  p["alert_sound"] = plat::Utf16ToUtf8(app::FixedText(s.AlertSound, 260));
+  p["alert_sound"] = plat::Utf16ToUtf8(plat::FixedText(s.AlertSound, 260));
   p["fastest_speed_factor"] = s.FastestSpeedFactor;
   p["slowest_speed_factor"] = s.SlowestSpeedFactor;
   p["connect_security"] = s.ConnectSecurity >> 2;
   p["auth_needed"] = s.AuthNeeded;
-  p["server"] = plat::Utf16ToUtf8(app::FixedText(s.Server, 128));
+  p["server"] = plat::Utf16ToUtf8(plat::FixedText(s.Server, 128));
   p["port"] = s.Port;
-  p["user_name"] = plat::Utf16ToUtf8(app::FixedText(s.UserName, 128));
+  p["user_name"] = plat::Utf16ToUtf8(plat::FixedText(s.UserName, 128));
   // Passwords are never shown, only whether one is held.
-  p["password_set"] = app::FixedText(s.Password, 128).size() > 0;
+  p["password_set"] = plat::FixedText(s.Password, 128).size() > 0;
   p["proxy_type"] = s.ProxyType;
   p["proxy_auth_needed"] = s.ProxyAuthNeeded;
-  p["proxy_server"] = plat::Utf16ToUtf8(app::FixedText(s.ProxyServer, 128));
+  p["proxy_server"] = plat::Utf16ToUtf8(plat::FixedText(s.ProxyServer, 128));
   p["proxy_port"] = s.ProxyPort;
-  p["proxy_user_name"] = plat::Utf16ToUtf8(app::FixedText(s.ProxyUserName, 128));
-  p["proxy_password_set"] = app::FixedText(s.ProxyPassword, 128).size() > 0;
+  p["proxy_user_name"] = plat::Utf16ToUtf8(plat::FixedText(s.ProxyUserName, 128));
+  p["proxy_password_set"] = plat::FixedText(s.ProxyPassword, 128).size() > 0;
   return p;
 }
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "app/res_string.h"
-#include "app/shared_settings.h"
 #include "macro/error_state.h"
 #include "platform/file_io.h"
+#include "platform/unicode.h"
 
 namespace macro {
 namespace {
@@ -96,12 +96,12 @@ void CAttachments_Manager::RecordSystemError(const char16_t* key) {
 
 std::u16string CAttachments_Manager::StreamName(uint32_t i) const {
   const AttachmentItem* item = Item(i);
-  return item == nullptr ? std::u16string() : app::FixedText(item->StreamName, 650);
+  return item == nullptr ? std::u16string() : plat::FixedText(item->StreamName, 650);
 }
 
 std::u16string CAttachments_Manager::Extension(uint32_t i) const {
   const AttachmentItem* item = Item(i);
-  return item == nullptr ? std::u16string() : app::FixedText(item->Extension, 32);
+  return item == nullptr ? std::u16string() : plat::FixedText(item->Extension, 32);
 }
 
 void CAttachments_Manager::RebuildIndex() {
@@ -259,7 +259,7 @@ bool CAttachments_Manager::ExtractStream(std::u16string_view name, std::u16strin
     std::memcpy(&header, bytes->data(), sizeof header);
     if (HasMacroMagic(header)) {
       // MacroName holds 127 characters: a longer stream name is cut, never written past.
-      app::SetFixedText(header.MacroName, 128, name);
+      plat::SetFixedText(header.MacroName, 128, name);
       std::memcpy(bytes->data(), &header, sizeof header);
     }
   }

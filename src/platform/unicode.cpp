@@ -1,6 +1,9 @@
 #include "platform/unicode.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace plat {
 namespace {
@@ -127,6 +130,21 @@ std::string ToUtf16Le(std::u16string_view text) {
     bytes.push_back(static_cast<char>(c >> 8));
   }
   return bytes;
+}
+
+void SetFixedText(char16_t* field, size_t units, std::u16string_view text) {
+  if (units == 0) return;
+  std::vector<char16_t> copy(units, 0);
+  std::copy_n(text.begin(), std::min(text.size(), units - 1), copy.begin());
+  std::memcpy(field, copy.data(), units * sizeof(char16_t));
+}
+
+std::u16string FixedText(const char16_t* field, size_t units) {
+  std::vector<char16_t> copy(units);
+  std::memcpy(copy.data(), field, units * sizeof(char16_t));
+  size_t length = 0;
+  while (length < units && copy[length] != 0) ++length;
+  return std::u16string(copy.data(), length);
 }
 
 }  // namespace plat

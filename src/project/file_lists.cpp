@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/shared_settings.h"
 #include "app/system_error.h"
 #include "app/text_format.h"
 #include "app/vl_win_app.h"
 #include "platform/platform.h"
+#include "platform/unicode.h"
 
 namespace project {
 
@@ -17,9 +17,9 @@ CMakeExe_FileLists::CMakeExe_FileLists(const app::CVLWinApp* texts)
       extras_(new ExtraFileEntry[kExtraCapacity]()) {}
 
 int32_t CMakeExe_FileLists::AddMacroEntry(const MacroListEntry& entry, bool* already_listed) {
-  const std::u16string path = app::FixedText(entry.Path, 260);
+  const std::u16string path = plat::FixedText(entry.Path, 260);
   for (int32_t i = 0; i < macro_count_; ++i) {
-    if (plat::EqualNoCase(app::FixedText(macros_[i].Path, 260), path)) {
+    if (plat::EqualNoCase(plat::FixedText(macros_[i].Path, 260), path)) {
       if (already_listed != nullptr) *already_listed = true;
       return i;
     }
@@ -31,9 +31,9 @@ int32_t CMakeExe_FileLists::AddMacroEntry(const MacroListEntry& entry, bool* alr
 }
 
 bool CMakeExe_FileLists::AddExtraEntry(const ExtraFileEntry& entry) {
-  const std::u16string path = app::FixedText(entry.SourcePath, 260);
+  const std::u16string path = plat::FixedText(entry.SourcePath, 260);
   for (int32_t i = 0; i < extra_count_; ++i) {
-    if (plat::EqualNoCase(app::FixedText(extras_[i].SourcePath, 260), path)) return false;
+    if (plat::EqualNoCase(plat::FixedText(extras_[i].SourcePath, 260), path)) return false;
   }
   if (extra_count_ >= kExtraCapacity) return false;
   std::memcpy(&extras_[extra_count_], &entry, sizeof entry);
@@ -61,7 +61,7 @@ void CMakeExe_FileLists::SetListMessage(const char16_t* key, std::u16string_view
     if (texts_ != nullptr) texts_->GetText(format, key);
     text = app::FormatText(format, {argument}, kListMessageChars - 1);
   }
-  app::SetFixedText(message_, kListMessageChars, text);
+  plat::SetFixedText(message_, kListMessageChars, text);
 }
 
 std::u16string_view CMakeExe_FileLists::Message() const {

@@ -6,6 +6,7 @@
 #include "app/brankel_app.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
+#include "platform/unicode.h"
 
 namespace project {
 namespace {
@@ -122,13 +123,13 @@ int LoadProject(MakeExeOptions& record, std::u16string_view script, CMakeExe_Fil
 
 void ApplyNewProjectDefaults(MakeExeOptions& record, const macro::MacroFileHeader& header,
                              const app::SharedSettings& app_settings, bool vista_or_later) {
-  const std::u16string variables = app::FixedText(header.VariableValues, 520);
+  const std::u16string variables = plat::FixedText(header.VariableValues, 520);
   record.ShowPlayOption = 1;
   record.LogLevel = 0;
   record.PlayTimes = 1;
   record.PlayFlags = variables.empty() ? kPlayOwnParameters : (kPlayOwnParameters | kPlayVariableValues);
-  app::SetFixedText(record.ExeName, 130, app::FixedText(header.MacroName, 128));
-  app::SetFixedText(record.VariableValues, 520, variables);
+  plat::SetFixedText(record.ExeName, 130, plat::FixedText(header.MacroName, 128));
+  plat::SetFixedText(record.VariableValues, 520, variables);
   record.EmulationLevel = static_cast<uint8_t>((record.EmulationLevel & 0xF0) | (header.EmulationLevel & 0x0F));
   record.PlaySpeed = header.PlaySpeed;
 

@@ -4,6 +4,7 @@
 #include "app/machine_config.h"
 #include "platform/scratch.h"
 #include "platform/testing.h"
+#include "platform/unicode.h"
 
 namespace app {
 namespace {
@@ -64,13 +65,13 @@ TEST_F(ConfigurationTest, UserFolderAndTemplateCopy) {
   EXPECT_EQ(brankel_test::ReadBytes(app_.UserConfigPath()),
             "[UIFont]\r\nSize=11\r\nFaceName=Verdana\r\n[Options]\r\nUsingSystemAspect=0\r\n");
   EXPECT_EQ(app_.Settings().FontSize, 11);
-  EXPECT_EQ(FixedText(app_.Settings().FontFace, 64), u"Verdana");
+  EXPECT_EQ(plat::FixedText(app_.Settings().FontFace, 64), u"Verdana");
   EXPECT_EQ(app_.Settings().UseSystemColours, 0);
   // An existing user file is not replaced.
   ASSERT_TRUE(WriteBytes(app_.UserConfigPath(), "[UIFont]\r\nSize=14\r\n"));
   ASSERT_TRUE(app_.LoadConfiguration());
   EXPECT_EQ(app_.Settings().FontSize, 14);
-  EXPECT_EQ(FixedText(app_.Settings().FontFace, 64), plat::GetIconTitleFontFace().substr(0, 63));
+  EXPECT_EQ(plat::FixedText(app_.Settings().FontFace, 64), plat::GetIconTitleFontFace().substr(0, 63));
   EXPECT_EQ(app_.Settings().UseSystemColours, 2);
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/shared_settings.h"
 #include "platform/scratch.h"
+#include "platform/unicode.h"
 
 namespace app {
 namespace {
@@ -39,7 +40,7 @@ TEST_F(SharedSettingsTest, MissingUserFileKeepsTheStartingValues) {
   EXPECT_EQ(block_.Hue, 30);
   EXPECT_EQ(block_.Saturation, -53);
   EXPECT_EQ(block_.FontSize, 80);
-  EXPECT_EQ(FixedText(block_.FontFace, 64), u"Tahoma");
+  EXPECT_EQ(plat::FixedText(block_.FontFace, 64), u"Tahoma");
   EXPECT_EQ(block_.MonitorTransparency, 85);
   EXPECT_EQ(block_.LockCurrentProcess, 1);
   EXPECT_EQ(block_.Reserved0[0], 0) << "the rest of the block is cleared";
@@ -56,7 +57,7 @@ TEST_F(SharedSettingsTest, DefaultsOfAnEmptyUserFile) {
   EXPECT_EQ(block_.Hue, 0);
   EXPECT_EQ(block_.Saturation, 0);
   EXPECT_EQ(block_.FontSize, 90);
-  EXPECT_EQ(FixedText(block_.FontFace, 64), plat::GetIconTitleFontFace().substr(0, 63));
+  EXPECT_EQ(plat::FixedText(block_.FontFace, 64), plat::GetIconTitleFontFace().substr(0, 63));
   EXPECT_EQ(block_.UseSystemColours, 2);
   EXPECT_EQ(block_.FastestSpeedFactor, 100);
   EXPECT_EQ(block_.SlowestSpeedFactor, 5);
@@ -81,7 +82,7 @@ TEST_F(SharedSettingsTest, EveryKeyLandsInItsField) {
   EXPECT_EQ(block_.Light, -4);
   EXPECT_EQ(block_.Saturation, 7);
   EXPECT_EQ(block_.FontSize, 12) << "a blank before the number is skipped";
-  EXPECT_EQ(FixedText(block_.FontFace, 64), u"Courier New");
+  EXPECT_EQ(plat::FixedText(block_.FontFace, 64), u"Courier New");
   EXPECT_EQ(block_.PauseKey.KeyCode, 120);
   EXPECT_EQ(block_.PauseKey.SecondKeyCode, 0);
   EXPECT_EQ(block_.PauseKey.Modifiers, 3u);
@@ -95,21 +96,21 @@ TEST_F(SharedSettingsTest, EveryKeyLandsInItsField) {
   EXPECT_EQ(block_.DodgeMouse, 1);
   EXPECT_EQ(block_.QuickMouse, 1);
   EXPECT_EQ(block_.AlertBeforeQuickMacro, 1);
-  EXPECT_EQ(FixedText(block_.AlertSound, 260), u"C:\\sounds\\ding.wav");
+  EXPECT_EQ(plat::FixedText(block_.AlertSound, 260), u"C:\\sounds\\ding.wav");
   EXPECT_EQ(block_.FastestSpeedFactor, 999);
   EXPECT_EQ(block_.SlowestSpeedFactor, 100);
   EXPECT_EQ(block_.ConnectSecurity, 12) << "3 shifted left by 2";
-  EXPECT_EQ(FixedText(block_.Server, 128), u"mail.example");
+  EXPECT_EQ(plat::FixedText(block_.Server, 128), u"mail.example");
   EXPECT_EQ(block_.Port, 587);
   EXPECT_EQ(block_.AuthNeeded, 1);
-  EXPECT_EQ(FixedText(block_.UserName, 128), u"me");
-  EXPECT_EQ(FixedText(block_.Password, 128), u"") << "the enciphered password stays opaque";
+  EXPECT_EQ(plat::FixedText(block_.UserName, 128), u"me");
+  EXPECT_EQ(plat::FixedText(block_.Password, 128), u"") << "the enciphered password stays opaque";
   EXPECT_EQ(block_.ProxyType, 2);
-  EXPECT_EQ(FixedText(block_.ProxyServer, 128), u"proxy");
+  EXPECT_EQ(plat::FixedText(block_.ProxyServer, 128), u"proxy");
   EXPECT_EQ(block_.ProxyPort, 8080);
   EXPECT_EQ(block_.ProxyAuthNeeded, 1);
-  EXPECT_EQ(FixedText(block_.ProxyUserName, 128), u"pu");
-  EXPECT_EQ(FixedText(block_.ProxyPassword, 128), u"pp") << "stored as read";
+  EXPECT_EQ(plat::FixedText(block_.ProxyUserName, 128), u"pu");
+  EXPECT_EQ(plat::FixedText(block_.ProxyPassword, 128), u"pp") << "stored as read";
 }
 
 TEST_F(SharedSettingsTest, SpeedFactorClamps) {
@@ -132,8 +133,8 @@ TEST_F(SharedSettingsTest, EmptyFontSizeAndOverlongTexts) {
                  std::u16string(400, u's') + u"\r\n");
   ASSERT_TRUE(Load());
   EXPECT_EQ(block_.FontSize, 90);
-  EXPECT_EQ(FixedText(block_.FontFace, 64), std::u16string(63, u'F'));
-  EXPECT_EQ(FixedText(block_.AlertSound, 260), std::u16string(259, u's'));
+  EXPECT_EQ(plat::FixedText(block_.FontFace, 64), std::u16string(63, u'F'));
+  EXPECT_EQ(plat::FixedText(block_.AlertSound, 260), std::u16string(259, u's'));
   EXPECT_EQ(block_.Reserved5424[0], 0) << "nothing spills past the field";
 }
 
@@ -169,7 +170,7 @@ TEST(InstalledConfiguration, LoadsWithTheDocumentedDefaults) {
   EXPECT_EQ(block.MonitorTransparency, 85);
   EXPECT_EQ(block.FastestSpeedFactor, 100);
   EXPECT_EQ(block.SlowestSpeedFactor, 5);
-  EXPECT_EQ(FixedText(block.FontFace, 64), plat::GetIconTitleFontFace().substr(0, 63));
+  EXPECT_EQ(plat::FixedText(block.FontFace, 64), plat::GetIconTitleFontFace().substr(0, 63));
   // The system's profile reads see the same files.
   char16_t buffer[32];
   plat::GetPrivateProfileString(u"General", u"Language", u"", buffer, 32, config + u"General.ini");

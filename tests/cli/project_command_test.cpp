@@ -6,6 +6,7 @@
 #include "cli/run_cli.h"
 #include "platform/scratch.h"
 #include "project/project_file.h"
+#include "platform/unicode.h"
 
 namespace cli {
 namespace {
@@ -18,30 +19,30 @@ class ProjectCommandTest : public brankel_test::ScratchTest {
   void SetUp() override {
     ScratchTest::SetUp();
     auto record = std::make_unique<project::MakeExeOptions>();
-    app::SetFixedText(record->ExeName, 130, u"Invoice run");
-    app::SetFixedText(record->DestinationPath, 260, u"C:\\out\\invoice.exe");
+    plat::SetFixedText(record->ExeName, 130, u"Invoice run");
+    plat::SetFixedText(record->DestinationPath, 260, u"C:\\out\\invoice.exe");
     record->PlayTimes = 2;
     record->PlaySpeed = -60;
     record->PlayOptionFlags = project::kNoTrayIcon;
     record->Settings.StopKey.KeyCode = 83;
-    app::SetFixedText(record->Settings.ProxyPassword, 128, u"never-shown");
+    plat::SetFixedText(record->Settings.ProxyPassword, 128, u"never-shown");
     project::CMakeExe_FileLists lists;
     project::MacroListEntry macro{};
     macro.ParentIndex = project::kNoParent;
     macro.EntryType = 3;
     macro.CommandIndex = -1;
-    app::SetFixedText(macro.Path, 260, u"C:\\m\\invoice.msd");
+    plat::SetFixedText(macro.Path, 260, u"C:\\m\\invoice.msd");
     lists.AddMacroEntry(macro);
     macro.ParentIndex = 0;
     macro.CommandIndex = 6;
-    app::SetFixedText(macro.Path, 260, u"c:\\m\\lib.msl");
+    plat::SetFixedText(macro.Path, 260, u"c:\\m\\lib.msl");
     lists.AddMacroEntry(macro);
     project::ExtraFileEntry extra{};
     extra.ParentIndex = 1;
     extra.CommandIndex = 2;
     extra.Excluded = 1;
-    app::SetFixedText(extra.SourcePath, 260, u"C:\\m\\data.csv");
-    app::SetFixedText(extra.TargetName, 260, u"data.csv");
+    plat::SetFixedText(extra.SourcePath, 260, u"C:\\m\\data.csv");
+    plat::SetFixedText(extra.TargetName, 260, u"data.csv");
     lists.AddExtraEntry(extra);
     ASSERT_EQ(project::SaveProject(*record, Path(u"invoice.msd"), lists), 1);
     file_ = brankel_test::Narrow(Path(u"invoice.packproj"));

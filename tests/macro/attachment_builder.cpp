@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/shared_settings.h"
+#include "platform/unicode.h"
 
 namespace brankel_test {
 
@@ -11,8 +11,8 @@ std::string AttachmentItemBytes(std::u16string_view stream, std::u16string_view 
   std::memset(&item, fill, sizeof item);
   item.Cleared4 = 0xDEADBEEF;
   item.NameHash = 1;
-  app::SetFixedText(item.Extension, 32, extension);
-  app::SetFixedText(item.StreamName, 650, stream);
+  plat::SetFixedText(item.Extension, 32, extension);
+  plat::SetFixedText(item.StreamName, 650, stream);
   return std::string(reinterpret_cast<const char*>(&item), sizeof item);
 }
 

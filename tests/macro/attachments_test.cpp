@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "app/res_string.h"
-#include "app/shared_settings.h"
 #include "macro/attachment_builder.h"
 #include "macro/attachments.h"
 #include "macro/compound_builder.h"
@@ -12,6 +11,7 @@
 #include "macro/macro_builder.h"
 #include "macro/macro_file.h"
 #include "platform/scratch.h"
+#include "platform/unicode.h"
 
 namespace macro {
 namespace {
@@ -90,7 +90,7 @@ TEST_F(AttachmentsTest, ReadsItemsAndStreams) {
   ASSERT_EQ(extracted.size(), sub_.size());
   MacroFileHeader header;
   std::memcpy(&header, extracted.data(), sizeof header);
-  EXPECT_EQ(app::FixedText(header.MacroName, 128), u"Sub.msd") << "an attached macro is named after its stream";
+  EXPECT_EQ(plat::FixedText(header.MacroName, 128), u"Sub.msd") << "an attached macro is named after its stream";
   EXPECT_EQ(extracted.substr(300), sub_.substr(300));
   EXPECT_FALSE(manager.ExtractStream(u"missing", Path(u"x")));
 
@@ -113,7 +113,7 @@ TEST_F(AttachmentsTest, SmallFilesAndLongNamesExtractSafely) {
   ASSERT_TRUE(manager.ExtractStream(long_name, Path(u"long.msd")));
   MacroFileHeader header;
   std::memcpy(&header, ReadBytes(Path(u"long.msd")).data(), sizeof header);
-  EXPECT_EQ(app::FixedText(header.MacroName, 128), long_name);
+  EXPECT_EQ(plat::FixedText(header.MacroName, 128), long_name);
   EXPECT_EQ(header.EditorText[0], 0) << "nothing written past the name field";
 }
 

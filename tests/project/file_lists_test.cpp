@@ -14,7 +14,7 @@ MacroListEntry Macro(std::u16string_view path, uint16_t parent = kNoParent) {
   entry.ParentIndex = parent;
   entry.EntryType = 3;
   entry.CommandIndex = -1;
-  app::SetFixedText(entry.Path, 260, path);
+  plat::SetFixedText(entry.Path, 260, path);
   return entry;
 }
 
@@ -22,7 +22,7 @@ ExtraFileEntry Extra(std::u16string_view path) {
   ExtraFileEntry entry{};
   entry.ParentIndex = kNoParent;
   entry.CommandIndex = -1;
-  app::SetFixedText(entry.SourcePath, 260, path);
+  plat::SetFixedText(entry.SourcePath, 260, path);
   return entry;
 }
 
@@ -62,8 +62,8 @@ TEST(FileLists, CopyTakesCountsAndEntries) {
   b.AddMacroEntry(Macro(u"C:\\old2.msd"));
   EXPECT_EQ(b.CopyFrom(a), 3);
   EXPECT_EQ(b.MacroCount(), 1);
-  EXPECT_EQ(app::FixedText(b.MacroEntries()[0].Path, 260), u"C:\\x.msd");
-  EXPECT_EQ(app::FixedText(b.ExtraEntries()[1].SourcePath, 260), u"C:\\z.txt");
+  EXPECT_EQ(plat::FixedText(b.MacroEntries()[0].Path, 260), u"C:\\x.msd");
+  EXPECT_EQ(plat::FixedText(b.ExtraEntries()[1].SourcePath, 260), u"C:\\z.txt");
   EXPECT_EQ(b.CopyFrom(b), 3);
 }
 

@@ -6,6 +6,7 @@
 #include "macro/macro_builder.h"
 #include "platform/scratch.h"
 #include "project/project_file.h"
+#include "platform/unicode.h"
 
 namespace project {
 namespace {
@@ -19,8 +20,8 @@ MacroListEntry Macro(std::u16string_view path, bool user, std::u16string_view te
   entry.EntryType = 3;
   entry.UserAdded = user ? 1 : 0;
   entry.CommandIndex = user ? -1 : 4;
-  app::SetFixedText(entry.Path, 260, path);
-  app::SetFixedText(entry.TempPath, 260, temp);
+  plat::SetFixedText(entry.Path, 260, path);
+  plat::SetFixedText(entry.TempPath, 260, temp);
   return entry;
 }
 
@@ -29,8 +30,8 @@ ExtraFileEntry Extra(std::u16string_view path, bool user) {
   entry.ParentIndex = kNoParent;
   entry.UserAdded = user ? 1 : 0;
   entry.NameHash = user ? 0 : 77;
-  app::SetFixedText(entry.SourcePath, 260, path);
-  app::SetFixedText(entry.TargetName, 260, u"data\\file.txt");
+  plat::SetFixedText(entry.SourcePath, 260, path);
+  plat::SetFixedText(entry.TargetName, 260, u"data\\file.txt");
   return entry;
 }
 
@@ -70,7 +71,7 @@ TEST_F(ProjectFileTest, SavedSizeAndHeader) {
   std::memcpy(counts, bytes.data() + 14652, 8);
   EXPECT_EQ(counts[0], 2);
   EXPECT_EQ(counts[1], 1);
-  EXPECT_EQ(app::FixedText(reinterpret_cast<const char16_t*>(bytes.data() + 14920 + 1052 + 12), 260), u"C:\\m\\lib.msl");
+  EXPECT_EQ(plat::FixedText(reinterpret_cast<const char16_t*>(bytes.data() + 14920 + 1052 + 12), 260), u"C:\\m\\lib.msl");
 }
 
 TEST_F(ProjectFileTest, RoundTripKeepsTheRecordAndTheUserEntries) {
@@ -79,7 +80,7 @@ TEST_F(ProjectFileTest, RoundTripKeepsTheRecordAndTheUserEntries) {
   lists.AddMacroEntry(Macro(u"C:\\m\\found.msl", false));
   lists.AddExtraEntry(Extra(u"C:\\m\\mine.txt", true));
   lists.AddExtraEntry(Extra(u"C:\\m\\found.txt", false));
-  app::SetFixedText(record_->ExeName, 130, u"Report maker");
+  plat::SetFixedText(record_->ExeName, 130, u"Report maker");
   record_->PlayTimes = 3;
   record_->Settings.StopKey.KeyCode = 0x51;
   record_->Reserved2158[10] = 0xAB;  // reserved bytes travel unchanged
@@ -93,14 +94,14 @@ TEST_F(ProjectFileTest, RoundTripKeepsTheRecordAndTheUserEntries) {
   EXPECT_EQ(std::memcmp(&loaded, record_.get(), sizeof loaded), 0) << "the same record, byte for byte";
   ASSERT_EQ(again.MacroCount(), 1) << "found entries are found again by the collection";
   EXPECT_EQ(again.ExtraCount(), 1);
-  EXPECT_EQ(app::FixedText(again.ExtraEntries()[0].SourcePath, 260), u"C:\\m\\mine.txt");
+  EXPECT_EQ(plat::FixedText(again.ExtraEntries()[0].SourcePath, 260), u"C:\\m\\mine.txt");
 
   CMakeExe_FileLists fresh;
   MakeExeOptions other{};
   ASSERT_EQ(LoadProject(other, script_, fresh, app_), 1);
   ASSERT_EQ(fresh.MacroCount(), 1);
-  EXPECT_EQ(app::FixedText(fresh.MacroEntries()[0].Path, 260), u"C:\\m\\user.msd");
-  EXPECT_EQ(app::FixedText(fresh.MacroEntries()[0].TempPath, 260), u"") << "no stale temporary copy";
+  EXPECT_EQ(plat::FixedText(fresh.MacroEntries()[0].Path, 260), u"C:\\m\\user.msd");
+  EXPECT_EQ(plat::FixedText(fresh.MacroEntries()[0].TempPath, 260), u"") << "no stale temporary copy";
   EXPECT_EQ(other.Magic[0], 'M');
 }
 
@@ -173,7 +174,7 @@ TEST(NewProjectDefaults, FromTheScriptHeaderAndTheApplication) {
   app::SharedSettings settings{};
   settings.Hue = 12;
   settings.FontSize = 85;
-  app::SetFixedText(settings.FontFace, 64, u"Segoe UI");
+  plat::SetFixedText(settings.FontFace, 64, u"Segoe UI");
 
   auto record = std::make_unique<MakeExeOptions>();
   record->EmulationLevel = 0xA0;
@@ -182,25 +183,25 @@ TEST(NewProjectDefaults, FromTheScriptHeaderAndTheApplication) {
   EXPECT_EQ(record->ShowPlayOption, 1);
   EXPECT_EQ(record->PlayTimes, 1);
   EXPECT_EQ(record->PlayFlags, 1u) << "no variable values";
-  EXPECT_EQ(app::FixedText(record->ExeName, 130), u"Nightly report");
+  EXPECT_EQ(plat::FixedText(record->ExeName, 130), u"Nightly report");
   EXPECT_EQ(record->EmulationLevel, 0xA2) << "low bits from the header, high bits kept";
   EXPECT_EQ(record->PlaySpeed, -30);
   EXPECT_EQ(record->DodgeMouseMode, 0) << "installation default with dodging off";
   EXPECT_EQ(record->ProgressMode, 0xFD) << "transparency 0 is below 30: on; bits 2-7 kept";
   EXPECT_EQ(record->Settings.Hue, 12);
   EXPECT_EQ(record->Settings.FontSize, 85);
-  EXPECT_EQ(app::FixedText(record->Settings.FontFace, 64), u"Segoe UI");
+  EXPECT_EQ(plat::FixedText(record->Settings.FontFace, 64), u"Segoe UI");
   EXPECT_EQ(record->Settings.UseSystemColours, 1);
   EXPECT_EQ(record->Settings.StopKey.KeyCode, 0) << "the application block has no hot keys";
 
-  app::SetFixedText(header.VariableValues, 520, u"a=1");
+  plat::SetFixedText(header.VariableValues, 520, u"a=1");
   header.DodgeMouseMode = 0x11;  // low bits 1: off
   header.ProgressMode = 0x07;    // on
   settings.DodgeMouse = 1;
   settings.MonitorTransparency = 85;
   ApplyNewProjectDefaults(*record, header, settings, false);
   EXPECT_EQ(record->PlayFlags, 3u);
-  EXPECT_EQ(app::FixedText(record->VariableValues, 520), u"a=1");
+  EXPECT_EQ(plat::FixedText(record->VariableValues, 520), u"a=1");
   EXPECT_EQ(record->DodgeMouseMode, 0);
   EXPECT_EQ(record->ProgressMode & 3, 1);
   EXPECT_EQ(record->Settings.UseSystemColours, 0);
