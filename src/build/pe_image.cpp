@@ -214,14 +214,14 @@ uint32_t CPE_ImageEditor::DirectorySize(uint32_t index) const {
 }
 
 size_t CPE_ImageEditor::SectionDataSize(int slot) const {
-  if (states_[slot] == kSlotAdded) return added_[slot].size();
+  if (states_[slot] == kSlotAdded || states_[slot] == kSlotReplaced) return added_[slot].size();
   if (states_[slot] == kSlotLoaded) return image_.size() - data_offset_[slot];
   return 0;
 }
 
 const uint8_t* CPE_ImageEditor::SectionData(int slot) const {
   if (slot < 0 || slot >= kMaxSections) return nullptr;
-  if (states_[slot] == kSlotAdded) return added_[slot].data();
+  if (states_[slot] == kSlotAdded || states_[slot] == kSlotReplaced) return added_[slot].data();
   if (states_[slot] == kSlotLoaded) return image_.data() + data_offset_[slot];
   return nullptr;
 }
@@ -301,14 +301,14 @@ bool CPE_ImageEditor::RemoveImport(std::string_view name) {
   return true;
 }
 
-uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
-  if (!IsLoaded() || size == 0) return nullptr;
+SectionHeader* CPE_ImageEditor::NewSectionHeader(uint64_t data_size) {
+  if (!IsLoaded()) return nullptr;
   const int count = SectionCount();
   if (count >= kMaxSections || count < 1) return nullptr;
   const SectionHeader& last = sections_[count - 1];
   const uint32_t fa = Nt32(pe::kFileAlignment);
   const uint32_t sa = Nt32(pe::kSectionAlignment);
-  const uint64_t raw = Align(size, fa);
+  const uint64_t raw = Align(data_size, fa);
   const uint64_t virtual_size = Align(raw, sa);
   const uint64_t virtual_address = Align(uint64_t{last.VirtualAddress} + last.VirtualSize, sa);
   const uint64_t pointer = Align(uint64_t{last.PointerToRawData} + last.SizeOfRawData, fa);
@@ -324,24 +324,153 @@ uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
   // Nor may the new data land on the headers, as it would after sections without data.
   if (pointer < headers_end) return nullptr;
 
-  try {
-    added_[count].assign(static_cast<size_t>(raw), 0);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
   SectionHeader& s = sections_[count];
   s = SectionHeader{};
-  std::memcpy(s.Name, ".mdata\0\0", 8);
   s.SizeOfRawData = static_cast<uint32_t>(raw);
   s.VirtualSize = static_cast<uint32_t>(virtual_size);
   s.VirtualAddress = static_cast<uint32_t>(virtual_address);
   s.PointerToRawData = static_cast<uint32_t>(pointer);
-  s.Characteristics = kDataCharacteristics;
+  return &s;
+}
+
+uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
+  if (size == 0) return nullptr;
+  SectionHeader* s = NewSectionHeader(size);
+  if (s == nullptr) return nullptr;
+  const int count = SectionCount();
+  try {
+    added_[count].assign(s->SizeOfRawData, 0);
+  } catch (const std::bad_alloc&) {
+    *s = SectionHeader{};
+    return nullptr;
+  }
+  std::memcpy(s->Name, ".mdata\0\0", 8);
+  s->Characteristics = kDataCharacteristics;
   states_[count] = kSlotAdded;
-  const uint16_t new_count = static_cast<uint16_t>(count + 1);
-  nt_[pe::kNumberOfSections] = static_cast<uint8_t>(new_count);
-  nt_[pe::kNumberOfSections + 1] = static_cast<uint8_t>(new_count >> 8);
+  SetSectionCount(count + 1);
   return added_[count].data();
+}
+
+bool CPE_ImageEditor::AddSection(std::string_view name, std::vector<uint8_t>&& data, uint32_t characteristics) {
+  if (data.empty() || data.size() > 0xFFFFFFFFu || name.size() > sizeof(SectionHeader::Name)) return false;
+  SectionHeader* s = NewSectionHeader(data.size());
+  if (s == nullptr) return false;
+  const int count = SectionCount();
+  std::memcpy(s->Name, name.data(), name.size());
+  // The memory size is the data's own; Write rounds it to the section alignment.
+  s->VirtualSize = static_cast<uint32_t>(data.size());
+  s->Characteristics = characteristics;
+  added_[count] = std::move(data);
+  states_[count] = kSlotAdded;
+  SetSectionCount(count + 1);
+  return true;
+}
+
+void CPE_ImageEditor::SetSectionCount(int count) {
+  nt_[pe::kNumberOfSections] = static_cast<uint8_t>(count);
+  nt_[pe::kNumberOfSections + 1] = static_cast<uint8_t>(count >> 8);
+}
+
+int CPE_ImageEditor::SectionOfRva(uint32_t rva) const {
+  const int count = SectionCount();
+  for (int i = 0; i < count; ++i) {
+    const SectionHeader& s = sections_[i];
+    const uint64_t span = std::max(s.VirtualSize, s.SizeOfRawData);
+    if (s.VirtualAddress <= rva && rva < s.VirtualAddress + span) return i;
+  }
+  return -1;
+}
+
+const uint8_t* CPE_ImageEditor::ViewRva(uint32_t rva, uint32_t* available) const {
+  const int slot = SectionOfRva(rva);
+  if (slot < 0) return nullptr;
+  const SectionHeader& s = sections_[slot];
+  const uint64_t within = rva - s.VirtualAddress;
+  const uint64_t have = std::min<uint64_t>(SectionDataSize(slot), s.SizeOfRawData);
+  if (within >= have) return nullptr;
+  *available = static_cast<uint32_t>(have - within);
+  return SectionData(slot) + within;
+}
+
+uint32_t CPE_ImageEditor::NextSectionAddress() const {
+  const int count = SectionCount();
+  if (count < 1) return 0;
+  const SectionHeader& last = sections_[count - 1];
+  const uint64_t next = Align(uint64_t{last.VirtualAddress} + last.VirtualSize, Nt32(pe::kSectionAlignment));
+  return next > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(next);
+}
+
+void CPE_ImageEditor::SetDirectory(uint32_t index, uint32_t address, uint32_t size) {
+  const uint32_t at = DirectoryOffset(index);
+  if (at == 0) return;
+  SetNt32(at, address);
+  SetNt32(at + 4, size);
+}
+
+bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
+                                         bool (*may_move)(const SectionHeader&)) {
+  const int count = SectionCount();
+  if (slot < 0 || slot >= count || data.size() > 0xFFFFFFFFu) return false;
+  const uint32_t fa = Nt32(pe::kFileAlignment);
+  const uint32_t sa = Nt32(pe::kSectionAlignment);
+  const SectionHeader& s = sections_[slot];
+  const uint64_t virtual_size = std::max<uint64_t>(s.VirtualSize, data.size());
+  const uint64_t raw = Align(data.size(), fa);
+  const uint64_t va_end = Align(uint64_t{s.VirtualAddress} + virtual_size, sa);
+  const uint64_t raw_end = Align(uint64_t{s.PointerToRawData} + raw, fa);
+  if (va_end > 0xFFFFFFFFu || raw_end > 0xFFFFFFFFu) return false;
+
+  // How far the sections after this one must move; sections are laid out in table order
+  // both in memory and in the file, so one shift keeps their spacing.
+  uint64_t va_shift = 0;
+  uint64_t raw_shift = 0;
+  for (int i = 0; i < count; ++i) {
+    if (i == slot) continue;
+    const SectionHeader& other = sections_[i];
+    if (i < slot) {
+      if (other.VirtualAddress >= s.VirtualAddress) return false;
+      continue;
+    }
+    if (other.VirtualAddress < s.VirtualAddress) return false;
+    if (va_end > other.VirtualAddress) va_shift = std::max<uint64_t>(va_shift, va_end - other.VirtualAddress);
+    if (other.SizeOfRawData != 0 && raw_end > other.PointerToRawData) {
+      raw_shift = std::max<uint64_t>(raw_shift, raw_end - other.PointerToRawData);
+    }
+  }
+  va_shift = Align(va_shift, sa);
+  raw_shift = Align(raw_shift, fa);
+  if (va_shift != 0 || raw_shift != 0) {
+    for (int i = slot + 1; i < count; ++i) {
+      const SectionHeader& other = sections_[i];
+      if (may_move == nullptr || !may_move(other)) return false;
+      if (uint64_t{other.VirtualAddress} + va_shift + std::max(other.VirtualSize, other.SizeOfRawData) > 0xFFFFFFFFu ||
+          uint64_t{other.PointerToRawData} + raw_shift + other.SizeOfRawData > 0xFFFFFFFFu) {
+        return false;
+      }
+    }
+  }
+
+  // Directory entries are moved by the old layout, before any header changes.
+  if (va_shift != 0) {
+    const uint32_t entries = std::min<uint32_t>(
+        16, Nt32(pe32plus_ ? pe::kNumberOfRvaAndSizes64 : pe::kNumberOfRvaAndSizes32));
+    for (uint32_t index = 0; index < entries; ++index) {
+      if (index == pe::kDirSecurity) continue;  // a file offset, not an address
+      const uint32_t address = DirectoryAddress(index);
+      const int holder = address == 0 ? -1 : SectionOfRva(address);
+      if (holder > slot) SetDirectory(index, static_cast<uint32_t>(address + va_shift), DirectorySize(index));
+    }
+  }
+  for (int i = slot + 1; i < count; ++i) {
+    sections_[i].VirtualAddress += static_cast<uint32_t>(va_shift);
+    if (sections_[i].SizeOfRawData != 0) sections_[i].PointerToRawData += static_cast<uint32_t>(raw_shift);
+  }
+  SectionHeader& target = sections_[slot];
+  target.VirtualSize = static_cast<uint32_t>(virtual_size);
+  target.SizeOfRawData = static_cast<uint32_t>(raw);
+  added_[slot] = std::move(data);
+  states_[slot] = kSlotReplaced;
+  return true;
 }
 
 bool CPE_ImageEditor::Write(std::u16string_view path) {

@@ -78,6 +78,8 @@ class CPE_ImageEditor {
   static constexpr uint8_t kSlotFree = 0xFF;
   static constexpr uint8_t kSlotLoaded = 0;
   static constexpr uint8_t kSlotAdded = 1;
+  // A loaded section whose data was replaced whole (the rebuilt resource section).
+  static constexpr uint8_t kSlotReplaced = 2;
   static constexpr uint32_t kDataCharacteristics = 0xC0000040;
 
   CPE_ImageEditor();
@@ -97,6 +99,23 @@ class CPE_ImageEditor {
   // when its import table cannot be edited safely, with nothing changed.
   bool RemoveImport(std::string_view name);
   bool Write(std::u16string_view path);
+
+  // The slot whose address range (virtual or raw, whichever is larger) holds `rva`, or -1.
+  int SectionOfRva(uint32_t rva) const;
+  // The bytes at `rva` up to the end of its section's data, in whatever state the section
+  // is; null when no section's data holds the address.
+  const uint8_t* ViewRva(uint32_t rva, uint32_t* available) const;
+  // Where a section appended now would start in memory.
+  uint32_t NextSectionAddress() const;
+  // Replaces the data of the section in `slot` whole; its virtual size becomes at least
+  // the data's length. When the data no longer fits before the next section, the sections
+  // after it move up, which `may_move` must allow for each of them; data directory entries
+  // inside moved sections move with them. False with nothing changed otherwise.
+  bool ReplaceSectionData(int slot, std::vector<uint8_t>&& data, bool (*may_move)(const SectionHeader&));
+  // Appends a section holding `data`; false with nothing changed when no slot or no header
+  // room is left.
+  bool AddSection(std::string_view name, std::vector<uint8_t>&& data, uint32_t characteristics);
+  void SetDirectory(uint32_t index, uint32_t address, uint32_t size);
   static bool FixChecksum(std::u16string_view path);
 
   bool IsLoaded() const { return !image_.empty(); }
@@ -120,6 +139,9 @@ class CPE_ImageEditor {
   // File offset of `rva` in the image buffer, by the first used slot whose range holds it.
   bool RvaToOffset(uint32_t rva, uint32_t* offset, uint32_t* end) const;
   size_t SectionDataSize(int slot) const;
+  // Claims the next free slot for a section of `data_size` bytes; null when none fits.
+  SectionHeader* NewSectionHeader(uint64_t data_size);
+  void SetSectionCount(int count);
   // Whether the file range lies in the loaded bytes that Write carries over.
   bool InsideLoadedSection(uint32_t offset, uint32_t size) const;
 

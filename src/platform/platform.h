@@ -28,6 +28,7 @@ inline constexpr uint32_t kTooManyOpenFiles = 4;
 inline constexpr uint32_t kAccessDenied = 5;
 inline constexpr uint32_t kInvalidHandle = 6;
 inline constexpr uint32_t kNotEnoughMemory = 8;
+inline constexpr uint32_t kInvalidData = 13;
 inline constexpr uint32_t kInvalidDrive = 15;
 inline constexpr uint32_t kNotSameDevice = 17;
 inline constexpr uint32_t kNoMoreFiles = 18;
@@ -44,12 +45,16 @@ inline constexpr uint32_t kNegativeSeek = 131;
 inline constexpr uint32_t kDirNotEmpty = 145;
 inline constexpr uint32_t kBadPathName = 161;
 inline constexpr uint32_t kAlreadyExists = 183;
+inline constexpr uint32_t kBadExeFormat = 193;
 inline constexpr uint32_t kFilenameTooLong = 206;
 inline constexpr uint32_t kMoreData = 234;
 inline constexpr uint32_t kNoMoreItems = 259;
 inline constexpr uint32_t kDirectory = 267;
 inline constexpr uint32_t kMessageNotFound = 317;
 inline constexpr uint32_t kNotFound = 1168;
+inline constexpr uint32_t kResourceDataNotFound = 1812;
+inline constexpr uint32_t kResourceTypeNotFound = 1813;
+inline constexpr uint32_t kResourceNameNotFound = 1814;
 }  // namespace err
 
 uint32_t GetLastError();

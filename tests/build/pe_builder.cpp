@@ -69,6 +69,12 @@ std::vector<uint8_t> PeBuilder::Build() const {
       p.data = ImportSection(imports, rva, pe32plus);
       p.virtual_size = static_cast<uint32_t>(p.data.size());
       p.characteristics = 0xC0000040;
+    } else if (i == rsrc_slot && resources) {
+      p.name = ".rsrc";
+      p.data = resources(rva);
+      p.virtual_size = static_cast<uint32_t>(p.data.size());
+      p.characteristics = 0x40000040;
+      p.data.resize(AlignUp(static_cast<uint32_t>(p.data.size()), file_alignment), 0);
     } else {
       p.name = i == rsrc_slot ? ".rsrc" : (i == 0 ? ".text" : ".s" + std::to_string(i));
       p.data.assign(raw_size, 0);
@@ -76,6 +82,7 @@ std::vector<uint8_t> PeBuilder::Build() const {
       p.virtual_size = virtual_size;
       p.characteristics = i == 0 ? 0x60000020 : 0x40000040;
     }
+    if (i < static_cast<int>(names.size()) && !names[i].empty()) p.name = names[i];
     if (i == idata) p.data.resize(AlignUp(static_cast<uint32_t>(p.data.size()), file_alignment), 0);
     rva = AlignUp(rva + std::max<uint32_t>(p.virtual_size, static_cast<uint32_t>(p.data.size())), section_alignment);
   }
@@ -125,6 +132,14 @@ std::vector<uint8_t> PeBuilder::Build() const {
     Write32(out, dirs + 8, rvas[idata]);
     Write32(out, dirs + 12, static_cast<uint32_t>((imports.size() + 1) * 20));
   }
+  if (rsrc_slot >= 0 && rsrc_slot < section_count && resources) {
+    Write32(out, dirs + 2 * 8, rvas[rsrc_slot]);
+    Write32(out, dirs + 2 * 8 + 4, planned[rsrc_slot].virtual_size);
+  }
+  if (reloc_slot >= 0 && reloc_slot < section_count) {
+    Write32(out, dirs + 5 * 8, rvas[reloc_slot]);
+    Write32(out, dirs + 5 * 8 + 4, planned[reloc_slot].virtual_size);
+  }
 
   uint32_t pointer = size_of_headers;
   for (int i = 0; i < section_count; ++i) {
@@ -159,7 +174,6 @@ std::vector<uint8_t> PeBuilder::Build() const {
 
 namespace {
 
-// Maps by each section's virtual extent, the way the loader sees it.
 bool MapRva(const std::vector<uint8_t>& image, const PeLayout& layout, uint32_t rva, uint32_t* offset) {
   const uint16_t count = Read16(image, layout.nt + 6);
   for (uint16_t i = 0; i < count; ++i) {
@@ -176,6 +190,10 @@ bool MapRva(const std::vector<uint8_t>& image, const PeLayout& layout, uint32_t 
 }
 
 }  // namespace
+
+bool MapRva(const std::vector<uint8_t>& image, uint32_t rva, uint32_t* offset) {
+  return MapRva(image, LayoutOf(image), rva, offset);
+}
 
 PeLayout LayoutOf(const std::vector<uint8_t>& image) {
   PeLayout layout;

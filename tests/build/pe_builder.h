@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,11 @@ struct PeBuilder {
   std::string certificate;           // appended after the last section when not empty
   uint32_t raw_size = 0x200;         // of each plain section
   uint32_t virtual_size = 0x180;     // of each plain section; deliberately unaligned
+  std::vector<std::string> names;    // a non-empty name here overrides the slot's default
+  // The ".rsrc" section's contents, made for the address it is given; the resource
+  // directory entry then points at it.
+  std::function<std::vector<uint8_t>(uint32_t rva)> resources;
+  int reloc_slot = -1;               // the base-relocation directory covers this slot
 
   std::vector<uint8_t> Build() const;
 };
@@ -35,6 +41,9 @@ struct PeLayout {
   uint32_t import_table = 0;   // file offset of the first import descriptor, 0 when none
 };
 PeLayout LayoutOf(const std::vector<uint8_t>& image);
+
+// The file offset of `rva`, by the sections' virtual extents as the loader maps them.
+bool MapRva(const std::vector<uint8_t>& image, uint32_t rva, uint32_t* offset);
 
 uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at);
 uint16_t Read16(const std::vector<uint8_t>& bytes, size_t at);

@@ -1,0 +1,419 @@
+#include "build/pe_resources.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <set>
+#include <tuple>
+
+#include "platform/platform.h"
+
+namespace build {
+namespace {
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+void Put16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+size_t Align8(size_t value) { return (value + 7) & ~size_t{7}; }
+
+// Named entries come before identified ones, names in code-unit order and identifiers in
+// ascending order: the loader searches each table by halves in exactly this order.
+int CompareKeys(const ResourceKey& a, const ResourceKey& b) {
+  if (a.IsName() != b.IsName()) return a.IsName() ? -1 : 1;
+  if (a.IsName()) return a.name < b.name ? -1 : (a.name == b.name ? 0 : 1);
+  return a.id < b.id ? -1 : (a.id == b.id ? 0 : 1);
+}
+
+bool ItemBefore(const ResourceItem& a, const ResourceItem& b) {
+  if (int c = CompareKeys(a.type, b.type); c != 0) return c < 0;
+  if (int c = CompareKeys(a.name, b.name); c != 0) return c < 0;
+  return a.language < b.language;
+}
+
+// The walk over a resource directory whose tables and texts must all lie in `size` bytes
+// from `base` (the directory's root, up to its section's end).
+class DirectoryReader {
+ public:
+  DirectoryReader(const CPE_ImageEditor& image, const uint8_t* base, uint32_t size)
+      : image_(image), base_(base), size_(size) {}
+
+  bool Walk(std::vector<ResourceItem>& items) {
+    ResourceItem item;
+    return WalkTable(0, 0, item, items);
+  }
+
+ private:
+  bool Fits(uint64_t offset, uint64_t length) const { return offset <= size_ && length <= size_ - offset; }
+
+  bool ReadKey(uint32_t field, ResourceKey& key) const {
+    key = ResourceKey{};
+    if ((field & res::kHighBit) == 0) {
+      if (field > 0xFFFF) return false;
+      key.id = static_cast<uint16_t>(field);
+      return true;
+    }
+    const uint32_t at = field & ~res::kHighBit;
+    if (!Fits(at, 2)) return false;
+    const uint16_t length = Get16(base_ + at);
+    if (length == 0 || !Fits(uint64_t{at} + 2, uint64_t{length} * 2)) return false;
+    key.name.resize(length);
+    for (uint16_t i = 0; i < length; ++i) key.name[i] = static_cast<char16_t>(Get16(base_ + at + 2 + 2 * i));
+    return true;
+  }
+
+  bool WalkTable(uint32_t offset, int level, ResourceItem& item, std::vector<ResourceItem>& items) {
+    if (!Fits(offset, res::kDirectorySize)) return false;
+    const uint8_t* table = base_ + offset;
+    const uint32_t count = uint32_t{Get16(table + 12)} + Get16(table + 14);
+    if (!Fits(uint64_t{offset} + res::kDirectorySize, uint64_t{count} * res::kDirectoryEntrySize)) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+      // Counted before anything else, so a directory whose entries all name the same
+      // table cannot make the walk run for ever.
+      if (++entries_seen_ > 4 * res::kMaxItems) return false;
+      const uint8_t* entry = table + res::kDirectorySize + size_t{i} * res::kDirectoryEntrySize;
+      const uint32_t name_field = Get32(entry);
+      const uint32_t target = Get32(entry + 4);
+      const bool is_table = (target & res::kHighBit) != 0;
+      if (level < 2) {
+        if (!is_table) return false;
+        if (!ReadKey(name_field, level == 0 ? item.type : item.name)) return false;
+        if (!WalkTable(target & ~res::kHighBit, level + 1, item, items)) return false;
+        continue;
+      }
+      if (is_table || (name_field & res::kHighBit) != 0 || name_field > 0xFFFF) return false;
+      item.language = static_cast<uint16_t>(name_field);
+      if (!ReadData(target, item)) return false;
+      const auto key = std::make_tuple(item.type.id, item.type.name, item.name.id, item.name.name, item.language);
+      if (!seen_.insert(key).second) continue;  // the loader only ever finds the first
+      if (items.size() >= res::kMaxItems) return false;
+      items.push_back(item);
+    }
+    return true;
+  }
+
+  bool ReadData(uint32_t offset, ResourceItem& item) {
+    if (!Fits(offset, res::kDataEntrySize)) return false;
+    const uint8_t* entry = base_ + offset;
+    const uint32_t rva = Get32(entry);
+    const uint32_t size = Get32(entry + 4);
+    item.code_page = Get32(entry + 8);
+    item.data.clear();
+    if (size == 0) return true;
+    // Every item is copied, so shared data would multiply the memory needed; real
+    // resources never add up to more than the file.
+    data_total_ += size;
+    if (data_total_ > image_.ImageSize()) return false;
+    uint32_t available = 0;
+    const uint8_t* data = image_.ViewRva(rva, &available);
+    if (data == nullptr || available < size) return false;
+    item.data.assign(data, data + size);
+    return true;
+  }
+
+  const CPE_ImageEditor& image_;
+  const uint8_t* base_;
+  uint32_t size_;
+  size_t entries_seen_ = 0;
+  uint64_t data_total_ = 0;
+  std::set<std::tuple<uint16_t, std::u16string, uint16_t, std::u16string, uint16_t>> seen_;
+};
+
+bool MayFollowResources(const SectionHeader& section) {
+  return std::memcmp(section.Name, ".reloc\0\0", 8) == 0 || std::memcmp(section.Name, ".mdata\0\0", 8) == 0;
+}
+
+constexpr uint32_t kResourceCharacteristics = 0x40000040;  // initialized data, readable
+
+}  // namespace
+
+bool ResourceTable::Read(const CPE_ImageEditor& image) {
+  items_.clear();
+  time_stamp_ = 0;
+  major_version_ = minor_version_ = 0;
+  const uint32_t root = image.DirectoryAddress(res::kDirResource);
+  if (root == 0) return true;
+  uint32_t available = 0;
+  const uint8_t* base = image.ViewRva(root, &available);
+  if (base == nullptr) return false;
+  std::vector<ResourceItem> items;
+  try {
+    DirectoryReader reader(image, base, available);
+    if (!reader.Walk(items)) return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  items_ = std::move(items);
+  time_stamp_ = Get32(base + 4);
+  major_version_ = Get16(base + 8);
+  minor_version_ = Get16(base + 10);
+  return true;
+}
+
+const ResourceItem* ResourceTable::Find(uint16_t type, uint16_t id, uint16_t language) const {
+  const ResourceItem* first = nullptr;
+  for (const ResourceItem& item : items_) {
+    if (!item.type.IsId(type) || !item.name.IsId(id)) continue;
+    if (item.language == language) return &item;
+    if (first == nullptr || item.language < first->language) first = &item;
+  }
+  return language == res::kLanguageNeutral ? first : nullptr;
+}
+
+bool ResourceTable::Update(uint16_t type, uint16_t id, uint16_t language, const uint8_t* data, size_t size) {
+  try {
+    auto same_resource = [&](const ResourceItem& item) { return item.type.IsId(type) && item.name.IsId(id); };
+    auto exact = std::find_if(items_.begin(), items_.end(), [&](const ResourceItem& item) {
+      return same_resource(item) && item.language == language;
+    });
+    if (exact != items_.end()) {
+      if (size == 0) {
+        items_.erase(exact);
+      } else {
+        exact->data.assign(data, data + size);
+      }
+      return true;
+    }
+    if (language == res::kLanguageNeutral) {
+      items_.erase(std::remove_if(items_.begin(), items_.end(), same_resource), items_.end());
+    }
+    if (size == 0) return true;
+    ResourceItem item;
+    item.type.id = type;
+    item.name.id = id;
+    item.language = language;
+    item.data.assign(data, data + size);
+    items_.push_back(std::move(item));
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+std::vector<uint8_t> ResourceTable::Serialize(uint32_t section_rva) const {
+  std::vector<const ResourceItem*> sorted;
+  sorted.reserve(items_.size());
+  for (const ResourceItem& item : items_) sorted.push_back(&item);
+  std::stable_sort(sorted.begin(), sorted.end(), [](const ResourceItem* a, const ResourceItem* b) {
+    return ItemBefore(*a, *b);
+  });
+
+  // The tree as index ranges into `sorted`: types, then each type's names.
+  struct Range {
+    size_t begin, end;
+  };
+  std::vector<Range> types;
+  std::vector<std::vector<Range>> names;
+  for (size_t i = 0; i < sorted.size();) {
+    size_t type_end = i;
+    while (type_end < sorted.size() && sorted[type_end]->type == sorted[i]->type) ++type_end;
+    types.push_back({i, type_end});
+    names.emplace_back();
+    for (size_t j = i; j < type_end;) {
+      size_t name_end = j;
+      while (name_end < type_end && sorted[name_end]->name == sorted[j]->name) ++name_end;
+      names.back().push_back({j, name_end});
+      j = name_end;
+    }
+    i = type_end;
+  }
+
+  auto table_size = [](size_t entries) { return res::kDirectorySize + entries * res::kDirectoryEntrySize; };
+  // Offsets of every part, in the order the loader's tools have always laid them out.
+  size_t at = table_size(types.size());
+  std::vector<size_t> type_table(types.size());
+  for (size_t t = 0; t < types.size(); ++t) {
+    type_table[t] = at;
+    at += table_size(names[t].size());
+  }
+  std::vector<std::vector<size_t>> language_table(types.size());
+  for (size_t t = 0; t < types.size(); ++t) {
+    for (const Range& name : names[t]) {
+      language_table[t].push_back(at);
+      at += table_size(name.end - name.begin);
+    }
+  }
+  const size_t data_entries = at;
+  at += sorted.size() * res::kDataEntrySize;
+  // Each distinct text once.
+  std::vector<std::pair<const std::u16string*, size_t>> texts;
+  auto text_offset = [&](const std::u16string& text) -> size_t {
+    for (const auto& [known, offset] : texts) {
+      if (*known == text) return offset;
+    }
+    texts.emplace_back(&text, at);
+    at += 2 + 2 * text.size();
+    return texts.back().second;
+  };
+  std::vector<size_t> type_text(types.size(), 0);
+  std::vector<std::vector<size_t>> name_text(types.size());
+  for (size_t t = 0; t < types.size(); ++t) {
+    const ResourceKey& type = sorted[types[t].begin]->type;
+    if (type.IsName()) type_text[t] = text_offset(type.name);
+    for (const Range& name : names[t]) {
+      const ResourceKey& key = sorted[name.begin]->name;
+      name_text[t].push_back(key.IsName() ? text_offset(key.name) : 0);
+    }
+  }
+  std::vector<size_t> data_at(sorted.size());
+  for (size_t i = 0; i < sorted.size(); ++i) {
+    at = Align8(at);
+    data_at[i] = at;
+    at += sorted[i]->data.size();
+  }
+  std::vector<uint8_t> out(Align8(at), 0);
+
+  auto write_table = [&](size_t offset, size_t named, size_t identified) {
+    Put32(&out[offset + 4], time_stamp_);
+    Put16(&out[offset + 8], major_version_);
+    Put16(&out[offset + 10], minor_version_);
+    Put16(&out[offset + 12], static_cast<uint16_t>(named));
+    Put16(&out[offset + 14], static_cast<uint16_t>(identified));
+  };
+  auto write_entry = [&](size_t table, size_t index, const ResourceKey& key, size_t text, uint32_t target) {
+    uint8_t* entry = &out[table + res::kDirectorySize + index * res::kDirectoryEntrySize];
+    Put32(entry, key.IsName() ? res::kHighBit | static_cast<uint32_t>(text) : key.id);
+    Put32(entry + 4, target);
+  };
+  auto named_count = [&](const std::vector<Range>& ranges, bool types_level) {
+    size_t n = 0;
+    for (const Range& r : ranges) n += (types_level ? sorted[r.begin]->type : sorted[r.begin]->name).IsName();
+    return n;
+  };
+
+  const size_t named_types = named_count(types, true);
+  write_table(0, named_types, types.size() - named_types);
+  size_t item_index = 0;
+  for (size_t t = 0; t < types.size(); ++t) {
+    write_entry(0, t, sorted[types[t].begin]->type, type_text[t], res::kHighBit | static_cast<uint32_t>(type_table[t]));
+    const size_t named_names = named_count(names[t], false);
+    write_table(type_table[t], named_names, names[t].size() - named_names);
+    for (size_t n = 0; n < names[t].size(); ++n) {
+      const Range& name = names[t][n];
+      const size_t languages = language_table[t][n];
+      write_entry(type_table[t], n, sorted[name.begin]->name, name_text[t][n],
+                  res::kHighBit | static_cast<uint32_t>(languages));
+      write_table(languages, 0, name.end - name.begin);
+      for (size_t l = 0; l < name.end - name.begin; ++l, ++item_index) {
+        const ResourceItem& item = *sorted[item_index];
+        const size_t entry = data_entries + item_index * res::kDataEntrySize;
+        ResourceKey language;
+        language.id = item.language;
+        write_entry(languages, l, language, 0, static_cast<uint32_t>(entry));
+        Put32(&out[entry], section_rva + static_cast<uint32_t>(data_at[item_index]));
+        Put32(&out[entry + 4], static_cast<uint32_t>(item.data.size()));
+        Put32(&out[entry + 8], item.code_page);
+        if (!item.data.empty()) std::memcpy(&out[data_at[item_index]], item.data.data(), item.data.size());
+      }
+    }
+  }
+  for (const auto& [text, offset] : texts) {
+    Put16(&out[offset], static_cast<uint16_t>(text->size()));
+    for (size_t i = 0; i < text->size(); ++i) Put16(&out[offset + 2 + 2 * i], static_cast<uint16_t>((*text)[i]));
+  }
+  return out;
+}
+
+bool RebuildResourceSection(CPE_ImageEditor& image, const ResourceTable& table) {
+  if (!image.IsLoaded()) return false;
+  try {
+    const uint32_t root = image.DirectoryAddress(res::kDirResource);
+    if (root != 0) {
+      // A directory that shares its section with other data cannot be rebuilt whole
+      // without moving what else lives there.
+      const int slot = image.SectionOfRva(root);
+      if (slot < 0 || image.Section(slot).VirtualAddress != root) return false;
+      std::vector<uint8_t> section = table.Serialize(root);
+      const uint32_t size = static_cast<uint32_t>(section.size());
+      if (!image.ReplaceSectionData(slot, std::move(section), MayFollowResources)) return false;
+      image.SetDirectory(res::kDirResource, root, size);
+      return true;
+    }
+    if (table.Empty()) return true;
+    const uint32_t rva = image.NextSectionAddress();
+    if (rva == 0) return false;
+    std::vector<uint8_t> section = table.Serialize(rva);
+    const uint32_t size = static_cast<uint32_t>(section.size());
+    // The directory entry must exist before a section is added for it.
+    image.SetDirectory(res::kDirResource, rva, size);
+    if (image.DirectoryAddress(res::kDirResource) != rva) return false;
+    if (!image.AddSection(".rsrc", std::move(section), kResourceCharacteristics)) {
+      image.SetDirectory(res::kDirResource, 0, 0);
+      return false;
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool ResourceUpdate::Begin(std::u16string_view exe) {
+  Discard();
+  if (!image_.Load(exe)) {
+    if (plat::GetLastError() == plat::err::kSuccess) plat::SetLastError(plat::err::kBadExeFormat);
+    return false;
+  }
+  if (!table_.Read(image_)) {
+    Discard();
+    plat::SetLastError(plat::err::kBadExeFormat);
+    return false;
+  }
+  path_.assign(exe);
+  return true;
+}
+
+bool ResourceUpdate::Update(uint16_t type, uint16_t id, uint16_t language, const void* data, uint32_t size) {
+  if (!Active() || (data == nullptr && size != 0)) {
+    plat::SetLastError(plat::err::kInvalidParameter);
+    return false;
+  }
+  if (!table_.Update(type, id, language, static_cast<const uint8_t*>(data), size)) {
+    plat::SetLastError(plat::err::kNotEnoughMemory);
+    return false;
+  }
+  return true;
+}
+
+bool ResourceUpdate::Commit() {
+  if (!Active()) {
+    plat::SetLastError(plat::err::kInvalidHandle);
+    return false;
+  }
+  if (!RebuildResourceSection(image_, table_)) {
+    Discard();
+    plat::SetLastError(plat::err::kNotSupported);
+    return false;
+  }
+  // The new file is written beside the old one and then takes its place, so a failure at
+  // any point leaves the executable as it was.
+  const std::u16string full = plat::GetFullPathName(path_);
+  const size_t slash = full.find_last_of(u"\\/");
+  const std::u16string folder = slash == std::u16string::npos ? std::u16string(u".") : full.substr(0, slash);
+  const std::u16string temporary = plat::GetTempFileName(folder, u"~rs");
+  bool ok = !temporary.empty() && image_.Write(temporary);
+  if (ok) ok = plat::MoveFile(temporary, full, true);
+  const uint32_t error = plat::GetLastError();
+  if (!ok && !temporary.empty()) plat::DeleteFile(temporary);
+  Discard();
+  plat::SetLastError(ok ? plat::err::kSuccess : error);
+  return ok;
+}
+
+void ResourceUpdate::Discard() {
+  image_.Reset();
+  table_ = ResourceTable();
+  path_.clear();
+}
+
+}  // namespace build
