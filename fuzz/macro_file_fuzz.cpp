@@ -11,34 +11,10 @@
 #include "macro/attachments.h"
 #include "macro/macro_file.h"
 #include "macro/macro_format.h"
+#include "fuzz_file.h"
 #include "platform/platform.h"
 
 namespace {
-
-// The reader works on files only, so each input becomes one; a name of this process's own
-// keeps parallel fuzzing jobs apart. Removed when the process ends.
-class InputFile {
- public:
-  InputFile() : path_(plat::GetTempFileName(plat::GetTempPath(), u"mfz")) {}
-  ~InputFile() {
-    if (!path_.empty()) plat::DeleteFile(path_);
-  }
-  const std::u16string& Path() const { return path_; }
-
-  bool Write(const uint8_t* data, size_t size) const {
-    if (path_.empty()) return false;
-    plat::FileHandle file = plat::OpenFile(path_, plat::kGenericWrite, plat::kShareRead,
-                                           plat::Disposition::kCreateAlways);
-    if (file == nullptr) return false;
-    uint32_t done = 0;
-    const bool ok = plat::WriteFile(file, data, static_cast<uint32_t>(size), &done) && done == size;
-    plat::CloseFile(file);
-    return ok;
-  }
-
- private:
-  std::u16string path_;
-};
 
 // A record found for a command must lie wholly inside the loaded block: the rewriting
 // code copies it by its stated size.
@@ -92,7 +68,7 @@ void ReadMacro(const std::u16string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const InputFile input;
+  static const fuzz::ScratchFile input(u"mfz");
   if (input.Write(data, size)) ReadMacro(input.Path());
 
   // Whatever unpacks must pack and unpack to the same bytes again; the spare bytes that

@@ -7,22 +7,10 @@
 #include <string>
 
 #include "build/pe_image.h"
+#include "fuzz_file.h"
 #include "platform/platform.h"
 
 namespace {
-
-// One output file for the process; a name of its own keeps parallel jobs apart.
-class OutputFile {
- public:
-  OutputFile() : path_(plat::GetTempFileName(plat::GetTempPath(), u"pfz")) {}
-  ~OutputFile() {
-    if (!path_.empty()) plat::DeleteFile(path_);
-  }
-  const std::u16string& Path() const { return path_; }
-
- private:
-  std::u16string path_;
-};
 
 void CheckSlotsInsideImage(const build::CPE_ImageEditor& editor) {
   for (int i = 0; i < editor.SectionCount(); ++i) {
@@ -40,7 +28,7 @@ void CheckSlotsInsideImage(const build::CPE_ImageEditor& editor) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const OutputFile output;
+  static const fuzz::ScratchFile output(u"pfz");
   build::CPE_ImageEditor editor;
   if (!editor.Parse(data, size)) return 0;
   CheckSlotsInsideImage(editor);

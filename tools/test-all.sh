@@ -58,6 +58,11 @@ step "fuzz targets: a short run of each"
 for target in build/fuzz/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
   corpus=$(mktemp -d)
+  # Real programs and icons as seeds: random bytes seldom reach a resource directory.
+  case $(basename "$target") in
+    fuzz_pe_*) cp build/linux/fixtures/*.exe "$corpus"/ 2>/dev/null || true ;;
+    fuzz_icon_file) cp build/linux/fixtures/*.ico "$corpus"/ 2>/dev/null || true ;;
+  esac
   if ! "$target" -max_total_time=10 "$corpus" >"$corpus.log" 2>&1; then
     tail -n 20 "$corpus.log"; status=1
   fi
