@@ -105,13 +105,25 @@ bool CPE_ImageEditor::Load(std::u16string_view path) {
   plat::FileHandle file = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite,
                                          plat::Disposition::kOpenExisting);
   if (file == nullptr) return false;
+  std::optional<std::string> bytes;
   try {
-    std::optional<std::string> bytes = plat::ReadOpenFile(file, 0xFFFFFFFEu);
+    bytes = plat::ReadOpenFile(file, 0xFFFFFFFEu);
+  } catch (const std::bad_alloc&) {
     plat::CloseFile(file);
-    if (!bytes || bytes->empty()) return false;
+    plat::SetLastError(plat::err::kNotEnoughMemory);
+    return false;
+  }
+  plat::CloseFile(file);
+  if (!bytes) return false;
+  try {
     std::vector<uint8_t> image(bytes->begin(), bytes->end());
     bytes.reset();
-    return Parse(std::move(image));
+    // What was read is not an image the editor can take.
+    if (image.empty() || !Parse(std::move(image))) {
+      plat::SetLastError(plat::err::kBadExeFormat);
+      return false;
+    }
+    return true;
   } catch (const std::bad_alloc&) {
     plat::SetLastError(plat::err::kNotEnoughMemory);
     return false;

@@ -360,10 +360,7 @@ bool RebuildResourceSection(CPE_ImageEditor& image, const ResourceTable& table) 
 
 bool ResourceUpdate::Begin(std::u16string_view exe) {
   Discard();
-  if (!image_.Load(exe)) {
-    if (plat::GetLastError() == plat::err::kSuccess) plat::SetLastError(plat::err::kBadExeFormat);
-    return false;
-  }
+  if (!image_.Load(exe)) return false;
   if (!table_.Read(image_)) {
     Discard();
     plat::SetLastError(plat::err::kBadExeFormat);

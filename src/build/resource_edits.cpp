@@ -58,7 +58,7 @@ ReadStatus ReadPadded(std::u16string_view path, uint32_t share, std::vector<uint
 
 }  // namespace
 
-EditOutcome ReplaceStartupPicture(std::u16string_view exe, std::u16string_view bitmap) {
+EditOutcome ReplaceStartupPicture(std::u16string_view exe, std::u16string_view bitmap, uint16_t id) {
   std::vector<uint8_t> block;
   size_t length = 0;
   switch (ReadPadded(bitmap, plat::kShareRead | plat::kShareWrite, block, length)) {
@@ -74,7 +74,7 @@ EditOutcome ReplaceStartupPicture(std::u16string_view exe, std::u16string_view b
   }
   ResourceUpdate update;
   if (!update.Begin(exe)) return {"IDS_ERR_EXEMACRO_DEALPLAYER", {}};
-  if (!update.Update(res::kTypeBitmap, kStartupPictureId, res::kLanguageNeutral, block.data() + kBitmapFileHeaderSize,
+  if (!update.Update(res::kTypeBitmap, id, res::kLanguageNeutral, block.data() + kBitmapFileHeaderSize,
                      static_cast<uint32_t>(length - kBitmapFileHeaderSize))) {
     update.Discard();
     return {"IDS_ERR_EXEMACRO_DEALPLAYER", {}};
@@ -216,7 +216,7 @@ bool BlankVersionStrings(std::u16string_view exe) {
   }
   // As with the system's service, a write that fails is not reported.
   if (update.Update(res::kTypeVersion, 1, res::kLanguageNeutral, block.data(), static_cast<uint32_t>(block.size()))) {
-    update.Commit();
+    update.Commit();  // sets the last error either way
   }
   return true;
 }

@@ -29,11 +29,12 @@ struct EditOutcome {
   bool Succeeded() const { return key == nullptr; }
 };
 
-// Writes the bitmap file's contents after its 14-byte file header as bitmap 352.
+// Writes the bitmap file's contents after its 14-byte file header as bitmap `id`.
 // Failures: "IDS_ERR_OPENFILE" or "IDS_ERR_READFILE" with the bitmap path,
 // "IDS_ERR_NOTENOUGHMEM", "IDS_ERR_EXEMACRO_DEALPLAYER" (no argument: the caller adds
 // its own message text).
-EditOutcome ReplaceStartupPicture(std::u16string_view exe, std::u16string_view bitmap);
+EditOutcome ReplaceStartupPicture(std::u16string_view exe, std::u16string_view bitmap,
+                                  uint16_t id = kStartupPictureId);
 
 // A whole icon file, zero-filled up to a multiple of 8 bytes.
 struct IconData {
@@ -63,7 +64,9 @@ bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& i
 
 // Empties the listed version texts in place (FileVersion and the fixed information stay).
 // False when the executable cannot be loaded, or has no version resource or no
-// translation to find the texts by; those leave it unchanged.
+// translation to find the texts by; those leave it unchanged. As a build does not stop
+// for it, a failed write still returns true; the last error then says why (it is
+// kSuccess when the block was written).
 bool BlankVersionStrings(std::u16string_view exe);
 
 // The texts BlankVersionStrings empties, in order.

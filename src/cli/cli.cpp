@@ -6,6 +6,7 @@
 #include "cli/config_command.h"
 #include "cli/lng_command.h"
 #include "cli/macro_command.h"
+#include "cli/pe_command.h"
 #include "cli/project_command.h"
 
 namespace cli {
@@ -18,6 +19,7 @@ int RunBrankel(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
   AddConfigCommand(app, streams, result);
   AddLngCommand(app, streams, result);
   AddMacroCommand(app, streams, result);
+  AddPeCommand(app, streams, result);
   AddProjectCommand(app, streams, result);
 
   // CLI11 takes the arguments last first.

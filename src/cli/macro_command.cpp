@@ -14,6 +14,7 @@
 #include "cli/report.h"
 #include "macro/attachments.h"
 #include "cli/macro_info.h"
+#include "cli/messages.h"
 #include "macro/error_state.h"
 #include "macro/macro_file.h"
 #include "platform/platform.h"
@@ -27,26 +28,10 @@ struct InfoOptions {
   bool json = false;
 };
 
-// Language texts break lines with CR LF, as message boxes want; a console stream is given
-// bare line feeds and translates them itself where the system needs it.
-std::u16string ConsoleLines(std::u16string text) {
-  for (size_t at = text.find(u"\r\n"); at != std::u16string::npos; at = text.find(u"\r\n", at)) text.erase(at, 1);
-  return text;
-}
-
 // The text of a failure key in English, with the file as its one argument. Without
 // language files the key itself still says what went wrong.
 std::u16string KeyText(const char16_t* key, const std::string& file) {
-  app::CVLResString table;
-  for (const std::u16string& folder : LanguageFolders()) {
-    if (!plat::FileExists(folder + u"Packager_en.lng")) continue;
-    table.LoadFile(folder + u"Packager_en.lng");
-    table.LoadFile(folder + u"errormsg_en.lng");
-    break;
-  }
-  std::u16string format;
-  table.GetString(format, key);
-  return ConsoleLines(app::FormatText(format, {plat::Utf8ToUtf16(file)}));
+  return ConsoleLines(app::FormatText(LanguageText(key), {plat::Utf8ToUtf16(file)}));
 }
 
 // Reports the failure the macro code left behind: its key when it set one, else the

@@ -2,7 +2,6 @@
 // with ours, and its loader must map an edited copy of a real 64-bit program, with the
 // payload readable where the new section header says.
 #include <windows.h>
-#include <imagehlp.h>
 // The platform layer's function of that name, not the API's A/W macro.
 #undef GetModuleFileName
 
@@ -16,6 +15,7 @@
 
 #include "build/pe_builder.h"
 #include "build/pe_image.h"
+#include "build/win32/system_checks.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/scratch.h"
@@ -28,29 +28,10 @@ using brankel_test::PeBuilder;
 using brankel_test::Read32;
 using Bytes = std::vector<uint8_t>;
 
-Bytes ReadFileBytes(std::u16string_view path) {
-  const std::optional<std::string> text = plat::ReadWholeFile(path);
-  if (!text) return {};
-  return Bytes(text->begin(), text->end());
-}
+using brankel_test::ExpectSystemChecksum;
+using brankel_test::ReadFileBytes;
 
 const wchar_t* Wide(const std::u16string& path) { return reinterpret_cast<const wchar_t*>(path.c_str()); }
-
-// The stored checksum must be what the system computes, and what it would store.
-void ExpectSystemChecksum(const Bytes& file) {
-  ASSERT_FALSE(file.empty());
-  SCOPED_TRACE("file of " + std::to_string(file.size()) + " bytes");
-  DWORD stored = 0;
-  DWORD computed = 0;
-  // The service sums whole words and so reads the byte after an odd-length file; a
-  // mapped view has zeros there, and so does this copy.
-  Bytes copy = file;
-  copy.push_back(0);
-  ASSERT_NE(CheckSumMappedFile(copy.data(), static_cast<DWORD>(file.size()), &stored, &computed), nullptr);
-  EXPECT_EQ(stored, Read32(file, Read32(file, 0x3C) + 0x58));
-  EXPECT_EQ(computed, stored);
-  EXPECT_NE(computed, 0u);
-}
 
 // The program without its trailing debugging sections, as a release build ships: this
 // test program carries so many that no section slot is left for the payload. They are

@@ -1,0 +1,34 @@
+// How a macro command's file reference becomes a path on this computer: calls to other
+// macro files (by library name or by path) and the plain file names commands carry.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace analysis {
+
+// Reference kinds of a call command.
+inline constexpr uint8_t kRefLibraryName = 0;  // a name in the user's macro folder
+inline constexpr uint8_t kRefFilePath = 1;     // a path, relative to the script folder
+inline constexpr uint8_t kRefNotAFile = 2;
+
+// After leading spaces: a letter, a colon and a backslash, or two backslashes followed by
+// something other than a backslash.
+bool IsAbsolutePath(std::u16string_view path);
+
+// Space, tab, line breaks: what the command texts are trimmed of at both ends.
+std::u16string_view TrimBlanks(std::u16string_view text);
+// Whether `text` starts with "IN:" in any letter case (a value read from input, not a
+// file).
+bool StartsWithInput(std::u16string_view text);
+
+// Resolves a call's reference. Kind 0: `data_folder` followed by the text without one
+// leading backslash; kind 1: the trimmed text, put after `script_folder` (which ends with
+// a backslash) unless absolute. A kind-0 or kind-1 text holding "%" after trimming is a
+// variable and does not resolve (false). Kind 2 gives the text unchanged; other kinds leave
+// `path` as it was. Both true.
+bool ResolveMacroReference(uint8_t kind, std::u16string_view name, std::u16string_view script_folder,
+                           std::u16string_view data_folder, std::u16string& path);
+
+}  // namespace analysis

@@ -1,0 +1,431 @@
+#include "cli/pe_command.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <iterator>
+#include <memory>
+#include <new>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/res_string.h"
+#include "app/system_error.h"
+#include "app/text_format.h"
+#include "build/pe_image.h"
+#include "build/pe_resources.h"
+#include "build/version_info.h"
+#include "cli/macro_command.h"
+#include "cli/messages.h"
+#include "cli/report.h"
+#include "platform/file_io.h"
+#include "platform/platform.h"
+#include "platform/unicode.h"
+
+namespace cli {
+namespace {
+
+using nlohmann::ordered_json;
+
+constexpr char kDealPlayer[] = "IDS_ERR_EXEMACRO_DEALPLAYER";
+// The build reads picture files of up to this size; anything larger is refused as too
+// large for memory rather than tried.
+constexpr uint64_t kMaxPictureFile = 0x7FFFFFF0u;
+constexpr uint32_t kFixedInfoSignature = 0xFEEF04BDu;
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// ---- Failure messages -------------------------------------------------------------------
+
+int Report(const Streams& io, const std::string& file, const std::u16string& text) {
+  std::fprintf(io.err, "brankel: %s: %s\n", file.c_str(), plat::Utf16ToUtf8(ConsoleLines(text)).c_str());
+  return 1;
+}
+
+// A message key's text about `file`, followed by the system's reason for `error`. The
+// build fills a key's "%s" with the path it names when there is one; a key that names no
+// path ("The player for the EXE could not be prepared.\n%s") takes the reason there.
+int ReportKey(const Streams& io, const std::string& file, const char* key, const std::u16string& argument,
+              uint32_t error) {
+  const std::u16string format = LanguageText(plat::AsciiToUtf16(key));
+  const std::u16string reason = error == plat::err::kSuccess ? std::u16string() : SystemText(error, file);
+  const bool takes_argument = format.find(u"%s") != std::u16string::npos;
+  const bool reason_inside = takes_argument && argument.empty();
+  std::u16string text = takes_argument ? app::FormatText(format, {argument.empty() ? reason : argument}) : format;
+  if (!reason.empty() && !reason_inside) text += u"\n" + reason;
+  return Report(io, file, text);
+}
+
+// Reads the executable whole and parses it as the build's editor does. Reports why
+// not and returns false when it cannot, so the edits below refuse a file the user named
+// wrongly with the plain reason rather than the build's own failure.
+bool LoadExe(const Streams& io, const std::string& file, build::CPE_ImageEditor& image) {
+  const std::u16string path = plat::PathFromHost(file);
+  plat::FileHandle handle =
+      plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, plat::Disposition::kOpenExisting);
+  if (handle == nullptr) {
+    ReportKey(io, file, "IDS_ERR_OPENFILE", path, plat::GetLastError());
+    return false;
+  }
+  plat::SetLastError(plat::err::kSuccess);
+  std::optional<std::string> bytes = plat::ReadOpenFile(handle, 0xFFFFFFFEu);
+  const uint32_t error = plat::GetLastError();
+  plat::CloseFile(handle);
+  if (!bytes) {
+    // Only a file too large for the editor fails without a system error.
+    ReportKey(io, file, "IDS_ERR_READFILE", path, error == plat::err::kSuccess ? plat::err::kNotEnoughMemory : error);
+    return false;
+  }
+  std::vector<uint8_t> data(bytes->begin(), bytes->end());
+  bytes.reset();
+  if (!image.Parse(std::move(data))) {
+    Report(io, file, SystemText(plat::err::kBadExeFormat, file));
+    return false;
+  }
+  return true;
+}
+
+// ---- info -------------------------------------------------------------------------------
+
+struct InfoOptions {
+  std::string exe;
+  bool json = false;
+};
+
+// Names and texts read from a file may hold any bytes; JSON needs valid UTF-8, and a
+// console is best served with what can be seen.
+std::string Printable(const uint8_t* text, size_t length) {
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    const uint8_t c = text[i];
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+    }
+  }
+  return out;
+}
+
+struct ImportList {
+  std::vector<std::string> names;
+  std::string note;  // why the list ended early, if it did
+};
+
+// The import directory read through the editor's own view of the sections, so that what
+// is listed is what RemoveImport would see. Every descriptor and name must lie in a
+// section's data; the first one that does not ends the list.
+ImportList ReadImports(const build::CPE_ImageEditor& image) {
+  ImportList list;
+  const uint32_t table = image.DirectoryAddress(build::pe::kDirImport);
+  if (table == 0) return list;
+  for (uint32_t index = 0;; ++index) {
+    const uint64_t at = uint64_t{table} + uint64_t{index} * build::pe::kImportDescriptorSize;
+    uint32_t available = 0;
+    const uint8_t* descriptor = at <= 0xFFFFFFFFu ? image.ViewRva(static_cast<uint32_t>(at), &available) : nullptr;
+    if (descriptor == nullptr || available < build::pe::kImportDescriptorSize) {
+      list.note = "import table: entry " + std::to_string(index) + " lies outside the sections' data";
+      return list;
+    }
+    const uint32_t name_rva = Get32(descriptor + 12);
+    if (name_rva == 0) return list;
+    // The editor refuses tables longer than this, terminator included.
+    if (index + 1 >= build::CPE_ImageEditor::kMaxImportDescriptors) {
+      list.note = "import table: no terminating entry within " +
+                  std::to_string(build::CPE_ImageEditor::kMaxImportDescriptors) + " entries";
+      return list;
+    }
+    const uint8_t* name = image.ViewRva(name_rva, &available);
+    if (name == nullptr) {
+      list.note = "import table: the name of entry " + std::to_string(index) + " lies outside the sections' data";
+      return list;
+    }
+    const void* end = std::memchr(name, 0, available);
+    if (end == nullptr) {
+      list.note = "import table: the name of entry " + std::to_string(index) + " does not end inside its section";
+      return list;
+    }
+    list.names.push_back(Printable(name, static_cast<size_t>(static_cast<const uint8_t*>(end) - name)));
+  }
+}
+
+struct StandardType {
+  uint16_t id;
+  const char* name;
+};
+constexpr StandardType kStandardTypes[] = {
+    {1, "CURSOR"},        {2, "BITMAP"},        {3, "ICON"},        {4, "MENU"},        {5, "DIALOG"},
+    {6, "STRING"},        {7, "FONTDIR"},       {8, "FONT"},        {9, "ACCELERATOR"}, {10, "RCDATA"},
+    {11, "MESSAGETABLE"}, {12, "GROUP_CURSOR"}, {14, "GROUP_ICON"}, {16, "VERSION"},    {17, "DLGINCLUDE"},
+    {19, "PLUGPLAY"},     {20, "VXD"},          {21, "ANICURSOR"},  {22, "ANIICON"},    {23, "HTML"},
+    {24, "MANIFEST"}};
+
+ordered_json KeyJson(const build::ResourceKey& key) {
+  return key.IsName() ? ordered_json(plat::Utf16ToUtf8(key.name)) : ordered_json(key.id);
+}
+
+std::string TypeName(const build::ResourceKey& type) {
+  if (type.IsName()) return plat::Utf16ToUtf8(type.name);
+  for (const StandardType& standard : kStandardTypes) {
+    if (standard.id == type.id) return standard.name;
+  }
+  return std::to_string(type.id);
+}
+
+std::string DottedVersion(uint32_t most, uint32_t least) {
+  return std::to_string(most >> 16) + "." + std::to_string(most & 0xFFFF) + "." + std::to_string(least >> 16) + "." +
+         std::to_string(least & 0xFFFF);
+}
+
+std::string VersionText(const uint8_t* block, const build::VersionValue& value) {
+  std::u16string text;
+  for (size_t i = 0; i + 1 < value.size; i += 2) {
+    const char16_t c = static_cast<char16_t>(Get16(block + value.offset + i));
+    if (c == 0) break;
+    text += c;
+  }
+  return plat::Utf16ToUtf8(text);
+}
+
+// The version resource the build blanks, and its texts found the way the build finds
+// them: through the first translation.
+ordered_json DescribeVersion(const build::ResourceTable& table) {
+  const build::ResourceItem* item = table.Find(build::res::kTypeVersion, 1, build::res::kLanguageNeutral);
+  if (item == nullptr) return nullptr;
+  ordered_json version;
+  version["file_version"] = nullptr;
+  version["fixed_file_version"] = nullptr;
+  version["fixed_product_version"] = nullptr;
+  const std::vector<uint8_t>& data = item->data;
+  if (data.size() < 2) return version;
+  const uint8_t* block = data.data();
+  const size_t size = std::min<size_t>(Get16(block), data.size());
+
+  const std::optional<build::VersionValue> fixed = build::QueryVersionValue(block, size, u"\\");
+  if (fixed && !fixed->text && fixed->size >= 24 && Get32(block + fixed->offset) == kFixedInfoSignature) {
+    const uint8_t* info = block + fixed->offset;
+    version["fixed_file_version"] = DottedVersion(Get32(info + 8), Get32(info + 12));
+    version["fixed_product_version"] = DottedVersion(Get32(info + 16), Get32(info + 20));
+  }
+  const std::optional<build::VersionValue> translation =
+      build::QueryVersionValue(block, size, u"\\VarFileInfo\\Translation");
+  if (translation && translation->size >= 4) {
+    static constexpr char16_t kHex[] = u"0123456789abcdef";
+    std::u16string path = u"\\StringFileInfo\\";
+    for (uint16_t half : {Get16(block + translation->offset), Get16(block + translation->offset + 2)}) {
+      for (int shift = 12; shift >= 0; shift -= 4) path += kHex[(half >> shift) & 0xF];
+    }
+    if (const std::optional<build::VersionValue> text =
+            build::QueryVersionValue(block, size, path + u"\\FileVersion")) {
+      version["file_version"] = VersionText(block, *text);
+    }
+  }
+  return version;
+}
+
+ordered_json Describe(const build::CPE_ImageEditor& image, const std::u16string& path, bool json) {
+  // Text readers want addresses and flags as the headers are usually shown.
+  auto hex = [json](uint32_t value) -> ordered_json {
+    if (json) return value;
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+  };
+  ordered_json report;
+  ordered_json notes = ordered_json::array();
+  report["file"] = plat::Utf16ToUtf8(path);
+  report["format"] = image.IsPe32Plus() ? "PE32+" : "PE32";
+  report["size"] = image.ImageSize();
+
+  const uint8_t* bytes = image.Image();
+  const size_t checksum_at = size_t{Get32(bytes + build::pe::kLfanewOffset)} + build::pe::kCheckSum;
+  const uint32_t stored = Get32(bytes + checksum_at);
+  const uint32_t computed = build::PeChecksum(bytes, image.ImageSize(), checksum_at);
+  report["checksum"] = {{"stored", hex(stored)}, {"computed", hex(computed)}, {"matches", stored == computed}};
+
+  ordered_json sections = ordered_json::array();
+  for (int slot = 0; slot < image.SectionCount(); ++slot) {
+    const build::SectionHeader& s = image.Section(slot);
+    const size_t name_length = std::find(s.Name, s.Name + sizeof s.Name, '\0') - s.Name;
+    sections.push_back({{"name", Printable(reinterpret_cast<const uint8_t*>(s.Name), name_length)},
+                        {"virtual_address", hex(s.VirtualAddress)},
+                        {"virtual_size", hex(s.VirtualSize)},
+                        {"raw_pointer", hex(s.PointerToRawData)},
+                        {"raw_size", hex(s.SizeOfRawData)},
+                        {"characteristics", hex(s.Characteristics)}});
+  }
+  report["sections"] = sections;
+
+  const ImportList imports = ReadImports(image);
+  report["imports"] = imports.names;
+  if (!imports.note.empty()) notes.push_back(imports.note);
+
+  build::ResourceTable table;
+  if (!table.Read(image)) notes.push_back("resource directory: damaged, no resources listed");
+  ordered_json resources = ordered_json::array();
+  for (const build::ResourceItem& item : table.Items()) {
+    resources.push_back({{"type", KeyJson(item.type)},
+                         {"type_name", TypeName(item.type)},
+                         {"name", KeyJson(item.name)},
+                         {"language", item.language},
+                         {"code_page", item.code_page},
+                         {"size", item.data.size()}});
+  }
+  report["resources"] = resources;
+  report["version"] = DescribeVersion(table);
+  report["notes"] = notes;
+  return report;
+}
+
+int Info(const InfoOptions& options, const Streams& io) {
+  build::CPE_ImageEditor image;
+  if (!LoadExe(io, options.exe, image)) return 1;
+  PrintReport(io.out, Describe(image, plat::PathFromHost(options.exe), options.json), options.json);
+  return 0;
+}
+
+// ---- the edits --------------------------------------------------------------------------
+
+struct IconOptions {
+  std::string exe;
+  std::string icon;
+  uint16_t group = build::kExeIconGroup;
+};
+
+struct BitmapOptions {
+  std::string exe;
+  std::string bitmap;
+  uint16_t id = build::kStartupPictureId;
+};
+
+// The executable is looked at before the edit so that a wrong file is refused with the
+// plain reason; the edit itself reloads it.
+bool CheckExe(const Streams& io, const std::string& file) {
+  build::CPE_ImageEditor image;
+  return LoadExe(io, file, image);
+}
+
+int SetIcon(const IconOptions& options, const Streams& io) {
+  if (!CheckExe(io, options.exe)) return 1;
+  const std::optional<build::IconData> icon = build::ReadIconFile(plat::PathFromHost(options.icon));
+  if (!icon) {
+    const uint32_t error = plat::GetLastError();
+    const bool missing = error == plat::err::kFileNotFound || error == plat::err::kPathNotFound;
+    return ReportKey(io, options.icon, missing ? "IDS_ERR_FINDICONFILE" : "IDS_ERR_LOADICON", {}, error);
+  }
+  if (!build::ReplaceIconGroup(plat::PathFromHost(options.exe), options.group, *icon)) {
+    return ReportKey(io, options.exe, kDealPlayer, {}, plat::GetLastError());
+  }
+  const size_t images = build::IconImages(icon->Data(), icon->length)->size();
+  std::fprintf(io.out, "%s: icon group %u replaced with %zu image%s\n", options.exe.c_str(), unsigned{options.group},
+               images, images == 1 ? "" : "s");
+  return 0;
+}
+
+int SetBitmap(const BitmapOptions& options, const Streams& io) {
+  if (!CheckExe(io, options.exe)) return 1;
+  const build::EditOutcome outcome =
+      build::ReplaceStartupPicture(plat::PathFromHost(options.exe), plat::PathFromHost(options.bitmap), options.id);
+  if (!outcome.Succeeded()) {
+    const uint32_t error = plat::GetLastError();
+    // Every failure but the executable's own is about the picture file.
+    const bool exe_failed = std::strcmp(outcome.key, kDealPlayer) == 0;
+    return ReportKey(io, exe_failed ? options.exe : options.bitmap, outcome.key, outcome.argument, error);
+  }
+  std::fprintf(io.out, "%s: bitmap %u replaced\n", options.exe.c_str(), unsigned{options.id});
+  return 0;
+}
+
+int BlankVersion(const std::string& exe, const Streams& io) {
+  if (!CheckExe(io, exe)) return 1;
+  plat::SetLastError(plat::err::kSuccess);
+  const bool found = build::BlankVersionStrings(plat::PathFromHost(exe));
+  const uint32_t error = plat::GetLastError();
+  if (!found) {
+    if (error == plat::err::kResourceTypeNotFound) {
+      return Report(io, exe, u"no version resource to empty\n" + SystemText(error, exe));
+    }
+    if (error == plat::err::kResourceNameNotFound) {
+      return Report(io, exe,
+                    u"the version resource has no translation to find its texts by\n" + SystemText(error, exe));
+    }
+    return ReportKey(io, exe, kDealPlayer, {}, error);
+  }
+  // The build goes on when the emptied block cannot be written back, as the system's
+  // service does; here the user asked for nothing else, so it is a failure. A finished
+  // write leaves no error behind.
+  if (error != plat::err::kSuccess) return ReportKey(io, exe, kDealPlayer, {}, error);
+  std::fprintf(io.out, "%s: version texts emptied\n", exe.c_str());
+  return 0;
+}
+
+// Runs a command; only memory can run out in the reports, and then the command fails
+// rather than the program.
+template <typename Command>
+void Run(int& result, const Streams& io, const std::string& file, Command command) {
+  try {
+    result = command();
+  } catch (const std::exception& error) {
+    std::fprintf(io.err, "brankel: %s: %s\n", file.c_str(), error.what());
+    result = 1;
+  }
+}
+
+}  // namespace
+
+void AddPeCommand(CLI::App& app, const Streams& streams, int& result) {
+  CLI::App* pe =
+      app.add_subcommand("pe", "Look into a Windows executable, or apply one of the EXE build's edits to it");
+  pe->require_subcommand(1);
+
+  auto info_options = std::make_shared<InfoOptions>();
+  CLI::App* info = pe->add_subcommand("info", "Show EXE's format, sections, imports, resources and checksum");
+  info->add_option("EXE", info_options->exe, "Windows executable")->required();
+  info->add_flag("--json", info_options->json, "print one JSON object instead of text");
+  info->callback([&result, streams, info_options] {
+    Run(result, streams, info_options->exe, [&] { return Info(*info_options, streams); });
+  });
+
+  auto icon_options = std::make_shared<IconOptions>();
+  CLI::App* set_icon = pe->add_subcommand("set-icon", "Replace an icon group of EXE with the images of ICO, in place");
+  set_icon->add_option("EXE", icon_options->exe, "Windows executable")->required();
+  set_icon->add_option("ICO", icon_options->icon, "icon file (.ico)")->required();
+  set_icon->add_option("--group", icon_options->group, "the icon group's number")
+      ->check(CLI::Range(1, 0xFFFF))
+      ->capture_default_str();
+  set_icon->callback([&result, streams, icon_options] {
+    Run(result, streams, icon_options->exe, [&] { return SetIcon(*icon_options, streams); });
+  });
+
+  auto bitmap_options = std::make_shared<BitmapOptions>();
+  CLI::App* set_bitmap =
+      pe->add_subcommand("set-bitmap", "Write the picture of BMP into EXE as a bitmap resource, in place");
+  set_bitmap->add_option("EXE", bitmap_options->exe, "Windows executable")->required();
+  set_bitmap->add_option("BMP", bitmap_options->bitmap, "bitmap file (.bmp)")->required();
+  set_bitmap->add_option("--id", bitmap_options->id, "the bitmap's number (the startup picture's by default)")
+      ->check(CLI::Range(1, 0xFFFF))
+      ->capture_default_str();
+  set_bitmap->callback([&result, streams, bitmap_options] {
+    Run(result, streams, bitmap_options->exe, [&] { return SetBitmap(*bitmap_options, streams); });
+  });
+
+  auto blank_exe = std::make_shared<std::string>();
+  CLI::App* blank = pe->add_subcommand(
+      "blank-version", "Empty EXE's version texts as the build does (FileVersion and the fixed numbers stay)");
+  blank->add_option("EXE", *blank_exe, "Windows executable")->required();
+  blank->callback([&result, streams, blank_exe] {
+    Run(result, streams, *blank_exe, [&] { return BlankVersion(*blank_exe, streams); });
+  });
+}
+
+}  // namespace cli
