@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 
+#include "cli/analyze_command.h"
 #include "cli/config_command.h"
 #include "cli/lng_command.h"
 #include "cli/macro_command.h"
@@ -16,6 +17,7 @@ int RunBrankel(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
   app.require_subcommand(1);
   int result = 0;
   const Streams streams{out, err};
+  AddAnalyzeCommand(app, streams, result);
   AddConfigCommand(app, streams, result);
   AddLngCommand(app, streams, result);
   AddMacroCommand(app, streams, result);

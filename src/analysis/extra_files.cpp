@@ -1,0 +1,355 @@
+#include "analysis/extra_files.h"
+
+#include <algorithm>
+
+#include "analysis/make_exe_builder.h"
+#include "analysis/references.h"
+#include "macro/error_state.h"
+#include "macro/macro_file.h"
+#include "platform/platform.h"
+#include "platform/unicode.h"
+#include "project/options.h"
+
+namespace analysis {
+namespace {
+
+using project::ExtraFileEntry;
+
+constexpr char16_t kKeyOpenScript[] = u"IDS_ERR_OPENSCRIPT";
+constexpr size_t kEntryPathChars = 260;
+
+// ---- Reading a payload that may be short or damaged -----------------------------------------
+
+uint8_t PayloadByte(std::span<const uint8_t> payload, size_t offset) {
+  return offset < payload.size() ? payload[offset] : 0;
+}
+
+uint16_t PayloadWord(std::span<const uint8_t> payload, size_t offset) {
+  if (offset >= payload.size() || payload.size() - offset < 2) return 0;
+  return static_cast<uint16_t>(payload[offset] | (payload[offset + 1] << 8));
+}
+
+// The UTF-16 text at `offset`: empty past the record's end, and ending at the record's
+// end when its terminator is missing (an odd last byte is no unit). *next is where the
+// following text would start.
+std::u16string PayloadText(std::span<const uint8_t> payload, size_t offset, size_t* next = nullptr) {
+  std::u16string text;
+  size_t at = offset;
+  bool terminated = false;
+  while (at < payload.size() && payload.size() - at >= 2) {
+    const char16_t unit = static_cast<char16_t>(payload[at] | (payload[at + 1] << 8));
+    at += 2;
+    if (unit == 0) {
+      terminated = true;
+      break;
+    }
+    text.push_back(unit);
+  }
+  if (next != nullptr) *next = terminated ? at : std::max(offset, payload.size());
+  return text;
+}
+
+// ---- Where each command keeps its name -------------------------------------------------------
+
+enum class NameKind { kOne, kOneColonRule, kList, kFirstAndFurther };
+
+struct NameSource {
+  uint16_t code;
+  uint32_t offset;
+  NameKind kind;
+};
+
+constexpr NameSource kNameSources[] = {
+    {0x1205, 0x56E, NameKind::kOne},          {0x210A, 0x84, NameKind::kList},
+    {0x2301, 0, NameKind::kOneColonRule},     {0x2309, 0x84, NameKind::kList},
+    {0x230A, 0, NameKind::kOne},              {0x2311, 4, NameKind::kOne},
+    {0x2315, 0, NameKind::kOneColonRule},     {0x2501, 0, NameKind::kOne},
+    {0x3106, 0x1088, NameKind::kFirstAndFurther}, {0x4201, 0x44, NameKind::kOne},
+    {0x430C, 0, NameKind::kOne},              {0x4311, 0, NameKind::kOne},
+    {0x4312, 0, NameKind::kOne},              {0x650F, 0x84, NameKind::kList},
+};
+static_assert(std::size(kNameSources) == std::size(kExtraFileCommandCodes));
+
+const NameSource* FindNameSource(uint16_t code) {
+  for (const NameSource& source : kNameSources) {
+    if (source.code == code) return &source;
+  }
+  return nullptr;
+}
+
+// Command 0x1205 names a file only in one of its modes.
+bool FindImageNamesFile(std::span<const uint8_t> payload) {
+  return PayloadByte(payload, 0x24F) != 0 && PayloadByte(payload, 0x569) != 0 && PayloadByte(payload, 0x56A) == 1;
+}
+
+// "abc:x" is a word followed by a colon (a window or a variable), not a drive letter.
+bool ColonRuleAllowsFile(std::u16string_view text) {
+  const size_t colon = text.find(u':');
+  if (colon == std::u16string_view::npos) return true;
+  return TrimBlanks(text.substr(0, colon)).size() <= 1;
+}
+
+bool HasPercent(std::u16string_view text) { return text.find(u'%') != std::u16string_view::npos; }
+
+constexpr uint8_t k3106FirstNameFlag = 0x02;
+constexpr size_t k3106Flags = 0x654;
+constexpr size_t k3106FurtherCount = 0x1086;
+
+}  // namespace
+
+// ---- Free functions ---------------------------------------------------------------------------
+
+uint32_t NameHash(std::u16string_view text) {
+  uint32_t hash = 0;
+  for (char16_t unit : text) hash = hash * 131u + unit;
+  return hash & 0x7FFFFFFFu;
+}
+
+CVLMultipleFilename::CVLMultipleFilename(std::u16string_view text) {
+  size_t cut = text.find(u';');
+  if (cut == std::u16string_view::npos) {
+    names_.emplace_back(text);
+    return;
+  }
+  const std::u16string_view first = text.substr(0, cut);
+  const size_t backslash = first.rfind(u'\\');
+  if (backslash != std::u16string_view::npos) {
+    folder_.assign(first.substr(0, backslash + 1));
+    names_.emplace_back(first.substr(backslash + 1));
+  } else if (!first.empty() && first.back() == u':') {
+    names_.emplace_back();
+  } else {
+    names_.emplace_back(first);
+  }
+  while (cut != std::u16string_view::npos) {
+    const size_t start = cut + 1;
+    cut = text.find(u';', start);
+    const std::u16string_view piece = text.substr(start, cut == std::u16string_view::npos ? text.npos : cut - start);
+    if (cut == std::u16string_view::npos && piece.empty()) break;
+    names_.emplace_back(piece);
+  }
+}
+
+bool ResolveExtraFile(std::u16string_view name, std::u16string_view script_folder, std::u16string* path,
+                      int32_t* on_search_path) {
+  *on_search_path = 0;
+  if (name.size() >= kEntryPathChars) return false;
+  const std::u16string_view trimmed = TrimBlanks(name);
+  if (trimmed.empty() || trimmed.back() == u'\\') return false;
+  if (IsAbsolutePath(name)) {
+    path->assign(name);
+    return true;
+  }
+  std::u16string joined(script_folder);
+  joined.append(name);
+  if (joined.size() < kEntryPathChars) {
+    const uint32_t attributes = plat::GetFileAttributes(joined);
+    if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory) == 0) {
+      *path = std::move(joined);
+      return true;
+    }
+  }
+  if (!plat::SearchPath(name).empty()) {
+    path->assign(name);
+    *on_search_path = 1;
+    return true;
+  }
+  return false;
+}
+
+std::u16string ExtraDisplayName(std::u16string_view path, std::u16string_view script_folder) {
+  if (script_folder.empty()) return std::u16string(path);
+  if (!path.empty() && path.back() == u':') return std::u16string(path);
+  if (path.size() >= script_folder.size() && plat::EqualNoCase(path.substr(0, script_folder.size()), script_folder)) {
+    return std::u16string(path.substr(script_folder.size()));
+  }
+  const size_t backslash = path.rfind(u'\\');
+  return std::u16string(backslash == std::u16string_view::npos ? path : path.substr(backslash + 1));
+}
+
+std::span<const uint8_t> RecordPayload(const uint8_t* record, const uint8_t* block, size_t block_size) {
+  if (record == nullptr || block == nullptr || record < block) return {};
+  const size_t offset = static_cast<size_t>(record - block);
+  if (offset > block_size || block_size - offset < 4) return {};
+  const size_t room = block_size - offset - 4;
+  return {record + 4, std::min<size_t>(macro::ParamRecordSize(record), room)};
+}
+
+// ---- The walk -----------------------------------------------------------------------------------
+
+namespace {
+
+ExtraFileEntry FreshEntry(int32_t macro_index, int32_t command_index) {
+  ExtraFileEntry entry{};
+  entry.ParentIndex = static_cast<uint16_t>(macro_index);
+  entry.CommandIndex = command_index;
+  return entry;
+}
+
+// After each offer: the path and hash stay in the buffer (a name that then does not
+// resolve is offered with the path before it, which the list already holds).
+void ResetEntry(ExtraFileEntry& entry, int32_t macro_index, int32_t command_index) {
+  entry.ParentIndex = static_cast<uint16_t>(macro_index);
+  entry.CommandIndex = command_index;
+  entry.OnSearchPath = 0;
+  entry.UserAdded = 0;
+  entry.Reserved10[1] = 0;
+}
+
+void ResolveInto(ExtraFileEntry& entry, std::u16string_view name, std::u16string_view script_folder) {
+  std::u16string path = plat::FixedText(entry.SourcePath, kEntryPathChars);
+  int32_t on_search_path = 0;
+  if (ResolveExtraFile(name, script_folder, &path, &on_search_path)) {
+    plat::SetFixedText(entry.SourcePath, kEntryPathChars, path);
+  }
+  entry.OnSearchPath = on_search_path;
+}
+
+enum class Offer { kAppended, kNotAppended, kNoRoom };
+
+Offer OfferEntry(project::CMakeExe_FileLists& lists, const ExtraFileEntry& entry) {
+  // A name that never resolved leaves no path: listing it would show a file that is none.
+  if (entry.SourcePath[0] == 0) return Offer::kNotAppended;
+  if (lists.AddExtraEntry(entry)) return Offer::kAppended;
+  if (lists.ExtraCount() < project::kExtraCapacity) return Offer::kNotAppended;
+  // A full list refuses listed and new paths alike; only a new one means the list is full.
+  const std::u16string path = plat::FixedText(entry.SourcePath, kEntryPathChars);
+  for (int32_t i = 0; i < lists.ExtraCount(); ++i) {
+    if (plat::EqualNoCase(plat::FixedText(lists.ExtraEntries()[i].SourcePath, kEntryPathChars), path)) {
+      return Offer::kNotAppended;
+    }
+  }
+  return Offer::kNoRoom;
+}
+
+}  // namespace
+
+bool CMakeExe_Builder::CollectCommandExtraFiles(int32_t macro_index, const macro::MacroCommand& command,
+                                                std::span<const uint8_t> payload, int32_t command_index,
+                                                bool* list_full) {
+  if (list_full != nullptr) *list_full = false;
+  const NameSource* source = FindNameSource(command.Code);
+  if (source == nullptr) return false;
+  const int32_t count_before = lists_.ExtraCount();
+  const std::u16string_view folder = ScriptFolder();
+  ExtraFileEntry entry = FreshEntry(macro_index, command_index);
+  // Offers the buffer, then readies it for the next name; false once the list is full.
+  const auto offer = [&] {
+    if (OfferEntry(lists_, entry) == Offer::kNoRoom) {
+      if (list_full != nullptr) *list_full = true;
+      return false;
+    }
+    ResetEntry(entry, macro_index, command_index);
+    return true;
+  };
+
+  if (source->kind == NameKind::kFirstAndFurther) {
+    size_t further = 0;
+    const std::u16string first = PayloadText(payload, source->offset, &further);
+    if (PayloadByte(payload, k3106Flags) & k3106FirstNameFlag) {
+      const std::u16string_view trimmed = TrimBlanks(first);
+      if (!StartsWithInput(trimmed)) {
+        entry.NameHash = NameHash(plat::ToLower(trimmed));
+        if (!HasPercent(first)) {
+          ResolveInto(entry, first, folder);
+          if (!offer()) return lists_.ExtraCount() > count_before;
+        }
+      }
+    }
+    if (PayloadWord(payload, k3106FurtherCount) != 0) {
+      for (;;) {
+        size_t next = further;
+        const std::u16string text = PayloadText(payload, further, &next);
+        if (text.empty()) break;
+        further = next;
+        const std::u16string_view trimmed = TrimBlanks(text);
+        if (StartsWithInput(trimmed) || trimmed.empty() || HasPercent(trimmed)) continue;
+        entry.NameHash = NameHash(plat::ToLower(trimmed));
+        ResolveInto(entry, trimmed, folder);
+        if (!offer()) break;
+      }
+    }
+    return lists_.ExtraCount() > count_before;
+  }
+
+  std::u16string text;
+  if (command.Code != 0x1205 || FindImageNamesFile(payload)) text = PayloadText(payload, source->offset);
+  if (source->kind == NameKind::kOneColonRule && !ColonRuleAllowsFile(text)) return false;
+  if (HasPercent(text) || StartsWithInput(text) || text.empty()) return false;
+
+  std::vector<std::u16string> paths;
+  if (source->kind == NameKind::kList) {
+    const CVLMultipleFilename names(text);
+    for (size_t i = 0; i < names.Count(); ++i) paths.push_back(names.Path(i));
+  } else {
+    paths.push_back(std::move(text));
+  }
+  for (const std::u16string& path : paths) {
+    const std::u16string_view trimmed = TrimBlanks(path);
+    if (HasPercent(trimmed) || StartsWithInput(trimmed)) continue;
+    const std::u16string lower = plat::ToLower(trimmed);
+    entry.NameHash = NameHash(lower);
+    std::u16string_view name = lower;
+    if (name.starts_with(u".\\")) name.remove_prefix(2);
+    ResolveInto(entry, name, folder);
+    if (!offer()) return lists_.ExtraCount() > count_before;
+  }
+  // The buffer once more as it stands: it holds the last path that resolved, which the
+  // list already has, so this adds nothing unless that path was refused.
+  offer();
+  return lists_.ExtraCount() > count_before;
+}
+
+bool CMakeExe_Builder::CollectExtraFiles(int32_t macro_index, std::u16string_view macro_path) {
+  const int32_t first_new = lists_.ExtraCount();
+  SetMessage(u"");
+  macro::CFile_Macro file;
+  if (!file.Open(macro_path)) {
+    SetMessage(kKeyOpenScript, macro_path);
+    return false;
+  }
+  const macro::MacroCommand* commands = nullptr;
+  if (!file.ReadCommands(&commands)) {
+    // No key means a system failure, whose text the last error gives.
+    SetMessage(macro::GetMacroFileError(nullptr), macro_path);
+    return false;
+  }
+  uint8_t* block = nullptr;
+  file.GetParamBlock(&block);
+  const size_t block_size = file.Header().ParamBlockSize;
+  const uint32_t command_count = commands == nullptr ? 0 : file.Header().CommandCount;
+
+  bool result = true;
+  for (uint32_t i = 0; i < command_count; ++i) {
+    if (lists_.ExtraCount() > kExtraFileStopCount) {
+      SetMessage(kKeyTooManyExtraFiles, macro_path);
+      result = false;
+      break;
+    }
+    const macro::MacroCommand& command = commands[i];
+    if ((command.Flags & macro::kCommandDisabled) != 0 || command.ParamId == macro::kNoParamId) continue;
+    const uint8_t* record = macro::CFile_Macro::FindParamRecord(command.ParamId, block, block_size);
+    if (record == nullptr) continue;
+    bool list_full = false;
+    CollectCommandExtraFiles(macro_index, command, RecordPayload(record, block, block_size), static_cast<int32_t>(i),
+                             &list_full);
+    if (list_full) {
+      SetMessage(kKeyTooManyExtraFiles, macro_path);
+      result = false;
+      break;
+    }
+  }
+  file.Close();
+
+  // Also after a stop: an entry without its name would stay in the list but never be
+  // packed, and the macros' references to it would not be rewritten.
+  const std::u16string_view folder = ScriptFolder();
+  project::ExtraFileEntry* entries = lists_.ExtraEntries();
+  for (int32_t i = first_new; i < lists_.ExtraCount(); ++i) {
+    const std::u16string path = plat::FixedText(entries[i].SourcePath, kEntryPathChars);
+    plat::SetFixedText(entries[i].TargetName, kEntryPathChars, ExtraDisplayName(path, folder));
+  }
+  return result;
+}
+
+}  // namespace analysis

@@ -1,0 +1,71 @@
+// The ordinary files that macro commands name (pictures, programs, documents, lists of
+// names): where a command keeps its name text, how a list of names splits, how a name
+// becomes a path on this computer, and the name a found file travels under in the EXE.
+// CMakeExe_Builder (make_exe_builder.h) runs the walk over a macro file's commands.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace analysis {
+
+// The command codes whose parameter records name files.
+inline constexpr uint16_t kExtraFileCommandCodes[] = {0x1205, 0x210A, 0x2301, 0x2309, 0x230A, 0x2311, 0x2315,
+                                                      0x2501, 0x3106, 0x4201, 0x430C, 0x4311, 0x4312, 0x650F};
+
+// Above this many extra entries the walk of a macro file stops before its next command.
+inline constexpr int32_t kExtraFileStopCount = 512;
+
+inline constexpr char16_t kKeyTooManyExtraFiles[] = u"IDS_ERR_TOOMANYEXTRAFILE";
+
+// h = h * 131 + unit over the UTF-16 units, wrapping at 32 bits, then the sign bit dropped.
+// Callers pass names trimmed and lower-cased; the rewrite of the packed macros finds a
+// command's entry again by this value.
+uint32_t NameHash(std::u16string_view text);
+
+// A text that lists file names: "C:\Pics\a.bmp;b.bmp;c.bmp" names three files in C:\Pics\.
+// Without a ";" the whole text is the one name and the folder is empty. Otherwise the
+// first piece gives the folder (up to and including its last backslash) and the first
+// name (after it; the whole piece without a backslash, empty when that piece ends with a
+// colon); every further piece is a name as it stands, except an empty last piece.
+class CVLMultipleFilename {
+ public:
+  explicit CVLMultipleFilename(std::u16string_view text);
+
+  size_t Count() const { return names_.size(); }
+  std::u16string_view Folder() const { return folder_; }
+  std::u16string_view Name(size_t index) const { return names_[index]; }
+  // The folder followed by the name.
+  std::u16string Path(size_t index) const { return folder_ + names_[index]; }
+
+ private:
+  std::u16string folder_;
+  std::vector<std::u16string> names_;
+};
+
+// Where a command name resolves to: an absolute name stands as it is; a name that, put
+// after `script_folder`, is an existing file becomes that path; a name the system's
+// search for files finds (the folders a program's own look-ups search) stays the bare
+// name with *on_search_path 1 (such files belong to the system and are never packed).
+// Nothing else resolves, and `*path` is then left as it was. A path needs to fit an
+// entry's 260-character field with its terminator, so a longer one does not resolve
+// rather than being cut into a different path; nor does a name that can only be a folder
+// (empty, or ending with a backslash). *on_search_path is 0 unless found by the search.
+bool ResolveExtraFile(std::u16string_view name, std::u16string_view script_folder, std::u16string* path,
+                      int32_t* on_search_path);
+
+// The name a found file travels under in the EXE: with no script folder the whole path;
+// a path with no file-name part (ending with a colon) keeps its whole text; inside the
+// script folder (compared without regard to case) the path below it, sub-folders kept;
+// elsewhere the part after the last backslash.
+std::u16string ExtraDisplayName(std::u16string_view path, std::u16string_view script_folder);
+
+// The payload of the parameter record at `record` inside a loaded block of `block_size`
+// bytes, cut at the block's end should its stated size reach past it.
+std::span<const uint8_t> RecordPayload(const uint8_t* record, const uint8_t* block, size_t block_size);
+
+}  // namespace analysis

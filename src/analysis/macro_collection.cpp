@@ -1,0 +1,237 @@
+#include "analysis/macro_collection.h"
+
+#include <memory>
+#include <new>
+
+#include "analysis/references.h"
+#include "macro/attachments.h"
+#include "macro/error_state.h"
+#include "macro/macro_file.h"
+#include "macro/macro_format.h"
+#include "platform/platform.h"
+#include "platform/unicode.h"
+
+namespace analysis {
+namespace {
+
+constexpr char16_t kKeyOpenScript[] = u"IDS_ERR_OPENSCRIPT";
+constexpr char16_t kKeyTooManyMacros[] = u"IDS_ERR_TOOMANYMACRO";
+constexpr char16_t kKeyNotEnoughMem[] = u"IDS_ERR_NOTENOUGHMEM";
+constexpr size_t kPathUnits = 260;
+
+struct CallLayout {
+  uint16_t code;
+  size_t kind_at;
+  size_t name_at;
+  bool test_trimmed;  // whether the "%" and "IN:" tests see the name trimmed
+};
+constexpr CallLayout kCallLayouts[] = {
+    {kCmdCallMacro, 1, 8, false},
+    {kCmdRunMacro, 0, 258, true},
+};
+
+const CallLayout* LayoutOf(uint16_t code) {
+  for (const CallLayout& layout : kCallLayouts) {
+    if (layout.code == code) return &layout;
+  }
+  return nullptr;
+}
+
+// The zero-terminated UTF-16 text at `at` of a payload; a text the payload cuts short ends
+// there, and a payload too short to reach `at` holds an empty one.
+std::u16string PayloadText(const uint8_t* payload, size_t size, size_t at) {
+  std::u16string text;
+  for (size_t i = at; i + 1 < size; i += 2) {
+    const char16_t unit = static_cast<char16_t>(payload[i] | (payload[i + 1] << 8));
+    if (unit == 0) break;
+    text.push_back(unit);
+  }
+  return text;
+}
+
+bool IsFile(std::u16string_view path) {
+  const uint32_t attributes = plat::GetFileAttributes(path);
+  return attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory) == 0;
+}
+
+bool IsMacroExtension(std::u16string_view extension) {
+  return plat::EqualNoCase(extension, u".msd") || plat::EqualNoCase(extension, u".msl");
+}
+
+// Deletes the extracted copy of an embedded file however its walk ends.
+class ExtractedFile {
+ public:
+  explicit ExtractedFile(std::u16string_view path) : path_(path) {}
+  ExtractedFile(const ExtractedFile&) = delete;
+  ExtractedFile& operator=(const ExtractedFile&) = delete;
+  ~ExtractedFile() { plat::DeleteFile(path_); }
+
+ private:
+  std::u16string_view path_;
+};
+
+class Walker {
+ public:
+  Walker(const MacroCollection& collection, std::u16string_view script_folder)
+      : lists_(collection.lists), data_folder_(collection.data_folder), script_folder_(script_folder) {}
+
+  // `nesting` counts the embedded files on the chain of walks that led here.
+  bool Walk(int32_t caller, std::u16string_view path, std::u16string_view scratch, int nesting);
+
+ private:
+  // One call command: its entry, and the walk of its target when that is new. False only
+  // when the list was full.
+  bool Call(int32_t caller, const CallLayout& layout, const uint8_t* record, int32_t index,
+            std::u16string_view scratch, int nesting);
+  void WalkEmbedded(macro::CFile_Macro& file, int32_t caller, std::u16string_view scratch, int nesting);
+
+  project::CMakeExe_FileLists& lists_;
+  std::u16string_view data_folder_;
+  std::u16string_view script_folder_;
+};
+
+bool Walker::Walk(int32_t caller, std::u16string_view path, std::u16string_view scratch, int nesting) {
+  // Kept off the stack: a chain of calls may nest hundreds of walks deep.
+  std::unique_ptr<macro::CFile_Macro> file(new (std::nothrow) macro::CFile_Macro);
+  if (!file) {
+    lists_.SetListMessage(kKeyNotEnoughMem, path);
+    return false;
+  }
+  if (!file->Open(path)) {
+    lists_.SetListMessage(kKeyOpenScript, path);
+    return false;
+  }
+  const macro::MacroCommand* commands = nullptr;
+  uint8_t* params = nullptr;
+  if (!file->ReadCommands(&commands) || !file->GetParamBlock(&params)) {
+    // An empty key means the system's error says why.
+    lists_.SetListMessage(macro::GetMacroFileError(nullptr), path);
+    return false;
+  }
+  // Records are looked up in the block as loaded; its header field now holds that length.
+  const size_t params_size = file->Header().ParamBlockSize;
+  const uint32_t count = commands == nullptr ? 0 : file->Header().CommandCount;
+
+  bool result = true;
+  for (uint32_t i = 0; i < count; ++i) {
+    const macro::MacroCommand& command = commands[i];
+    if (command.Flags & macro::kCommandDisabled) continue;
+    if (command.ParamId == macro::kNoParamId) continue;
+    const uint8_t* record = macro::FindParamRecord(command.ParamId, params, params_size);
+    if (record == nullptr) continue;
+    const CallLayout* layout = LayoutOf(command.Code);
+    if (layout == nullptr) continue;
+    if (!Call(caller, *layout, record, static_cast<int32_t>(i), scratch, nesting)) result = false;
+  }
+
+  if (nesting < kMaxEmbeddedNesting) WalkEmbedded(*file, caller, scratch, nesting);
+  return result;
+}
+
+bool Walker::Call(int32_t caller, const CallLayout& layout, const uint8_t* record, int32_t index,
+                  std::u16string_view scratch, int nesting) {
+  // The limit comes first: every call found once the list is full counts against it,
+  // even one that would have been skipped below.
+  if (lists_.MacroCount() >= project::kMaxListEntries) {
+    lists_.SetListMessage(kKeyTooManyMacros);
+    return false;
+  }
+
+  const uint8_t* payload = record + 4;
+  const size_t size = macro::ParamRecordSize(record);
+  // A record too short to hold the kind names nothing.
+  if (size <= layout.kind_at) return true;
+
+  const uint8_t kind = payload[layout.kind_at];
+  const std::u16string name = PayloadText(payload, size, layout.name_at);
+  const std::u16string_view tested = layout.test_trimmed ? TrimBlanks(name) : std::u16string_view(name);
+  if (!tested.empty() && tested.find(u'%') != std::u16string_view::npos) return true;  // a variable
+  if (StartsWithInput(tested) || kind == kRefNotAFile) return true;
+
+  std::u16string resolved;
+  if (!ResolveMacroReference(kind, name, script_folder_, data_folder_, resolved)) return true;
+  // A kind the system does not know resolves to nothing; an entry without a path could
+  // never be packed.
+  if (resolved.empty()) return true;
+  // Cut to the field, a longer path would name a different file.
+  if (resolved.size() >= kPathUnits) return true;
+
+  project::MacroListEntry entry{};
+  entry.ParentIndex = static_cast<uint16_t>(caller);
+  entry.EntryType = kMacroEntryType;
+  entry.UserAdded = 0;
+  entry.FolderRelative = kind == kRefLibraryName ? 1 : 0;
+  entry.CommandIndex = index;
+  plat::SetFixedText(entry.Path, kPathUnits, plat::ToLower(resolved));
+  bool already_listed = false;
+  const int32_t added = lists_.AddMacroEntry(entry, &already_listed);
+  if (added < 0 || already_listed) return true;
+
+  const std::u16string target = plat::FixedText(entry.Path, kPathUnits);
+  if (IsFile(target)) Walk(added, target, scratch, nesting);
+  return true;
+}
+
+void Walker::WalkEmbedded(macro::CFile_Macro& file, int32_t caller, std::u16string_view scratch, int nesting) {
+  std::unique_ptr<macro::CAttachments_Manager> attachments(new (std::nothrow) macro::CAttachments_Manager);
+  if (!attachments) return;
+  // A damaged area leaves what it could read; items whose streams cannot be had fail to
+  // extract below and are passed over.
+  attachments->ReadFromMacroFile(file.File(), file.Header());
+  for (uint32_t i = 0; i < attachments->Count(); ++i) {
+    if (!IsMacroExtension(attachments->Extension(i))) continue;
+    if (scratch.empty() || !attachments->ExtractStream(attachments->StreamName(i), scratch)) continue;
+    const ExtractedFile extracted(scratch);
+    const ScratchPath inner;
+    Walk(caller, scratch, inner.Path(), nesting + 1);
+  }
+}
+
+}  // namespace
+
+ScratchPath::ScratchPath() {
+  const std::u16string folder = plat::GetTempPath();
+  if (folder.empty()) return;
+  reserved_ = plat::GetTempFileName(folder, u"~mt");
+  constexpr std::u16string_view kTmp = u".tmp";
+  if (reserved_.size() > kTmp.size()) path_ = reserved_.substr(0, reserved_.size() - kTmp.size());
+}
+
+ScratchPath::~ScratchPath() {
+  if (!reserved_.empty()) plat::DeleteFile(reserved_);
+}
+
+bool CollectMacroFiles(const MacroCollection& collection, int32_t caller, std::u16string_view script_folder,
+                       std::u16string_view macro_path, std::u16string_view scratch_path) {
+  try {
+    return Walker(collection, script_folder).Walk(caller, macro_path, scratch_path, 0);
+  } catch (const std::bad_alloc&) {
+    collection.lists.SetListMessage(kKeyNotEnoughMem, macro_path);
+    return false;
+  }
+}
+
+bool CollectScriptMacros(const MacroCollection& collection, std::u16string_view script_path,
+                         std::u16string_view script_folder, int32_t* root) {
+  if (root != nullptr) *root = -1;
+  project::MacroListEntry entry{};
+  entry.ParentIndex = project::kNoParent;
+  entry.EntryType = kMacroEntryType;
+  entry.CommandIndex = -1;
+  plat::SetFixedText(entry.Path, kPathUnits, script_path);
+  const int32_t index = collection.lists.AddMacroEntry(entry);
+  if (index < 0) {
+    collection.lists.SetListMessage(kKeyTooManyMacros);
+    return false;
+  }
+  if (root != nullptr) *root = index;
+  try {
+    const ScratchPath scratch;
+    return CollectMacroFiles(collection, index, script_folder, script_path, scratch.Path());
+  } catch (const std::bad_alloc&) {
+    collection.lists.SetListMessage(kKeyNotEnoughMem, script_path);
+    return false;
+  }
+}
+
+}  // namespace analysis

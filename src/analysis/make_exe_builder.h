@@ -1,0 +1,64 @@
+// The context of one packaging run: its own copy of the file lists, the script it packages
+// and the message text its operations leave when they fail. The extra files page runs the
+// extra-file discovery through it; the build runs on the same object.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "macro/macro_format.h"
+#include "project/file_lists.h"
+
+namespace app {
+class CVLWinApp;
+}
+
+namespace analysis {
+
+inline constexpr size_t kBuilderPathChars = 260;
+inline constexpr size_t kBuilderMessageChars = 260;
+
+class CMakeExe_Builder {
+ public:
+  // `texts` gives the language texts of the messages; without one a key shows as itself.
+  explicit CMakeExe_Builder(const app::CVLWinApp* texts = nullptr);
+  CMakeExe_Builder(const CMakeExe_Builder&) = delete;
+  CMakeExe_Builder& operator=(const CMakeExe_Builder&) = delete;
+
+  // The script and its folder, which ends with a backslash (each at most 259 characters).
+  void SetScriptPath(std::u16string_view script_path, std::u16string_view script_folder);
+  std::u16string_view ScriptPath() const;
+  std::u16string_view ScriptFolder() const;
+
+  project::CMakeExe_FileLists& FileLists() { return lists_; }
+  const project::CMakeExe_FileLists& FileLists() const { return lists_; }
+
+  // What the last failing operation reports; empty when it had nothing to say.
+  std::u16string_view Message() const;
+
+  // Adds an extra entry for every distinct file that the commands of the macro file at
+  // `macro_path` name; `macro_index` is that file's entry in the macro list. Entries
+  // found before stay. False with the message "IDS_ERR_OPENSCRIPT", the macro file
+  // layer's key (or the system's text) or "IDS_ERR_TOOMANYEXTRAFILE", each with the path.
+  bool CollectExtraFiles(int32_t macro_index, std::u16string_view macro_path);
+
+  // One command: offers an entry for each file its record's `payload` names and returns
+  // whether the extra list grew. *list_full tells that a new file found no room, the
+  // list being at its capacity; the command's remaining names are then not looked at.
+  bool CollectCommandExtraFiles(int32_t macro_index, const macro::MacroCommand& command,
+                                std::span<const uint8_t> payload, int32_t command_index,
+                                bool* list_full = nullptr);
+
+ private:
+  // SetListMessage's rules (key text with one argument, empty, or the system's text).
+  void SetMessage(const char16_t* key, std::u16string_view argument = {});
+
+  project::CMakeExe_FileLists lists_;
+  char16_t script_path_[kBuilderPathChars] = {};
+  char16_t script_folder_[kBuilderPathChars] = {};
+  char16_t message_[kBuilderMessageChars] = {};
+};
+
+}  // namespace analysis

@@ -1,0 +1,44 @@
+#include "analysis/script_builder.h"
+
+#include <gtest/gtest.h>
+
+#include "macro/attachment_builder.h"
+#include "macro/compound_builder.h"
+
+namespace brankel_test {
+
+std::vector<uint8_t> CallPayload(uint16_t code, uint8_t kind, std::u16string_view name) {
+  const size_t kind_at = code == kCallMacro ? 1 : 0;
+  const size_t name_at = code == kCallMacro ? 8 : 258;
+  std::vector<uint8_t> payload(name_at, kFiller);
+  payload[kind_at] = kind;
+  for (char16_t c : name) payload.insert(payload.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+  payload.insert(payload.end(), {0, 0});
+  payload.insert(payload.end(), 6, kFiller);
+  return payload;
+}
+
+MacroBuilder Calls(const std::vector<Call>& calls) {
+  MacroBuilder builder;
+  uint16_t id = 1;
+  for (const Call& call : calls) {
+    builder.Command(call.code, id, call.flags).Param(id, CallPayload(call.code, call.kind, call.name));
+    ++id;
+  }
+  return builder;
+}
+
+std::string WithAttachments(const MacroBuilder& host, const std::vector<Attached>& attached,
+                            const std::vector<Attached>& items_without_streams) {
+  CompoundBuilder compound;
+  std::vector<std::string> items;
+  for (const Attached& a : items_without_streams) items.push_back(AttachmentItemBytes(a.stream, a.extension));
+  for (const Attached& a : attached) {
+    compound.AddStream(a.stream, std::string_view(a.bytes));
+    items.push_back(AttachmentItemBytes(a.stream, a.extension));
+  }
+  EXPECT_TRUE(compound.Ok()) << compound.Problem();
+  return WithAttachmentsFlag(host.Bytes()) + AttachmentArea(items, compound.Build());
+}
+
+}  // namespace brankel_test

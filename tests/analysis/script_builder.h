@@ -1,0 +1,44 @@
+// Macro scripts that call each other and carry macro files in their attachments, for the
+// tests of the collection and of `brankel analyze`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "macro/macro_builder.h"
+
+namespace brankel_test {
+
+inline constexpr uint16_t kCallMacro = 0x6105;  // kind at payload byte 1, name at byte 8
+inline constexpr uint16_t kRunMacro = 0x6605;   // kind at payload byte 0, name at byte 258
+inline constexpr uint8_t kByLibraryName = 0;
+inline constexpr uint8_t kByPath = 1;
+inline constexpr uint8_t kNotAFile = 2;
+inline constexpr uint8_t kFiller = 0x7F;  // payload bytes a call does not define
+
+// The payload of a call command, laid out by hand; every other byte is filler, so a reader
+// looking in the wrong place finds no sensible kind or name.
+std::vector<uint8_t> CallPayload(uint16_t code, uint8_t kind, std::u16string_view name);
+
+struct Call {
+  uint16_t code;
+  uint8_t kind;
+  std::u16string name;
+  uint16_t flags = 0;
+};
+// A macro whose commands are the given calls, each with a record of its own.
+MacroBuilder Calls(const std::vector<Call>& calls);
+
+// A macro file's bytes carrying the given attachments: (stream name, extension, bytes);
+// `items_without_streams` are listed in the table but have no stream.
+struct Attached {
+  std::u16string stream;
+  std::u16string extension;
+  std::string bytes;
+};
+std::string WithAttachments(const MacroBuilder& host, const std::vector<Attached>& attached,
+                            const std::vector<Attached>& items_without_streams = {});
+
+}  // namespace brankel_test

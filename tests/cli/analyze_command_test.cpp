@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "analysis/script_builder.h"
+#include "cli/run_cli.h"
+#include "macro/macro_builder.h"
+#include "platform/platform.h"
+#include "platform/scratch.h"
+
+namespace cli {
+namespace {
+
+using brankel_test::Call;
+using brankel_test::Calls;
+using brankel_test::MacroBuilder;
+using brankel_test::Narrow;
+using brankel_test::RunCli;
+using nlohmann::json;
+
+// A record payload holding `text` (with its terminator) at `offset`, filler before it.
+std::vector<uint8_t> TextAt(size_t offset, std::u16string_view text) {
+  std::vector<uint8_t> payload(offset, 0x7F);
+  for (char16_t c : text) payload.insert(payload.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+  payload.insert(payload.end(), {0, 0});
+  return payload;
+}
+
+// Names of the files the temporary folder holds that match `pattern`.
+std::vector<std::string> TemporaryFiles(const char16_t* pattern) {
+  std::vector<std::string> names;
+  plat::FindData found;
+  plat::FindHandle find = plat::FindFirstFile(plat::GetTempPath() + pattern, &found);
+  if (find == nullptr) return names;
+  do {
+    names.push_back(Narrow(found.name));
+  } while (plat::FindNextFile(find, &found));
+  plat::FindClose(find);
+  return names;
+}
+
+class AnalyzeCommandTest : public brankel_test::ScratchTest {
+ protected:
+  void Write(const char16_t* name, const std::string& bytes) {
+    ASSERT_TRUE(brankel_test::WriteBytes(Path(name), bytes)) << Narrow(name);
+  }
+  std::string Arg(const char16_t* name) const { return Narrow(Path(name)); }
+  static std::u16string Lower(std::u16string_view text) { return plat::ToLower(text); }
+
+  // Three levels of calls, an attached library that calls a fourth file, and commands
+  // naming a picture, a list of two pictures and a text file.
+  void WriteTree() {
+    ASSERT_TRUE(plat::CreateDirectory(Path(u"sub")));
+    ASSERT_TRUE(plat::CreateDirectory(Path(u"data")));
+    ASSERT_TRUE(plat::CreateDirectory(Path(u"pics")));
+    for (const char16_t* file : {u"data\\picture.bmp", u"pics\\a.bmp", u"pics\\b.bmp", u"notes.txt"}) Write(file, "x");
+
+    MacroBuilder main = Calls({{brankel_test::kRunMacro, brankel_test::kByPath, u"  level1.msd "}});
+    main.Command(0x230A, 50).Param(50, TextAt(0, u"data\\picture.bmp"));
+    const std::string embedded = Calls({{brankel_test::kCallMacro, brankel_test::kByPath, u"fromembedded.msd"}}).Bytes();
+    Write(u"main.msd", brankel_test::WithAttachments(main, {{u"lib", u".MSL", embedded}}));
+
+    MacroBuilder level1 = Calls({{brankel_test::kCallMacro, brankel_test::kByPath, Path(u"sub\\level2.msd")}});
+    level1.Command(0x2309, 60).Param(60, TextAt(0x84, Path(u"pics\\a.bmp;b.bmp")));
+    Write(u"level1.msd", level1.Bytes());
+
+    MacroBuilder level2;
+    level2.Command(0x4311, 70).Param(70, TextAt(0, u"notes.txt"));
+    Write(u"sub\\level2.msd", level2.Bytes());
+    Write(u"fromembedded.msd", MacroBuilder().Bytes());
+  }
+};
+
+TEST_F(AnalyzeCommandTest, ListsEveryMacroFileAndEveryNamedFileOfAThreeLevelTree) {
+  WriteTree();
+  const std::vector<std::string> copies_before = TemporaryFiles(u"~PD*");
+  const brankel_test::CliOutput run = RunCli({"analyze", "--json", Arg(u"main.msd")});
+  ASSERT_EQ(run.code, 0) << run.err << run.out;
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["complete"], true);
+  EXPECT_TRUE(report["messages"].empty());
+
+  const json& macros = report["macros"];
+  ASSERT_EQ(macros.size(), 4u) << macros.dump(1);
+  struct Expected {
+    std::u16string path;
+    const char* file;
+    const char* used_in;
+    int line;
+  };
+  const Expected expected[] = {
+      {Path(u"main.msd"), "main.msd", "", 0},
+      {Lower(Path(u"level1.msd")), "level1.msd", "main.msd", 1},
+      {Lower(Path(u"sub\\level2.msd")), "level2.msd", "level1.msd", 1},
+      // Found through the attached library: listed with the script as its caller.
+      {Lower(Path(u"fromembedded.msd")), "fromembedded.msd", "main.msd", 1},
+  };
+  for (size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(expected[i].file);
+    EXPECT_EQ(macros[i]["path"], Narrow(expected[i].path));
+    EXPECT_EQ(macros[i]["file"], expected[i].file);
+    EXPECT_EQ(macros[i]["used_in"], expected[i].used_in);
+    EXPECT_EQ(macros[i]["line"], expected[i].line);
+    EXPECT_EQ(macros[i]["user_added"], false);
+    EXPECT_EQ(macros[i]["missing"], false);
+  }
+
+  const json& extras = report["extra_files"];
+  ASSERT_EQ(extras.size(), 4u) << extras.dump(1);
+  // Files inside the script folder travel under their path relative to it.
+  const std::pair<const char*, const char*> files[] = {{"data\\picture.bmp", "main.msd"},
+                                                       {"pics\\a.bmp", "level1.msd"},
+                                                       {"pics\\b.bmp", "level1.msd"},
+                                                       {"notes.txt", "level2.msd"}};
+  for (size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(files[i].first);
+    EXPECT_EQ(extras[i]["target_name"], files[i].first);
+    EXPECT_EQ(extras[i]["macro"], files[i].second);
+    EXPECT_EQ(extras[i]["on_search_path"], false);
+    EXPECT_EQ(extras[i]["excluded"], false);
+    EXPECT_EQ(Lower(plat::Utf8ToUtf16(extras[i]["source_path"].get<std::string>())),
+              Lower(Path(plat::Utf8ToUtf16(files[i].first))));
+  }
+  EXPECT_EQ(extras[1]["line"], 2);  // the list is level1's second command
+
+  // The temporary copies and scratch files are gone again.
+  EXPECT_EQ(TemporaryFiles(u"~PD*"), copies_before);
+  EXPECT_TRUE(TemporaryFiles(u"~mt*").empty());
+}
+
+TEST_F(AnalyzeCommandTest, TextReportNamesTheSameFiles) {
+  WriteTree();
+  const brankel_test::CliOutput run = RunCli({"analyze", Arg(u"main.msd")});
+  ASSERT_EQ(run.code, 0) << run.err;
+  for (const char* text : {"level2.msd", "fromembedded.msd", "pics\\b.bmp", "notes.txt", "complete: true"}) {
+    EXPECT_NE(run.out.find(text), std::string::npos) << text << " in\n" << run.out;
+  }
+}
+
+TEST_F(AnalyzeCommandTest, MissingCalledFileMakesTheListsIncomplete) {
+  Write(u"main.msd", Calls({{brankel_test::kRunMacro, brankel_test::kByPath, u"gone.msd"}}).Bytes());
+  const brankel_test::CliOutput run = RunCli({"analyze", "--json", Arg(u"main.msd")});
+  EXPECT_EQ(run.code, 1);
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["complete"], false);
+  ASSERT_EQ(report["macros"].size(), 2u);
+  EXPECT_EQ(report["macros"][1]["missing"], true);
+  EXPECT_TRUE(report["extra_files"].empty());
+  ASSERT_EQ(report["messages"].size(), 1u);
+  const std::string message = report["messages"][0];
+  EXPECT_NE(message.find("could not be found"), std::string::npos) << message;
+  EXPECT_NE(message.find("gone.msd"), std::string::npos) << message;
+  EXPECT_NE(run.err.find("gone.msd"), std::string::npos) << run.err;
+}
+
+TEST_F(AnalyzeCommandTest, ScriptThatIsNoMacroFileIsRefusedWithItsReason) {
+  Write(u"text.msd", std::string(100, 't'));
+  brankel_test::CliOutput run = RunCli({"analyze", Arg(u"text.msd")});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("text.msd"), std::string::npos) << run.err;
+  EXPECT_TRUE(run.out.empty()) << run.out;
+
+  run = RunCli({"analyze", Arg(u"none.msd")});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("none.msd"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace cli
