@@ -440,7 +440,10 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
     if (i == slot) continue;
     const SectionHeader& other = sections_[i];
     if (i < slot) {
-      if (other.VirtualAddress >= s.VirtualAddress) return false;
+      // An earlier section reaching into this one would shadow part of the new data.
+      if (uint64_t{other.VirtualAddress} + std::max(other.VirtualSize, other.SizeOfRawData) > s.VirtualAddress) {
+        return false;
+      }
       continue;
     }
     if (other.VirtualAddress < s.VirtualAddress) return false;

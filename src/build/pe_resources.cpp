@@ -343,6 +343,12 @@ bool RebuildResourceSection(CPE_ImageEditor& image, const ResourceTable& table) 
     if (table.Empty()) return true;
     const uint32_t rva = image.NextSectionAddress();
     if (rva == 0) return false;
+    // In a damaged table an earlier section can reach past the last one; the new section
+    // would then be read through it.
+    for (int i = 0; i < image.SectionCount(); ++i) {
+      const SectionHeader& s = image.Section(i);
+      if (uint64_t{s.VirtualAddress} + std::max(s.VirtualSize, s.SizeOfRawData) > rva) return false;
+    }
     std::vector<uint8_t> section = table.Serialize(rva);
     const uint32_t size = static_cast<uint32_t>(section.size());
     // The directory entry must exist before a section is added for it.

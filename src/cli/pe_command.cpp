@@ -32,9 +32,6 @@ namespace {
 using nlohmann::ordered_json;
 
 constexpr char kDealPlayer[] = "IDS_ERR_EXEMACRO_DEALPLAYER";
-// The build reads picture files of up to this size; anything larger is refused as too
-// large for memory rather than tried.
-constexpr uint64_t kMaxPictureFile = 0x7FFFFFF0u;
 constexpr uint32_t kFixedInfoSignature = 0xFEEF04BDu;
 
 uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }

@@ -401,6 +401,32 @@ TEST_F(ResourcePlacement, ImageWithoutResourcesGetsANewSection) {
   EXPECT_EQ(ResourceBytes(written, res::kTypeBitmap, 352, 0), picture);
 }
 
+TEST_F(ResourcePlacement, SectionsReachingOverTheNewPlaceAreRefused) {
+  // A damaged table: the first section claims memory past the last one, where a new
+  // resource section would go, and would be found there instead of it.
+  PeBuilder builder;
+  builder.section_count = 2;
+  Bytes image = builder.Build();
+  const brankel_test::PeLayout layout = brankel_test::LayoutOf(image);
+  brankel_test::Write32(image, layout.section_table + 8, 0x5000);
+  CPE_ImageEditor editor;
+  ASSERT_TRUE(editor.Parse(image.data(), image.size()));
+  ResourceTable table;
+  const Bytes picture = Pattern(100, 3);
+  ASSERT_TRUE(table.Update(res::kTypeBitmap, 352, 0, picture.data(), picture.size()));
+  EXPECT_FALSE(RebuildResourceSection(editor, table));
+  EXPECT_EQ(editor.SectionCount(), 2);
+  EXPECT_EQ(editor.DirectoryAddress(res::kDirResource), 0u);
+
+  // The same when the resource section itself lies under an earlier one.
+  PeBuilder with_resources = ImageWithResources(false, 3, 1);
+  Bytes overlapped = with_resources.Build();
+  brankel_test::Write32(overlapped, layout.section_table + 8, 0x1800);
+  ASSERT_TRUE(editor.Parse(overlapped.data(), overlapped.size()));
+  EXPECT_FALSE(RebuildResourceSection(editor, table));
+  EXPECT_EQ(editor.SlotState(1), CPE_ImageEditor::kSlotLoaded);
+}
+
 TEST_F(ResourcePlacement, DirectorySharingItsSectionIsRefused) {
   PeBuilder builder = ImageWithResources(false, 3, 1);
   Bytes image = builder.Build();
