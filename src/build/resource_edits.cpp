@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "build/byte_order.h"
 #include "build/pe_resources.h"
 #include "build/version_info.h"
 #include "platform/file_io.h"
@@ -12,15 +13,6 @@
 namespace build {
 namespace {
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
 uint64_t Align8(uint64_t value) { return (value + 7) & ~uint64_t{7}; }
 
 // Both files are read whole into a zero-filled block raised to a multiple of 8 bytes.

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
+#include "build/byte_order.h"
+
 namespace build {
 namespace {
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 size_t Align4(size_t value) { return (value + 3) & ~size_t{3}; }
 char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
 

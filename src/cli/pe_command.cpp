@@ -16,6 +16,7 @@
 #include "app/res_string.h"
 #include "app/system_error.h"
 #include "app/text_format.h"
+#include "build/byte_order.h"
 #include "build/pe_image.h"
 #include "build/pe_resources.h"
 #include "build/version_info.h"
@@ -34,11 +35,8 @@ using nlohmann::ordered_json;
 constexpr char kDealPlayer[] = "IDS_ERR_EXEMACRO_DEALPLAYER";
 constexpr uint32_t kFixedInfoSignature = 0xFEEF04BDu;
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
+using build::Get16;
+using build::Get32;
 
 // ---- Failure messages -------------------------------------------------------------------
 

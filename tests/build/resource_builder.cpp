@@ -244,12 +244,12 @@ std::optional<std::vector<uint8_t>> ResourceBytes(const std::vector<uint8_t>& im
   return std::nullopt;
 }
 
-std::vector<uint8_t> MakeVersionBlock(const VersionBlockSpec& spec) {
+std::vector<uint8_t> MakeVersionBlock(const VersionBlockContents& contents) {
   std::vector<uint8_t> fixed(52, 0);
   Write32(fixed, 0, 0xFEEF04BD);
   Write32(fixed, 4, 0x00010000);
-  const uint32_t ms = (uint32_t{spec.file_version[0]} << 16) | spec.file_version[1];
-  const uint32_t ls = (uint32_t{spec.file_version[2]} << 16) | spec.file_version[3];
+  const uint32_t ms = (uint32_t{contents.file_version[0]} << 16) | contents.file_version[1];
+  const uint32_t ls = (uint32_t{contents.file_version[2]} << 16) | contents.file_version[3];
   Write32(fixed, 8, ms);
   Write32(fixed, 12, ls);
   Write32(fixed, 16, ms);
@@ -258,7 +258,7 @@ std::vector<uint8_t> MakeVersionBlock(const VersionBlockSpec& spec) {
   Write32(fixed, 32, 0x00040004);
   Write32(fixed, 36, 1);
   std::vector<std::vector<uint8_t>> strings;
-  for (const auto& [key, value] : spec.strings) {
+  for (const auto& [key, value] : contents.strings) {
     std::vector<uint8_t> text;
     AppendText(text, value);
     text.push_back(0);
@@ -266,11 +266,11 @@ std::vector<uint8_t> MakeVersionBlock(const VersionBlockSpec& spec) {
     strings.push_back(VersionNode(key, text, true, {}));
   }
   std::vector<std::vector<uint8_t>> top = {
-      VersionNode(u"StringFileInfo", {}, true, {VersionNode(spec.table_key, {}, true, strings)})};
-  if (spec.with_translation) {
+      VersionNode(u"StringFileInfo", {}, true, {VersionNode(contents.table_key, {}, true, strings)})};
+  if (contents.with_translation) {
     std::vector<uint8_t> pair(4, 0);
-    Write16(pair, 0, spec.language);
-    Write16(pair, 2, spec.code_page);
+    Write16(pair, 0, contents.language);
+    Write16(pair, 2, contents.code_page);
     top.push_back(VersionNode(u"VarFileInfo", {}, true, {VersionNode(u"Translation", pair, false, {})}));
   }
   return VersionNode(u"VS_VERSION_INFO", fixed, false, top);

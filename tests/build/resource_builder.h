@@ -34,7 +34,7 @@ std::optional<std::vector<uint8_t>> ResourceBytes(const std::vector<uint8_t>& im
 // A version block: fixed file version `file_version` (major, minor, build, private), one
 // string table "llllcccc" holding `strings` in order, and a translation (unless
 // `with_translation` is false).
-struct VersionBlockSpec {
+struct VersionBlockContents {
   uint16_t file_version[4] = {1, 2, 3, 4};
   uint16_t language = 0x0409;
   uint16_t code_page = 1200;
@@ -42,7 +42,7 @@ struct VersionBlockSpec {
   std::vector<std::pair<std::u16string, std::u16string>> strings;
   bool with_translation = true;
 };
-std::vector<uint8_t> MakeVersionBlock(const VersionBlockSpec& spec);
+std::vector<uint8_t> MakeVersionBlock(const VersionBlockContents& contents);
 
 // The text value of `key` in the block's first string table as stored (NULs included up
 // to its stated length), read by walking the nodes; nullopt when absent.

@@ -254,15 +254,15 @@ TEST_F(ResourceEditTest, GroupNamingOneIdentifierTwiceGetsDistinctIdentifiers) {
 
 // ---- Version texts ------------------------------------------------------------------------
 
-brankel_test::VersionBlockSpec FullVersion() {
-  brankel_test::VersionBlockSpec spec;
-  spec.strings = {{u"Comments", u"comment"},           {u"CompanyName", u"Company"},
+brankel_test::VersionBlockContents FullVersion() {
+  brankel_test::VersionBlockContents contents;
+  contents.strings = {{u"Comments", u"comment"},           {u"CompanyName", u"Company"},
                   {u"FileDescription", u"Player"},     {u"FileVersion", u"1.2.3.4"},
                   {u"InternalName", u"runner"},        {u"LegalCopyright", u"(c) someone"},
                   {u"LegalTrademarks", u"marks"},      {u"OriginalFilename", u"runner.exe"},
                   {u"ProductName", u"Product"},        {u"ProductVersion", u"1.2"},
                   {u"PrivateBuild", u"private"},       {u"SpecialBuild", u"special"}};
-  return spec;
+  return contents;
 }
 
 TEST_F(ResourceEditTest, BlankingEmptiesTheListedTextsAndKeepsFileVersionAndLayout) {
@@ -288,9 +288,9 @@ TEST_F(ResourceEditTest, BlankingEmptiesTheListedTextsAndKeepsFileVersionAndLayo
 }
 
 TEST_F(ResourceEditTest, VersionWithoutTranslationOrWithoutBlockIsLeftAlone) {
-  brankel_test::VersionBlockSpec spec = FullVersion();
-  spec.with_translation = false;
-  std::u16string exe = Exe({Res(res::kTypeVersion, 1, 0, brankel_test::MakeVersionBlock(spec))});
+  brankel_test::VersionBlockContents contents = FullVersion();
+  contents.with_translation = false;
+  std::u16string exe = Exe({Res(res::kTypeVersion, 1, 0, brankel_test::MakeVersionBlock(contents))});
   Bytes before = ReadFileBytes(exe);
   EXPECT_FALSE(BlankVersionStrings(exe));
   EXPECT_EQ(ReadFileBytes(exe), before);
@@ -304,11 +304,11 @@ TEST_F(ResourceEditTest, VersionWithoutTranslationOrWithoutBlockIsLeftAlone) {
 
 TEST_F(ResourceEditTest, TranslationChoosesTheStringTable) {
   // The table is found by the translation's language and code page, in any letter case.
-  brankel_test::VersionBlockSpec spec = FullVersion();
-  spec.language = 0x0407;
-  spec.code_page = 0x04E4;
-  spec.table_key = u"040704E4";
-  const std::u16string exe = Exe({Res(res::kTypeVersion, 1, 0, brankel_test::MakeVersionBlock(spec))});
+  brankel_test::VersionBlockContents contents = FullVersion();
+  contents.language = 0x0407;
+  contents.code_page = 0x04E4;
+  contents.table_key = u"040704E4";
+  const std::u16string exe = Exe({Res(res::kTypeVersion, 1, 0, brankel_test::MakeVersionBlock(contents))});
   ASSERT_TRUE(BlankVersionStrings(exe));
   const auto blanked = ResourceBytes(ReadFileBytes(exe), res::kTypeVersion, 1, 0);
   ASSERT_TRUE(blanked.has_value());
