@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+
+#include "platform/file_io.h"
 
 namespace brankel_test {
 namespace {
@@ -38,6 +41,26 @@ std::vector<uint8_t> ImportSection(const std::vector<std::string>& names, uint32
 }
 
 }  // namespace
+
+std::vector<uint8_t> ReadFileBytes(std::u16string_view path) {
+  const std::optional<std::string> text = plat::ReadWholeFile(path);
+  if (!text) return {};
+  return std::vector<uint8_t>(text->begin(), text->end());
+}
+
+bool WriteFileBytes(std::u16string_view path, const std::vector<uint8_t>& bytes) {
+  return plat::WriteWholeFile(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+uint32_t ReferenceChecksum(std::vector<uint8_t> bytes) {
+  const uint32_t length = static_cast<uint32_t>(bytes.size());
+  Write32(bytes, Read32(bytes, 0x3C) + 0x58, 0);
+  if (bytes.size() % 2 != 0) bytes.push_back(0);
+  uint64_t sum = 0;
+  for (size_t i = 0; i < bytes.size(); i += 2) sum += bytes[i] | (bytes[i + 1] << 8);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum) + length;
+}
 
 uint32_t Read32(const std::vector<uint8_t>& b, size_t at) {
   return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brankel_test {
@@ -44,6 +45,14 @@ PeLayout LayoutOf(const std::vector<uint8_t>& image);
 
 // The file offset of `rva`, by the sections' virtual extents as the loader maps them.
 bool MapRva(const std::vector<uint8_t>& image, uint32_t rva, uint32_t* offset);
+
+// Whole files as bytes; empty (false) when they cannot be read (written).
+std::vector<uint8_t> ReadFileBytes(std::u16string_view path);
+bool WriteFileBytes(std::u16string_view path, const std::vector<uint8_t>& bytes);
+
+// The image checksum written without the editor's code: the file summed as 16-bit words
+// in a wide accumulator, folded once at the end.
+uint32_t ReferenceChecksum(std::vector<uint8_t> bytes);
 
 uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at);
 uint16_t Read16(const std::vector<uint8_t>& bytes, size_t at);

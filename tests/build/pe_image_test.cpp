@@ -21,35 +21,15 @@ using brankel_test::ImportNames;
 using brankel_test::LayoutOf;
 using brankel_test::PeBuilder;
 using brankel_test::PeLayout;
+using brankel_test::ReadFileBytes;
+using brankel_test::ReferenceChecksum;
 using brankel_test::Read16;
 using brankel_test::Read32;
 using brankel_test::SectionFill;
 using brankel_test::Write16;
 using brankel_test::Write32;
+using brankel_test::WriteFileBytes;
 using Bytes = std::vector<uint8_t>;
-
-// Written without the editor's code: the file summed as 16-bit words in a wide
-// accumulator, folded once at the end.
-uint32_t ReferenceChecksum(Bytes bytes) {
-  const uint32_t length = static_cast<uint32_t>(bytes.size());
-  const uint32_t at = Read32(bytes, 0x3C) + 0x58;
-  Write32(bytes, at, 0);
-  if (bytes.size() % 2 != 0) bytes.push_back(0);
-  uint64_t sum = 0;
-  for (size_t i = 0; i < bytes.size(); i += 2) sum += bytes[i] | (bytes[i + 1] << 8);
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint32_t>(sum) + length;
-}
-
-Bytes ReadFileBytes(std::u16string_view path) {
-  const std::optional<std::string> text = plat::ReadWholeFile(path);
-  if (!text) return {};
-  return Bytes(text->begin(), text->end());
-}
-
-bool WriteFileBytes(std::u16string_view path, const Bytes& bytes) {
-  return plat::WriteWholeFile(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-}
 
 uint32_t SectionField(const Bytes& image, int slot, uint32_t field) {
   const PeLayout layout = LayoutOf(image);

@@ -22,6 +22,8 @@ using brankel_test::RawResource;
 using brankel_test::Read32;
 using brankel_test::ResourceBytes;
 using Bytes = std::vector<uint8_t>;
+using brankel_test::ReadFileBytes;
+using brankel_test::WriteFileBytes;
 
 Bytes Pattern(size_t size, uint8_t seed) {
   Bytes bytes(size);
@@ -29,13 +31,6 @@ Bytes Pattern(size_t size, uint8_t seed) {
   return bytes;
 }
 
-Bytes ReadFileBytes(std::u16string_view path) {
-  const std::string text = brankel_test::ReadBytes(path);
-  return Bytes(text.begin(), text.end());
-}
-void WriteFileBytes(std::u16string_view path, const Bytes& bytes) {
-  ASSERT_TRUE(brankel_test::WriteBytes(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
-}
 
 RawResource Res(uint16_t type, uint16_t id, uint16_t language, Bytes data) {
   RawResource r;
@@ -445,7 +440,7 @@ class ResourceUpdateFiles : public brankel_test::ScratchTest {};
 
 TEST_F(ResourceUpdateFiles, CommitReplacesTheFileAndLeavesNoTemporaryBehind) {
   const std::u16string exe = Path(u"app.exe");
-  WriteFileBytes(exe, ImageWithResources(false, 3, 2).Build());
+  ASSERT_TRUE(WriteFileBytes(exe, ImageWithResources(false, 3, 2).Build()));
   ResourceUpdate update;
   ASSERT_TRUE(update.Begin(exe));
   const Bytes picture = Pattern(1000, 5);
@@ -470,7 +465,7 @@ TEST_F(ResourceUpdateFiles, RefusedOrDiscardedUpdatesLeaveTheFileByteForByte) {
   builder.names = {"", "", ".data", ""};
   const Bytes original = builder.Build();
   const std::u16string exe = Path(u"app.exe");
-  WriteFileBytes(exe, original);
+  ASSERT_TRUE(WriteFileBytes(exe, original));
   const Bytes big = Pattern(0x3000, 9);
 
   ResourceUpdate refused;
@@ -489,7 +484,7 @@ TEST_F(ResourceUpdateFiles, RefusedOrDiscardedUpdatesLeaveTheFileByteForByte) {
 
 TEST_F(ResourceUpdateFiles, NotAnExecutableCannotBegin) {
   const std::u16string text = Path(u"notes.exe");
-  WriteFileBytes(text, Bytes{'M', 'Z', 'n', 'o'});
+  ASSERT_TRUE(WriteFileBytes(text, Bytes{'M', 'Z', 'n', 'o'}));
   ResourceUpdate update;
   EXPECT_FALSE(update.Begin(text));
   EXPECT_EQ(plat::GetLastError(), plat::err::kBadExeFormat);

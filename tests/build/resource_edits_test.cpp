@@ -23,14 +23,9 @@ using brankel_test::Read16;
 using brankel_test::Read32;
 using brankel_test::ResourceBytes;
 using Bytes = std::vector<uint8_t>;
+using brankel_test::ReadFileBytes;
+using brankel_test::WriteFileBytes;
 
-Bytes ReadFileBytes(std::u16string_view path) {
-  const std::string text = brankel_test::ReadBytes(path);
-  return Bytes(text.begin(), text.end());
-}
-bool WriteFileBytes(std::u16string_view path, const Bytes& bytes) {
-  return brankel_test::WriteBytes(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-}
 
 RawResource Res(uint16_t type, uint16_t id, uint16_t language, Bytes data) {
   RawResource r;

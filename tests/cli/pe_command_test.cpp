@@ -38,21 +38,11 @@ using brankel_test::Narrow;
 using brankel_test::PeBuilder;
 using brankel_test::Read16;
 using brankel_test::Read32;
+using brankel_test::ReferenceChecksum;
 using brankel_test::RunCli;
 using brankel_test::Write32;
 using nlohmann::json;
 using Bytes = std::vector<uint8_t>;
-
-// The file summed as 16-bit words in a wide accumulator, folded once at the end.
-uint32_t ReferenceChecksum(Bytes bytes) {
-  const uint32_t length = static_cast<uint32_t>(bytes.size());
-  Write32(bytes, Read32(bytes, 0x3C) + 0x58, 0);
-  if (bytes.size() % 2 != 0) bytes.push_back(0);
-  uint64_t sum = 0;
-  for (size_t i = 0; i < bytes.size(); i += 2) sum += bytes[i] | (bytes[i + 1] << 8);
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint32_t>(sum) + length;
-}
 
 // A version block node: lengths, type, key, value and children, each piece 4-aligned.
 Bytes VersionNode(std::u16string_view key, const Bytes& value, bool text, const std::vector<Bytes>& children = {}) {

@@ -5,10 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include "build/pe_builder.h"
-#include "platform/file_io.h"
 
 namespace brankel_test {
 
@@ -25,12 +22,6 @@ void ExpectSystemChecksum(const std::vector<uint8_t>& file) {
   EXPECT_EQ(stored, Read32(file, Read32(file, 0x3C) + 0x58));
   EXPECT_EQ(computed, stored);
   EXPECT_NE(computed, 0u);
-}
-
-std::vector<uint8_t> ReadFileBytes(std::u16string_view path) {
-  const std::optional<std::string> text = plat::ReadWholeFile(path);
-  if (!text) return {};
-  return std::vector<uint8_t>(text->begin(), text->end());
 }
 
 }  // namespace brankel_test

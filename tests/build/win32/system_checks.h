@@ -11,6 +11,4 @@ namespace brankel_test {
 // The stored checksum must be what the image-help service computes, and non-zero.
 void ExpectSystemChecksum(const std::vector<uint8_t>& file);
 
-std::vector<uint8_t> ReadFileBytes(std::u16string_view path);
-
 }  // namespace brankel_test
