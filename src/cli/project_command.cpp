@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 
+#include "cli/messages.h"
 #include "cli/report.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
@@ -78,12 +79,12 @@ int Show(const std::string& file, bool json, const Streams& io) {
     std::fprintf(io.err, "brankel: %s: no such project file\n", file.c_str());
     return 1;
   }
-  const std::optional<project::ProjectContents> contents = project::ReadProjectFile(path);
+  project::ProjectRefusal why;
+  const std::optional<project::ProjectContents> contents = project::ReadProjectFile(path, &why);
   if (!contents) {
-    std::fprintf(io.err,
-                 "brankel: %s: not a valid packaging project (magic \"MSDPROJ\", version 513, and a size that "
-                 "matches its entry counts are needed)\n",
-                 file.c_str());
+    const std::u16string reason = project::ProjectRefusalText(why, LanguageText(why.key), path);
+    std::fprintf(io.err, "brankel: %s: not a valid packaging project: %s\n", file.c_str(),
+                 plat::Utf16ToUtf8(ConsoleLines(reason)).c_str());
     return 1;
   }
   ordered_json report = DescribeRecord(*contents->record);

@@ -11,10 +11,12 @@
 
 namespace project {
 
-CMakeExe_FileLists::CMakeExe_FileLists(const app::CVLWinApp* texts)
+CMakeExe_FileLists::CMakeExe_FileLists(const app::CVLWinApp* texts, int32_t macro_capacity, int32_t extra_capacity)
     : texts_(texts),
-      macros_(new MacroListEntry[kMacroCapacity]()),
-      extras_(new ExtraFileEntry[kExtraCapacity]()) {}
+      macro_capacity_(std::max(macro_capacity, 0)),
+      extra_capacity_(std::max(extra_capacity, 0)),
+      macros_(new MacroListEntry[static_cast<size_t>(macro_capacity_)]()),
+      extras_(new ExtraFileEntry[static_cast<size_t>(extra_capacity_)]()) {}
 
 int32_t CMakeExe_FileLists::AddMacroEntry(const MacroListEntry& entry, bool* already_listed) {
   const std::u16string path = plat::FixedText(entry.Path, 260);
@@ -25,7 +27,7 @@ int32_t CMakeExe_FileLists::AddMacroEntry(const MacroListEntry& entry, bool* alr
     }
   }
   if (already_listed != nullptr) *already_listed = false;
-  if (macro_count_ >= kMacroCapacity) return -1;
+  if (macro_count_ >= macro_capacity_) return -1;
   std::memcpy(&macros_[macro_count_], &entry, sizeof entry);
   return macro_count_++;
 }
@@ -35,7 +37,7 @@ bool CMakeExe_FileLists::AddExtraEntry(const ExtraFileEntry& entry) {
   for (int32_t i = 0; i < extra_count_; ++i) {
     if (plat::EqualNoCase(plat::FixedText(extras_[i].SourcePath, 260), path)) return false;
   }
-  if (extra_count_ >= kExtraCapacity) return false;
+  if (extra_count_ >= extra_capacity_) return false;
   std::memcpy(&extras_[extra_count_], &entry, sizeof entry);
   ++extra_count_;
   return true;
@@ -43,6 +45,8 @@ bool CMakeExe_FileLists::AddExtraEntry(const ExtraFileEntry& entry) {
 
 int32_t CMakeExe_FileLists::CopyFrom(const CMakeExe_FileLists& other) {
   if (&other == this) return macro_count_ + extra_count_;
+  // A build's copy has more room than the wizard's; its entries never overrun these.
+  if (other.macro_count_ > macro_capacity_ || other.extra_count_ > extra_capacity_) return -1;
   macro_count_ = other.macro_count_;
   extra_count_ = other.extra_count_;
   std::memcpy(macros_.get(), other.macros_.get(), sizeof(MacroListEntry) * static_cast<size_t>(macro_count_));

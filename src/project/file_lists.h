@@ -17,12 +17,18 @@ namespace project {
 
 inline constexpr int32_t kMacroCapacity = 520;
 inline constexpr int32_t kExtraCapacity = 528;
+// What a build appends to its own copy of the lists beyond the wizard's entries: the
+// player's language files, and the runtime modules, the UI library, OCR data files and the
+// player copy.
+inline constexpr int32_t kBuildMacroRoom = 8;
+inline constexpr int32_t kBuildExtraRoom = 512;
 inline constexpr size_t kListMessageChars = 260;
 
 class CMakeExe_FileLists {
  public:
   // `texts` gives language texts for SetListMessage; without one a key shows as itself.
-  explicit CMakeExe_FileLists(const app::CVLWinApp* texts = nullptr);
+  explicit CMakeExe_FileLists(const app::CVLWinApp* texts = nullptr, int32_t macro_capacity = kMacroCapacity,
+                              int32_t extra_capacity = kExtraCapacity);
   CMakeExe_FileLists(const CMakeExe_FileLists&) = delete;
   CMakeExe_FileLists& operator=(const CMakeExe_FileLists&) = delete;
 
@@ -32,7 +38,8 @@ class CMakeExe_FileLists {
   int32_t AddMacroEntry(const MacroListEntry& entry, bool* already_listed = nullptr);
   // The same for extra files by their source path; true when the entry was appended.
   bool AddExtraEntry(const ExtraFileEntry& entry);
-  // Takes over the counts and the entries in use; returns the sum of the two counts.
+  // Takes over the counts and the entries in use; returns the sum of the two counts, or -1
+  // with nothing changed when `other` holds more entries than these lists have room for.
   int32_t CopyFrom(const CMakeExe_FileLists& other);
 
   // With a key: its text formatted with `argument` (at most 260 characters). With an
@@ -42,6 +49,8 @@ class CMakeExe_FileLists {
 
   int32_t MacroCount() const { return macro_count_; }
   int32_t ExtraCount() const { return extra_count_; }
+  int32_t MacroCapacity() const { return macro_capacity_; }
+  int32_t ExtraCapacity() const { return extra_capacity_; }
   MacroListEntry* MacroEntries() { return macros_.get(); }
   const MacroListEntry* MacroEntries() const { return macros_.get(); }
   ExtraFileEntry* ExtraEntries() { return extras_.get(); }
@@ -52,6 +61,8 @@ class CMakeExe_FileLists {
 
  private:
   const app::CVLWinApp* texts_;
+  int32_t macro_capacity_;
+  int32_t extra_capacity_;
   char16_t message_[kListMessageChars] = {};
   std::unique_ptr<MacroListEntry[]> macros_;
   std::unique_ptr<ExtraFileEntry[]> extras_;

@@ -4,27 +4,50 @@
 #include <vector>
 
 #include "app/brankel_app.h"
+#include "app/system_error.h"
+#include "app/text_format.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
+#include "project/target_name.h"
 
 namespace project {
 namespace {
 
 constexpr char kProjectMagic[8] = {'M', 'S', 'D', 'P', 'R', 'O', 'J', 0};
-// The largest project the lists can fill; anything longer is not a project file.
-constexpr uint64_t kMaxProjectSize = kOptionsSize + uint64_t{kMaxListEntries} * (kMacroEntrySize + kExtraEntrySize);
+// The largest project the wizard's lists can fill and save; the lists hold more than the
+// 512 entries the wizard adds on its own, since user entries come on top of found ones.
+constexpr uint64_t kMaxProjectSize =
+    kOptionsSize + uint64_t{kMacroCapacity} * kMacroEntrySize + uint64_t{kExtraCapacity} * kExtraEntrySize;
+
+constexpr char16_t kRefusedRead[] = u"IDS_ERR_PROJECT_READ";
+constexpr char16_t kRefusedFormat[] = u"IDS_ERR_PROJECT_FORMAT";
+constexpr char16_t kRefusedDamaged[] = u"IDS_ERR_PROJECT_DAMAGED";
 
 uint64_t ExpectedSize(int64_t macros, int64_t extras) {
   return kOptionsSize + static_cast<uint64_t>(macros) * kMacroEntrySize + static_cast<uint64_t>(extras) * kExtraEntrySize;
 }
 
-bool IsValidProject(const MakeExeOptions& record, size_t file_size) {
+// The key of what is wrong with a record read from a file of `file_size` bytes, or null.
+const char16_t* ProjectDefect(const MakeExeOptions& record, uint64_t file_size) {
   const bool magic = std::strncmp(record.Magic, kProjectMagic, sizeof record.Magic) == 0;
-  return record.Version == kProjectVersion && magic && record.TotalSize == file_size && record.MacroCount >= 0 &&
-         record.ExtraFileCount >= 0 && record.MacroCount <= kMaxListEntries &&
-         record.ExtraFileCount <= kMaxListEntries &&
-         record.TotalSize == ExpectedSize(record.MacroCount, record.ExtraFileCount);
+  if (record.Version != kProjectVersion || !magic) return kRefusedFormat;
+  const bool counts = record.MacroCount >= 0 && record.ExtraFileCount >= 0 && record.MacroCount <= kMacroCapacity &&
+                      record.ExtraFileCount <= kExtraCapacity;
+  if (!counts || record.TotalSize != file_size || record.TotalSize != ExpectedSize(record.MacroCount, record.ExtraFileCount)) {
+    return kRefusedDamaged;
+  }
+  return nullptr;
+}
+
+std::optional<ProjectContents> Refuse(ProjectRefusal* why, const char16_t* key, uint32_t system_error = 0) {
+  if (why != nullptr) *why = ProjectRefusal{key, system_error};
+  return std::nullopt;
+}
+
+std::u16string FolderOf(std::u16string_view path) {
+  const size_t slash = path.find_last_of(u'\\');
+  return slash == std::u16string_view::npos ? std::u16string() : std::u16string(path.substr(0, slash + 1));
 }
 
 // The settings of a project that has none: the user's configuration. The folders follow
@@ -80,12 +103,15 @@ int SaveProject(MakeExeOptions& record, std::u16string_view script, const CMakeE
   return 1;
 }
 
-std::optional<ProjectContents> ParseProject(std::string_view bytes) {
-  if (bytes.size() < kOptionsSize || bytes.size() > kMaxProjectSize) return std::nullopt;
+std::optional<ProjectContents> ParseProject(std::string_view bytes, ProjectRefusal* why) {
+  if (bytes.size() < kOptionsSize) return Refuse(why, kRefusedFormat);
+  if (bytes.size() > kMaxProjectSize) return Refuse(why, kRefusedDamaged);
   ProjectContents contents;
   contents.record = std::make_unique<MakeExeOptions>();
   std::memcpy(contents.record.get(), bytes.data(), sizeof(MakeExeOptions));
-  if (!IsValidProject(*contents.record, bytes.size())) return std::nullopt;
+  if (const char16_t* defect = ProjectDefect(*contents.record, bytes.size()); defect != nullptr) {
+    return Refuse(why, defect);
+  }
   const char* at = bytes.data() + kOptionsSize;
   contents.macros.resize(static_cast<size_t>(contents.record->MacroCount));
   contents.extras.resize(static_cast<size_t>(contents.record->ExtraFileCount));
@@ -95,29 +121,68 @@ std::optional<ProjectContents> ParseProject(std::string_view bytes) {
   return contents;
 }
 
-std::optional<ProjectContents> ReadProjectFile(std::u16string_view path) {
-  const std::optional<std::string> bytes = plat::ReadWholeFile(path, kMaxProjectSize);
-  return bytes ? ParseProject(*bytes) : std::nullopt;
+std::optional<ProjectContents> ReadProjectFile(std::u16string_view path, ProjectRefusal* why) {
+  plat::FileHandle file = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
+  if (file == nullptr) return Refuse(why, kRefusedRead, plat::GetLastError());
+  uint64_t size = 0;
+  const bool sized = plat::GetFileSize(file, &size);
+  // Too long to be a project at all: refused by its size, without reading it.
+  std::optional<std::string> bytes = sized && size <= kMaxProjectSize ? plat::ReadOpenFile(file, kMaxProjectSize) : std::nullopt;
+  const uint32_t error = plat::GetLastError();
+  plat::CloseFile(file);
+  if (sized && size > kMaxProjectSize) return Refuse(why, kRefusedDamaged);
+  if (!bytes) return Refuse(why, kRefusedRead, error != 0 ? error : plat::err::kHandleEof);
+  return ParseProject(*bytes, why);
 }
 
-void TakeUserEntries(ProjectContents& contents, CMakeExe_FileLists& lists) {
+std::u16string ProjectRefusalText(const ProjectRefusal& why, std::u16string_view format, std::u16string_view path) {
+  std::u16string text = app::FormatText(format, {path});
+  if (why.system_error != 0) {
+    char16_t system[260] = {};
+    app::FormatSystemError(why.system_error, system, 260, false);
+    text += u"\r\n";
+    text += system;
+  }
+  return text;
+}
+
+void TakeUserEntries(ProjectContents& contents, CMakeExe_FileLists& lists, std::u16string_view script_folder) {
   for (MacroListEntry& entry : contents.macros) {
     if (entry.UserAdded == 0) continue;
     entry.TempPath[0] = 0;
     lists.AddMacroEntry(entry);
   }
-  for (const ExtraFileEntry& entry : contents.extras) {
-    if (entry.UserAdded != 0) lists.AddExtraEntry(entry);
+  for (ExtraFileEntry& entry : contents.extras) {
+    if (entry.UserAdded == 0) continue;
+    // A project file is only data: a name with "..", a drive or a colon would have the
+    // EXE unpack a file outside its own folder.
+    if (!IsSafeTargetName(plat::FixedText(entry.TargetName, 260))) {
+      const std::u16string safe = MakeTargetName(plat::FixedText(entry.SourcePath, 260), script_folder);
+      if (safe.empty()) continue;
+      plat::SetFixedText(entry.TargetName, 260, safe);
+    }
+    lists.AddExtraEntry(entry);
   }
 }
 
 int LoadProject(MakeExeOptions& record, std::u16string_view script, CMakeExe_FileLists& lists,
-                const app::CBrankelApp& app) {
+                const app::CBrankelApp& app, std::u16string* refused) {
+  if (refused != nullptr) refused->clear();
   const std::optional<std::u16string> path = ProjectFilePath(script);
-  std::optional<ProjectContents> contents = path ? ReadProjectFile(*path) : std::nullopt;
-  if (!contents) return LoadDefaults(record, app);
+  if (!path || !plat::FileExists(*path)) return LoadDefaults(record, app);
+  ProjectRefusal why;
+  std::optional<ProjectContents> contents = ReadProjectFile(*path, &why);
+  if (!contents) {
+    if (refused != nullptr) {
+      std::u16string format, consequence;
+      app.GetText(format, why.key);
+      app.GetText(consequence, u"IDS_MES_PROJECT_NEWANSWERS");
+      *refused = ProjectRefusalText(why, format, *path) + u"\r\n" + consequence;
+    }
+    return LoadDefaults(record, app);
+  }
   record = *contents->record;
-  TakeUserEntries(*contents, lists);
+  TakeUserEntries(*contents, lists, FolderOf(script));
   return 1;
 }
 

@@ -67,6 +67,24 @@ TEST(FileLists, CopyTakesCountsAndEntries) {
   EXPECT_EQ(b.CopyFrom(b), 3);
 }
 
+TEST(FileLists, BuildCopiesHaveRoomAndNeverOverrunSmallerLists) {
+  CMakeExe_FileLists wizard;
+  for (int i = 0; i < kMacroCapacity; ++i) wizard.AddMacroEntry(Macro(u"C:\\m" + plat::AsciiToUtf16(std::to_string(i))));
+  for (int i = 0; i < kExtraCapacity; ++i) wizard.AddExtraEntry(Extra(u"C:\\e" + plat::AsciiToUtf16(std::to_string(i))));
+  CMakeExe_FileLists build(nullptr, kMacroCapacity + kBuildMacroRoom, kExtraCapacity + kBuildExtraRoom);
+  ASSERT_EQ(build.CopyFrom(wizard), kMacroCapacity + kExtraCapacity);
+  EXPECT_GE(build.AddMacroEntry(Macro(u"C:\\sysdata\\Player_en.lng")), kMacroCapacity) << "room for the language files";
+  EXPECT_TRUE(build.AddExtraEntry(Extra(u"C:\\runtime.dll"))) << "room for the runtime files";
+
+  // Copied back into lists that cannot hold them, nothing changes.
+  CMakeExe_FileLists small;
+  small.AddMacroEntry(Macro(u"C:\\kept.msd"));
+  EXPECT_EQ(small.CopyFrom(build), -1);
+  EXPECT_EQ(small.MacroCount(), 1);
+  EXPECT_EQ(plat::FixedText(small.MacroEntries()[0].Path, 260), u"C:\\kept.msd");
+  EXPECT_EQ(small.ExtraCount(), 0);
+}
+
 TEST(FileLists, MessagesByKeyEmptyOrSystem) {
   app::CVLResString table;
   ASSERT_TRUE(table.LoadText("[String]\r\nIDS_ERR_OPENSCRIPT=Cannot open %s.\r\n"));

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/brankel_app.h"
+#include "app/system_error.h"
 #include "macro/macro_builder.h"
 #include "platform/scratch.h"
 #include "project/project_file.h"
@@ -105,45 +106,136 @@ TEST_F(ProjectFileTest, RoundTripKeepsTheRecordAndTheUserEntries) {
   EXPECT_EQ(other.Magic[0], 'M');
 }
 
+// The lists hold more than the 512 entries the wizard finds, since user entries come on
+// top; whatever they hold must come back.
+TEST_F(ProjectFileTest, EveryListTheProgramCanSaveLoadsAgain) {
+  struct Case {
+    int macros;
+    int extras;
+  };
+  for (const Case c : {Case{512, 512}, Case{513, 513}, Case{kMacroCapacity, kExtraCapacity}}) {
+    CMakeExe_FileLists lists;
+    for (int i = 0; i < c.macros; ++i) {
+      ASSERT_GE(lists.AddMacroEntry(Macro(u"C:\\m\\" + plat::AsciiToUtf16(std::to_string(i)) + u".msd", true)), 0);
+    }
+    for (int i = 0; i < c.extras; ++i) {
+      ASSERT_TRUE(lists.AddExtraEntry(Extra(u"C:\\m\\" + plat::AsciiToUtf16(std::to_string(i)) + u".txt", true)));
+    }
+    ASSERT_EQ(SaveProject(*record_, script_, lists), 1);
+    MakeExeOptions loaded{};
+    CMakeExe_FileLists again;
+    std::u16string refused = u"stale";
+    ASSERT_EQ(LoadProject(loaded, script_, again, app_, &refused), 1) << c.macros << " " << c.extras;
+    EXPECT_EQ(refused, u"");
+    EXPECT_EQ(again.MacroCount(), c.macros);
+    ASSERT_EQ(again.ExtraCount(), c.extras);
+    EXPECT_EQ(plat::FixedText(again.ExtraEntries()[c.extras - 1].SourcePath, 260),
+              u"C:\\m\\" + plat::AsciiToUtf16(std::to_string(c.extras - 1)) + u".txt");
+  }
+}
+
+TEST_F(ProjectFileTest, TravellingNamesOfUserEntriesStayInsideTheExe) {
+  struct Case {
+    std::u16string source;
+    const char16_t* target;
+    const char16_t* loaded;  // null: the entry is dropped
+  };
+  const Case cases[] = {
+      {Path(u"data\\ok.txt"), u"data\\ok.txt", u"data\\ok.txt"},
+      {Path(u"up.txt"), u"..\\..\\up.txt", u"up.txt"},
+      {Path(u"sub\\mid.txt"), u"sub\\..\\..\\mid.txt", u"sub\\mid.txt"},
+      {u"C:\\other\\drive.txt", u"C:\\other\\drive.txt", u"drive.txt"},
+      {u"C:\\other\\colon.txt", u"x:colon.txt", u"colon.txt"},
+      {u"C:\\other\\rooted.txt", u"\\rooted.txt", u"rooted.txt"},
+      {u"D:", u"..", nullptr},
+  };
+  CMakeExe_FileLists lists;
+  for (const Case& c : cases) {
+    ExtraFileEntry entry = Extra(c.source, true);
+    plat::SetFixedText(entry.TargetName, 260, c.target);
+    ASSERT_TRUE(lists.AddExtraEntry(entry));
+  }
+  ASSERT_EQ(SaveProject(*record_, script_, lists), 1);
+  MakeExeOptions loaded{};
+  CMakeExe_FileLists again;
+  ASSERT_EQ(LoadProject(loaded, script_, again, app_), 1);
+  int at = 0;
+  for (const Case& c : cases) {
+    if (c.loaded == nullptr) continue;
+    ASSERT_LT(at, again.ExtraCount());
+    EXPECT_EQ(plat::FixedText(again.ExtraEntries()[at].SourcePath, 260), c.source);
+    EXPECT_EQ(plat::FixedText(again.ExtraEntries()[at].TargetName, 260), c.loaded) << plat::Utf16ToUtf8(c.target);
+    ++at;
+  }
+  EXPECT_EQ(again.ExtraCount(), at) << "an entry without any safe name is dropped";
+}
+
 TEST_F(ProjectFileTest, InvalidFilesFallBackToTheConfiguration) {
   CMakeExe_FileLists lists;
   lists.AddMacroEntry(Macro(u"C:\\m\\user.msd", true));
   ASSERT_EQ(SaveProject(*record_, script_, lists), 1);
   const std::string good = ReadBytes(Path(u"job.packproj"));
 
-  const auto expect_rejected = [&](const std::string& bytes, const char* why) {
+  // The user is told why the answers are gone: the refusal names its reason and the file.
+  const auto expect_rejected = [&](const std::string& bytes, const char* why, std::u16string_view key) {
     ASSERT_TRUE(WriteBytes(Path(u"job.packproj"), bytes));
     MakeExeOptions loaded;
     std::memset(&loaded, 0x77, sizeof loaded);
     CMakeExe_FileLists out;
-    EXPECT_EQ(LoadProject(loaded, script_, out, app_), 0) << why;
+    std::u16string refused;
+    EXPECT_EQ(LoadProject(loaded, script_, out, app_, &refused), 0) << why;
     EXPECT_EQ(loaded.Magic[0], 0) << why;
     EXPECT_EQ(loaded.PlayTimes, 0) << why;
     EXPECT_EQ(out.MacroCount(), 0) << why;
+    EXPECT_NE(refused.find(key), std::u16string::npos) << why << ": " << plat::Utf16ToUtf8(refused);
+    EXPECT_NE(refused.find(u"IDS_MES_PROJECT_NEWANSWERS"), std::u16string::npos) << why;
   };
-  expect_rejected(good + "x", "one byte longer than its size");
-  expect_rejected(good.substr(0, good.size() - 1), "one byte short");
-  expect_rejected(good.substr(0, 14919), "shorter than the record");
+  constexpr std::u16string_view kDamaged = u"IDS_ERR_PROJECT_DAMAGED";
+  constexpr std::u16string_view kFormat = u"IDS_ERR_PROJECT_FORMAT";
+  expect_rejected(good + "x", "one byte longer than its size", kDamaged);
+  expect_rejected(good.substr(0, good.size() - 1), "one byte short", kDamaged);
+  expect_rejected(good.substr(0, 14919), "shorter than the record", kFormat);
   std::string version = good;
   version[8] = 0x00;  // 512
   version[9] = 0x02;
-  expect_rejected(version, "version 512");
+  expect_rejected(version, "version 512", kFormat);
   std::string magic = good;
   magic[0] = 'm';
-  expect_rejected(magic, "magic");
+  expect_rejected(magic, "magic", kFormat);
   std::string counts = good;
   const int32_t lie = 2;
   std::memcpy(counts.data() + 14656, &lie, 4);  // extra count that does not match the size
-  expect_rejected(counts, "counts against size");
+  expect_rejected(counts, "counts against size", kDamaged);
   std::string negative = good;
   const int32_t minus = -1;
   std::memcpy(negative.data() + 14652, &minus, 4);
-  expect_rejected(negative, "negative count");
-  expect_rejected(std::string(2 * 1024 * 1024, 'A'), "far too large");
+  expect_rejected(negative, "negative count", kDamaged);
+  std::string beyond = good;
+  const int32_t too_many = kMacroCapacity + 1;
+  std::memcpy(beyond.data() + 14652, &too_many, 4);
+  expect_rejected(beyond, "more macro entries than the lists hold", kDamaged);
+  expect_rejected(std::string(2 * 1024 * 1024, 'A'), "far too large", kDamaged);
+
+  // A project held by another program without sharing cannot be read; the system says why.
+  ASSERT_TRUE(WriteBytes(Path(u"job.packproj"), good));
+  plat::FileHandle holder = plat::OpenFile(Path(u"job.packproj"), plat::kGenericRead, 0, plat::Disposition::kOpenExisting);
+  ASSERT_NE(holder, nullptr);
+  MakeExeOptions locked{};
+  CMakeExe_FileLists out;
+  std::u16string refused;
+  EXPECT_EQ(LoadProject(locked, script_, out, app_, &refused), 0);
+  plat::CloseFile(holder);
+  char16_t sharing[260];
+  app::FormatSystemError(plat::err::kSharingViolation, sharing, 260, false);
+  EXPECT_NE(refused.find(u"IDS_ERR_PROJECT_READ"), std::u16string::npos) << plat::Utf16ToUtf8(refused);
+  EXPECT_NE(refused.find(sharing), std::u16string::npos) << plat::Utf16ToUtf8(refused);
+
+  // No project yet is nothing to report.
   ASSERT_TRUE(plat::DeleteFile(Path(u"job.packproj")));
   MakeExeOptions none{};
-  CMakeExe_FileLists out;
-  EXPECT_EQ(LoadProject(none, script_, out, app_), 0);
+  refused = u"stale";
+  EXPECT_EQ(LoadProject(none, script_, out, app_, &refused), 0);
+  EXPECT_EQ(refused, u"");
 }
 
 TEST_F(ProjectFileTest, FailedSaveKeepsTheOldProject) {
