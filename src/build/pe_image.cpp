@@ -583,8 +583,10 @@ bool CPE_ImageEditor::Write(std::u16string_view path) {
     aligned[i] = sections_[i];
     const uint64_t va = Align(sections_[i].VirtualAddress, sa);
     const uint64_t vs = Align(sections_[i].VirtualSize, sa);
-    const uint64_t pr = Align(sections_[i].PointerToRawData, fa);
     const uint64_t sr = Align(sections_[i].SizeOfRawData, fa);
+    // Without file data the pointer means nothing; one left past the new file's end
+    // would have readers (this editor among them) refuse the file.
+    const uint64_t pr = sr == 0 ? 0 : Align(sections_[i].PointerToRawData, fa);
     if (va + vs > 0xFFFFFFFFu || pr + sr > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
     aligned[i].VirtualAddress = static_cast<uint32_t>(va);
     aligned[i].VirtualSize = static_cast<uint32_t>(vs);

@@ -438,6 +438,24 @@ TEST_P(PeImageTest, EverySectionIsWrittenWhereItsHeaderSays) {
   }
 }
 
+TEST_P(PeImageTest, SectionsWithoutFileDataPointNowhereSoTheFileReadsBack) {
+  // A stale pointer at the end of a file whose certificate the write drops.
+  PeBuilder b = Builder();
+  b.uninitialized = {2};
+  b.certificate = std::string(64, 'S');
+  Bytes image = b.Build();
+  Write32(image, LayoutOf(image).section_table + 2 * 40 + 20, static_cast<uint32_t>(image.size()));
+  CPE_ImageEditor editor;
+  ASSERT_TRUE(editor.Parse(image.data(), image.size()));
+  const std::u16string out = Path(u"stale.exe");
+  ASSERT_TRUE(editor.Write(out));
+  const Bytes written = ReadFileBytes(out);
+  ASSERT_LT(written.size(), image.size());
+  EXPECT_EQ(SectionField(written, 2, 20), 0u);
+  CPE_ImageEditor reread;
+  EXPECT_TRUE(reread.Load(out));
+}
+
 // What a refused write must leave: the file that was there, and no temporary beside it.
 void ExpectUntouched(const std::u16string& folder, const std::u16string& target, const Bytes& before) {
   EXPECT_EQ(ReadFileBytes(target), before);
