@@ -365,8 +365,11 @@ uint64_t CPE_ImageEditor::FileDataEnd() const {
 }
 
 uint64_t CPE_ImageEditor::NextFileOffset(int count) const {
-  return Align(std::max({FileDataEnd(), HeadersEnd(count), uint64_t{Nt32(pe::kSizeOfHeaders)}}),
-               Nt32(pe::kFileAlignment));
+  // SizeOfHeaders counts only when it lies in the file, as a real one does: a damaged
+  // value would put the data gigabytes away.
+  const uint32_t size_of_headers = Nt32(pe::kSizeOfHeaders);
+  const uint64_t headers = size_of_headers <= image_.size() ? size_of_headers : 0;
+  return Align(std::max({FileDataEnd(), HeadersEnd(count), headers}), Nt32(pe::kFileAlignment));
 }
 
 SectionHeader* CPE_ImageEditor::NewSectionHeader(uint64_t data_size) {

@@ -187,13 +187,18 @@ TEST_P(PeImageTest, NewDataMustNotLandOnTheHeaders) {
   ASSERT_TRUE(editor.Write(out));
   EXPECT_EQ(Read32(ReadFileBytes(out), 0x200), 0x00004550u);
   EXPECT_EQ(ReadFileBytes(out).size(), 0x600u);
-  // Nor before SizeOfHeaders, which the loader maps as the headers.
+  // Nor before SizeOfHeaders, which the loader maps as the headers; a value past the
+  // file's end is damage, not a place.
   b.lfanew = 0x80;
   b.size_of_headers = 0x400;
-  const Bytes short_headers = b.Build();
+  Bytes short_headers = b.Build();
   ASSERT_TRUE(editor.Parse(short_headers.data(), short_headers.size()));
   ASSERT_NE(editor.AddDataSection(16), nullptr);
   EXPECT_EQ(editor.Section(3).PointerToRawData, 0x400u);
+  Write32(short_headers, 0x80 + 0x54, 0x4D000000);
+  ASSERT_TRUE(editor.Parse(short_headers.data(), short_headers.size()));
+  ASSERT_NE(editor.AddDataSection(16), nullptr);
+  EXPECT_EQ(editor.Section(3).PointerToRawData, 0x200u);
 }
 
 TEST_P(PeImageTest, WriteAlignsHeadersSizesTheImageAndCarriesThePayload) {
