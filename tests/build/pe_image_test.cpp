@@ -198,7 +198,7 @@ TEST_P(PeImageTest, NewDataMustNotLandOnTheHeaders) {
   Write32(short_headers, 0x80 + 0x54, 0x4D000000);
   ASSERT_TRUE(editor.Parse(short_headers.data(), short_headers.size()));
   ASSERT_NE(editor.AddDataSection(16), nullptr);
-  EXPECT_EQ(editor.Section(3).PointerToRawData, 0x200u);
+  EXPECT_EQ(editor.Section(3).PointerToRawData, 0x400u);  // after the headers, the file's end
 }
 
 TEST_P(PeImageTest, WriteAlignsHeadersSizesTheImageAndCarriesThePayload) {
