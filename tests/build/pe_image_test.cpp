@@ -631,7 +631,7 @@ TEST_P(PeImageTest, EveryRefusalLeavesItsReason) {
   crowded.size_of_headers = 0x200;
   crowded.lfanew = 0x200 - NtSize() - 3 * 40;
   PeBuilder many = Builder();
-  for (int i = 0; i < 260; ++i) many.imports.push_back("L" + std::to_string(i) + ".DLL");
+  for (int i = 0; i < 260; ++i) many.imports.push_back(std::to_string(i) + ".DLL");
   const std::u16string out = Path(u"out.exe");
   const std::u16string foreign = Path(u"foreign.exe");
   ASSERT_TRUE(WriteFileBytes(foreign, Bytes(200, 'M')));
@@ -661,7 +661,7 @@ TEST_P(PeImageTest, EveryRefusalLeavesItsReason) {
       {"import table outside the sections",
        [&] { return !loaded(with(layout.directories + 8, 0x00800000))->RemoveImport("WINMM.DLL"); },
        plat::err::kBadExeFormat},
-      {"import table too long", [&] { return !loaded(many.Build())->RemoveImport("L0.DLL"); },
+      {"import table too long", [&] { return !loaded(many.Build())->RemoveImport("0.DLL"); },
        plat::err::kNotSupported},
       {"replace a free slot", [&] { return !loaded(good)->ReplaceSectionData(5, Bytes(4), MayAlwaysMove); },
        plat::err::kInvalidParameter},
