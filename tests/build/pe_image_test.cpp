@@ -60,6 +60,15 @@ class PeImageTest : public brankel_test::ScratchTest, public ::testing::WithPara
     return b;
   }
   uint32_t NtSize() const { return GetParam() ? 264 : 248; }
+  // What Write puts in the scratch file `name`; empty, and a failure, when it refuses.
+  Bytes Written(CPE_ImageEditor& editor, std::u16string_view name) const {
+    const std::u16string path = Path(name);
+    if (!editor.Write(path)) {
+      ADD_FAILURE() << "Write refused, error " << plat::GetLastError();
+      return {};
+    }
+    return ReadFileBytes(path);
+  }
 };
 
 INSTANTIATE_TEST_SUITE_P(Widths, PeImageTest, ::testing::Values(false, true),
@@ -183,10 +192,9 @@ TEST_P(PeImageTest, NewDataMustNotLandOnTheHeaders) {
   ASSERT_TRUE(editor.Parse(image.data(), image.size()));
   ASSERT_NE(editor.AddDataSection(16), nullptr);
   EXPECT_EQ(editor.Section(3).PointerToRawData, 0x400u);  // 0x200 + NT headers + 4 headers
-  const std::u16string out = Path(u"headers.exe");
-  ASSERT_TRUE(editor.Write(out));
-  EXPECT_EQ(Read32(ReadFileBytes(out), 0x200), 0x00004550u);
-  EXPECT_EQ(ReadFileBytes(out).size(), 0x600u);
+  const Bytes written = Written(editor, u"headers.exe");
+  ASSERT_EQ(written.size(), 0x600u);
+  EXPECT_EQ(Read32(written, 0x200), 0x00004550u);
   // Nor before SizeOfHeaders, which the loader maps as the headers; a value past the
   // file's end is damage, not a place.
   b.lfanew = 0x80;
@@ -416,9 +424,7 @@ TEST_P(PeImageTest, EverySectionIsWrittenWhereItsHeaderSays) {
     ASSERT_EQ(RawEnd(image), image.size());
     CPE_ImageEditor editor;
     ASSERT_TRUE(editor.Parse(image.data(), image.size()));
-    const std::u16string plain = Path(u"plain.exe");
-    ASSERT_TRUE(editor.Write(plain));
-    const Bytes written = ReadFileBytes(plain);
+    const Bytes written = Written(editor, u"plain.exe");
     ASSERT_EQ(written.size(), image.size());
     ExpectSectionsCarried(image, written);
     EXPECT_EQ(Read32(written, LayoutOf(written).nt + 0x50), 0x5000u);
@@ -430,9 +436,7 @@ TEST_P(PeImageTest, EverySectionIsWrittenWhereItsHeaderSays) {
     std::memset(block, 0xE7, 0x345);
     EXPECT_EQ(editor.Section(4).PointerToRawData, image.size());
     EXPECT_EQ(editor.Section(4).VirtualAddress, 0x5000u);
-    const std::u16string out = Path(u"payload.exe");
-    ASSERT_TRUE(editor.Write(out));
-    const Bytes with_payload = ReadFileBytes(out);
+    const Bytes with_payload = Written(editor, u"payload.exe");
     ASSERT_EQ(with_payload.size(), image.size() + 0x400);
     ExpectSectionsCarried(image, with_payload);
     EXPECT_EQ(with_payload[image.size()], 0xE7);
@@ -452,13 +456,11 @@ TEST_P(PeImageTest, SectionsWithoutFileDataPointNowhereSoTheFileReadsBack) {
   Write32(image, LayoutOf(image).section_table + 2 * 40 + 20, static_cast<uint32_t>(image.size()));
   CPE_ImageEditor editor;
   ASSERT_TRUE(editor.Parse(image.data(), image.size()));
-  const std::u16string out = Path(u"stale.exe");
-  ASSERT_TRUE(editor.Write(out));
-  const Bytes written = ReadFileBytes(out);
+  const Bytes written = Written(editor, u"stale.exe");
   ASSERT_LT(written.size(), image.size());
   EXPECT_EQ(SectionField(written, 2, 20), 0u);
   CPE_ImageEditor reread;
-  EXPECT_TRUE(reread.Load(out));
+  EXPECT_TRUE(reread.Parse(written.data(), written.size()));
 }
 
 // What a refused write must leave: the file that was there, and no temporary beside it.
@@ -527,9 +529,7 @@ TEST_P(PeImageTest, SymbolTablesFollowTheSectionsOrAreDropped) {
   CPE_ImageEditor editor;
   ASSERT_TRUE(editor.Parse(image.data(), image.size()));
   ASSERT_NE(editor.AddDataSection(0x10), nullptr);
-  const std::u16string out = Path(u"symbols.exe");
-  ASSERT_TRUE(editor.Write(out));
-  const Bytes written = ReadFileBytes(out);
+  const Bytes written = Written(editor, u"symbols.exe");
   const uint32_t moved = Read32(written, layout.nt + 0x0C);
   EXPECT_EQ(moved, SectionField(written, 3, 20) + 0x200);
   EXPECT_EQ(Read32(written, layout.nt + 0x10), 3u);
@@ -552,8 +552,8 @@ TEST_P(PeImageTest, SymbolTablesFollowTheSectionsOrAreDropped) {
     Write32(damaged, layout.nt + 0x10, d.count);
     ASSERT_TRUE(editor.Parse(damaged.data(), damaged.size()));
     ASSERT_NE(editor.AddDataSection(0x10), nullptr);
-    ASSERT_TRUE(editor.Write(out));
-    const Bytes dropped = ReadFileBytes(out);
+    const Bytes dropped = Written(editor, u"dropped.exe");
+    ASSERT_FALSE(dropped.empty());
     EXPECT_EQ(Read32(dropped, layout.nt + 0x0C), 0u);
     EXPECT_EQ(Read32(dropped, layout.nt + 0x10), 0u);
     EXPECT_EQ(dropped.size(), SectionField(dropped, 3, 20) + 0x200u);
@@ -587,9 +587,7 @@ TEST_P(PeImageTest, ReplacedDataNeverLandsOnSectionsOutOfTableOrder) {
   EXPECT_EQ(editor.Section(0).PointerToRawData, 0x800u);
   EXPECT_EQ(editor.Section(2).PointerToRawData, 0xA00u);
   EXPECT_EQ(editor.Section(2).VirtualAddress, 0x3000u);  // still room in memory
-  const std::u16string out = Path(u"replaced.exe");
-  ASSERT_TRUE(editor.Write(out));
-  const Bytes written = ReadFileBytes(out);
+  const Bytes written = Written(editor, u"replaced.exe");
   ASSERT_EQ(written.size(), 0xC00u);
   EXPECT_TRUE(std::equal(grown.begin(), grown.end(), written.begin() + 0x400));
   EXPECT_TRUE(std::all_of(written.begin() + 0x700, written.begin() + 0x800, [](uint8_t v) { return v == 0; }));
@@ -605,8 +603,7 @@ TEST_P(PeImageTest, ReplacedDataNeverLandsOnSectionsOutOfTableOrder) {
   EXPECT_EQ(editor.Section(1).PointerToRawData, bss.size());
   EXPECT_EQ(editor.Section(0).PointerToRawData, 0x400u);
   EXPECT_EQ(editor.Section(2).PointerToRawData, 0x600u);
-  ASSERT_TRUE(editor.Write(out));
-  ExpectSectionsCarried(bss, ReadFileBytes(out));
+  ExpectSectionsCarried(bss, Written(editor, u"bss.exe"));
 }
 
 // ---- The reason left behind -------------------------------------------------------------
