@@ -45,6 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t expected = table.Items().size();
   if (expected > before + 1) __builtin_trap();
   if (!build::RebuildResourceSection(editor, table)) return 0;
+  // The rebuilt section's data never lands on another section's, whatever their order.
+  for (int i = 0; i < editor.SectionCount(); ++i) {
+    if (editor.SlotState(i) == build::CPE_ImageEditor::kSlotLoaded) continue;
+    const build::SectionHeader& rebuilt = editor.Section(i);
+    for (int j = 0; j < editor.SectionCount(); ++j) {
+      const build::SectionHeader& other = editor.Section(j);
+      if (j == i || rebuilt.SizeOfRawData == 0 || other.SizeOfRawData == 0) continue;
+      if (uint64_t{rebuilt.PointerToRawData} < uint64_t{other.PointerToRawData} + other.SizeOfRawData &&
+          uint64_t{other.PointerToRawData} < uint64_t{rebuilt.PointerToRawData} + rebuilt.SizeOfRawData) {
+        __builtin_trap();
+      }
+    }
+  }
 
   build::ResourceTable again;
   if (!again.Read(editor)) __builtin_trap();

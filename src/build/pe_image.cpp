@@ -33,11 +33,17 @@ bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The file is replaced whole; a failed write leaves no half-written executable behind.
-bool WriteFileWhole(std::u16string_view path, const uint8_t* data, size_t size, uint32_t share) {
-  plat::FileHandle file = plat::OpenFile(path, plat::kGenericWrite, share, plat::Disposition::kCreateAlways);
-  if (file == nullptr) return false;
-  bool ok = true;
+// The file is written beside the target and then takes its place, so a failure at any
+// point leaves whatever was there byte for byte, and no half-written executable.
+bool WriteFileWhole(std::u16string_view path, const uint8_t* data, size_t size) {
+  const std::u16string full = plat::GetFullPathName(path);
+  if (full.empty()) return false;
+  const size_t slash = full.find_last_of(u"\\/");
+  const std::u16string folder = slash == std::u16string::npos ? std::u16string(u".") : full.substr(0, slash);
+  const std::u16string temporary = plat::GetTempFileName(folder, u"~pe");
+  if (temporary.empty()) return false;
+  plat::FileHandle file = plat::OpenFile(temporary, plat::kGenericWrite, 0, plat::Disposition::kCreateAlways);
+  bool ok = file != nullptr;
   size_t done_total = 0;
   while (ok && done_total < size) {
     const uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(size - done_total, 0x40000000));
@@ -46,12 +52,25 @@ bool WriteFileWhole(std::u16string_view path, const uint8_t* data, size_t size, 
     done_total += chunk;
   }
   ok = ok && plat::SetEndOfFile(file);
-  const bool closed = plat::CloseFile(file);
-  if (!ok || !closed) {
-    plat::DeleteFile(path);
-    return false;
+  if (file != nullptr) ok = plat::CloseFile(file) && ok;
+  ok = ok && plat::MoveFile(temporary, full, true);
+  if (!ok) {
+    const uint32_t error = plat::GetLastError();
+    plat::DeleteFile(temporary);
+    plat::SetLastError(error);
   }
-  return true;
+  return ok;
+}
+
+bool Fail(uint32_t error) {
+  plat::SetLastError(error);
+  return false;
+}
+
+// How far a section reaches in memory: the loader maps its virtual size, and the editor's
+// lookups also reach over raw data that runs past it.
+uint64_t VirtualEnd(const SectionHeader& s) {
+  return uint64_t{s.VirtualAddress} + std::max(s.VirtualSize, s.SizeOfRawData);
 }
 
 }  // namespace
@@ -87,6 +106,7 @@ void CPE_ImageEditor::Reset() {
   nt_size_ = 0;
   std::memset(sections_, 0, sizeof(sections_));
   std::memset(data_offset_, 0, sizeof(data_offset_));
+  symbols_at_ = symbols_size_ = 0;
   for (auto& block : added_) std::vector<uint8_t>().swap(block);
   std::fill(std::begin(states_), std::end(states_), kSlotFree);
 }
@@ -121,25 +141,26 @@ bool CPE_ImageEditor::Load(std::u16string_view path) {
 }
 
 bool CPE_ImageEditor::Parse(const uint8_t* data, size_t size) {
-  if (data == nullptr || size == 0) return false;
+  if (data == nullptr || size == 0) return Fail(plat::err::kBadExeFormat);
   try {
     std::vector<uint8_t> image(data, data + size);
     return Parse(std::move(image));
   } catch (const std::bad_alloc&) {
-    return false;
+    return Fail(plat::err::kNotEnoughMemory);
   }
 }
 
 bool CPE_ImageEditor::Parse(std::vector<uint8_t>&& image) {
   // Everything is checked before anything is replaced, so a refused image leaves the
   // editor as it was.
+  const auto refuse = [] { return Fail(plat::err::kBadExeFormat); };
   const size_t size = image.size();
-  if (size < pe::kDosHeaderSize || size > 0xFFFFFFFFu) return false;
+  if (size < pe::kDosHeaderSize || size > 0xFFFFFFFFu) return refuse();
   const uint8_t* d = image.data();
-  if (Get16(d) != pe::kDosMagic) return false;
+  if (Get16(d) != pe::kDosMagic) return refuse();
   const uint64_t lfanew = Get32(d + pe::kLfanewOffset);
-  if (lfanew + pe::kOptionalMagic + 2 > size) return false;
-  if (Get32(d + lfanew) != pe::kPeSignature) return false;
+  if (lfanew + pe::kOptionalMagic + 2 > size) return refuse();
+  if (Get32(d + lfanew) != pe::kPeSignature) return refuse();
   const uint16_t optional_size = Get16(d + lfanew + pe::kSizeOfOptionalHeader);
   const uint16_t magic = Get16(d + lfanew + pe::kOptionalMagic);
   uint32_t nt_size = 0;
@@ -148,18 +169,18 @@ bool CPE_ImageEditor::Parse(std::vector<uint8_t>&& image) {
   } else if (magic == pe::kMagicPe32Plus && optional_size == pe::kOptionalHeader64Size) {
     nt_size = pe::kNtHeaders64Size;
   } else {
-    return false;
+    return refuse();
   }
-  if (lfanew + nt_size > size) return false;
+  if (lfanew + nt_size > size) return refuse();
   const uint8_t* nt = d + lfanew;
   const uint16_t count = Get16(nt + pe::kNumberOfSections);
-  if (count == 0 || count > kMaxSections) return false;
-  if (lfanew + nt_size + uint64_t{count} * pe::kSectionHeaderSize > size) return false;
+  if (count == 0 || count > kMaxSections) return refuse();
+  if (lfanew + nt_size + uint64_t{count} * pe::kSectionHeaderSize > size) return refuse();
   // Alignments outside what the loader accepts would let Write place data gigabytes
   // away or divide by zero.
   const uint32_t file_alignment = Get32(nt + pe::kFileAlignment);
   const uint32_t section_alignment = Get32(nt + pe::kSectionAlignment);
-  if (!IsPowerOfTwo(file_alignment) || file_alignment > 0x10000 || !IsPowerOfTwo(section_alignment)) return false;
+  if (!IsPowerOfTwo(file_alignment) || file_alignment > 0x10000 || !IsPowerOfTwo(section_alignment)) return refuse();
 
   SectionHeader headers[kMaxSections] = {};
   for (uint16_t i = 0; i < count; ++i) {
@@ -175,12 +196,33 @@ bool CPE_ImageEditor::Parse(std::vector<uint8_t>&& image) {
     s.NumberOfRelocations = Get16(h + 32);
     s.NumberOfLinenumbers = Get16(h + 34);
     s.Characteristics = Get32(h + 36);
-    if (s.PointerToRawData > size) return false;
-    if (s.SizeOfRawData != 0 && uint64_t{s.PointerToRawData} + s.SizeOfRawData > size) return false;
+    if (s.PointerToRawData > size) return refuse();
+    if (s.SizeOfRawData != 0 && uint64_t{s.PointerToRawData} + s.SizeOfRawData > size) return refuse();
+  }
+
+  // The symbol table and the strings after it, when they lie whole in the file and
+  // apart from the headers and every section's data; anything else is not carried.
+  uint64_t symbols_at = Get32(nt + pe::kPointerToSymbolTable);
+  uint64_t symbols_size = 0;
+  if (symbols_at != 0) {
+    const uint64_t strings = symbols_at + uint64_t{Get32(nt + pe::kNumberOfSymbols)} * pe::kSymbolSize;
+    const uint32_t strings_size = strings + 4 <= size ? Get32(d + strings) : 0;
+    if (strings_size >= 4 && strings + strings_size <= size) symbols_size = strings + strings_size - symbols_at;
+    if (symbols_at < lfanew + nt_size + uint64_t{count} * pe::kSectionHeaderSize) symbols_size = 0;
+    for (uint16_t i = 0; i < count; ++i) {
+      const SectionHeader& s = headers[i];
+      if (s.SizeOfRawData != 0 && s.PointerToRawData < symbols_at + symbols_size &&
+          symbols_at < uint64_t{s.PointerToRawData} + s.SizeOfRawData) {
+        symbols_size = 0;
+      }
+    }
+    if (symbols_size == 0) symbols_at = 0;
   }
 
   Reset();
   image_ = std::move(image);
+  symbols_at_ = static_cast<uint32_t>(symbols_at);
+  symbols_size_ = static_cast<uint32_t>(symbols_size);
   lfanew_ = static_cast<uint32_t>(lfanew);
   pe32plus_ = magic == pe::kMagicPe32Plus;
   nt_size_ = nt_size;
@@ -259,33 +301,36 @@ bool CPE_ImageEditor::InsideLoadedSection(uint32_t offset, uint32_t size) const 
 }
 
 bool CPE_ImageEditor::RemoveImport(std::string_view name) {
-  if (!IsLoaded()) return false;
+  if (!IsLoaded()) return Fail(plat::err::kInvalidHandle);
   const uint32_t table_rva = DirectoryAddress(pe::kDirImport);
   if (table_rva == 0) return true;  // imports nothing, so there is nothing to drop
   uint32_t table = 0;
   uint32_t table_end = 0;
-  if (!RvaToOffset(table_rva, &table, &table_end)) return false;
+  if (!RvaToOffset(table_rva, &table, &table_end)) return Fail(plat::err::kBadExeFormat);
 
-  std::vector<uint32_t> kept;  // offsets of the descriptors that stay, in order
+  // Offsets of the descriptors that stay, in order; the walk stops before there are more.
+  uint32_t kept[kMaxImportDescriptors];
+  uint32_t kept_count = 0;
   bool matched = false;
   uint32_t at = table;
   for (;;) {
-    if (uint64_t{at} + pe::kImportDescriptorSize > table_end) return false;  // no terminator inside
+    // No terminator inside the section.
+    if (uint64_t{at} + pe::kImportDescriptorSize > table_end) return Fail(plat::err::kBadExeFormat);
     const uint32_t name_rva = Get32(image_.data() + at + 12);
     if (name_rva == 0) break;
-    if ((at - table) / pe::kImportDescriptorSize + 1 >= kMaxImportDescriptors) return false;
+    if ((at - table) / pe::kImportDescriptorSize + 1 >= kMaxImportDescriptors) return Fail(plat::err::kNotSupported);
     uint32_t name_at = 0;
     uint32_t name_end = 0;
-    if (!RvaToOffset(name_rva, &name_at, &name_end)) return false;
+    if (!RvaToOffset(name_rva, &name_at, &name_end)) return Fail(plat::err::kBadExeFormat);
     const uint8_t* text = image_.data() + name_at;
     const void* nul = std::memchr(text, 0, name_end - name_at);
-    if (nul == nullptr) return false;
+    if (nul == nullptr) return Fail(plat::err::kBadExeFormat);
     const std::string_view library(reinterpret_cast<const char*>(text),
                                    static_cast<size_t>(static_cast<const uint8_t*>(nul) - text));
     if (AsciiEqualNoCase(library, name)) {
       matched = true;
     } else {
-      kept.push_back(at);
+      kept[kept_count++] = at;
     }
     at += pe::kImportDescriptorSize;
   }
@@ -295,7 +340,8 @@ bool CPE_ImageEditor::RemoveImport(std::string_view name) {
   // overwrites one still to be copied.
   uint8_t* base = image_.data();
   uint32_t out = table;
-  for (uint32_t from : kept) {
+  for (uint32_t k = 0; k < kept_count; ++k) {
+    const uint32_t from = kept[k];
     if (from != out) std::memmove(base + out, base + from, pe::kImportDescriptorSize);
     out += pe::kImportDescriptorSize;
   }
@@ -303,28 +349,54 @@ bool CPE_ImageEditor::RemoveImport(std::string_view name) {
   return true;
 }
 
+uint64_t CPE_ImageEditor::HeadersEnd(int count) const {
+  const uint64_t end = uint64_t{lfanew_} + nt_size_ + uint64_t(count) * pe::kSectionHeaderSize;
+  return std::max<uint64_t>(pe::kDosHeaderSize, end);
+}
+
+uint64_t CPE_ImageEditor::FileDataEnd() const {
+  const uint32_t fa = Nt32(pe::kFileAlignment);
+  uint64_t end = 0;
+  for (int i = 0; i < SectionCount(); ++i) {
+    const SectionHeader& s = sections_[i];
+    if (s.SizeOfRawData != 0) end = std::max(end, Align(s.PointerToRawData, fa) + Align(s.SizeOfRawData, fa));
+  }
+  return end;
+}
+
+uint64_t CPE_ImageEditor::NextFileOffset(int count) const {
+  // SizeOfHeaders counts only when it lies in the file, as a real one does: a damaged
+  // value would put the data gigabytes away.
+  const uint32_t size_of_headers = Nt32(pe::kSizeOfHeaders);
+  const uint64_t headers = size_of_headers <= image_.size() ? size_of_headers : 0;
+  return Align(std::max({FileDataEnd(), HeadersEnd(count), headers}), Nt32(pe::kFileAlignment));
+}
+
 SectionHeader* CPE_ImageEditor::NewSectionHeader(uint64_t data_size) {
-  if (!IsLoaded()) return nullptr;
+  auto refuse = [](uint32_t error) -> SectionHeader* {
+    plat::SetLastError(error);
+    return nullptr;
+  };
+  if (!IsLoaded()) return refuse(plat::err::kInvalidHandle);
   const int count = SectionCount();
-  if (count >= kMaxSections || count < 1) return nullptr;
-  const SectionHeader& last = sections_[count - 1];
+  if (count >= kMaxSections || count < 1) return refuse(plat::err::kNotSupported);
   const uint32_t fa = Nt32(pe::kFileAlignment);
   const uint32_t sa = Nt32(pe::kSectionAlignment);
   const uint64_t raw = Align(data_size, fa);
   const uint64_t virtual_size = Align(raw, sa);
-  const uint64_t virtual_address = Align(uint64_t{last.VirtualAddress} + last.VirtualSize, sa);
-  const uint64_t pointer = Align(uint64_t{last.PointerToRawData} + last.SizeOfRawData, fa);
-  if (raw > 0xFFFFFFFFu || virtual_size > 0xFFFFFFFFu || virtual_address + virtual_size > 0xFFFFFFFFu ||
-      pointer + raw > 0xFFFFFFFFu) {
-    return nullptr;
+  const uint64_t virtual_address = NextSectionAddress();
+  const uint64_t pointer = NextFileOffset(count + 1);
+  if (virtual_address == 0 || raw > 0xFFFFFFFFu || virtual_size > 0xFFFFFFFFu ||
+      virtual_address + virtual_size > 0xFFFFFFFFu || pointer + raw > 0xFFFFFFFFu) {
+    return refuse(plat::err::kArithmeticOverflow);
   }
   // One more header must not run into the first section's data.
-  const uint64_t headers_end = uint64_t{lfanew_} + nt_size_ + uint64_t(count + 1) * pe::kSectionHeaderSize;
+  const uint64_t headers_end = HeadersEnd(count + 1);
   for (int i = 0; i < count; ++i) {
-    if (sections_[i].SizeOfRawData != 0 && sections_[i].PointerToRawData < headers_end) return nullptr;
+    if (sections_[i].SizeOfRawData != 0 && sections_[i].PointerToRawData < headers_end) {
+      return refuse(plat::err::kNotSupported);
+    }
   }
-  // Nor may the new data land on the headers, as it would after sections without data.
-  if (pointer < headers_end) return nullptr;
 
   SectionHeader& s = sections_[count];
   s = SectionHeader{};
@@ -336,7 +408,10 @@ SectionHeader* CPE_ImageEditor::NewSectionHeader(uint64_t data_size) {
 }
 
 uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
-  if (size == 0) return nullptr;
+  if (size == 0) {
+    plat::SetLastError(plat::err::kInvalidParameter);
+    return nullptr;
+  }
   SectionHeader* s = NewSectionHeader(size);
   if (s == nullptr) return nullptr;
   const int count = SectionCount();
@@ -344,6 +419,7 @@ uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
     added_[count].assign(s->SizeOfRawData, 0);
   } catch (const std::bad_alloc&) {
     *s = SectionHeader{};
+    plat::SetLastError(plat::err::kNotEnoughMemory);
     return nullptr;
   }
   std::memcpy(s->Name, ".mdata\0\0", 8);
@@ -354,7 +430,8 @@ uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
 }
 
 bool CPE_ImageEditor::AddSection(std::string_view name, std::vector<uint8_t>&& data, uint32_t characteristics) {
-  if (data.empty() || data.size() > 0xFFFFFFFFu || name.size() > sizeof(SectionHeader::Name)) return false;
+  if (data.empty() || name.size() > sizeof(SectionHeader::Name)) return Fail(plat::err::kInvalidParameter);
+  if (data.size() > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
   SectionHeader* s = NewSectionHeader(data.size());
   if (s == nullptr) return false;
   const int count = SectionCount();
@@ -397,8 +474,9 @@ const uint8_t* CPE_ImageEditor::ViewRva(uint32_t rva, uint32_t* available) const
 uint32_t CPE_ImageEditor::NextSectionAddress() const {
   const int count = SectionCount();
   if (count < 1) return 0;
-  const SectionHeader& last = sections_[count - 1];
-  const uint64_t next = Align(uint64_t{last.VirtualAddress} + last.VirtualSize, Nt32(pe::kSectionAlignment));
+  uint64_t end = 0;
+  for (int i = 0; i < count; ++i) end = std::max(end, VirtualEnd(sections_[i]));
+  const uint64_t next = Align(end, Nt32(pe::kSectionAlignment));
   return next > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(next);
 }
 
@@ -412,46 +490,57 @@ void CPE_ImageEditor::SetDirectory(uint32_t index, uint32_t address, uint32_t si
 bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
                                          bool (*may_move)(const SectionHeader&)) {
   const int count = SectionCount();
-  if (slot < 0 || slot >= count || data.size() > 0xFFFFFFFFu) return false;
+  if (slot < 0 || slot >= count) return Fail(plat::err::kInvalidParameter);
+  if (data.size() > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
   const uint32_t fa = Nt32(pe::kFileAlignment);
   const uint32_t sa = Nt32(pe::kSectionAlignment);
   const SectionHeader& s = sections_[slot];
   const uint64_t virtual_size = std::max<uint64_t>(s.VirtualSize, data.size());
   const uint64_t raw = Align(data.size(), fa);
+  // A section without file data has no place there to grow from; it gets one after all.
+  const uint64_t pointer = s.SizeOfRawData != 0 ? Align(s.PointerToRawData, fa) : NextFileOffset(count);
+  const uint64_t old_raw_end = s.SizeOfRawData != 0 ? pointer + Align(s.SizeOfRawData, fa) : pointer;
   const uint64_t va_end = Align(uint64_t{s.VirtualAddress} + virtual_size, sa);
-  const uint64_t raw_end = Align(uint64_t{s.PointerToRawData} + raw, fa);
-  if (va_end > 0xFFFFFFFFu || raw_end > 0xFFFFFFFFu) return false;
+  const uint64_t raw_end = Align(pointer + raw, fa);
+  if (va_end > 0xFFFFFFFFu || raw_end > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
 
-  // How far the sections after this one must move; sections are laid out in table order
-  // both in memory and in the file, so one shift keeps their spacing.
+  // The sections after this one, in memory and in the file, whatever the table's order:
+  // those move up together by what the new data needs, which keeps their spacing. All
+  // others must end where this one begins, or they would come to overlap the new data.
+  bool after_in_memory[kMaxSections] = {};
+  bool after_in_file[kMaxSections] = {};
   uint64_t va_shift = 0;
   uint64_t raw_shift = 0;
   for (int i = 0; i < count; ++i) {
     if (i == slot) continue;
     const SectionHeader& other = sections_[i];
-    if (i < slot) {
-      // An earlier section reaching into this one would shadow part of the new data.
-      if (uint64_t{other.VirtualAddress} + std::max(other.VirtualSize, other.SizeOfRawData) > s.VirtualAddress) {
-        return false;
-      }
-      continue;
+    if (other.VirtualAddress > s.VirtualAddress) {
+      after_in_memory[i] = true;
+      if (va_end > other.VirtualAddress) va_shift = std::max<uint64_t>(va_shift, va_end - other.VirtualAddress);
+    } else if (VirtualEnd(other) > s.VirtualAddress) {
+      return Fail(plat::err::kBadExeFormat);
     }
-    if (other.VirtualAddress < s.VirtualAddress) return false;
-    if (va_end > other.VirtualAddress) va_shift = std::max<uint64_t>(va_shift, va_end - other.VirtualAddress);
-    if (other.SizeOfRawData != 0 && raw_end > other.PointerToRawData) {
-      raw_shift = std::max<uint64_t>(raw_shift, raw_end - other.PointerToRawData);
+    if (other.SizeOfRawData == 0) continue;
+    const uint64_t begin = Align(other.PointerToRawData, fa);
+    if (begin >= old_raw_end) {
+      after_in_file[i] = true;
+      if (raw_end > begin) raw_shift = std::max<uint64_t>(raw_shift, raw_end - begin);
+    } else if (begin + Align(other.SizeOfRawData, fa) > pointer) {
+      return Fail(plat::err::kBadExeFormat);
     }
   }
   va_shift = Align(va_shift, sa);
   raw_shift = Align(raw_shift, fa);
-  if (va_shift != 0 || raw_shift != 0) {
-    for (int i = slot + 1; i < count; ++i) {
-      const SectionHeader& other = sections_[i];
-      if (may_move == nullptr || !may_move(other)) return false;
-      if (uint64_t{other.VirtualAddress} + va_shift + std::max(other.VirtualSize, other.SizeOfRawData) > 0xFFFFFFFFu ||
-          uint64_t{other.PointerToRawData} + raw_shift + other.SizeOfRawData > 0xFFFFFFFFu) {
-        return false;
-      }
+  for (int i = 0; i < count; ++i) {
+    const bool moves_in_memory = after_in_memory[i] && va_shift != 0;
+    const bool moves_in_file = after_in_file[i] && raw_shift != 0;
+    if (!moves_in_memory && !moves_in_file) continue;
+    const SectionHeader& other = sections_[i];
+    if (may_move == nullptr || !may_move(other)) return Fail(plat::err::kNotSupported);
+    if (VirtualEnd(other) + (moves_in_memory ? va_shift : 0) > 0xFFFFFFFFu ||
+        Align(other.PointerToRawData, fa) + Align(other.SizeOfRawData, fa) + (moves_in_file ? raw_shift : 0) >
+            0xFFFFFFFFu) {
+      return Fail(plat::err::kArithmeticOverflow);
     }
   }
 
@@ -463,96 +552,114 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
       if (index == pe::kDirSecurity) continue;  // a file offset, not an address
       const uint32_t address = DirectoryAddress(index);
       const int holder = address == 0 ? -1 : SectionOfRva(address);
-      if (holder > slot) SetDirectory(index, static_cast<uint32_t>(address + va_shift), DirectorySize(index));
+      if (holder >= 0 && after_in_memory[holder]) {
+        SetDirectory(index, static_cast<uint32_t>(address + va_shift), DirectorySize(index));
+      }
     }
   }
-  for (int i = slot + 1; i < count; ++i) {
-    sections_[i].VirtualAddress += static_cast<uint32_t>(va_shift);
-    if (sections_[i].SizeOfRawData != 0) sections_[i].PointerToRawData += static_cast<uint32_t>(raw_shift);
+  for (int i = 0; i < count; ++i) {
+    if (after_in_memory[i]) sections_[i].VirtualAddress += static_cast<uint32_t>(va_shift);
+    if (after_in_file[i]) sections_[i].PointerToRawData += static_cast<uint32_t>(raw_shift);
   }
   SectionHeader& target = sections_[slot];
   target.VirtualSize = static_cast<uint32_t>(virtual_size);
   target.SizeOfRawData = static_cast<uint32_t>(raw);
+  target.PointerToRawData = static_cast<uint32_t>(pointer);
   added_[slot] = std::move(data);
   states_[slot] = kSlotReplaced;
   return true;
 }
 
 bool CPE_ImageEditor::Write(std::u16string_view path) {
-  if (!IsLoaded()) return false;
+  if (!IsLoaded()) return Fail(plat::err::kInvalidHandle);
   const int count = SectionCount();
   const uint32_t fa = Nt32(pe::kFileAlignment);
   const uint32_t sa = Nt32(pe::kSectionAlignment);
 
-  // Aligned headers are worked out first: one that no longer fits in 32 bits refuses the
-  // write before any file is touched.
+  // The aligned headers and where everything lands are worked out first: a layout that
+  // no longer fits in 32 bits, or in which two sections' data (or data and the headers)
+  // would share bytes, is refused before anything is changed or any file is touched.
   SectionHeader aligned[kMaxSections] = {};
+  uint64_t virtual_end = 0;
+  uint64_t file_end = HeadersEnd(count);
   for (int i = 0; i < count; ++i) {
     aligned[i] = sections_[i];
     const uint64_t va = Align(sections_[i].VirtualAddress, sa);
     const uint64_t vs = Align(sections_[i].VirtualSize, sa);
-    const uint64_t pr = Align(sections_[i].PointerToRawData, fa);
     const uint64_t sr = Align(sections_[i].SizeOfRawData, fa);
-    if (va + vs > 0xFFFFFFFFu || pr + sr > 0xFFFFFFFFu) return false;
+    // Without file data the pointer means nothing; one left past the new file's end
+    // would have readers (this editor among them) refuse the file.
+    const uint64_t pr = sr == 0 ? 0 : Align(sections_[i].PointerToRawData, fa);
+    if (va + vs > 0xFFFFFFFFu || pr + sr > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
     aligned[i].VirtualAddress = static_cast<uint32_t>(va);
     aligned[i].VirtualSize = static_cast<uint32_t>(vs);
     aligned[i].PointerToRawData = static_cast<uint32_t>(pr);
     aligned[i].SizeOfRawData = static_cast<uint32_t>(sr);
+    virtual_end = std::max(virtual_end, VirtualEnd(aligned[i]));
+    if (sr == 0) continue;
+    if (pr < HeadersEnd(count)) return Fail(plat::err::kBadExeFormat);
+    for (int j = 0; j < i; ++j) {
+      if (aligned[j].SizeOfRawData != 0 && pr < uint64_t{aligned[j].PointerToRawData} + aligned[j].SizeOfRawData &&
+          aligned[j].PointerToRawData < pr + sr) {
+        return Fail(plat::err::kBadExeFormat);
+      }
+    }
+    file_end = std::max(file_end, pr + sr);
   }
-  const SectionHeader& last = aligned[count - 1];
-  const uint32_t file_end = last.PointerToRawData + last.SizeOfRawData;
+  const uint64_t size_of_image = Align(virtual_end, sa);
+  // The symbol and string tables follow the sections, wherever those now end.
+  const uint64_t symbols_at = file_end;
+  const uint64_t total = file_end + symbols_size_;
+  if (size_of_image > 0xFFFFFFFFu || total > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
 
   std::vector<uint8_t> out;
   try {
-    // Only section data is carried over, so an appended certificate table is gone; an
-    // entry left pointing at its old place would have signature checks read the new
-    // payload or nothing.
-    if (const uint32_t security = DirectoryOffset(pe::kDirSecurity); security != 0) {
-      const uint32_t cert_at = Nt32(security);
-      const uint32_t cert_size = Nt32(security + 4);
-      if ((cert_at != 0 || cert_size != 0) && !InsideLoadedSection(cert_at, cert_size)) {
-        SetNt32(security, 0);
-        SetNt32(security + 4, 0);
-      }
-    }
-    std::copy(aligned, aligned + count, sections_);
-    SetNt32(pe::kSizeOfImage, last.VirtualAddress + last.VirtualSize);
-
-    // The DOS header and stub are the loaded bytes up to the PE signature.
-    const size_t head = std::max<size_t>(lfanew_, pe::kDosHeaderSize);
-    out.assign(image_.begin(), image_.begin() + static_cast<std::ptrdiff_t>(head));
-    out.resize(size_t{lfanew_} + nt_size_ + size_t(count) * pe::kSectionHeaderSize);
-    std::memcpy(out.data() + lfanew_, nt_, nt_size_);
-    for (int i = 0; i < count; ++i) {
-      uint8_t* h = out.data() + lfanew_ + nt_size_ + size_t(i) * pe::kSectionHeaderSize;
-      const SectionHeader& s = sections_[i];
-      std::memcpy(h, s.Name, 8);
-      Put32(h + 8, s.VirtualSize);
-      Put32(h + 12, s.VirtualAddress);
-      Put32(h + 16, s.SizeOfRawData);
-      Put32(h + 20, s.PointerToRawData);
-      Put32(h + 24, s.PointerToRelocations);
-      Put32(h + 28, s.PointerToLinenumbers);
-      h[32] = static_cast<uint8_t>(s.NumberOfRelocations);
-      h[33] = static_cast<uint8_t>(s.NumberOfRelocations >> 8);
-      h[34] = static_cast<uint8_t>(s.NumberOfLinenumbers);
-      h[35] = static_cast<uint8_t>(s.NumberOfLinenumbers >> 8);
-      Put32(h + 36, s.Characteristics);
-    }
-    for (int i = 0; i < count; ++i) {
-      const SectionHeader& s = sections_[i];
-      if (s.SizeOfRawData == 0) continue;
-      if (out.size() < s.PointerToRawData) out.resize(s.PointerToRawData, 0);
-      // Alignment may have grown the section past the bytes there are; the rest is zeros.
-      const size_t have = std::min<size_t>(SectionDataSize(i), s.SizeOfRawData);
-      const uint8_t* data = SectionData(i);
-      out.insert(out.end(), data, data + have);
-      out.resize(out.size() + (s.SizeOfRawData - have), 0);
-    }
-    out.resize(file_end, 0);
+    out.assign(static_cast<size_t>(total), 0);
   } catch (const std::bad_alloc&) {
-    return false;
+    return Fail(plat::err::kNotEnoughMemory);
   }
+  // Only section data is carried over, so an appended certificate table is gone; an
+  // entry left pointing at its old place would have signature checks read the new
+  // payload or nothing.
+  if (const uint32_t security = DirectoryOffset(pe::kDirSecurity); security != 0) {
+    const uint32_t cert_at = Nt32(security);
+    const uint32_t cert_size = Nt32(security + 4);
+    if ((cert_at != 0 || cert_size != 0) && !InsideLoadedSection(cert_at, cert_size)) {
+      SetNt32(security, 0);
+      SetNt32(security + 4, 0);
+    }
+  }
+  SetNt32(pe::kPointerToSymbolTable, symbols_size_ != 0 ? static_cast<uint32_t>(symbols_at) : 0);
+  if (symbols_size_ == 0) SetNt32(pe::kNumberOfSymbols, 0);
+  std::copy(aligned, aligned + count, sections_);
+  SetNt32(pe::kSizeOfImage, static_cast<uint32_t>(size_of_image));
+
+  // The DOS header and stub are the loaded bytes up to the PE signature.
+  const size_t head = std::max<size_t>(lfanew_, pe::kDosHeaderSize);
+  std::copy(image_.begin(), image_.begin() + static_cast<std::ptrdiff_t>(head), out.begin());
+  std::memcpy(out.data() + lfanew_, nt_, nt_size_);
+  for (int i = 0; i < count; ++i) {
+    uint8_t* h = out.data() + lfanew_ + nt_size_ + size_t(i) * pe::kSectionHeaderSize;
+    const SectionHeader& s = sections_[i];
+    std::memcpy(h, s.Name, 8);
+    Put32(h + 8, s.VirtualSize);
+    Put32(h + 12, s.VirtualAddress);
+    Put32(h + 16, s.SizeOfRawData);
+    Put32(h + 20, s.PointerToRawData);
+    Put32(h + 24, s.PointerToRelocations);
+    Put32(h + 28, s.PointerToLinenumbers);
+    Put16(h + 32, s.NumberOfRelocations);
+    Put16(h + 34, s.NumberOfLinenumbers);
+    Put32(h + 36, s.Characteristics);
+  }
+  for (int i = 0; i < count; ++i) {
+    const SectionHeader& s = sections_[i];
+    if (s.SizeOfRawData == 0) continue;
+    // Alignment may have grown the section past the bytes there are; the rest stays zero.
+    const size_t have = std::min<size_t>(SectionDataSize(i), s.SizeOfRawData);
+    if (have != 0) std::memcpy(out.data() + s.PointerToRawData, SectionData(i), have);
+  }
+  if (symbols_size_ != 0) std::memcpy(out.data() + symbols_at, image_.data() + symbols_at_, symbols_size_);
 
   // The checksum is that of the finished file, so it is worked out on exactly these bytes.
   const size_t checksum_at = size_t{lfanew_} + pe::kCheckSum;
@@ -560,7 +667,7 @@ bool CPE_ImageEditor::Write(std::u16string_view path) {
     Put32(out.data() + checksum_at, 0);
     Put32(out.data() + checksum_at, PeChecksum(out.data(), out.size(), checksum_at));
   }
-  return WriteFileWhole(path, out.data(), out.size(), plat::kShareRead | plat::kShareWrite);
+  return WriteFileWhole(path, out.data(), out.size());
 }
 
 bool CPE_ImageEditor::FixChecksum(std::u16string_view path) {
@@ -578,13 +685,15 @@ bool CPE_ImageEditor::FixChecksum(std::u16string_view path) {
   }
   uint8_t* d = reinterpret_cast<uint8_t*>(bytes->data());
   const size_t size = bytes->size();
-  if (size < pe::kDosHeaderSize || Get16(d) != pe::kDosMagic) return false;
+  if (size < pe::kDosHeaderSize || Get16(d) != pe::kDosMagic) return Fail(plat::err::kBadExeFormat);
   const uint64_t lfanew = Get32(d + pe::kLfanewOffset);
-  if (lfanew + pe::kCheckSum + 4 > size || Get32(d + lfanew) != pe::kPeSignature) return false;
+  if (lfanew + pe::kCheckSum + 4 > size || Get32(d + lfanew) != pe::kPeSignature) {
+    return Fail(plat::err::kBadExeFormat);
+  }
   const size_t checksum_at = static_cast<size_t>(lfanew) + pe::kCheckSum;
   Put32(d + checksum_at, 0);
   Put32(d + checksum_at, PeChecksum(d, size, checksum_at));
-  return WriteFileWhole(path, d, size, plat::kShareRead);
+  return WriteFileWhole(path, d, size);
 }
 
 }  // namespace build

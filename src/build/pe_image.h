@@ -32,6 +32,8 @@ inline constexpr uint32_t kImportDescriptorSize = 20;
 // Offsets from the PE signature.
 inline constexpr uint32_t kNumberOfSections = 0x06;
 inline constexpr uint32_t kPointerToSymbolTable = 0x0C;
+inline constexpr uint32_t kNumberOfSymbols = 0x10;
+inline constexpr uint32_t kSymbolSize = 18;
 inline constexpr uint32_t kSizeOfOptionalHeader = 0x14;
 inline constexpr uint32_t kOptionalMagic = 0x18;
 inline constexpr uint32_t kSectionAlignment = 0x38;
@@ -98,6 +100,11 @@ class CPE_ImageEditor {
   // True when the image stays consistent (whether or not the library was imported); false
   // when its import table cannot be edited safely, with nothing changed.
   bool RemoveImport(std::string_view name);
+  // Writes every section's data at its (aligned) PointerToRawData, followed by the COFF
+  // symbol and string tables when the image has them, through a temporary file beside
+  // `path` that replaces it only when complete. Refuses, with the reason as the last
+  // error and any existing file untouched, an image whose section data would overlap
+  // each other or the headers.
   bool Write(std::u16string_view path);
 
   // The slot whose address range (virtual or raw, whichever is larger) holds `rva`, or -1.
@@ -105,12 +112,16 @@ class CPE_ImageEditor {
   // The bytes at `rva` up to the end of its section's data, in whatever state the section
   // is; null when no section's data holds the address.
   const uint8_t* ViewRva(uint32_t rva, uint32_t* available) const;
-  // Where a section appended now would start in memory.
+  // Where a section appended now would start in memory: after the furthest section, in
+  // whatever order the table lists them; 0 when that is past 32 bits.
   uint32_t NextSectionAddress() const;
   // Replaces the data of the section in `slot` whole; its virtual size becomes at least
-  // the data's length. When the data no longer fits before the next section, the sections
-  // after it move up, which `may_move` must allow for each of them; data directory entries
-  // inside moved sections move with them. False with nothing changed otherwise.
+  // the data's length. When the data no longer fits before the sections that lie after it
+  // (in memory or in the file, whatever their order in the table), those move up, which
+  // `may_move` must allow for each of them; data directory entries inside sections moved
+  // in memory move with them. A section without file data gets a place after all other
+  // data. False with nothing changed (and the reason as the last error) when sections
+  // overlap the one replaced or one may not move.
   bool ReplaceSectionData(int slot, std::vector<uint8_t>&& data, bool (*may_move)(const SectionHeader&));
   // Appends a section holding `data`; false with nothing changed when no slot or no header
   // room is left.
@@ -139,6 +150,13 @@ class CPE_ImageEditor {
   // File offset of `rva` in the image buffer, by the first used slot whose range holds it.
   bool RvaToOffset(uint32_t rva, uint32_t* offset, uint32_t* end) const;
   size_t SectionDataSize(int slot) const;
+  // The end of the headers as written with `count` section headers.
+  uint64_t HeadersEnd(int count) const;
+  // The furthest end of any section's data in the file, with Write's alignment applied.
+  uint64_t FileDataEnd() const;
+  // Where an appended section's data starts in the file: after every section's data,
+  // the headers with `count` section headers and SizeOfHeaders.
+  uint64_t NextFileOffset(int count) const;
   // Claims the next free slot for a section of `data_size` bytes; null when none fits.
   SectionHeader* NewSectionHeader(uint64_t data_size);
   void SetSectionCount(int count);
@@ -156,6 +174,11 @@ class CPE_ImageEditor {
   uint32_t data_offset_[kMaxSections] = {};
   std::vector<uint8_t> added_[kMaxSections];
   uint8_t states_[kMaxSections] = {};
+  // The COFF symbol table with the string table after it, in the image buffer; size 0
+  // when the image has none (or one Write cannot carry). Section names of the form "/n"
+  // point into the strings, so tools need the tables wherever the sections end.
+  uint32_t symbols_at_ = 0;
+  uint32_t symbols_size_ = 0;
 };
 
 }  // namespace build

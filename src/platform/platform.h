@@ -51,6 +51,7 @@ inline constexpr uint32_t kMoreData = 234;
 inline constexpr uint32_t kNoMoreItems = 259;
 inline constexpr uint32_t kDirectory = 267;
 inline constexpr uint32_t kMessageNotFound = 317;
+inline constexpr uint32_t kArithmeticOverflow = 534;
 inline constexpr uint32_t kNotFound = 1168;
 inline constexpr uint32_t kResourceDataNotFound = 1812;
 inline constexpr uint32_t kResourceTypeNotFound = 1813;

@@ -3,6 +3,9 @@
 // names, read back here without the editor's code.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <string>
@@ -13,7 +16,13 @@
 #include "build/pe_builder.h"
 #include "build/pe_image.h"
 #include "platform/file_io.h"
+#include "platform/platform.h"
+#include "platform/scratch.h"
 #include "platform/unicode.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace brankel_test {
 namespace {
@@ -411,6 +420,91 @@ TEST_F(FixtureTest, ProgramsCarryVersionInformation) {
     EXPECT_EQ(translation->value, (Bytes{0x09, 0x04, 0xB0, 0x04}));
   }
 }
+
+// ---- Edited programs ----------------------------------------------------------------
+
+class EditedFixtureTest : public ScratchTest {
+ protected:
+  void SetUp() override {
+    if (!FixturesAvailable()) GTEST_SKIP() << kNoFixtures;
+    if (!UnstrippedFixturesAvailable()) GTEST_SKIP() << "no unstripped fixture programs in this build";
+    ScratchTest::SetUp();
+  }
+  void TearDown() override {
+    if (!dir_.empty()) ScratchTest::TearDown();
+  }
+};
+
+// The COFF symbol and string tables of a program, by its own header; empty when none.
+Bytes SymbolTables(const Bytes& image) {
+  const PeLayout layout = LayoutOf(image);
+  const uint32_t at = Read32(image, layout.nt + 0x0C);
+  if (at == 0) return {};
+  const size_t strings = at + size_t{Read32(image, layout.nt + 0x10)} * 18;
+  if (strings + 4 > image.size()) return {};
+  return Slice(image, at, strings - at + Read32(image, strings));
+}
+
+TEST_F(EditedFixtureTest, EveryProgramKeepsItsSectionsAndSymbolsInAnyFileOrder) {
+  for (const char* name : {"fixture32.exe", "fixture64.exe", "unstripped32.exe", "unstripped64.exe"}) {
+    for (bool reversed : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (reversed ? ", data in reverse order" : ""));
+      Bytes image = ReadFixture(name);
+      if (reversed) image = ReverseFileOrder(image);
+      const Bytes tables = SymbolTables(image);
+      EXPECT_EQ(tables.empty(), name[0] == 'f') << "only the unstripped programs carry symbols";
+      build::CPE_ImageEditor editor;
+      ASSERT_TRUE(editor.Parse(image.data(), image.size()));
+      uint8_t* block = editor.AddDataSection(0x1234);
+      ASSERT_NE(block, nullptr) << "sections: " << editor.SectionCount();
+      std::memset(block, 0x6B, 0x1234);
+      const std::u16string out = Path(u"edited.exe");
+      ASSERT_TRUE(editor.Write(out));
+      const Bytes written = ReadFileBytes(out);
+      EXPECT_EQ(SectionsCarriedMismatch(image, written), "");
+      EXPECT_EQ(SymbolTables(written), tables);
+      const PeLayout layout = LayoutOf(written);
+      const int last = Read16(written, layout.nt + 6) - 1;
+      const uint32_t payload = Read32(written, layout.section_table + last * 40 + 20);
+      ASSERT_LT(payload, written.size());
+      EXPECT_EQ(written[payload], 0x6B);
+      if (!tables.empty()) {
+        EXPECT_EQ(Read32(written, layout.nt + 0x0C), payload + 0x1400);
+      }
+    }
+  }
+}
+
+#ifndef _WIN32
+// The binary tools of the MinGW toolchain as a second reader of what the editor writes:
+// they refuse a symbol table pointer that leads into other data, or section names whose
+// strings are gone.
+TEST_F(EditedFixtureTest, BinaryToolsReadEditedUnstrippedPrograms) {
+  for (int bits : {32, 64}) {
+    const std::string tool = bits == 64 ? "x86_64-w64-mingw32-objdump" : "i686-w64-mingw32-objdump";
+    if (std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) != 0) {
+      GTEST_SKIP() << tool << " not found (Debian package binutils-mingw-w64)";
+    }
+    SCOPED_TRACE(tool);
+    build::CPE_ImageEditor editor;
+    ASSERT_TRUE(editor.Load(FixturePath(bits == 64 ? "unstripped64.exe" : "unstripped32.exe")));
+    ASSERT_NE(editor.AddDataSection(0x2000), nullptr);
+    const std::string host = ::testing::TempDir() + "brankel_edited_" + std::to_string(::getpid()) + "_" +
+                             std::to_string(bits) + ".exe";
+    ASSERT_TRUE(editor.Write(plat::PathFromHost(host)));
+    std::string output;
+    FILE* pipe = ::popen((tool + " -h '" + host + "' 2>&1").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;) output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    std::remove(host.c_str());
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find(".mdata"), std::string::npos) << output;
+    EXPECT_NE(output.find(".debug_info"), std::string::npos) << "long section names resolved:\n" << output;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace brankel_test

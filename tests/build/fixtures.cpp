@@ -1,5 +1,7 @@
 #include "build/fixtures.h"
 
+#include <initializer_list>
+
 #include "platform/platform.h"
 #include "platform/unicode.h"
 
@@ -14,12 +16,19 @@ std::u16string FixturePath(const char* name) {
 #endif
 }
 
-bool FixturesAvailable() {
-  for (const char* name : {"fixture32.exe", "fixture64.exe"}) {
+namespace {
+
+bool AllThere(std::initializer_list<const char*> names) {
+  for (const char* name : names) {
     const std::u16string path = FixturePath(name);
     if (path.empty() || !plat::FileExists(path)) return false;
   }
   return true;
 }
+
+}  // namespace
+
+bool FixturesAvailable() { return AllThere({"fixture32.exe", "fixture64.exe"}); }
+bool UnstrippedFixturesAvailable() { return AllThere({"unstripped32.exe", "unstripped64.exe"}); }
 
 }  // namespace brankel_test

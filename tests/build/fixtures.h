@@ -28,6 +28,8 @@ std::u16string FixturePath(const char* name);
 // Whether this build made the fixtures and both programs are there; tests that need them
 // skip otherwise, with the reason below.
 bool FixturesAvailable();
+// The unstripped builds of the same program ("unstripped32.exe", "unstripped64.exe").
+bool UnstrippedFixturesAvailable();
 inline constexpr const char* kNoFixtures =
     "no fixture programs in this build: g++, a MinGW compiler or its windres was missing "
     "when it was configured (see the CMake message)";

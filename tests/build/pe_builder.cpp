@@ -1,6 +1,7 @@
 #include "build/pe_builder.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 
@@ -105,6 +106,10 @@ std::vector<uint8_t> PeBuilder::Build() const {
       p.virtual_size = virtual_size;
       p.characteristics = i == 0 ? 0x60000020 : 0x40000040;
     }
+    if (std::find(uninitialized.begin(), uninitialized.end(), i) != uninitialized.end()) {
+      p.data.clear();
+      p.characteristics = 0xC0000080;
+    }
     if (i < static_cast<int>(names.size()) && !names[i].empty()) p.name = names[i];
     if (i == idata) p.data.resize(AlignUp(static_cast<uint32_t>(p.data.size()), file_alignment), 0);
     rva = AlignUp(rva + std::max<uint32_t>(p.virtual_size, static_cast<uint32_t>(p.data.size())), section_alignment);
@@ -164,18 +169,31 @@ std::vector<uint8_t> PeBuilder::Build() const {
     Write32(out, dirs + 5 * 8 + 4, planned[reloc_slot].virtual_size);
   }
 
-  uint32_t pointer = size_of_headers;
+  std::vector<int> order = file_order;
   for (int i = 0; i < section_count; ++i) {
+    if (std::find(order.begin(), order.end(), i) == order.end()) order.push_back(i);
+  }
+  if (out.size() < size_of_headers) out.resize(size_of_headers, 0);
+  for (int i : order) {
     const size_t h = nt + nt_size + size_t(i) * 40;
+    const bool has_data = !planned[i].data.empty();
     std::memcpy(&out[h], planned[i].name.data(), std::min<size_t>(8, planned[i].name.size()));
     Write32(out, h + 8, planned[i].virtual_size);
     Write32(out, h + 12, rvas[i]);
     Write32(out, h + 16, static_cast<uint32_t>(planned[i].data.size()));
-    Write32(out, h + 20, pointer);
+    Write32(out, h + 20, has_data ? static_cast<uint32_t>(out.size()) : 0);
     Write32(out, h + 36, planned[i].characteristics);
-    if (out.size() < pointer) out.resize(pointer, 0);
     out.insert(out.end(), planned[i].data.begin(), planned[i].data.end());
-    pointer += static_cast<uint32_t>(planned[i].data.size());
+  }
+
+  if (symbol_count != 0 || !symbol_strings.empty()) {
+    Write32(out, nt + 0x0C, static_cast<uint32_t>(out.size()));
+    Write32(out, nt + 0x10, symbol_count);
+    for (uint32_t k = 0; k < symbol_count * 18; ++k) out.push_back(static_cast<uint8_t>(0x60 + k % 31));
+    const size_t length_at = out.size();
+    out.resize(length_at + 4, 0);
+    Write32(out, length_at, static_cast<uint32_t>(4 + symbol_strings.size()));
+    out.insert(out.end(), symbol_strings.begin(), symbol_strings.end());
   }
 
   if (!certificate.empty()) {
@@ -216,6 +234,83 @@ bool MapRva(const std::vector<uint8_t>& image, const PeLayout& layout, uint32_t 
 
 bool MapRva(const std::vector<uint8_t>& image, uint32_t rva, uint32_t* offset) {
   return MapRva(image, LayoutOf(image), rva, offset);
+}
+
+const std::vector<OddLayout>& OddLayouts() {
+  static const std::vector<OddLayout> layouts = {
+      {"last section uninitialised", {3}, {}},
+      {"middle section without file data", {1}, {}},
+      {"data in reverse table order", {}, {3, 2, 1, 0}},
+      {"data out of order, last uninitialised", {3}, {2, 0, 1}},
+  };
+  return layouts;
+}
+
+PeBuilder OddLayoutBuilder(const OddLayout& layout, bool pe32plus) {
+  PeBuilder b;
+  b.pe32plus = pe32plus;
+  b.section_count = 4;
+  b.uninitialized = layout.uninitialized;
+  b.file_order = layout.file_order;
+  return b;
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> RawRanges(const std::vector<uint8_t>& image) {
+  const PeLayout layout = LayoutOf(image);
+  std::vector<std::pair<uint32_t, uint32_t>> ranges;
+  for (uint16_t i = 0; i < Read16(image, layout.nt + 6); ++i) {
+    const size_t h = layout.section_table + size_t(i) * 40;
+    ranges.emplace_back(Read32(image, h + 20), Read32(image, h + 16));
+  }
+  return ranges;
+}
+
+std::string SectionsCarriedMismatch(const std::vector<uint8_t>& image, const std::vector<uint8_t>& written) {
+  const auto before = RawRanges(image);
+  const auto after = RawRanges(written);
+  if (after.size() < before.size()) return "sections missing";
+  for (size_t i = 0; i < after.size(); ++i) {
+    const std::string section = "section " + std::to_string(i);
+    const auto [at, size] = after[i];
+    if (uint64_t{at} + size > written.size()) return section + " runs past the file";
+    for (size_t j = 0; j < i; ++j) {
+      const auto [other, other_size] = after[j];
+      if (size != 0 && other_size != 0 && at < other + other_size && other < at + size) {
+        return section + " overlaps section " + std::to_string(j);
+      }
+    }
+    if (i >= before.size()) continue;
+    const auto [from, length] = before[i];
+    if (size < length) return section + " lost data";
+    if (!std::equal(image.begin() + from, image.begin() + from + length, written.begin() + at)) {
+      return section + " holds other bytes";
+    }
+  }
+  return {};
+}
+
+std::vector<uint8_t> ReverseFileOrder(const std::vector<uint8_t>& image) {
+  const PeLayout layout = LayoutOf(image);
+  const auto ranges = RawRanges(image);
+  uint32_t start = UINT32_MAX;
+  uint32_t end = 0;
+  for (const auto& [at, size] : ranges) {
+    if (size == 0) continue;
+    start = std::min(start, at);
+    end = std::max(end, at + size);
+  }
+  if (end == 0) return image;
+  std::vector<uint8_t> out(image.begin(), image.begin() + start);
+  for (size_t i = ranges.size(); i-- > 0;) {
+    const auto [at, size] = ranges[i];
+    if (size == 0) continue;
+    Write32(out, layout.section_table + i * 40 + 20, static_cast<uint32_t>(out.size()));
+    out.insert(out.end(), image.begin() + at, image.begin() + at + size);
+  }
+  // Gaps between the sections close up; what follows the data keeps its offset.
+  out.resize(end, 0);
+  out.insert(out.end(), image.begin() + end, image.end());
+  return out;
 }
 
 PeLayout LayoutOf(const std::vector<uint8_t>& image) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace brankel_test {
@@ -29,6 +30,14 @@ struct PeBuilder {
   // directory entry then points at it.
   std::function<std::vector<uint8_t>(uint32_t rva)> resources;
   int reloc_slot = -1;               // the base-relocation directory covers this slot
+  // Slots without file data (raw pointer and size 0), as an uninitialised ".bss" is.
+  std::vector<int> uninitialized;
+  // The order in which the sections' data lies in the file, as slots; empty: table order.
+  std::vector<int> file_order;
+  // A COFF symbol table of this many 18-byte records, followed by a string table holding
+  // `symbol_strings`, after the last section's data (before any certificate).
+  uint32_t symbol_count = 0;
+  std::string symbol_strings;
 
   std::vector<uint8_t> Build() const;
 };
@@ -58,6 +67,27 @@ uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at);
 uint16_t Read16(const std::vector<uint8_t>& bytes, size_t at);
 void Write32(std::vector<uint8_t>& bytes, size_t at, uint32_t value);
 void Write16(std::vector<uint8_t>& bytes, size_t at, uint16_t value);
+
+// Four plain sections whose data does not simply follow the table: some without file
+// data, some out of table order in the file. Each names what it holds.
+struct OddLayout {
+  const char* name;
+  std::vector<int> uninitialized;
+  std::vector<int> file_order;
+};
+const std::vector<OddLayout>& OddLayouts();
+PeBuilder OddLayoutBuilder(const OddLayout& layout, bool pe32plus);
+
+// Where each section's raw data lies in `image` (pointer, size), read from its headers.
+std::vector<std::pair<uint32_t, uint32_t>> RawRanges(const std::vector<uint8_t>& image);
+
+// Empty when every section of `image` has its bytes in `written` at the place the written
+// header gives and no two sections' data in `written` share a byte; else what is wrong.
+std::string SectionsCarriedMismatch(const std::vector<uint8_t>& image, const std::vector<uint8_t>& written);
+
+// `image` with its sections' data laid out in the file in reverse table order, where the
+// first one's was; the headers say where each went, anything after the data stays.
+std::vector<uint8_t> ReverseFileOrder(const std::vector<uint8_t>& image);
 
 // The byte every plain section's data starts with, so tests can tell sections apart.
 uint8_t SectionFill(int slot);

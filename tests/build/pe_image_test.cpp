@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,7 @@ using brankel_test::ImportNames;
 using brankel_test::LayoutOf;
 using brankel_test::PeBuilder;
 using brankel_test::PeLayout;
+using brankel_test::RawRanges;
 using brankel_test::ReadFileBytes;
 using brankel_test::ReferenceChecksum;
 using brankel_test::Read16;
@@ -56,6 +60,15 @@ class PeImageTest : public brankel_test::ScratchTest, public ::testing::WithPara
     return b;
   }
   uint32_t NtSize() const { return GetParam() ? 264 : 248; }
+  // What Write puts in the scratch file `name`; empty, and a failure, when it refuses.
+  Bytes Written(CPE_ImageEditor& editor, std::u16string_view name) const {
+    const std::u16string path = Path(name);
+    if (!editor.Write(path)) {
+      ADD_FAILURE() << "Write refused, error " << plat::GetLastError();
+      return {};
+    }
+    return ReadFileBytes(path);
+  }
 };
 
 INSTANTIATE_TEST_SUITE_P(Widths, PeImageTest, ::testing::Values(false, true),
@@ -168,22 +181,32 @@ TEST_P(PeImageTest, NewHeaderMustEndBeforeTheFirstSectionData) {
 }
 
 TEST_P(PeImageTest, NewDataMustNotLandOnTheHeaders) {
-  // Only sections without file data: the next free file offset would be 0.
-  Bytes image = Builder().Build();
-  const PeLayout layout = LayoutOf(image);
-  for (int i = 0; i < 3; ++i) {
-    Write32(image, layout.section_table + i * 40 + 16, 0);
-    Write32(image, layout.section_table + i * 40 + 20, 0);
-  }
+  // Only sections without file data, and headers that end past SizeOfHeaders: the data
+  // goes after the new section header, not at offset 0.
+  PeBuilder b = Builder();
+  b.uninitialized = {0, 1, 2};
+  b.size_of_headers = 0x200;
+  b.lfanew = 0x200;
+  const Bytes image = b.Build();
   CPE_ImageEditor editor;
   ASSERT_TRUE(editor.Parse(image.data(), image.size()));
-  EXPECT_EQ(editor.AddDataSection(16), nullptr);
-  EXPECT_EQ(editor.SectionCount(), 3);
-  // One data-less section placed right after the headers is enough.
-  Write32(image, layout.section_table + 2 * 40 + 20, 0x400);
-  ASSERT_TRUE(editor.Parse(image.data(), image.size()));
+  ASSERT_NE(editor.AddDataSection(16), nullptr);
+  EXPECT_EQ(editor.Section(3).PointerToRawData, 0x400u);  // 0x200 + NT headers + 4 headers
+  const Bytes written = Written(editor, u"headers.exe");
+  ASSERT_EQ(written.size(), 0x600u);
+  EXPECT_EQ(Read32(written, 0x200), 0x00004550u);
+  // Nor before SizeOfHeaders, which the loader maps as the headers; a value past the
+  // file's end is damage, not a place.
+  b.lfanew = 0x80;
+  b.size_of_headers = 0x400;
+  Bytes short_headers = b.Build();
+  ASSERT_TRUE(editor.Parse(short_headers.data(), short_headers.size()));
   ASSERT_NE(editor.AddDataSection(16), nullptr);
   EXPECT_EQ(editor.Section(3).PointerToRawData, 0x400u);
+  Write32(short_headers, 0x80 + 0x54, 0x4D000000);
+  ASSERT_TRUE(editor.Parse(short_headers.data(), short_headers.size()));
+  ASSERT_NE(editor.AddDataSection(16), nullptr);
+  EXPECT_EQ(editor.Section(3).PointerToRawData, 0x400u);  // after the headers, the file's end
 }
 
 TEST_P(PeImageTest, WriteAlignsHeadersSizesTheImageAndCarriesThePayload) {
@@ -378,6 +401,283 @@ TEST_P(PeImageTest, ImportTablesOutsideTheSectionsOrUnterminatedAreLeftAlone) {
   ASSERT_TRUE(editor.Parse(endless.data(), endless.size()));
   EXPECT_FALSE(editor.RemoveImport("WINMM.DLL"));
   EXPECT_EQ(Bytes(editor.Image(), editor.Image() + editor.ImageSize()), endless);
+}
+
+// ---- Layouts that do not follow the table -----------------------------------------------
+
+void ExpectSectionsCarried(const Bytes& image, const Bytes& written) {
+  EXPECT_EQ(brankel_test::SectionsCarriedMismatch(image, written), "");
+}
+
+uint32_t RawEnd(const Bytes& image) {
+  uint32_t end = 0;
+  for (const auto& [at, size] : RawRanges(image)) {
+    if (size != 0) end = std::max(end, at + size);
+  }
+  return end;
+}
+
+TEST_P(PeImageTest, EverySectionIsWrittenWhereItsHeaderSays) {
+  for (const brankel_test::OddLayout& odd : brankel_test::OddLayouts()) {
+    SCOPED_TRACE(odd.name);
+    const Bytes image = brankel_test::OddLayoutBuilder(odd, GetParam()).Build();
+    ASSERT_EQ(RawEnd(image), image.size());
+    CPE_ImageEditor editor;
+    ASSERT_TRUE(editor.Parse(image.data(), image.size()));
+    const Bytes written = Written(editor, u"plain.exe");
+    ASSERT_EQ(written.size(), image.size());
+    ExpectSectionsCarried(image, written);
+    EXPECT_EQ(Read32(written, LayoutOf(written).nt + 0x50), 0x5000u);
+
+    // The payload goes after the furthest data and the furthest section in memory.
+    ASSERT_TRUE(editor.Parse(image.data(), image.size()));
+    uint8_t* block = editor.AddDataSection(0x345);
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 0xE7, 0x345);
+    EXPECT_EQ(editor.Section(4).PointerToRawData, image.size());
+    EXPECT_EQ(editor.Section(4).VirtualAddress, 0x5000u);
+    const Bytes with_payload = Written(editor, u"payload.exe");
+    ASSERT_EQ(with_payload.size(), image.size() + 0x400);
+    ExpectSectionsCarried(image, with_payload);
+    EXPECT_EQ(with_payload[image.size()], 0xE7);
+    EXPECT_EQ(with_payload[image.size() + 0x344], 0xE7);
+    EXPECT_EQ(with_payload[image.size() + 0x345], 0);
+    EXPECT_EQ(Read32(with_payload, LayoutOf(with_payload).nt + 0x50), 0x6000u);
+    EXPECT_EQ(Read32(with_payload, LayoutOf(with_payload).nt + 0x58), ReferenceChecksum(with_payload));
+  }
+}
+
+TEST_P(PeImageTest, SectionsWithoutFileDataPointNowhereSoTheFileReadsBack) {
+  // A stale pointer at the end of a file whose certificate the write drops.
+  PeBuilder b = Builder();
+  b.uninitialized = {2};
+  b.certificate = std::string(64, 'S');
+  Bytes image = b.Build();
+  Write32(image, LayoutOf(image).section_table + 2 * 40 + 20, static_cast<uint32_t>(image.size()));
+  CPE_ImageEditor editor;
+  ASSERT_TRUE(editor.Parse(image.data(), image.size()));
+  const Bytes written = Written(editor, u"stale.exe");
+  ASSERT_LT(written.size(), image.size());
+  EXPECT_EQ(SectionField(written, 2, 20), 0u);
+  CPE_ImageEditor reread;
+  EXPECT_TRUE(reread.Parse(written.data(), written.size()));
+}
+
+// What a refused write must leave: the file that was there, and no temporary beside it.
+void ExpectUntouched(const std::u16string& folder, const std::u16string& target, const Bytes& before) {
+  EXPECT_EQ(ReadFileBytes(target), before);
+  plat::FindData found;
+  plat::FindHandle find = plat::FindFirstFile(folder + u"\\*.tmp", &found);
+  EXPECT_EQ(find, nullptr) << "left behind: " << brankel_test::Narrow(found.name);
+  if (find != nullptr) plat::FindClose(find);
+}
+
+TEST_P(PeImageTest, OverlappingDataIsRefusedAndTheTargetKept) {
+  const Bytes good = Builder().Build();
+  const PeLayout layout = LayoutOf(good);
+  struct Case {
+    const char* name;
+    int slot;
+    uint32_t pointer;
+    uint32_t size;
+  };
+  const Case cases[] = {
+      {"two sections on the same bytes", 2, 0x600, 0x200},
+      {"a section reaching into the next", 0, 0x400, 0x201},  // 0x400 once aligned
+      {"an unaligned start that alignment moves onto the next", 1, 0x610, 0x200},
+      {"data on the headers", 0, 0, 0x200},
+  };
+  const std::u16string target = Path(u"target.exe");
+  const Bytes before(300, 0x3C);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes image = good;
+    Write32(image, layout.section_table + c.slot * 40 + 20, c.pointer);
+    Write32(image, layout.section_table + c.slot * 40 + 16, c.size);
+    CPE_ImageEditor editor;
+    ASSERT_TRUE(editor.Parse(image.data(), image.size()));
+    ASSERT_TRUE(WriteFileBytes(target, before));
+    plat::SetLastError(plat::err::kFileExists);
+    EXPECT_FALSE(editor.Write(target));
+    EXPECT_EQ(plat::GetLastError(), plat::err::kBadExeFormat);
+    ExpectUntouched(dir_, target, before);
+  }
+}
+
+TEST_P(PeImageTest, AFailedMoveLeavesNoTemporaryBehind) {
+  const Bytes image = Builder().Build();
+  CPE_ImageEditor editor;
+  ASSERT_TRUE(editor.Parse(image.data(), image.size()));
+  const std::u16string folder = Path(u"taken");
+  ASSERT_TRUE(plat::CreateDirectory(folder));
+  EXPECT_FALSE(editor.Write(folder));
+  EXPECT_TRUE(plat::IsDirectory(folder));
+  ExpectUntouched(dir_, Path(u"absent.exe"), {});
+}
+
+TEST_P(PeImageTest, SymbolTablesFollowTheSectionsOrAreDropped) {
+  PeBuilder b = Builder();
+  b.symbol_count = 3;
+  b.symbol_strings = std::string(".debug_information\0", 19);
+  const Bytes image = b.Build();
+  const PeLayout layout = LayoutOf(image);
+  const uint32_t tables_at = Read32(image, layout.nt + 0x0C);
+  ASSERT_EQ(tables_at, RawEnd(image));
+  const Bytes tables(image.begin() + tables_at, image.end());
+  ASSERT_EQ(tables.size(), 3 * 18 + 4 + 19u);
+
+  CPE_ImageEditor editor;
+  ASSERT_TRUE(editor.Parse(image.data(), image.size()));
+  ASSERT_NE(editor.AddDataSection(0x10), nullptr);
+  const Bytes written = Written(editor, u"symbols.exe");
+  const uint32_t moved = Read32(written, layout.nt + 0x0C);
+  EXPECT_EQ(moved, SectionField(written, 3, 20) + 0x200);
+  EXPECT_EQ(Read32(written, layout.nt + 0x10), 3u);
+  ASSERT_EQ(written.size(), size_t{moved} + tables.size());
+  EXPECT_TRUE(std::equal(tables.begin(), tables.end(), written.begin() + moved));
+
+  // Tables that are not whole in the file, or lie on section data, are not carried, and
+  // nothing may point at where they were.
+  struct Damage {
+    const char* name;
+    uint32_t pointer;
+    uint32_t count;
+  };
+  for (const Damage& d : {Damage{"past the end", static_cast<uint32_t>(image.size() + 1), 3},
+                          Damage{"strings cut off", tables_at, 10},
+                          Damage{"on a section's data", 0x400, 3}}) {
+    SCOPED_TRACE(d.name);
+    Bytes damaged = image;
+    Write32(damaged, layout.nt + 0x0C, d.pointer);
+    Write32(damaged, layout.nt + 0x10, d.count);
+    ASSERT_TRUE(editor.Parse(damaged.data(), damaged.size()));
+    ASSERT_NE(editor.AddDataSection(0x10), nullptr);
+    const Bytes dropped = Written(editor, u"dropped.exe");
+    ASSERT_FALSE(dropped.empty());
+    EXPECT_EQ(Read32(dropped, layout.nt + 0x0C), 0u);
+    EXPECT_EQ(Read32(dropped, layout.nt + 0x10), 0u);
+    EXPECT_EQ(dropped.size(), SectionField(dropped, 3, 20) + 0x200u);
+  }
+}
+
+bool MayAlwaysMove(const SectionHeader&) { return true; }
+bool MayNeverMove(const SectionHeader&) { return false; }
+
+TEST_P(PeImageTest, ReplacedDataNeverLandsOnSectionsOutOfTableOrder) {
+  // Slot 1's data lies first in the file, so slot 0's follows it there.
+  PeBuilder b = Builder();
+  b.file_order = {1, 0, 2};
+  const Bytes image = b.Build();
+  ASSERT_EQ(SectionField(image, 1, 20), 0x400u);
+  ASSERT_EQ(SectionField(image, 0, 20), 0x600u);
+  const Bytes grown(0x300, 0x9D);
+  CPE_ImageEditor editor;
+
+  // In place would cover slot 0; what must move for it may not.
+  ASSERT_TRUE(editor.Parse(image.data(), image.size()));
+  plat::SetLastError(plat::err::kFileExists);
+  EXPECT_FALSE(editor.ReplaceSectionData(1, Bytes(grown), MayNeverMove));
+  EXPECT_EQ(plat::GetLastError(), plat::err::kNotSupported);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(editor.Section(i).PointerToRawData, SectionField(image, i, 20)) << i;
+
+  // Allowed, everything after it in the file moves up, the table's order notwithstanding.
+  ASSERT_TRUE(editor.ReplaceSectionData(1, Bytes(grown), MayAlwaysMove));
+  EXPECT_EQ(editor.Section(1).PointerToRawData, 0x400u);
+  EXPECT_EQ(editor.Section(1).SizeOfRawData, 0x400u);
+  EXPECT_EQ(editor.Section(0).PointerToRawData, 0x800u);
+  EXPECT_EQ(editor.Section(2).PointerToRawData, 0xA00u);
+  EXPECT_EQ(editor.Section(2).VirtualAddress, 0x3000u);  // still room in memory
+  const Bytes written = Written(editor, u"replaced.exe");
+  ASSERT_EQ(written.size(), 0xC00u);
+  EXPECT_TRUE(std::equal(grown.begin(), grown.end(), written.begin() + 0x400));
+  EXPECT_TRUE(std::all_of(written.begin() + 0x700, written.begin() + 0x800, [](uint8_t v) { return v == 0; }));
+  EXPECT_TRUE(std::equal(image.begin() + 0x600, image.begin() + 0x800, written.begin() + 0x800));
+  EXPECT_TRUE(std::equal(image.begin() + 0x800, image.begin() + 0xA00, written.begin() + 0xA00));
+
+  // A section without file data gets a place after all of it; nothing else moves.
+  b.file_order.clear();
+  b.uninitialized = {1};
+  const Bytes bss = b.Build();
+  ASSERT_TRUE(editor.Parse(bss.data(), bss.size()));
+  ASSERT_TRUE(editor.ReplaceSectionData(1, Bytes(grown), MayNeverMove));
+  EXPECT_EQ(editor.Section(1).PointerToRawData, bss.size());
+  EXPECT_EQ(editor.Section(0).PointerToRawData, 0x400u);
+  EXPECT_EQ(editor.Section(2).PointerToRawData, 0x600u);
+  ExpectSectionsCarried(bss, Written(editor, u"bss.exe"));
+}
+
+// ---- The reason left behind -------------------------------------------------------------
+
+TEST_P(PeImageTest, EveryRefusalLeavesItsReason) {
+  const Bytes good = ThreeImports(GetParam()).Build();
+  const PeLayout layout = LayoutOf(good);
+  auto loaded = [](const Bytes& image) {
+    auto editor = std::make_unique<CPE_ImageEditor>();
+    EXPECT_TRUE(editor->Parse(image.data(), image.size()));
+    return editor;
+  };
+  auto with = [&](uint32_t at, uint32_t value) {
+    Bytes image = good;
+    Write32(image, at, value);
+    return image;
+  };
+  PeBuilder twenty = Builder();
+  twenty.section_count = 20;
+  twenty.size_of_headers = 0x600;
+  PeBuilder crowded = Builder();  // no room for one more section header
+  crowded.size_of_headers = 0x200;
+  crowded.lfanew = 0x200 - NtSize() - 3 * 40;
+  PeBuilder many = Builder();
+  for (int i = 0; i < 260; ++i) many.imports.push_back(std::to_string(i) + ".DLL");
+  const std::u16string out = Path(u"out.exe");
+  const std::u16string foreign = Path(u"foreign.exe");
+  ASSERT_TRUE(WriteFileBytes(foreign, Bytes(200, 'M')));
+
+  struct Case {
+    const char* name;
+    std::function<bool()> fails;
+    uint32_t error;
+  };
+  const Case cases[] = {
+      {"parse no image", [&] { CPE_ImageEditor e; return !e.Parse(good.data(), 100); }, plat::err::kBadExeFormat},
+      {"parse nothing", [&] { CPE_ImageEditor e; return !e.Parse(nullptr, 0); }, plat::err::kBadExeFormat},
+      {"payload of nothing", [&] { return loaded(good)->AddDataSection(0) == nullptr; }, plat::err::kInvalidParameter},
+      {"payload without an image", [&] { CPE_ImageEditor e; return e.AddDataSection(1) == nullptr; },
+       plat::err::kInvalidHandle},
+      {"payload past 32 bits", [&] { return loaded(good)->AddDataSection(0xFFFFFFFFu) == nullptr; },
+       plat::err::kArithmeticOverflow},
+      {"payload as a 21st section", [&] { return loaded(twenty.Build())->AddDataSection(1) == nullptr; },
+       plat::err::kNotSupported},
+      {"payload header on section data", [&] { return loaded(crowded.Build())->AddDataSection(1) == nullptr; },
+       plat::err::kNotSupported},
+      {"section past the address space",
+       [&] { return !loaded(with(layout.section_table + 3 * 40 + 12, 0xFFFFF000u))->AddSection(".x", Bytes(1), 0); },
+       plat::err::kArithmeticOverflow},
+      {"import removal without an image", [&] { CPE_ImageEditor e; return !e.RemoveImport("A.DLL"); },
+       plat::err::kInvalidHandle},
+      {"import table outside the sections",
+       [&] { return !loaded(with(layout.directories + 8, 0x00800000))->RemoveImport("WINMM.DLL"); },
+       plat::err::kBadExeFormat},
+      {"import table too long", [&] { return !loaded(many.Build())->RemoveImport("0.DLL"); },
+       plat::err::kNotSupported},
+      {"replace a free slot", [&] { return !loaded(good)->ReplaceSectionData(5, Bytes(4), MayAlwaysMove); },
+       plat::err::kInvalidParameter},
+      {"replace under an overlapping section",
+       [&] { return !loaded(with(layout.section_table + 8, 0x1800))->ReplaceSectionData(1, Bytes(4), MayAlwaysMove); },
+       plat::err::kBadExeFormat},
+      {"write without an image", [&] { CPE_ImageEditor e; return !e.Write(out); }, plat::err::kInvalidHandle},
+      {"write past 32 bits",
+       [&] { return !loaded(with(layout.section_table + 3 * 40 + 12, 0xFFFFF000u))->Write(out); },
+       plat::err::kArithmeticOverflow},
+      {"checksum of a foreign file", [&] { return !CPE_ImageEditor::FixChecksum(foreign); },
+       plat::err::kBadExeFormat},
+  };
+  for (const Case& c : cases) {
+    plat::SetLastError(plat::err::kFileExists);
+    EXPECT_TRUE(c.fails()) << c.name;
+    EXPECT_EQ(plat::GetLastError(), c.error) << c.name;
+  }
+  EXPECT_FALSE(plat::FileExists(out));
 }
 
 // ---- Bad input ---------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -397,8 +398,8 @@ TEST_F(ResourcePlacement, ImageWithoutResourcesGetsANewSection) {
 }
 
 TEST_F(ResourcePlacement, SectionsReachingOverTheNewPlaceAreRefused) {
-  // A damaged table: the first section claims memory past the last one, where a new
-  // resource section would go, and would be found there instead of it.
+  // A damaged table: the first section claims memory past the last one. A new resource
+  // section goes after it, where nothing else is found instead of it.
   PeBuilder builder;
   builder.section_count = 2;
   Bytes image = builder.Build();
@@ -409,9 +410,11 @@ TEST_F(ResourcePlacement, SectionsReachingOverTheNewPlaceAreRefused) {
   ResourceTable table;
   const Bytes picture = Pattern(100, 3);
   ASSERT_TRUE(table.Update(res::kTypeBitmap, 352, 0, picture.data(), picture.size()));
-  EXPECT_FALSE(RebuildResourceSection(editor, table));
-  EXPECT_EQ(editor.SectionCount(), 2);
-  EXPECT_EQ(editor.DirectoryAddress(res::kDirResource), 0u);
+  ASSERT_TRUE(RebuildResourceSection(editor, table));
+  ASSERT_EQ(editor.SectionCount(), 3);
+  EXPECT_EQ(editor.DirectoryAddress(res::kDirResource), 0x6000u);
+  EXPECT_EQ(editor.Section(2).VirtualAddress, 0x6000u);
+  EXPECT_EQ(editor.SectionOfRva(0x6000), 2);
 
   // The same when the resource section itself lies under an earlier one.
   PeBuilder with_resources = ImageWithResources(false, 3, 1);
@@ -458,6 +461,36 @@ TEST_F(ResourceUpdateFiles, CommitReplacesTheFileAndLeavesNoTemporaryBehind) {
   plat::FindHandle find = plat::FindFirstFile(Path(u"*.tmp"), &found);
   EXPECT_EQ(find, nullptr) << "left behind: " << brankel_test::Narrow(found.name);
   if (find != nullptr) plat::FindClose(find);
+}
+
+TEST_F(ResourceUpdateFiles, ProgramsWhoseLastSectionHasNoFileDataKeepEverySection) {
+  // As a program with its uninitialised data last: the file ends with the section before.
+  for (bool wide : {false, true}) {
+    SCOPED_TRACE(wide ? "PE32+" : "PE32");
+    PeBuilder builder = ImageWithResources(wide, 4, 2);
+    builder.uninitialized = {3};
+    const Bytes original = builder.Build();
+    const std::u16string exe = Path(u"bss.exe");
+    ASSERT_TRUE(WriteFileBytes(exe, original));
+    ResourceUpdate update;
+    ASSERT_TRUE(update.Begin(exe));
+    const Bytes picture = Pattern(100, 7);
+    ASSERT_TRUE(update.Update(res::kTypeBitmap, 352, 0, picture.data(), static_cast<uint32_t>(picture.size())));
+    ASSERT_TRUE(update.Commit());
+    const Bytes written = ReadFileBytes(exe);
+    ASSERT_GE(written.size(), original.size());
+    EXPECT_EQ(ResourceBytes(written, res::kTypeBitmap, 352, 0), picture);
+    const auto before = brankel_test::RawRanges(original);
+    const auto after = brankel_test::RawRanges(written);
+    for (int slot : {0, 1}) {
+      EXPECT_EQ(after[slot], before[slot]) << slot;
+      EXPECT_TRUE(std::equal(original.begin() + before[slot].first,
+                             original.begin() + before[slot].first + before[slot].second,
+                             written.begin() + after[slot].first))
+          << slot;
+    }
+    EXPECT_EQ(after[3].second, 0u);
+  }
 }
 
 TEST_F(ResourceUpdateFiles, RefusedOrDiscardedUpdatesLeaveTheFileByteForByte) {

@@ -66,6 +66,7 @@ constexpr Message kMessages[] = {
     {267, "The directory name is invalid."},
     {317, "The system cannot find message text for message number 0x%1 in the message file for "
           "%2."},
+    {534, "Arithmetic result exceeded 32 bits."},
     {1168, "Element not found."},
     {1223, "The operation was canceled by the user."},
     {1812, "The specified image file did not contain a resource section."},

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "build/fixtures.h"
+#include "build/pe_builder.h"
 #include "build/pe_image.h"
 #include "build/win32/run_program.h"
 #include "platform/scratch.h"
@@ -63,6 +65,35 @@ TEST_F(FixtureRunTest, EditedCopyStillRuns) {
   ASSERT_TRUE(RunProgram(copy, &output, &exit_code));
   EXPECT_EQ(OnlyLine(output), OwnLine());
   EXPECT_EQ(exit_code, 0u);
+}
+
+// A debug build (symbol tables after the sections, long section names) and a copy whose
+// sections lie in the file in reverse order: edited, both still start.
+TEST_F(FixtureRunTest, EditedUnstrippedAndReorderedCopiesStillRun) {
+  const char* unstripped = sizeof(void*) == 8 ? "unstripped64.exe" : "unstripped32.exe";
+  if (!UnstrippedFixturesAvailable()) GTEST_SKIP() << "no unstripped fixture programs in this build";
+  struct Case {
+    const char* program;
+    bool reversed;
+  };
+  for (const Case c : {Case{unstripped, false}, Case{OwnFixture(), true}, Case{unstripped, true}}) {
+    SCOPED_TRACE(std::string(c.program) + (c.reversed ? ", data in reverse order" : ""));
+    std::vector<uint8_t> image = ReadFileBytes(FixturePath(c.program));
+    ASSERT_FALSE(image.empty());
+    if (c.reversed) image = ReverseFileOrder(image);
+    build::CPE_ImageEditor editor;
+    ASSERT_TRUE(editor.Parse(std::move(image)));
+    uint8_t* block = editor.AddDataSection(0x3000);
+    ASSERT_NE(block, nullptr) << "sections: " << editor.SectionCount();
+    for (uint32_t i = 0; i < 0x3000; ++i) block[i] = static_cast<uint8_t>(i * 5 + 3);
+    const std::u16string copy = Path(u"edited.exe");
+    ASSERT_TRUE(editor.Write(copy));
+    std::string output;
+    unsigned exit_code = 99;
+    ASSERT_TRUE(RunProgram(copy, &output, &exit_code));
+    EXPECT_EQ(OnlyLine(output), OwnLine());
+    EXPECT_EQ(exit_code, 0u);
+  }
 }
 
 TEST_F(FixtureRunTest, MissingProgramIsReported) {

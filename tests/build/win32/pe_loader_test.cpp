@@ -152,5 +152,43 @@ TEST_F(PeLoaderTest, AnEditedCopyOfThisProgramLoadsAsAnImage) {
   EXPECT_EQ(0, std::memcmp(reread.SectionData(slot), block, payload));
 }
 
+// Sections without file data and data out of table order: the loader maps each section's
+// bytes (or zeros) at its address, and the payload at its own.
+TEST_F(PeLoaderTest, EditedImagesOfOddLayoutsMapEverySectionAtItsAddress) {
+  int files = 0;
+  for (bool wide : {false, true}) {
+    for (const brankel_test::OddLayout& odd : brankel_test::OddLayouts()) {
+      SCOPED_TRACE(std::string(wide ? "PE32+, " : "PE32, ") + odd.name);
+      const Bytes image = brankel_test::OddLayoutBuilder(odd, wide).Build();
+      const auto ranges = brankel_test::RawRanges(image);
+      CPE_ImageEditor editor;
+      ASSERT_TRUE(editor.Parse(image.data(), image.size()));
+      uint8_t* block = editor.AddDataSection(0x321);
+      ASSERT_NE(block, nullptr);
+      for (int i = 0; i < 0x321; ++i) block[i] = static_cast<uint8_t>(i ^ 0xA5);
+      // A file of its own each: the last one may still be mapped.
+      const std::u16string out = Path(u"odd" + std::u16string(1, static_cast<char16_t>(u'a' + files++)) + u".exe");
+      ASSERT_TRUE(editor.Write(out));
+      ExpectSystemChecksum(ReadFileBytes(out));
+
+      HMODULE module = LoadLibraryExW(Wide(out), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+      ASSERT_NE(module, nullptr) << "error " << GetLastError();
+      const uint8_t* base = reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(module) & ~uintptr_t{3});
+      for (int slot = 0; slot < 4; ++slot) {
+        const uint8_t* mapped = base + editor.Section(slot).VirtualAddress;
+        const auto [at, size] = ranges[slot];
+        bool same = true;
+        for (uint32_t i = 0; i < 0x180 && same; ++i) same = mapped[i] == (size != 0 ? image[at + i] : 0);
+        EXPECT_TRUE(same) << "section " << slot;
+      }
+      const uint8_t* mdata = base + editor.Section(4).VirtualAddress;
+      bool same = true;
+      for (int i = 0; i < 0x321 && same; ++i) same = mdata[i] == static_cast<uint8_t>(i ^ 0xA5);
+      EXPECT_TRUE(same) << "payload not found at the section's address";
+      FreeLibrary(module);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace build
