@@ -448,6 +448,10 @@ bool CPE_ImageEditor::AddSection(std::string_view name, std::vector<uint8_t>&& d
 void CPE_ImageEditor::SetSectionCount(int count) {
   nt_[pe::kNumberOfSections] = static_cast<uint8_t>(count);
   nt_[pe::kNumberOfSections + 1] = static_cast<uint8_t>(count >> 8);
+  // The loader maps only SizeOfHeaders bytes of headers: a section header past them would
+  // not be seen. NewSectionHeader made sure the table ends before any section's data.
+  const uint64_t headers = Align(HeadersEnd(count), Nt32(pe::kFileAlignment));
+  if (Nt32(pe::kSizeOfHeaders) < headers) SetNt32(pe::kSizeOfHeaders, static_cast<uint32_t>(headers));
 }
 
 int CPE_ImageEditor::SectionOfRva(uint32_t rva) const {

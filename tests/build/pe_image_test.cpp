@@ -195,6 +195,7 @@ TEST_P(PeImageTest, NewDataMustNotLandOnTheHeaders) {
   const Bytes written = Written(editor, u"headers.exe");
   ASSERT_EQ(written.size(), 0x600u);
   EXPECT_EQ(Read32(written, 0x200), 0x00004550u);
+  EXPECT_EQ(Read32(written, 0x200 + 0x54), 0x400u) << "SizeOfHeaders covers the new section header";
   // Nor before SizeOfHeaders, which the loader maps as the headers; a value past the
   // file's end is damage, not a place.
   b.lfanew = 0x80;
