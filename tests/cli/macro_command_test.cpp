@@ -277,7 +277,8 @@ TEST_F(MacroCommandTest, UnreadableNamedItemsAreDroppedWithAWarning) {
   MacroParts parts = SampleMacro();
   parts.header.Packed = 1;
   ASSERT_TRUE(parts.Write(Path(u"d.msd")));
-  ASSERT_TRUE(PatchUint32(Path(u"d.msd"), macro::kHeaderSize, 0x7FFFFFFF));  // the table's stream length
+  // The table's stream claims more than a stream of its length can give: it does not unpack.
+  ASSERT_TRUE(PatchUint32(Path(u"d.msd"), macro::kHeaderSize + 4 + 2, 0x7FFFFFFF));
   const std::string file = File(u"d.msd");
   const CliRun run = Brankel({"macro", "info", "--json", file});
   ASSERT_EQ(run.code, 0) << run.err;
@@ -286,6 +287,18 @@ TEST_F(MacroCommandTest, UnreadableNamedItemsAreDroppedWithAWarning) {
   EXPECT_EQ(info["named_item_count"], 2);
   EXPECT_EQ(info["named_items"], json::array());
   EXPECT_EQ(info["commands"].size(), 3u);
+}
+
+TEST_F(MacroCommandTest, NamedItemsLongerThanTheFileAreADamagedFile) {
+  MacroParts parts = SampleMacro();
+  parts.header.Packed = 1;
+  ASSERT_TRUE(parts.Write(Path(u"l.msd")));
+  ASSERT_TRUE(PatchUint32(Path(u"l.msd"), macro::kHeaderSize, 0x7FFFFFFF));  // the table's stream length
+  const std::string file = File(u"l.msd");
+  const CliRun run = Brankel({"macro", "info", "--json", file});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "brankel: " + file + ": " + EnglishText(u"IDS_ERR_BADFILE", file) + "\n");
 }
 
 TEST_F(MacroCommandTest, ShortFileIsNotAMacroFile) {
