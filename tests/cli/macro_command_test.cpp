@@ -433,5 +433,22 @@ TEST_F(MacroAttachmentsCommandTest, DamagedAreaIsExplained) {
   EXPECT_NE(run.err.find("10028"), std::string::npos) << run.err;
 }
 
+TEST_F(MacroAttachmentsCommandTest, ReadFailuresEndInTheSystemsWords) {
+  std::vector<uint8_t> compound = brankel_test::CompoundBuilder().AddStream(u"notes.txt", "notes").Build();
+  compound[0] = 0;  // no compound file any more
+  const std::string host = brankel_test::WithAttachmentsFlag(brankel_test::MacroBuilder().Command(0x0101).Bytes()) +
+                           brankel_test::AttachmentArea({brankel_test::AttachmentItemBytes(u"notes.txt", u".txt")},
+                                                        compound);
+  ASSERT_TRUE(brankel_test::WriteBytes(Path(u"damaged.msd"), host));
+  const brankel_test::CliOutput run =
+      brankel_test::RunCli({"macro", "attachments", brankel_test::Narrow(Path(u"damaged.msd"))});
+  EXPECT_EQ(run.code, 1);
+  char16_t why[512];
+  app::FormatSystemError(static_cast<uint32_t>(macro::kErrAttachmentsOpenTemp), why, 512, false);
+  std::string expected = EnglishText(u"IDS_ERR_ATTACHMENTS_OPEN_TEMP", Narrow(why));
+  EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("%s"), std::string::npos) << run.err;
+}
+
 }  // namespace
 }  // namespace cli
