@@ -118,11 +118,6 @@ TEST(Unpacking, LimitsAreCheckedBeforeAnythingIsAllocated) {
     EXPECT_EQ(error, c.error) << c.why;
     EXPECT_EQ(out.size(), c.ok ? 1000 + c.spare : 0u) << c.why;
   }
-  Bytes out;
-  UnpackError error = UnpackError::kNone;
-  const Bytes cut = {0xFE, 0, 5, 0};
-  EXPECT_FALSE(UnpackBlock(cut.data(), cut.size(), 0, out, UINT64_MAX, &error));
-  EXPECT_EQ(error, UnpackError::kNotPacked) << "a head cut short";
 }
 
 TEST(Scrambling, ChunksOfTheKeyLength) {
