@@ -86,5 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       __builtin_trap();
     }
   }
+  // A limit is kept exactly: a block within it unpacks as without it, one beyond it is
+  // refused as too long.
+  const uint64_t limit = macro::PackedOutputLength(data, size) ^ (size & 1);
+  std::vector<uint8_t> limited;
+  macro::UnpackError error = macro::UnpackError::kNone;
+  const bool within = macro::UnpackBlock(data, size, 0, limited, limit, &error);
+  if (within ? limited.size() > limit || block.size() != limited.size() + macro::kParamSpare
+             : error == macro::UnpackError::kTooLong && macro::PackedOutputLength(data, size) <= limit) {
+    __builtin_trap();
+  }
   return 0;
 }

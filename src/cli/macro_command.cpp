@@ -62,7 +62,9 @@ int Info(const InfoOptions& options, const Streams& io) {
     return ReportFailure(options.file, io);
   }
   const uint16_t stored_items = macro.Header().NamedItemCount;
-  macro.LoadNamedItems();
+  // A table the file cannot hold is a damaged file; one that merely does not unpack is
+  // dropped, as the packager drops it.
+  if (!macro.LoadNamedItems()) return ReportFailure(options.file, io);
   if (const char16_t* key = macro::GetMacroFileError(nullptr); key != nullptr && stored_items != 0) {
     // The packager goes on without a table it cannot read; say so, but it is no failure.
     const std::u16string key_copy = key;

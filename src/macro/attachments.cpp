@@ -55,10 +55,12 @@ int CopyFileChunks(plat::FileHandle from, plat::FileHandle to, uint64_t length, 
 
 bool CVL_ItemBuffer::Reserve(uint32_t n) {
   if (n < capacity_ && data_) return true;
-  const uint64_t bytes = (uint64_t{n} * item_size_ + 7) & ~uint64_t{7};
+  const uint64_t bytes = std::max<uint64_t>((uint64_t{n} * item_size_ + 7) & ~uint64_t{7}, 8);
+  // With a 32-bit size_t a table of a large file would otherwise wrap to a small block.
+  if (static_cast<size_t>(bytes) != bytes) return false;
   std::unique_ptr<uint8_t[]> block;
   try {
-    block.reset(new uint8_t[static_cast<size_t>(std::max<uint64_t>(bytes, 8))]());
+    block.reset(new uint8_t[static_cast<size_t>(bytes)]());
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -90,8 +92,25 @@ CAttachments_Manager::~CAttachments_Manager() {
   if (!temp_path_.empty()) plat::DeleteFile(temp_path_);
 }
 
+void CAttachments_Manager::RecordKeyError(const char16_t* key, int32_t code, std::u16string_view argument) {
+  try {
+    const ErrorArg text = ErrorArg::Text(argument);
+    AddKeyError(key, code, &text);
+  } catch (const std::bad_alloc&) {
+    // Recording is best effort: without memory for the argument the key still tells.
+    AddKeyError(key, code);
+  }
+}
+
+void CAttachments_Manager::RecordCodeError(const char16_t* key, int32_t code) {
+  // The texts end in the system's words for the failure.
+  char16_t message[512];
+  FormatSystemError(static_cast<uint32_t>(code), message, sizeof message / sizeof message[0], false);
+  RecordKeyError(key, code, message);
+}
+
 void CAttachments_Manager::RecordSystemError(const char16_t* key) {
-  AddKeyError(key, StoredErrorCode(static_cast<int32_t>(plat::GetLastError())));
+  RecordCodeError(key, StoredErrorCode(static_cast<int32_t>(plat::GetLastError())));
 }
 
 std::u16string CAttachments_Manager::StreamName(uint32_t i) const {
@@ -167,7 +186,7 @@ int CAttachments_Manager::ReadFromMacroFile(plat::FileHandle file, const MacroFi
   if (!temp_path_.empty() && temp_path_ != temp) plat::DeleteFile(temp_path_);
   temp_path_ = temp;
   const bool opened = OpenStorage();
-  if (!opened) AddKeyError(kKeyOpenTemp, kErrAttachmentsOpenTemp);
+  if (!opened) RecordCodeError(kKeyOpenTemp, kErrAttachmentsOpenTemp);
   RebuildIndex();
   return opened ? 1 : 0;
 }
@@ -194,10 +213,7 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
   }
   ReleaseStorage();
   const auto reopen = [&] {
-    if (!temp_path_.empty() && !OpenStorage()) {
-      const ErrorArg where = ErrorArg::Text(temp_path_);
-      AddKeyError(kKeyOpenTemp, kErrAttachmentsOpenTemp, &where);
-    }
+    if (!temp_path_.empty() && !OpenStorage()) RecordKeyError(kKeyOpenTemp, kErrAttachmentsOpenTemp, temp_path_);
   };
   plat::FileHandle storage =
       temp_path_.empty() ? nullptr : plat::OpenFile(temp_path_, plat::kGenericRead, 0, plat::Disposition::kOpenExisting);
@@ -209,12 +225,19 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
   }
   uint64_t compound_size = 0;
   plat::GetFileSize(storage, &compound_size);
-  const uint32_t table = Count() * static_cast<uint32_t>(kAttachmentItemSize);
-  const uint32_t head[5] = {kAttachmentsMagic, 256, Count(), static_cast<uint32_t>(table + compound_size), table};
+  const uint64_t table = uint64_t{Count()} * kAttachmentItemSize;
+  const uint32_t head[5] = {kAttachmentsMagic, 256, Count(), static_cast<uint32_t>(table + compound_size),
+                            static_cast<uint32_t>(table)};
   const auto close_both = [&] {
     plat::CloseFile(storage);
     plat::CloseFile(file);
   };
+  // The head's 32-bit sizes must hold the whole area.
+  if (table + compound_size > UINT32_MAX) {
+    close_both();
+    reopen();
+    return fail(kKeyWrite, plat::err::kInvalidData);
+  }
   if (!plat::SeekFile(file, header.TotalSize, plat::SeekOrigin::kBegin, nullptr) || !plat::WriteExact(file, head, sizeof head)) {
     const uint32_t error = plat::GetLastError();
     close_both();
@@ -222,7 +245,13 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
     return fail(kKeyWrite, error);
   }
   if (Count() > 0) {
-    std::vector<uint8_t> copy(Data(), Data() + table);
+    std::vector<uint8_t> copy;
+    if (!AllocateZeroed(copy, table)) {
+      close_both();
+      reopen();
+      return fail(kKeyWrite, plat::err::kNotEnoughMemory);
+    }
+    std::memcpy(copy.data(), Data(), copy.size());
     for (uint32_t i = 0; i < Count(); ++i) {
       std::memset(copy.data() + size_t{i} * kAttachmentItemSize + offsetof(AttachmentItem, Text), 0, 520);
     }
@@ -243,15 +272,30 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
   return 1;
 }
 
+std::optional<size_t> CAttachments_Manager::FindStream(std::u16string_view name) const {
+  // The streams lie in the root; a backslash is part of a name there, never a path.
+  if (!storage_ || !storage_->IsOpen()) return std::nullopt;
+  const std::optional<size_t> index = storage_->FindChild(0, name);
+  if (!index || !storage_->Entries()[*index].IsStream()) return std::nullopt;
+  return index;
+}
+
 std::optional<uint64_t> CAttachments_Manager::StreamSize(std::u16string_view name) {
-  return storage_ ? storage_->StreamSize(name) : std::nullopt;
+  const std::optional<size_t> index = FindStream(name);
+  if (!index) return std::nullopt;
+  return storage_->Entries()[*index].size;
 }
 
 bool CAttachments_Manager::ExtractStream(std::u16string_view name, std::u16string_view target) {
-  if (!storage_) return false;
-  std::optional<std::vector<uint8_t>> bytes = storage_->ReadStream(name);
-  if (!bytes) {
+  const std::optional<size_t> index = FindStream(name);
+  if (!index) {
     plat::SetLastError(plat::err::kFileNotFound);
+    return false;
+  }
+  std::optional<std::vector<uint8_t>> bytes = storage_->ReadStreamAt(*index);
+  if (!bytes) {
+    plat::SetLastError(storage_->Error() == CompoundError::kOutOfMemory ? plat::err::kNotEnoughMemory
+                                                                        : plat::err::kInvalidData);
     return false;
   }
   if (bytes->size() > kHeaderSize) {

@@ -82,8 +82,9 @@ class CAttachments_Manager : public CVL_ItemBuffer, public CMacroError {
   // Appends the area (this table and the temporary compound file) to the macro file at
   // `path`; on failure `*err_key` and `*err_code` (a system error number) say why.
   int WriteToMacroFile(std::u16string_view path, const char16_t** err_key, uint32_t* err_code);
-  // Writes the stream `name` to `target`; an attached macro file gets the stream's name
-  // as its macro name.
+  // Writes the stream `name` of the container's root to `target`; an attached macro file
+  // gets the stream's name as its macro name. A backslash in `name` is no path: such a
+  // name is looked up in the root like any other.
   bool ExtractStream(std::u16string_view name, std::u16string_view target);
   virtual void RebuildIndex();
   int DeleteTempStorage();
@@ -93,11 +94,18 @@ class CAttachments_Manager : public CVL_ItemBuffer, public CMacroError {
   std::u16string Extension(uint32_t i) const;
   const std::u16string& TempPath() const { return temp_path_; }
   bool HasStorage() const { return storage_ != nullptr; }
+  // The size of the root's stream `name`, looked up as ExtractStream does.
   std::optional<uint64_t> StreamSize(std::u16string_view name);
 
  private:
   bool OpenStorage();
   void ReleaseStorage() { storage_.reset(); }
+  // The root's stream called `name`, as an index into the storage's entries.
+  std::optional<size_t> FindStream(std::u16string_view name) const;
+  // Records `key` with `code` and one text for the "%s" of the key's text: `argument`,
+  // or the system's message for the code.
+  void RecordKeyError(const char16_t* key, int32_t code, std::u16string_view argument);
+  void RecordCodeError(const char16_t* key, int32_t code);
   void RecordSystemError(const char16_t* key);
 
   std::unique_ptr<CompoundFile> storage_;

@@ -40,6 +40,16 @@ uint64_t BlockRoom(const MacroFileHeader& header) {
   return header.TotalSize >= kHeaderSize ? header.TotalSize - kHeaderSize : 0;
 }
 
+// The key a refused unpacking leaves: memory that cannot be had says so, anything else
+// means the stream is not what its block needs.
+void SetUnpackError(UnpackError error) {
+  if (error == UnpackError::kNoMemory) {
+    SetMacroFileError(kErrNotEnoughMem, kKeyNotEnoughMem);
+  } else {
+    SetMacroFileError(kErrBadFile, kKeyBadFile);
+  }
+}
+
 void NormaliseNamedItems(std::vector<MacroNamedItem>& items, uint16_t count) {
   for (uint32_t i = 0; i < kMaxNamedItems; ++i) {
     MacroNamedItem& item = items[i];
@@ -161,9 +171,8 @@ bool CFile_Macro::ReadStoredBlock(uint32_t offset, uint64_t plain_length, size_t
     SetMacroFileError(too_long_code, too_long_key);
     return false;
   }
-  try {
-    stored->assign((static_cast<size_t>(stored_length) + spare + 7) & ~size_t{7}, 0);
-  } catch (const std::bad_alloc&) {
+  // Whole multiples of 8, counted in 64 bits: with a 32-bit size_t the sum must not wrap.
+  if (!AllocateZeroed(*stored, (stored_length + spare + 7) & ~uint64_t{7})) {
     SetMacroFileError(kErrNotEnoughMem, kKeyNotEnoughMem);
     return false;
   }
@@ -209,19 +218,27 @@ bool CFile_Macro::LoadCommandRecords() {
   if (!ReadStoredBlock(header_.CommandBlockOffset, count * kCommandSize, 0, kErrBadFile, kKeyBadFile, &stored, &length)) {
     return false;
   }
-  commands_loaded_ = true;
+  const uint64_t table_bytes = count * kCommandSize;
   std::vector<uint8_t> expanded;
   const std::vector<uint8_t>* records = &stored;
   if (header_.Packed) {
-    if (!UnpackBlock(stored.data(), length, 0, expanded) || expanded.size() < count * kCommandSize) {
-      // Fewer bytes than the count needs: refused, and not retried.
-      SetMacroFileError(kErrBadFile, kKeyBadFile);
+    // The stream must expand to exactly the count's records: a longer claim is refused
+    // before it is allocated, a shorter one after.
+    UnpackError error = UnpackError::kNone;
+    if (!UnpackBlock(stored.data(), length, 0, expanded, table_bytes, &error) || expanded.size() < table_bytes) {
+      // Refused for good, except for memory, which may be there on a later try.
+      commands_loaded_ = error != UnpackError::kNoMemory;
+      SetUnpackError(error);
       return false;
     }
     records = &expanded;
   }
-  commands_.resize(static_cast<size_t>(count));
-  std::memcpy(commands_.data(), records->data(), static_cast<size_t>(count) * kCommandSize);
+  if (!AllocateZeroed(commands_, count)) {
+    SetMacroFileError(kErrNotEnoughMem, kKeyNotEnoughMem);
+    return false;
+  }
+  commands_loaded_ = true;
+  std::memcpy(commands_.data(), records->data(), static_cast<size_t>(table_bytes));
   for (MacroCommand& command : commands_) {
     if (command.ParamId == 0xFFFF) command.ParamId = kNoParamId;
   }
@@ -239,17 +256,20 @@ bool CFile_Macro::LoadParamBlock() {
                        &stored, &length)) {
     return false;
   }
-  params_loaded_ = true;
   size_t size = length;
   if (header_.Packed) {
     std::vector<uint8_t> expanded;
-    if (!UnpackBlock(stored.data(), size, kParamSpare, expanded)) {
-      SetMacroFileError(kErrBadFile, kKeyBadFile);
+    UnpackError error = UnpackError::kNone;
+    if (!UnpackBlock(stored.data(), size, kParamSpare, expanded, kMaxParamBlockSize, &error)) {
+      // Refused for good, except for memory, which may be there on a later try.
+      params_loaded_ = error != UnpackError::kNoMemory;
+      SetUnpackError(error);
       return false;
     }
     size = expanded.size() - kParamSpare;
     stored = std::move(expanded);
   }
+  params_loaded_ = true;
   header_.ParamBlockSize = static_cast<uint32_t>(NormaliseParamBlock(stored.data(), size));
   params_ = std::move(stored);
   return true;
@@ -284,12 +304,18 @@ int CFile_Macro::LoadNamedItems() {
   if (const LoadStart start = BeginLoad(&named_items_loaded_, true, header_.NamedItemCount); start != LoadStart::kLoad) {
     return start == LoadStart::kDone ? 1 : 0;
   }
-  try {
-    named_items_.assign(kMaxNamedItems, MacroNamedItem{});
-  } catch (const std::bad_alloc&) {
+  if (!AllocateZeroed(named_items_, kMaxNamedItems)) {
     SetMacroFileError(kErrNotEnoughMem, kKeyNotEnoughMem);
     return 0;
   }
+  // The table is refused: the call fails and the count stays, so that no copy of the
+  // macro can be written as if it had none.
+  const auto refuse = [&](int32_t code, const char16_t* key) {
+    named_items_ = {};
+    SetMacroFileError(code, key);
+    return 0;
+  };
+  // The table cannot be read: the macro goes on without named items.
   const auto drop = [&] {
     named_items_ = {};
     SetMacroFileError(kErrBadFile, kKeyBadFile);
@@ -302,13 +328,16 @@ int CFile_Macro::LoadNamedItems() {
   uint64_t length = 0;
   if (!StoredLength(kHeaderSize, count * kNamedItemSize, &length)) return drop();
   if (header_.Packed) {
-    if (length > BlockRoom(header_)) return drop();
-    std::vector<uint8_t> stored(static_cast<size_t>(length));
+    if (length > BlockRoom(header_)) return refuse(kErrBadFile, kKeyBadFile);
+    std::vector<uint8_t> stored;
+    if (!AllocateZeroed(stored, length)) return refuse(kErrNotEnoughMem, kKeyNotEnoughMem);
+    if (!plat::ReadExact(file_, stored.data(), stored.size())) return drop();
     std::vector<uint8_t> expanded;
-    if (!plat::ReadExact(file_, stored.data(), stored.size()) || !UnpackBlock(stored.data(), stored.size(), 0, expanded) ||
-        expanded.size() < count * kNamedItemSize || expanded.size() > kNamedItemTableBytes) {
-      return drop();
+    UnpackError error = UnpackError::kNone;
+    if (!UnpackBlock(stored.data(), stored.size(), 0, expanded, kNamedItemTableBytes, &error)) {
+      return error == UnpackError::kNoMemory ? refuse(kErrNotEnoughMem, kKeyNotEnoughMem) : drop();
     }
+    if (expanded.size() < count * kNamedItemSize) return drop();
     std::memcpy(named_items_.data(), expanded.data(), expanded.size());
   } else if (!plat::ReadExact(file_, named_items_.data(), count * kNamedItemSize)) {
     return drop();
@@ -340,12 +369,10 @@ int CFile_Macro::SetParamRecord(uint16_t id, uint8_t* record) {
 
   const size_t record_length = 4 + static_cast<size_t>(ParamRecordSize(record));
   const size_t old_size = header_.ParamBlockSize;
+  // The block must still fit the file's sizes with the new record in it.
+  if (uint64_t{old_size} + record_length > kMaxParamBlockSize) return 0;
   std::vector<uint8_t> grown;
-  try {
-    grown.assign(old_size + record_length + kParamSpare, 0);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
+  if (!AllocateZeroed(grown, uint64_t{old_size} + record_length + kParamSpare)) return 0;
   std::memcpy(grown.data(), params_.data(), old_size);
   std::memcpy(grown.data() + old_size, record, record_length);
   size_t size = old_size + record_length;
@@ -393,32 +420,42 @@ int WriteMacroFile(std::u16string_view path, const MacroCommand* commands, const
 
   const std::string key = header.Scrambled ? plat::WideToAnsi(password) : std::string();
   // One block in its stored form: packed (length, then stream) or plain; scrambled when
-  // asked. Returns the bytes it added to the file, or -1.
-  const auto write_block = [&](const void* data, size_t length, bool scramble) -> int64_t {
+  // asked. Returns the bytes it added to the file, or -1 with the reason as the system's
+  // last error.
+  const auto write_block = [&](const void* data, uint64_t length, bool scramble) -> int64_t {
     std::vector<uint8_t> bytes;
-    if (header.Packed) {
-      bytes = PackBlock(static_cast<const uint8_t*>(data), length);
-    } else {
-      bytes.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + length);
+    const bool made = static_cast<size_t>(length) == length &&
+                      (header.Packed ? PackBlock(static_cast<const uint8_t*>(data), static_cast<size_t>(length), bytes)
+                                     : AllocateZeroed(bytes, length));
+    if (!made) {
+      plat::SetLastError(plat::err::kNotEnoughMemory);
+      return -1;
     }
+    if (!header.Packed && length != 0) std::memcpy(bytes.data(), data, bytes.size());
     if (scramble) ScrambleBlock(bytes.data(), bytes.size(), key);
+    const uint64_t stored = bytes.size() + (header.Packed ? 4 : 0);
+    // TotalSize must still count the whole file.
+    if (header.TotalSize + stored > UINT32_MAX) {
+      plat::SetLastError(plat::err::kInvalidData);
+      return -1;
+    }
     if (header.Packed) {
       const uint32_t stream = static_cast<uint32_t>(bytes.size());
       if (!plat::WriteExact(file, &stream, 4)) return -1;
     }
     if (!plat::WriteExact(file, bytes.data(), bytes.size())) return -1;
-    return static_cast<int64_t>(bytes.size()) + (header.Packed ? 4 : 0);
+    return static_cast<int64_t>(stored);
   };
 
   header.NamedItemCount = std::min<uint16_t>(header.NamedItemCount, kMaxNamedItems);
   if (header.NamedItemCount != 0) {
-    const int64_t stored = write_block(named_items, size_t{header.NamedItemCount} * kNamedItemSize, false);
+    const int64_t stored = write_block(named_items, uint64_t{header.NamedItemCount} * kNamedItemSize, false);
     if (stored < 0) return fail();
     header.TotalSize += static_cast<uint32_t>(stored);
   }
   if (header.CommandCount != 0) {
     header.CommandBlockOffset = static_cast<uint32_t>(Position(file));
-    const int64_t stored = write_block(commands, size_t{header.CommandCount} * kCommandSize, header.Scrambled);
+    const int64_t stored = write_block(commands, uint64_t{header.CommandCount} * kCommandSize, header.Scrambled);
     if (stored < 0) return fail();
     header.TotalSize += static_cast<uint32_t>(stored);
   }

@@ -65,9 +65,12 @@ const uint8_t* FindParamRecord(uint16_t id, const uint8_t* block, size_t limit) 
   return nullptr;
 }
 
-std::vector<uint8_t> PackBlock(const uint8_t* data, size_t n) {
+bool PackBlock(const uint8_t* data, size_t n, std::vector<uint8_t>& out) {
   // Worst case: every byte the escape, each written as a run of three.
-  std::vector<uint8_t> out(kPackHeadSize + 3 * n);
+  if (n > UINT32_MAX || !AllocateZeroed(out, kPackHeadSize + 3 * uint64_t{n})) {
+    out.clear();
+    return false;
+  }
   uint8_t* put = out.data();
   const uint32_t length = static_cast<uint32_t>(n);
   *put++ = kPackEscape;
@@ -88,6 +91,12 @@ std::vector<uint8_t> PackBlock(const uint8_t* data, size_t n) {
     i += run;
   }
   out.resize(static_cast<size_t>(put - out.data()));
+  return true;
+}
+
+std::vector<uint8_t> PackBlock(const uint8_t* data, size_t n) {
+  std::vector<uint8_t> out;
+  PackBlock(data, n, out);
   return out;
 }
 
@@ -97,26 +106,36 @@ uint32_t PackedOutputLength(const uint8_t* stream, size_t length) {
          (static_cast<uint32_t>(stream[4]) << 16) | (static_cast<uint32_t>(stream[5]) << 24);
 }
 
-bool UnpackBlock(const uint8_t* stream, size_t length, size_t spare, std::vector<uint8_t>& out) {
-  out.clear();
-  if (length == 0) {
-    out.assign(spare, 0);
-    return true;
+bool UnpackBlock(const uint8_t* stream, size_t length, size_t spare, std::vector<uint8_t>& out, uint64_t limit,
+                 UnpackError* error) {
+  const auto fail = [&](UnpackError why) {
+    out = std::vector<uint8_t>();
+    if (error != nullptr) *error = why;
+    return false;
+  };
+  if (error != nullptr) *error = UnpackError::kNone;
+  uint64_t n = 0;
+  if (length != 0) {
+    if (length < kPackHeadSize) return fail(UnpackError::kNotPacked);
+    n = PackedOutputLength(stream, length);
+    // No stream expands more than 254 bytes from 3; a larger claim is not a packed block
+    // and must not make us allocate what it says.
+    if (n / 254 > (length - kPackHeadSize) / 3 + 1) return fail(UnpackError::kNotPacked);
   }
-  if (length < kPackHeadSize) return false;
-  const size_t n = PackedOutputLength(stream, length);
-  // No stream expands more than 254 bytes from 3; a larger claim is not a packed block and
-  // must not make us allocate what it says.
-  if (n / 254 > (length - kPackHeadSize) / 3 + 1) return false;
+  if (n > limit) return fail(UnpackError::kTooLong);
+  // n is at most 32 bits, so the sum cannot wrap here; with a 32-bit size_t it may still
+  // exceed what the process can address, which AllocateZeroed refuses.
+  if (spare > UINT64_MAX - n || !AllocateZeroed(out, n + spare)) return fail(UnpackError::kNoMemory);
+  if (length == 0) return true;
   const uint8_t escape = stream[0];
-  out.assign(n + spare, 0);
+  const size_t block = static_cast<size_t>(n);
   size_t in = kPackHeadSize, put = 0;
-  while (in < length && put < n) {
+  while (in < length && put < block) {
     const uint8_t byte = stream[in];
     if (byte == escape && in + 1 < length) {
       const size_t count = stream[in + 1];
       const uint8_t value = in + 2 < length ? stream[in + 2] : 0;
-      const size_t copies = std::min(count, n - put);
+      const size_t copies = std::min(count, block - put);
       std::memset(out.data() + put, value, copies);
       put += copies;
       in += 3;

@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +24,10 @@ inline constexpr uint16_t kNoParamId = 8191;  // 0x1FFF: the command has no reco
 inline constexpr uint32_t kMaxParamPayload = 262143;
 // A parameter block in memory is followed by room for its terminator record.
 inline constexpr size_t kParamSpare = 6;
+// The longest parameter block a file can carry: its length goes back into the 32-bit
+// ParamBlockSize, and a copy written unpacked must still fit the 32-bit TotalSize after
+// the header.
+inline constexpr uint32_t kMaxParamBlockSize = UINT32_MAX - kHeaderSize;
 inline constexpr uint8_t kFileFlagAttachments = 0x08;
 inline constexpr uint8_t kProtectWithPassword = 0x08;
 inline constexpr uint16_t kCommandDisabled = 0x0001;
@@ -144,17 +150,50 @@ size_t NormaliseParamBlock(uint8_t* block, size_t size);
 // length (or SIZE_MAX to walk to the terminator). nullptr for kNoParamId or no match.
 const uint8_t* FindParamRecord(uint16_t id, const uint8_t* block, size_t limit);
 
+// ---- Memory for file data ------------------------------------------------------------------
+
+// Makes `block` `count` zero-initialised elements. Every buffer whose size comes from a
+// file goes through here: the count is 64-bit so that sums of file fields cannot wrap
+// before they are checked, and a count this process cannot have gives false (with `block`
+// empty) instead of an exception.
+template <typename T>
+bool AllocateZeroed(std::vector<T>& block, uint64_t count) noexcept {
+  block = std::vector<T>();
+  if (count > block.max_size()) return false;
+  try {
+    block.assign(static_cast<size_t>(count), T{});
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+  return true;
+}
+
 // ---- Run-length packing -------------------------------------------------------------------
 
 inline constexpr uint8_t kPackEscape = 0xFE;
 inline constexpr size_t kPackHeadSize = 6;
 
-// Packs n > 0 bytes: the 6-byte head (escape, 0, n) and the runs.
+// Packs n > 0 bytes: the 6-byte head (escape, 0, n) and the runs. False, with `out` empty,
+// when n does not fit the head or the room for the worst case cannot be had.
+bool PackBlock(const uint8_t* data, size_t n, std::vector<uint8_t>& out);
+// The same, with an empty result on failure (a packed block is never empty).
 std::vector<uint8_t> PackBlock(const uint8_t* data, size_t n);
+
+// Why a stream was not unpacked.
+enum class UnpackError {
+  kNone,
+  kNotPacked,  // a head cut short, or an output length no stream of this length can produce
+  kTooLong,    // the block is longer than the caller's limit
+  kNoMemory,   // the block with its spare bytes cannot be had in this process
+};
 // Unpacks a stream of `length` bytes into its block followed by `spare` zero bytes. An
-// empty stream gives an empty block. False for a stream that cannot be a packed block
-// (a head cut short, or an output length no stream of this length can produce).
-bool UnpackBlock(const uint8_t* stream, size_t length, size_t spare, std::vector<uint8_t>& out);
+// empty stream gives an empty block. A block longer than `limit` bytes is refused before
+// anything is allocated. Never throws; on failure `out` is empty and `*error` (when
+// given) says why.
+bool UnpackBlock(const uint8_t* stream, size_t length, size_t spare, std::vector<uint8_t>& out,
+                 uint64_t limit = UINT64_MAX, UnpackError* error = nullptr);
 // The output length a stream declares (0 when it has no complete head).
 uint32_t PackedOutputLength(const uint8_t* stream, size_t length);
 

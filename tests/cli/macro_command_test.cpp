@@ -277,7 +277,8 @@ TEST_F(MacroCommandTest, UnreadableNamedItemsAreDroppedWithAWarning) {
   MacroParts parts = SampleMacro();
   parts.header.Packed = 1;
   ASSERT_TRUE(parts.Write(Path(u"d.msd")));
-  ASSERT_TRUE(PatchUint32(Path(u"d.msd"), macro::kHeaderSize, 0x7FFFFFFF));  // the table's stream length
+  // The table's stream claims more than a stream of its length can give: it does not unpack.
+  ASSERT_TRUE(PatchUint32(Path(u"d.msd"), macro::kHeaderSize + 4 + 2, 0x7FFFFFFF));
   const std::string file = File(u"d.msd");
   const CliRun run = Brankel({"macro", "info", "--json", file});
   ASSERT_EQ(run.code, 0) << run.err;
@@ -286,6 +287,18 @@ TEST_F(MacroCommandTest, UnreadableNamedItemsAreDroppedWithAWarning) {
   EXPECT_EQ(info["named_item_count"], 2);
   EXPECT_EQ(info["named_items"], json::array());
   EXPECT_EQ(info["commands"].size(), 3u);
+}
+
+TEST_F(MacroCommandTest, NamedItemsLongerThanTheFileAreADamagedFile) {
+  MacroParts parts = SampleMacro();
+  parts.header.Packed = 1;
+  ASSERT_TRUE(parts.Write(Path(u"l.msd")));
+  ASSERT_TRUE(PatchUint32(Path(u"l.msd"), macro::kHeaderSize, 0x7FFFFFFF));  // the table's stream length
+  const std::string file = File(u"l.msd");
+  const CliRun run = Brankel({"macro", "info", "--json", file});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "brankel: " + file + ": " + EnglishText(u"IDS_ERR_BADFILE", file) + "\n");
 }
 
 TEST_F(MacroCommandTest, ShortFileIsNotAMacroFile) {
@@ -418,6 +431,23 @@ TEST_F(MacroAttachmentsCommandTest, DamagedAreaIsExplained) {
   const brankel_test::CliOutput run = brankel_test::RunCli({"macro", "attachments", brankel_test::Narrow(Path(u"bad.msd"))});
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.err.find("10028"), std::string::npos) << run.err;
+}
+
+TEST_F(MacroAttachmentsCommandTest, ReadFailuresEndInTheSystemsWords) {
+  std::vector<uint8_t> compound = brankel_test::CompoundBuilder().AddStream(u"notes.txt", "notes").Build();
+  compound[0] = 0;  // no compound file any more
+  const std::string host = brankel_test::WithAttachmentsFlag(brankel_test::MacroBuilder().Command(0x0101).Bytes()) +
+                           brankel_test::AttachmentArea({brankel_test::AttachmentItemBytes(u"notes.txt", u".txt")},
+                                                        compound);
+  ASSERT_TRUE(brankel_test::WriteBytes(Path(u"damaged.msd"), host));
+  const brankel_test::CliOutput run =
+      brankel_test::RunCli({"macro", "attachments", brankel_test::Narrow(Path(u"damaged.msd"))});
+  EXPECT_EQ(run.code, 1);
+  char16_t why[512];
+  app::FormatSystemError(static_cast<uint32_t>(macro::kErrAttachmentsOpenTemp), why, 512, false);
+  std::string expected = EnglishText(u"IDS_ERR_ATTACHMENTS_OPEN_TEMP", Narrow(why));
+  EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("%s"), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -101,6 +101,27 @@ TEST_F(AttachmentsTest, ReadsItemsAndStreams) {
   EXPECT_EQ(manager.DeleteTempStorage(), 0);
 }
 
+TEST_F(AttachmentsTest, StreamsAreLookedUpInTheRootOnly) {
+  const std::vector<uint8_t> compound =
+      CompoundBuilder().AddStream(u"notes.txt", notes_).AddStream(u"Data\\inner.txt", "inner").Build();
+  CAttachments_Manager manager;
+  ASSERT_EQ(Read(host_ + Area({Item(u"Data\\inner.txt", u".txt"), Item(u"notes.txt", u".txt")}, compound), manager), 1);
+  struct Case {
+    const char16_t* name;
+    bool found;
+  };
+  for (const Case& c : {Case{u"notes.txt", true}, Case{u"Data\\inner.txt", false}, Case{u"Data", false},
+                        Case{u"\\notes.txt", false}}) {
+    const std::string name = brankel_test::Narrow(c.name);
+    plat::SetLastError(0);
+    EXPECT_EQ(manager.ExtractStream(c.name, Path(u"out.bin")), c.found) << name;
+    EXPECT_EQ(manager.StreamSize(c.name).has_value(), c.found) << name;
+    if (!c.found) {
+      EXPECT_EQ(plat::GetLastError(), plat::err::kFileNotFound) << name;
+    }
+  }
+}
+
 TEST_F(AttachmentsTest, SmallFilesAndLongNamesExtractSafely) {
   const std::string tiny = sub_.substr(0, 4632);
   // The longest name a compound file holds (31 characters) still fits the macro name.
@@ -211,6 +232,11 @@ TEST(ItemBuffer, ReserveKeepsItemsAndGetItemChecksBounds) {
   ASSERT_TRUE(buffer.EnsureCapacity(2));
   EXPECT_EQ(buffer.Capacity(), 2u);
   EXPECT_EQ(buffer.GetItem(0), nullptr) << "nothing counted yet";
+  if (sizeof(size_t) == 4) {
+    // 2236963 items of 1920 bytes are 1664 bytes past 4 GiB: no block, not a wrapped one.
+    EXPECT_FALSE(buffer.EnsureCapacity(2236963));
+    EXPECT_EQ(buffer.Capacity(), 2u);
+  }
   buffer.Free();
   EXPECT_EQ(buffer.Capacity(), 0u);
 }

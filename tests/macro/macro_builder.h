@@ -54,4 +54,13 @@ class MacroBuilder {
 // A parameter record's bytes: head and payload.
 std::vector<uint8_t> ParamRecordBytes(uint16_t id, const std::vector<uint8_t>& payload);
 
+// A packed stream that declares `declared` bytes, with just enough runs of zeros to be
+// believed: about 3 bytes for every 254 it claims.
+std::vector<uint8_t> ZeroRunStream(uint32_t declared);
+
+enum class PackedBlock { kNamedItems, kCommands, kParams };
+// A packed macro file whose one block is `stream` (stored after its 4-byte length), with
+// `count` as the header's named-item or command count.
+std::string PackedFileWith(PackedBlock block, const std::vector<uint8_t>& stream, uint32_t count = 0);
+
 }  // namespace brankel_test

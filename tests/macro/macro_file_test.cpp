@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 #include "macro/error_state.h"
 #include "macro/macro_builder.h"
@@ -11,6 +18,9 @@ namespace macro {
 namespace {
 
 using brankel_test::MacroBuilder;
+using brankel_test::PackedBlock;
+using brankel_test::PackedFileWith;
+using brankel_test::ZeroRunStream;
 using brankel_test::ParamRecordBytes;
 using brankel_test::ReadBytes;
 using brankel_test::WriteBytes;
@@ -312,6 +322,134 @@ TEST_F(MacroFileTest, PackedCommandsExpandingShortAreRefusedForGood) {
   EXPECT_EQ(ErrorKey(), u"IDS_ERR_BADFILE");
   EXPECT_EQ(file.ReadCommands(&commands), 0) << "a failed unpacking is not retried, nor taken for empty";
   EXPECT_EQ(commands, nullptr);
+}
+
+// Packed blocks whose streams claim more than the block can use are refused before the
+// claim is allocated. The parameter stream's claim wraps a 32-bit size_t with the spare
+// bytes; on any width it is beyond what a file's 32-bit sizes can hold.
+TEST_F(MacroFileTest, PackedClaimsBeyondTheBlockAreRefused) {
+  const bool narrow = sizeof(size_t) == 4;
+  MacroBuilder three;
+  three.Packed().Command(1).Command(2).Command(3);
+  std::string extra_command = three.Bytes();
+  const uint32_t two = 2;
+  std::memcpy(extra_command.data() + 16, &two, 4);
+  struct Case {
+    const char* why;
+    std::string bytes;
+    const char16_t* key;
+    bool only_narrow = false;
+  };
+  const Case cases[] = {
+      {"commands: a record more than the count", extra_command, u"IDS_ERR_BADFILE"},
+      {"parameters: 0xFFFFFFFC bytes", PackedFileWith(PackedBlock::kParams, ZeroRunStream(0xFFFFFFFCu)),
+       u"IDS_ERR_BADFILE"},
+      {"parameters: more than a 32-bit process can have",
+       PackedFileWith(PackedBlock::kParams, ZeroRunStream(0xF0000000u)), u"IDS_ERR_NOTENOUGHMEM", true},
+  };
+  for (const Case& c : cases) {
+    if (c.only_narrow && !narrow) continue;
+    ASSERT_TRUE(WriteBytes(Path(u"claim.msd"), c.bytes)) << c.why;
+    CFile_Macro file;
+    ASSERT_EQ(file.Open(Path(u"claim.msd")), 1) << c.why;
+    uint8_t* block = nullptr;
+    EXPECT_EQ(file.Header().CommandCount != 0 ? file.ReadCommands(nullptr) : file.GetParamBlock(&block), 0) << c.why;
+    EXPECT_EQ(ErrorKey(), c.key) << c.why;
+    EXPECT_EQ(file.Commands(), nullptr) << c.why;
+    EXPECT_EQ(file.Params(), nullptr) << c.why;
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define BRANKEL_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BRANKEL_TEST_ASAN 1
+#endif
+#endif
+
+#if defined(BRANKEL_TEST_ASAN)
+constexpr const char* kNoAddressLimit = "AddressSanitizer reserves far more address space than any limit would leave";
+#elif !defined(__linux__)
+constexpr const char* kNoAddressLimit = "the address space limit needs fork and setrlimit";
+#else
+constexpr const char* kNoAddressLimit = nullptr;
+
+// In a child process: limits the address space to what is in use plus `spare_bytes`,
+// then exits 0 when `read` says the reader failed as it should.
+template <typename Read>
+[[noreturn]] void ReadUnderLimit(const Read& read, size_t spare_bytes) {
+  unsigned long pages = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%lu", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  rlimit limit{};
+  if (pages == 0 || getrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(3);
+  const rlim_t wanted = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + spare_bytes;
+  if (limit.rlim_max == RLIM_INFINITY || wanted < limit.rlim_max) limit.rlim_cur = wanted;
+  if (setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(3);
+  std::_Exit(read() ? 0 : 1);
+}
+#endif
+
+// Runs `read` in a child process that cannot have `spare_bytes` more address space than
+// it has: an exception out of the reader ends the child by a signal instead.
+template <typename Read>
+void ExpectUnderMemoryLimit(const Read& read, size_t spare_bytes) {
+#if defined(BRANKEL_TEST_ASAN) || !defined(__linux__)
+  (void)read, (void)spare_bytes;
+#else
+  EXPECT_EXIT(ReadUnderLimit(read, spare_bytes), ::testing::ExitedWithCode(0), "");
+#endif
+}
+
+// Claims the process cannot allocate end in the layer's key, never in an exception: the
+// command and parameter claims are believable and within their limits, the named-item
+// claim is refused by its limit without being allocated.
+TEST_F(MacroFileTest, ClaimsThatCannotBeAllocatedAreAnErrorNotACrash) {
+  if (kNoAddressLimit != nullptr) GTEST_SKIP() << kNoAddressLimit;
+  constexpr uint32_t kClaim = 256u << 20;
+  constexpr size_t kRoom = 64u << 20;
+  const Bytes stream = ZeroRunStream(kClaim);
+  ASSERT_TRUE(WriteBytes(Path(u"p.msd"), PackedFileWith(PackedBlock::kParams, stream)));
+  constexpr uint32_t kCommands = kClaim / kCommandSize;
+  ASSERT_TRUE(WriteBytes(Path(u"c.msd"),
+                         PackedFileWith(PackedBlock::kCommands, ZeroRunStream(kCommands * kCommandSize), kCommands)));
+  ASSERT_TRUE(WriteBytes(Path(u"n.msd"), PackedFileWith(PackedBlock::kNamedItems, stream, 2)));
+  const auto opened = [this](const char16_t* name, CFile_Macro& file) { return file.Open(Path(name)) == 1; };
+  ExpectUnderMemoryLimit(
+      [&] {
+        CFile_Macro file;
+        return opened(u"p.msd", file) && file.GetParamBlock(nullptr) == 0 && ErrorKey() == u"IDS_ERR_NOTENOUGHMEM";
+      },
+      kRoom);
+  ExpectUnderMemoryLimit(
+      [&] {
+        CFile_Macro file;
+        return opened(u"c.msd", file) && file.ReadCommands(nullptr) == 0 && ErrorKey() == u"IDS_ERR_NOTENOUGHMEM";
+      },
+      kRoom);
+  ExpectUnderMemoryLimit(
+      [&] {
+        CFile_Macro file;
+        return opened(u"n.msd", file) && file.LoadNamedItems() == 1 && ErrorKey() == u"IDS_ERR_BADFILE" &&
+               file.Header().NamedItemCount == 0;
+      },
+      kRoom);
+}
+
+TEST_F(MacroFileTest, NamedItemsLongerThanTheFileAreRefusedNotDropped) {
+  std::string bytes = Sample().Packed().Bytes();
+  const uint32_t beyond = static_cast<uint32_t>(bytes.size());  // more than TotalSize - 4632
+  std::memcpy(bytes.data() + kHeaderSize, &beyond, 4);
+  ASSERT_TRUE(WriteBytes(Path(u"long.msd"), bytes));
+  CFile_Macro file;
+  ASSERT_EQ(file.Open(Path(u"long.msd")), 1);
+  EXPECT_EQ(file.LoadNamedItems(), 0);
+  EXPECT_EQ(ErrorKey(), u"IDS_ERR_BADFILE");
+  EXPECT_EQ(file.Header().NamedItemCount, 2) << "the count stays, so no copy goes without the table";
+  EXPECT_EQ(file.NamedItems(), nullptr);
 }
 
 TEST_F(MacroFileTest, NamedItemsNormalisedAndBadTablesDropped) {

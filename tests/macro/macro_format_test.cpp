@@ -3,6 +3,7 @@
 #include <cstring>
 #include <random>
 
+#include "macro/macro_builder.h"
 #include "macro/macro_format.h"
 
 namespace macro {
@@ -86,6 +87,37 @@ TEST(Unpacking, RefusesStreamsThatCannotBeBlocks) {
   const Bytes fits = Concat(Head(254), {0xFE, 0xFE, 0x00});
   EXPECT_TRUE(UnpackBlock(fits.data(), fits.size(), 0, out));
   EXPECT_EQ(out.size(), 254u);
+}
+
+TEST(Unpacking, LimitsAreCheckedBeforeAnythingIsAllocated) {
+  // Believable streams: their length could give what they claim.
+  const Bytes small = brankel_test::ZeroRunStream(1000);
+  static const Bytes near_4g = brankel_test::ZeroRunStream(0xFFFFFFF0u);
+  const bool narrow = sizeof(size_t) == 4;
+  struct Case {
+    const Bytes* stream;
+    size_t spare;
+    uint64_t limit;
+    bool ok;
+    UnpackError error;
+    const char* why;
+    bool only_narrow = false;
+  };
+  const Case cases[] = {
+      {&small, 6, 1000, true, UnpackError::kNone, "the limit itself is allowed"},
+      {&small, 6, 999, false, UnpackError::kTooLong, "one byte over the limit"},
+      {&near_4g, 6, kMaxParamBlockSize, false, UnpackError::kTooLong, "beyond what a file's sizes hold"},
+      // With a 32-bit size_t, 0xFFFFFFF0 + 0x20 wraps to 16 bytes.
+      {&near_4g, 0x20, UINT64_MAX, false, UnpackError::kNoMemory, "block and spare beyond the address space", true},
+  };
+  for (const Case& c : cases) {
+    if (c.only_narrow && !narrow) continue;
+    Bytes out(3, 0x55);
+    UnpackError error = UnpackError::kNotPacked;
+    EXPECT_EQ(UnpackBlock(c.stream->data(), c.stream->size(), c.spare, out, c.limit, &error), c.ok) << c.why;
+    EXPECT_EQ(error, c.error) << c.why;
+    EXPECT_EQ(out.size(), c.ok ? 1000 + c.spare : 0u) << c.why;
+  }
 }
 
 TEST(Scrambling, ChunksOfTheKeyLength) {
