@@ -222,8 +222,16 @@ std::u16string SearchPath(std::u16string_view name);
 uint32_t GetTickCount();
 void Sleep(uint32_t milliseconds);
 
+// The MD5 digest of `size` bytes; all zeros, which matches nothing real, when the system
+// cannot compute it. A posix build without libmd (kHasMd5 false) has no digest at all:
+// there every call gives zeros with last error kNotSupported.
 using Md5Digest = std::array<uint8_t, 16>;
 Md5Digest Md5(const void* data, size_t size);
+#ifdef BRANKEL_NO_MD5
+inline constexpr bool kHasMd5 = false;
+#else
+inline constexpr bool kHasMd5 = true;
+#endif
 
 // The character a virtual-key code types in the current keyboard layout with no modifier
 // held (a dead key gives its own character); 0 when it types none.
