@@ -170,8 +170,9 @@ std::optional<std::u16string> GetKnownFolder(KnownFolder folder);
 uint32_t GetPrivateProfileString(std::u16string_view section, std::u16string_view key,
                                  std::u16string_view fallback, char16_t* buffer, uint32_t size,
                                  std::u16string_view file);
-// GetPrivateProfileIntW: the leading decimal integer of the value; a missing file or key,
-// or an empty value, gives `fallback`.
+// GetPrivateProfileIntW: the leading integer of the value (decimal, or after "0x", "0o" or
+// "0b"), taken modulo 2^32 as the system does; a missing file or key, or an empty value,
+// gives `fallback`.
 uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view key,
                               int32_t fallback, std::u16string_view file);
 
