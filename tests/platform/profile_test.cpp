@@ -116,12 +116,13 @@ TEST_F(ProfileTest, IntegersWrapAndTakeBasePrefixesAsTheSystemDoes) {
       {"+-3", 0u},
       {"- 5", 0u},
   };
+  const auto key = [](size_t i) { return std::string(1, 'K').append(std::to_string(i)); };
   std::string file = "[S]\r\n";
-  for (size_t i = 0; i < std::size(kCases); ++i) file += "K" + std::to_string(i) + "=" + kCases[i].text + "\r\n";
+  for (size_t i = 0; i < std::size(kCases); ++i) file.append(key(i)).append("=").append(kCases[i].text).append("\r\n");
   Write(file);
   for (size_t i = 0; i < std::size(kCases); ++i) {
-    const std::u16string key = u"K" + plat::AsciiToUtf16(std::to_string(i));
-    EXPECT_EQ(plat::GetPrivateProfileInt(u"S", key, 77, ini_), kCases[i].value) << kCases[i].text;
+    EXPECT_EQ(plat::GetPrivateProfileInt(u"S", plat::AsciiToUtf16(key(i)), 77, ini_), kCases[i].value)
+        << kCases[i].text;
   }
 }
 
