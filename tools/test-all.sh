@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds every build (linux, linux-asan, fuzz, win32, win64) and
-# runs every test: natively, under the sanitizers, and the Windows tests under wine64.
+# Installs what is missing, builds every build (linux, linux-asan, linux32, fuzz, win32,
+# win64) and runs every test: natively (64- and 32-bit), under the sanitizers, and the
+# Windows tests under wine64.
 # Usage: tools/test-all.sh            (from anywhere; needs root or sudo for apt-get)
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
 top=$PWD
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev googletest libmd-dev
+packages=(cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev libgtest-dev googletest libmd-dev
           libcli11-dev nlohmann-json3-dev libbenchmark-dev
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth file)
 
@@ -29,7 +30,8 @@ step() { echo; echo "== $*"; }
 install_missing
 
 jobs=$(nproc)
-for preset in linux linux-asan fuzz win32 win64; do
+# linux32 after linux: its language files are signed by the 64-bit brankel.
+for preset in linux linux-asan linux32 fuzz win32 win64; do
   step "configure and build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
@@ -46,7 +48,7 @@ count_gtest() {  # reads a gtest log, adds its counts
 }
 
 status=0
-for preset in linux linux-asan; do
+for preset in linux linux-asan linux32; do
   step "unit tests: $preset"
   log=build/$preset/test-run.log
   if ! "build/$preset/tests/brankel_tests" --gtest_brief=1 >"$log" 2>&1; then status=1; fi
@@ -77,6 +79,7 @@ check_kind() {  # file, expected text
   echo "$(basename "$1"): $kind"
   case "$kind" in *"$2"*) ;; *) echo "expected $2"; status=1 ;; esac
 }
+check_kind build/linux32/tests/brankel_tests "ELF 32-bit"
 check_kind build/win32/tests/brankel_tests.exe "PE32 executable (console) Intel 80386"
 check_kind build/win32/install/brankel.exe "PE32 executable (console) Intel 80386"
 check_kind build/win64/tests/brankel_tests.exe "PE32+ executable (console) x86-64"

@@ -1,5 +1,7 @@
 #include "app/config_text.h"
 
+#include <algorithm>
+
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
@@ -20,15 +22,19 @@ size_t LineStart(std::u16string_view text, size_t at) {
   return at;
 }
 
-// The _wtoi rule: blanks, a sign, decimal digits.
+// The _wtoi rule: blanks, a sign, decimal digits; a value beyond the int range saturates
+// to INT_MAX or INT_MIN, as the runtime's conversion does.
 int32_t WideToInt(std::u16string_view text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
-  uint32_t value = 0;
-  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) value = value * 10u + (text[i] - u'0');
-  return static_cast<int32_t>(negative ? 0u - value : value);
+  const int64_t limit = negative ? -int64_t{INT32_MIN} : INT32_MAX;
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    value = std::min<int64_t>(value * 10 + (text[i] - u'0'), limit);
+  }
+  return static_cast<int32_t>(negative ? -value : value);
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ class ConfigText {
   // The value cut to length-1 units, or `fallback` when the key is missing.
   std::u16string String(std::u16string_view section, std::u16string_view key, std::u16string_view fallback,
                         size_t length) const;
-  // The value (at most 63 units) as _wtoi reads it; a missing or empty value gives `fallback`.
+  // The value (at most 63 units) as _wtoi reads it, saturating outside the int range; a
+  // missing or empty value gives `fallback`.
   int32_t Int(std::u16string_view section, std::u16string_view key, int32_t fallback) const;
 
  private:

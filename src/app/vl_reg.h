@@ -29,7 +29,8 @@ class CVLReg {
   // reads as the caller's default. True when the system returned at least one character.
   static bool ReadIniString(std::u16string_view file, std::u16string_view section, std::u16string_view key,
                             char16_t* buffer, const char16_t* fallback, uint32_t length);
-  // The system's profile integer read; always succeeds.
+  // The system's profile integer read (a value out of range wraps, as the system's does);
+  // always succeeds.
   static int32_t ReadIniInt(std::u16string_view file, std::u16string_view section, std::u16string_view key,
                             int32_t fallback);
 

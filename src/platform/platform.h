@@ -171,8 +171,9 @@ std::optional<std::u16string> GetKnownFolder(KnownFolder folder);
 uint32_t GetPrivateProfileString(std::u16string_view section, std::u16string_view key,
                                  std::u16string_view fallback, char16_t* buffer, uint32_t size,
                                  std::u16string_view file);
-// GetPrivateProfileIntW: the leading decimal integer of the value; a missing file or key,
-// or an empty value, gives `fallback`.
+// GetPrivateProfileIntW: the leading integer of the value (decimal, or after "0x", "0o" or
+// "0b"), taken modulo 2^32 as the system does; a missing file or key, or an empty value,
+// gives `fallback`.
 uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view key,
                               int32_t fallback, std::u16string_view file);
 
@@ -223,8 +224,16 @@ std::u16string SearchPath(std::u16string_view name);
 uint32_t GetTickCount();
 void Sleep(uint32_t milliseconds);
 
+// The MD5 digest of `size` bytes; all zeros, which matches nothing real, when the system
+// cannot compute it. A posix build without libmd (kHasMd5 false) has no digest at all:
+// there every call gives zeros with last error kNotSupported.
 using Md5Digest = std::array<uint8_t, 16>;
 Md5Digest Md5(const void* data, size_t size);
+#ifdef BRANKEL_NO_MD5
+inline constexpr bool kHasMd5 = false;
+#else
+inline constexpr bool kHasMd5 = true;
+#endif
 
 // The character a virtual-key code types in the current keyboard layout with no modifier
 // held (a dead key gives its own character); 0 when it types none.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "app/config_text.h"
@@ -44,11 +45,31 @@ TEST(ConfigText, SectionNameMustStandInBrackets) {
 }
 
 TEST(ConfigText, IntegersFollowTheRuntimeRule) {
-  const ConfigText text(u"[S]\nA=  -53x\nB=+7\nC=abc\nD=" + std::u16string(70, u'1') + u"\n");
-  EXPECT_EQ(text.Int(u"S", u"A", 0), -53);
-  EXPECT_EQ(text.Int(u"S", u"B", 0), 7);
-  EXPECT_EQ(text.Int(u"S", u"C", 9), 0);
-  (void)text.Int(u"S", u"D", 0);  // overlong: read from its first 63 units, no overrun
+  struct Case {
+    std::u16string text;
+    int32_t value;
+  };
+  const Case cases[] = {
+      {u"  -53x", -53},
+      {u"+7", 7},
+      {u"abc", 0},
+      {u"2147483647", INT32_MAX},
+      {u"2147483648", INT32_MAX},
+      {u"99999999999", INT32_MAX},
+      {u"4294967297", INT32_MAX},
+      {u"-2147483648", INT32_MIN},
+      {u"-2147483649", INT32_MIN},
+      {u"-99999999999", INT32_MIN},
+      {std::u16string(70, u'1'), INT32_MAX},  // read from its first 63 units, no overrun
+  };
+  for (const Case& c : cases) {
+    const ConfigText text(u"[S]\nK=" + c.text + u"\n");
+    EXPECT_EQ(text.Int(u"S", u"K", 9), c.value) << plat::Utf16ToUtf8(c.text);
+#ifdef _WIN32
+    // The rule is the runtime's own.
+    EXPECT_EQ(::_wtoi(reinterpret_cast<const wchar_t*>(c.text.c_str())), c.value) << plat::Utf16ToUtf8(c.text);
+#endif
+  }
 }
 
 class ConfigFileTest : public brankel_test::ScratchTest {};

@@ -6,6 +6,7 @@
 
 #include "app/lang_file.h"
 #include "app/res_string.h"
+#include "platform/needs_md5.h"
 #include "platform/platform.h"
 #include "platform/scratch.h"
 
@@ -20,9 +21,10 @@ TEST(EnglishFiles, AreSignedAndLoad) {
   for (const char16_t* name : {u"Packager_en.lng", u"errormsg_en.lng"}) {
     const LanguageFileCheck check = CheckLanguageFile(Installed(name));
     EXPECT_TRUE(check.loaded) << brankel_test::Narrow(Installed(name));
-    EXPECT_TRUE(check.crc_ok) << brankel_test::Narrow(name);
+    EXPECT_TRUE(check.crc_ok || !plat::kHasMd5) << brankel_test::Narrow(name);
     EXPECT_GT(check.keys, 10u);
   }
+  if (!plat::kHasMd5) GTEST_SKIP() << "loaded, check values not verified: " BRANKEL_MD5_SKIP_REASON;
 }
 
 // Every language key the code names in a literal.

@@ -86,6 +86,46 @@ TEST_F(ProfileTest, Integers) {
   EXPECT_EQ(static_cast<int32_t>(plat::GetPrivateProfileInt(u"Appearance", u"Missing", -7, ini_)), -7);
 }
 
+// The Windows builds run the same table against the system's own GetPrivateProfileIntW.
+TEST_F(ProfileTest, IntegersWrapAndTakeBasePrefixesAsTheSystemDoes) {
+  struct Case {
+    const char* text;
+    uint32_t value;
+  };
+  static constexpr Case kCases[] = {
+      {"2147483647", 2147483647u},
+      {"2147483648", 0x80000000u},
+      {"4294967295", 0xFFFFFFFFu},
+      {"4294967296", 0u},
+      {"4294967297", 1u},
+      {"99999999999", 1215752191u},  // 99999999999 modulo 2^32: no saturation here
+      {"-99999999999", 0u - 1215752191u},
+      {"-2147483649", 2147483647u},
+      {"-4294967297", 0xFFFFFFFFu},
+      {"0x10", 16u},
+      {"0xfFfFfFfF", 0xFFFFFFFFu},
+      {"0x100000001", 1u},
+      {"-0x10", 0u - 16u},
+      {"0o17", 15u},
+      {"0b101", 5u},
+      {"0b102", 2u},
+      {"0X10", 0u},  // the prefixes are lower case only
+      {"0x", 0u},
+      {"0xg", 0u},
+      {"010", 10u},
+      {"+-3", 0u},
+      {"- 5", 0u},
+  };
+  const auto key = [](size_t i) { return std::string(1, 'K').append(std::to_string(i)); };
+  std::string file = "[S]\r\n";
+  for (size_t i = 0; i < std::size(kCases); ++i) file.append(key(i)).append("=").append(kCases[i].text).append("\r\n");
+  Write(file);
+  for (size_t i = 0; i < std::size(kCases); ++i) {
+    EXPECT_EQ(plat::GetPrivateProfileInt(u"S", plat::AsciiToUtf16(key(i)), 77, ini_), kCases[i].value)
+        << kCases[i].text;
+  }
+}
+
 TEST_F(ProfileTest, Utf16FileWithByteOrderMark) {
   const std::u16string text = u"[Header]\r\nLocale=German\r\nGreeting=Gr\u00fc\u00dfe \u4e2d\r\n";
   Write("\xFF\xFE" + plat::ToUtf16Le(text));

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/needs_md5.h"
 #include "platform/scratch.h"
 #include "platform/testing.h"
 
@@ -59,6 +60,12 @@ std::string Hex(const plat::Md5Digest& digest) {
 }
 
 TEST(Md5, Rfc1321Vectors) {
+  if (!plat::kHasMd5) {
+    plat::SetLastError(0);
+    EXPECT_EQ(plat::Md5("abc", 3), plat::Md5Digest{}) << "zeros match nothing real";
+    EXPECT_EQ(plat::GetLastError(), plat::err::kNotSupported);
+    GTEST_SKIP() << BRANKEL_MD5_SKIP_REASON;
+  }
   const std::pair<std::string, std::string> vectors[] = {
       {"", "d41d8cd98f00b204e9800998ecf8427e"},
       {"a", "0cc175b9c0f1b6a831c399e269772661"},

@@ -61,12 +61,30 @@ uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view k
   char16_t buffer[64];
   const uint32_t count = GetPrivateProfileString(section, key, u"", buffer, 64, file);
   if (count == 0) return static_cast<uint32_t>(fallback);
+  // The system's RtlUnicodeStringToInteger with base 0: a sign, then "0x", "0o" or "0b"
+  // for base 16, 8 or 2, else decimal. The digits add up modulo 2^32, so a value out of
+  // range wraps ("4294967297" reads 1): unlike the C runtime's conversions, this one does
+  // not saturate.
+  const std::u16string_view text(buffer, count);
   size_t i = 0;
-  const bool negative = buffer[0] == u'-';
-  if (buffer[0] == u'-' || buffer[0] == u'+') i = 1;
+  const bool negative = text[0] == u'-';
+  if (text[0] == u'-' || text[0] == u'+') i = 1;
+  uint32_t base = 10;
+  if (count - i >= 2 && text[i] == u'0') {
+    if (text[i + 1] == u'x') base = 16;
+    if (text[i + 1] == u'o') base = 8;
+    if (text[i + 1] == u'b') base = 2;
+    if (base != 10) i += 2;
+  }
   uint32_t value = 0;
-  for (; i < count && buffer[i] >= u'0' && buffer[i] <= u'9'; ++i) {
-    value = value * 10u + static_cast<uint32_t>(buffer[i] - u'0');
+  for (; i < count; ++i) {
+    const char16_t c = text[i];
+    uint32_t digit = base;
+    if (c >= u'0' && c <= u'9') digit = c - u'0';
+    if (c >= u'a' && c <= u'f') digit = c - u'a' + 10;
+    if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
+    if (digit >= base) break;
+    value = value * base + digit;
   }
   return negative ? 0u - value : value;
 }

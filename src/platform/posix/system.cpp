@@ -1,6 +1,8 @@
 // Process-wide services of the stand-in: the last error, system messages, temporary and
 // known folders, the search path, time and the MD5 digest.
+#ifndef BRANKEL_NO_MD5
 #include <md5.h>
+#endif
 #include <time.h>
 #include <unistd.h>
 
@@ -200,6 +202,12 @@ void Sleep(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+#ifdef BRANKEL_NO_MD5
+Md5Digest Md5(const void*, size_t) {
+  SetLastError(err::kNotSupported);
+  return Md5Digest{};
+}
+#else
 Md5Digest Md5(const void* data, size_t size) {
   MD5_CTX context;
   MD5Init(&context);
@@ -208,6 +216,7 @@ Md5Digest Md5(const void* data, size_t size) {
   MD5Final(digest.data(), &context);
   return digest;
 }
+#endif
 
 std::u16string GetIconTitleFontFace() { return u"Tahoma"; }
 
