@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "analysis/make_exe_builder.h"
+#include "analysis/memory_failure.h"
 #include "analysis/references.h"
 #include "macro/error_state.h"
 #include "macro/macro_file.h"
@@ -91,14 +92,6 @@ bool ColonRuleAllowsFile(std::u16string_view text) {
   const size_t colon = text.find(u':');
   if (colon == std::u16string_view::npos) return true;
   return TrimBlanks(text.substr(0, colon)).size() <= 1;
-}
-
-// A macro file the macro layer could not read for want of memory: the scan fails at its
-// boundary with the memory message, not with the file's.
-void ThrowIfOutOfMemory() {
-  int32_t code = macro::kNoError;
-  macro::GetMacroFileError(&code);
-  if (code == macro::kErrNotEnoughMem) throw std::bad_alloc();
 }
 
 bool HasPercent(std::u16string_view text) { return text.find(u'%') != std::u16string_view::npos; }
@@ -241,19 +234,19 @@ Offer OfferEntry(project::CMakeExe_FileLists& lists, ExtraFileEntry& entry, std:
   return Offer::kNoRoom;
 }
 
-// One command's names into `lists_`; allocation failures propagate to the callers'
+// One command's names into `lists`; allocation failures propagate to the callers'
 // boundaries.
-bool ScanCommand(project::CMakeExe_FileLists& lists_, std::u16string_view folder, int32_t macro_index,
+bool ScanCommand(project::CMakeExe_FileLists& lists, std::u16string_view folder, int32_t macro_index,
                  const macro::MacroCommand& command, std::span<const uint8_t> payload, int32_t command_index,
                  bool* list_full) {
   if (list_full != nullptr) *list_full = false;
   const NameSource* source = FindNameSource(command.Code);
   if (source == nullptr) return false;
-  const int32_t count_before = lists_.ExtraCount();
+  const int32_t count_before = lists.ExtraCount();
   ExtraFileEntry entry = FreshEntry(macro_index, command_index);
   // Offers the buffer, then readies it for the next name; false once the list is full.
   const auto offer = [&] {
-    if (OfferEntry(lists_, entry, folder) == Offer::kNoRoom) {
+    if (OfferEntry(lists, entry, folder) == Offer::kNoRoom) {
       if (list_full != nullptr) *list_full = true;
       return false;
     }
@@ -270,7 +263,7 @@ bool ScanCommand(project::CMakeExe_FileLists& lists_, std::u16string_view folder
         entry.NameHash = NameHash(plat::ToLower(trimmed));
         if (!HasPercent(first)) {
           ResolveInto(entry, first, folder);
-          if (!offer()) return lists_.ExtraCount() > count_before;
+          if (!offer()) return lists.ExtraCount() > count_before;
         }
       }
     }
@@ -287,7 +280,7 @@ bool ScanCommand(project::CMakeExe_FileLists& lists_, std::u16string_view folder
         if (!offer()) break;
       }
     }
-    return lists_.ExtraCount() > count_before;
+    return lists.ExtraCount() > count_before;
   }
 
   std::u16string text;
@@ -310,12 +303,12 @@ bool ScanCommand(project::CMakeExe_FileLists& lists_, std::u16string_view folder
     std::u16string_view name = lower;
     if (name.starts_with(u".\\")) name.remove_prefix(2);
     ResolveInto(entry, name, folder);
-    if (!offer()) return lists_.ExtraCount() > count_before;
+    if (!offer()) return lists.ExtraCount() > count_before;
   }
   // The buffer once more as it stands: it holds the last path that resolved, which the
   // list already has, so this adds nothing unless that path was refused.
   offer();
-  return lists_.ExtraCount() > count_before;
+  return lists.ExtraCount() > count_before;
 }
 
 }  // namespace
@@ -348,6 +341,7 @@ bool CMakeExe_Builder::CollectExtraFiles(int32_t macro_index, std::u16string_vie
 bool CMakeExe_Builder::ScanMacroFile(int32_t macro_index, std::u16string_view macro_path) {
   SetMessage(u"");
   macro::CFile_Macro file;
+  plat::SetLastError(plat::err::kSuccess);
   if (!file.Open(macro_path)) {
     ThrowIfOutOfMemory();
     SetMessage(kKeyOpenScript, macro_path);

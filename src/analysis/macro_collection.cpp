@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "analysis/memory_failure.h"
 #include "analysis/references.h"
 #include "macro/attachments.h"
 #include "macro/error_state.h"
@@ -63,15 +64,6 @@ void ReportOutOfMemory(project::CMakeExe_FileLists& lists, std::u16string_view p
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }
-}
-
-// A file the macro layer could not read for want of memory is no file that is absent or
-// damaged: the collection as a whole fails, at its boundary. The layer tells it by its
-// error state or by the last error.
-void ThrowIfOutOfMemory() {
-  int32_t code = macro::kNoError;
-  macro::GetMacroFileError(&code);
-  if (code == macro::kErrNotEnoughMem || plat::GetLastError() == plat::err::kNotEnoughMemory) throw std::bad_alloc();
 }
 
 bool IsMacroExtension(std::u16string_view extension) {
