@@ -475,38 +475,34 @@ TEST_F(ExtraFilesTest, RunningOutOfMemoryAnywhereIsAMessage) {
   // Each allocation of the discovery in turn fails: never an exception, and the memory
   // message unless a layer below turned the failure into a message of its own.
   int memory_messages = 0;
-  long n = 1;
-  for (;; ++n) {
-    builder_.FileLists().SetExtraCount(0);
-    bool result = false;
-    bool failed = false;
-    {
-      const FailingAllocation failing(n);
-      EXPECT_NO_THROW(result = builder_.CollectExtraFiles(0, path)) << n;
-      failed = failing.Failed();
-    }
-    if (!failed) {
-      EXPECT_TRUE(result);
-      EXPECT_EQ(Count(), 5);
-      break;
-    }
-    if (!result) {
-      EXPECT_FALSE(builder_.Message().empty()) << n;
-      if (builder_.Message() == u"IDS_ERR_NOTENOUGHMEM") ++memory_messages;
-    }
-  }
-  EXPECT_GT(n, 20) << "the discovery allocates";
-  EXPECT_GT(memory_messages, n / 2) << "of " << n;
+  const long runs = RunWithEachAllocationFailing(
+      [&] { builder_.FileLists().SetExtraCount(0); }, [&] { return builder_.CollectExtraFiles(0, path); },
+      [&](bool failed, bool result) {
+        if (!failed) {
+          EXPECT_TRUE(result);
+          EXPECT_EQ(Count(), 5);
+        } else if (!result) {
+          EXPECT_FALSE(builder_.Message().empty());
+          if (builder_.Message() == u"IDS_ERR_NOTENOUGHMEM") ++memory_messages;
+        }
+      });
+  EXPECT_GT(runs, 20) << "the discovery allocates";
+  EXPECT_GT(memory_messages, runs / 2) << "of " << runs;
 
-  // One command on its own: the message names the script.
+  // One command on its own: always the memory message.
   const Payload list = std::move(Payload().Text(0x84, u"C:\\P\\a.bmp;b.bmp"));
-  for (long k = 1;; ++k) {
-    builder_.FileLists().SetExtraCount(0);
-    const FailingAllocation failing(k);
-    EXPECT_NO_THROW(Scan(0x210A, list)) << k;
-    if (!failing.Failed()) break;
-    EXPECT_EQ(builder_.Message(), u"IDS_ERR_NOTENOUGHMEM") << k;
-  }
+  RunWithEachAllocationFailing(
+      [&] {
+        builder_.FileLists().SetExtraCount(0);
+        // Another message first ("Cannot open"), so that each run must leave its own.
+        builder_.CollectExtraFiles(0, u"");
+      },
+      [&] { return Scan(0x210A, list); },
+      [&](bool failed, bool) {
+        if (failed) {
+          EXPECT_EQ(builder_.Message(), u"IDS_ERR_NOTENOUGHMEM");
+        }
+      });
 }
 
 TEST_F(ExtraFilesTest, FindImageNamesAFileOnlyInItsFileMode) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -471,33 +472,25 @@ TEST_F(MacroCollectionTest, RunningOutOfMemoryAnywhereIsAMessage) {
   // memory message or, where a layer below turned the failure into its own, a message.
   const std::u16string script = Path(u"main.msd");
   int memory_messages = 0;
-  long n = 1;
-  for (;; ++n) {
-    project::CMakeExe_FileLists lists(&application_);
-    const MacroCollection collection{lists, data_};
-    bool result = false;
-    bool failed = false;
-    {
-      const brankel_test::FailingAllocation failing(n);
-      EXPECT_NO_THROW(result = CollectScriptMacros(collection, script, folder_)) << n;
-      failed = failing.Failed();
-    }
-    // A clean-up that itself ran out of memory leaves its scratch file behind.
-    for (const std::u16string& name : TempScratchFiles()) {
-      if (!temp_before_.contains(name)) plat::DeleteFile(plat::GetTempPath() + name);
-    }
-    if (!failed) {
-      EXPECT_TRUE(result);
-      EXPECT_EQ(lists.MacroCount(), 5);
-      break;
-    }
-    if (!result) {
-      EXPECT_FALSE(lists.Message().empty()) << n;
-      if (lists.Message() == u"IDS_ERR_NOTENOUGHMEM") ++memory_messages;
-    }
-  }
-  EXPECT_GT(n, 20) << "the collection allocates";
-  EXPECT_GT(memory_messages, n / 2) << "of " << n;
+  std::unique_ptr<project::CMakeExe_FileLists> lists;
+  const long runs = brankel_test::RunWithEachAllocationFailing(
+      [&] { lists = std::make_unique<project::CMakeExe_FileLists>(&application_); },
+      [&] { return CollectScriptMacros(MacroCollection{*lists, data_}, script, folder_); },
+      [&](bool failed, bool result) {
+        // A clean-up that itself ran out of memory leaves its scratch file behind.
+        for (const std::u16string& name : TempScratchFiles()) {
+          if (!temp_before_.contains(name)) plat::DeleteFile(plat::GetTempPath() + name);
+        }
+        if (!failed) {
+          EXPECT_TRUE(result);
+          EXPECT_EQ(lists->MacroCount(), 5);
+        } else if (!result) {
+          EXPECT_FALSE(lists->Message().empty());
+          if (lists->Message() == u"IDS_ERR_NOTENOUGHMEM") ++memory_messages;
+        }
+      });
+  EXPECT_GT(runs, 20) << "the collection allocates";
+  EXPECT_GT(memory_messages, runs / 2) << "of " << runs;
 }
 
 TEST(MacroCollectionScratch, ScratchPathsAreReservedUniqueNamesWithoutTheirExtension) {
