@@ -1,7 +1,7 @@
 // Arbitrary bytes as the parameter record of every command that names files: whatever the
-// record holds, the scan reads inside it only, lists each path once, never a path that
-// does not fit its field or is empty, and keeps the list within its capacity. The same
-// bytes also go through the name-list split.
+// record holds, the scan reads inside it only, lists each path once and normalised, never a
+// path that does not fit its field or is empty, gives each a safe target name, and keeps
+// the list within its capacity. The same bytes also go through the name-list split.
 //
 // Names are resolved against the real file system; the system search dominates the time
 // of a run, so a short PATH (env PATH=/nonexistent) and -max_len=8192 (the 0x3106 names
@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/unicode.h"
 #include "project/file_lists.h"
+#include "project/target_name.h"
 
 namespace {
 
@@ -28,6 +29,9 @@ void CheckLists(const project::CMakeExe_FileLists& lists) {
     const project::ExtraFileEntry& entry = lists.ExtraEntries()[i];
     const std::u16string path = plat::FixedText(entry.SourcePath, 260);
     if (path.empty() || path.size() >= 260) __builtin_trap();
+    // Every listed file has a name that keeps it below the folder it is unpacked to.
+    if (!project::IsSafeTargetName(plat::FixedText(entry.TargetName, 260))) __builtin_trap();
+    if (project::NormalizePath(path) != path) __builtin_trap();
     if (entry.OnSearchPath != 0 && entry.OnSearchPath != 1) __builtin_trap();
     if (entry.UserAdded != 0 || entry.Excluded != 0 || entry.NameHash > 0x7FFFFFFFu) __builtin_trap();
     for (const std::u16string& other : seen) {

@@ -1,14 +1,18 @@
 #include "analysis/extra_files.h"
 
 #include <algorithm>
+#include <new>
+#include <stdexcept>
 
 #include "analysis/make_exe_builder.h"
+#include "analysis/memory_failure.h"
 #include "analysis/references.h"
 #include "macro/error_state.h"
 #include "macro/macro_file.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
 #include "project/options.h"
+#include "project/target_name.h"
 
 namespace analysis {
 namespace {
@@ -16,6 +20,7 @@ namespace {
 using project::ExtraFileEntry;
 
 constexpr char16_t kKeyOpenScript[] = u"IDS_ERR_OPENSCRIPT";
+constexpr char16_t kKeyNotEnoughMem[] = u"IDS_ERR_NOTENOUGHMEM";
 constexpr size_t kEntryPathChars = 260;
 
 // ---- Reading a payload that may be short or damaged -----------------------------------------
@@ -133,38 +138,39 @@ CVLMultipleFilename::CVLMultipleFilename(std::u16string_view text) {
 bool ResolveExtraFile(std::u16string_view name, std::u16string_view script_folder, std::u16string* path,
                       int32_t* on_search_path) {
   *on_search_path = 0;
-  if (name.size() >= kEntryPathChars) return false;
   const std::u16string_view trimmed = TrimBlanks(name);
   if (trimmed.empty() || trimmed.back() == u'\\') return false;
+  // Every spelling of a file gives one path, the list's key: "sub\..\x.txt" is "x.txt".
+  // A path that normalises to a folder (ends with a separator) or does not fit an entry
+  // is not taken.
+  const auto usable = [](const std::u16string& normal) {
+    return !normal.empty() && normal.back() != u'\\' && normal.size() < kEntryPathChars;
+  };
   if (IsAbsolutePath(name)) {
-    path->assign(name);
+    // The spaces the absolute-path test looks past are no part of the path.
+    std::u16string normal = project::NormalizePath(name.substr(name.find_first_not_of(u' ')));
+    if (!usable(normal)) return false;
+    *path = std::move(normal);
     return true;
   }
   std::u16string joined(script_folder);
   joined.append(name);
-  if (joined.size() < kEntryPathChars) {
+  joined = project::NormalizePath(joined);
+  if (usable(joined)) {
     const uint32_t attributes = plat::GetFileAttributes(joined);
     if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory) == 0) {
       *path = std::move(joined);
       return true;
     }
   }
-  if (!plat::SearchPath(name).empty()) {
-    path->assign(name);
+  if (name.size() >= kEntryPathChars) return false;
+  std::u16string normal = project::NormalizePath(name);
+  if (usable(normal) && !plat::SearchPath(name).empty()) {
+    *path = std::move(normal);
     *on_search_path = 1;
     return true;
   }
   return false;
-}
-
-std::u16string ExtraDisplayName(std::u16string_view path, std::u16string_view script_folder) {
-  if (script_folder.empty()) return std::u16string(path);
-  if (!path.empty() && path.back() == u':') return std::u16string(path);
-  if (path.size() >= script_folder.size() && plat::EqualNoCase(path.substr(0, script_folder.size()), script_folder)) {
-    return std::u16string(path.substr(script_folder.size()));
-  }
-  const size_t backslash = path.rfind(u'\\');
-  return std::u16string(backslash == std::u16string_view::npos ? path : path.substr(backslash + 1));
 }
 
 std::span<const uint8_t> RecordPayload(const uint8_t* record, const uint8_t* block, size_t block_size) {
@@ -207,9 +213,15 @@ void ResolveInto(ExtraFileEntry& entry, std::u16string_view name, std::u16string
 
 enum class Offer { kAppended, kNotAppended, kNoRoom };
 
-Offer OfferEntry(project::CMakeExe_FileLists& lists, const ExtraFileEntry& entry) {
+// Names the entry and offers it to the list.
+Offer OfferEntry(project::CMakeExe_FileLists& lists, ExtraFileEntry& entry, std::u16string_view script_folder) {
   // A name that never resolved leaves no path: listing it would show a file that is none.
   if (entry.SourcePath[0] == 0) return Offer::kNotAppended;
+  // A file with no name it could safely travel under (a path ending with a colon, say)
+  // cannot be packed; listed, it would be a file the EXE silently lacks.
+  const std::u16string target = project::MakeTargetName(plat::FixedText(entry.SourcePath, kEntryPathChars), script_folder);
+  if (target.empty()) return Offer::kNotAppended;
+  plat::SetFixedText(entry.TargetName, kEntryPathChars, target);
   if (lists.AddExtraEntry(entry)) return Offer::kAppended;
   if (lists.ExtraCount() < project::kExtraCapacity) return Offer::kNotAppended;
   // A full list refuses listed and new paths alike; only a new one means the list is full.
@@ -222,20 +234,19 @@ Offer OfferEntry(project::CMakeExe_FileLists& lists, const ExtraFileEntry& entry
   return Offer::kNoRoom;
 }
 
-}  // namespace
-
-bool CMakeExe_Builder::CollectCommandExtraFiles(int32_t macro_index, const macro::MacroCommand& command,
-                                                std::span<const uint8_t> payload, int32_t command_index,
-                                                bool* list_full) {
+// One command's names into `lists`; allocation failures propagate to the callers'
+// boundaries.
+bool ScanCommand(project::CMakeExe_FileLists& lists, std::u16string_view folder, int32_t macro_index,
+                 const macro::MacroCommand& command, std::span<const uint8_t> payload, int32_t command_index,
+                 bool* list_full) {
   if (list_full != nullptr) *list_full = false;
   const NameSource* source = FindNameSource(command.Code);
   if (source == nullptr) return false;
-  const int32_t count_before = lists_.ExtraCount();
-  const std::u16string_view folder = ScriptFolder();
+  const int32_t count_before = lists.ExtraCount();
   ExtraFileEntry entry = FreshEntry(macro_index, command_index);
   // Offers the buffer, then readies it for the next name; false once the list is full.
   const auto offer = [&] {
-    if (OfferEntry(lists_, entry) == Offer::kNoRoom) {
+    if (OfferEntry(lists, entry, folder) == Offer::kNoRoom) {
       if (list_full != nullptr) *list_full = true;
       return false;
     }
@@ -252,7 +263,7 @@ bool CMakeExe_Builder::CollectCommandExtraFiles(int32_t macro_index, const macro
         entry.NameHash = NameHash(plat::ToLower(trimmed));
         if (!HasPercent(first)) {
           ResolveInto(entry, first, folder);
-          if (!offer()) return lists_.ExtraCount() > count_before;
+          if (!offer()) return lists.ExtraCount() > count_before;
         }
       }
     }
@@ -269,7 +280,7 @@ bool CMakeExe_Builder::CollectCommandExtraFiles(int32_t macro_index, const macro
         if (!offer()) break;
       }
     }
-    return lists_.ExtraCount() > count_before;
+    return lists.ExtraCount() > count_before;
   }
 
   std::u16string text;
@@ -292,24 +303,53 @@ bool CMakeExe_Builder::CollectCommandExtraFiles(int32_t macro_index, const macro
     std::u16string_view name = lower;
     if (name.starts_with(u".\\")) name.remove_prefix(2);
     ResolveInto(entry, name, folder);
-    if (!offer()) return lists_.ExtraCount() > count_before;
+    if (!offer()) return lists.ExtraCount() > count_before;
   }
   // The buffer once more as it stands: it holds the last path that resolved, which the
   // list already has, so this adds nothing unless that path was refused.
   offer();
+  return lists.ExtraCount() > count_before;
+}
+
+}  // namespace
+
+bool CMakeExe_Builder::CollectCommandExtraFiles(int32_t macro_index, const macro::MacroCommand& command,
+                                                std::span<const uint8_t> payload, int32_t command_index,
+                                                bool* list_full) {
+  const int32_t count_before = lists_.ExtraCount();
+  try {
+    return ScanCommand(lists_, ScriptFolder(), macro_index, command, payload, command_index, list_full);
+  } catch (const std::bad_alloc&) {
+    ReportOutOfMemory(ScriptPath());
+  } catch (const std::length_error&) {
+    ReportOutOfMemory(ScriptPath());
+  }
   return lists_.ExtraCount() > count_before;
 }
 
 bool CMakeExe_Builder::CollectExtraFiles(int32_t macro_index, std::u16string_view macro_path) {
-  const int32_t first_new = lists_.ExtraCount();
+  try {
+    return ScanMacroFile(macro_index, macro_path);
+  } catch (const std::bad_alloc&) {
+    ReportOutOfMemory(macro_path);
+  } catch (const std::length_error&) {
+    ReportOutOfMemory(macro_path);
+  }
+  return false;
+}
+
+bool CMakeExe_Builder::ScanMacroFile(int32_t macro_index, std::u16string_view macro_path) {
   SetMessage(u"");
   macro::CFile_Macro file;
+  plat::SetLastError(plat::err::kSuccess);
   if (!file.Open(macro_path)) {
+    ThrowIfOutOfMemory();
     SetMessage(kKeyOpenScript, macro_path);
     return false;
   }
   const macro::MacroCommand* commands = nullptr;
   if (!file.ReadCommands(&commands)) {
+    ThrowIfOutOfMemory();
     // No key means a system failure, whose text the last error gives.
     SetMessage(macro::GetMacroFileError(nullptr), macro_path);
     return false;
@@ -319,37 +359,36 @@ bool CMakeExe_Builder::CollectExtraFiles(int32_t macro_index, std::u16string_vie
   const size_t block_size = file.Header().ParamBlockSize;
   const uint32_t command_count = commands == nullptr ? 0 : file.Header().CommandCount;
 
-  bool result = true;
   for (uint32_t i = 0; i < command_count; ++i) {
     if (lists_.ExtraCount() > kExtraFileStopCount) {
       SetMessage(kKeyTooManyExtraFiles, macro_path);
-      result = false;
-      break;
+      return false;
     }
     const macro::MacroCommand& command = commands[i];
     if ((command.Flags & macro::kCommandDisabled) != 0 || command.ParamId == macro::kNoParamId) continue;
     const uint8_t* record = macro::CFile_Macro::FindParamRecord(command.ParamId, block, block_size);
     if (record == nullptr) continue;
     bool list_full = false;
-    CollectCommandExtraFiles(macro_index, command, RecordPayload(record, block, block_size), static_cast<int32_t>(i),
-                             &list_full);
+    ScanCommand(lists_, ScriptFolder(), macro_index, command, RecordPayload(record, block, block_size),
+                static_cast<int32_t>(i), &list_full);
     if (list_full) {
       SetMessage(kKeyTooManyExtraFiles, macro_path);
-      result = false;
-      break;
+      return false;
     }
   }
-  file.Close();
+  return true;
+}
 
-  // Also after a stop: an entry without its name would stay in the list but never be
-  // packed, and the macros' references to it would not be rewritten.
-  const std::u16string_view folder = ScriptFolder();
-  project::ExtraFileEntry* entries = lists_.ExtraEntries();
-  for (int32_t i = first_new; i < lists_.ExtraCount(); ++i) {
-    const std::u16string path = plat::FixedText(entries[i].SourcePath, kEntryPathChars);
-    plat::SetFixedText(entries[i].TargetName, kEntryPathChars, ExtraDisplayName(path, folder));
+void CMakeExe_Builder::ReportOutOfMemory(std::u16string_view path) noexcept {
+  // Formatting the message allocates too; should that fail as well, the message is the
+  // bare key, which needs no memory.
+  try {
+    SetMessage(kKeyNotEnoughMem, path);
+  } catch (const std::bad_alloc&) {
+    plat::SetFixedText(message_, kBuilderMessageChars, kKeyNotEnoughMem);
+  } catch (const std::length_error&) {
+    plat::SetFixedText(message_, kBuilderMessageChars, kKeyNotEnoughMem);
   }
-  return result;
 }
 
 }  // namespace analysis

@@ -51,18 +51,15 @@ class CVLMultipleFilename {
 // after `script_folder`, is an existing file becomes that path; a name the system's
 // search for files finds (the folders a program's own look-ups search) stays the bare
 // name with *on_search_path 1 (such files belong to the system and are never packed).
-// Nothing else resolves, and `*path` is then left as it was. A path needs to fit an
-// entry's 260-character field with its terminator, so a longer one does not resolve
-// rather than being cut into a different path; nor does a name that can only be a folder
-// (empty, or ending with a backslash). *on_search_path is 0 unless found by the search.
+// Each path is normalised (project::NormalizePath: "." and ".." parts and repeated
+// separators go), so every spelling of a file gives one list key. Nothing else resolves,
+// and `*path` is then left as it was. A path needs to fit an entry's 260-character field
+// with its terminator, so a longer one does not resolve rather than being cut into a
+// different path; nor does a name that can only be a folder (empty, or ending with a
+// separator once normalised). *on_search_path is 0 unless found by the search.
+// Allocation failures propagate (std::bad_alloc) to the caller's boundary.
 bool ResolveExtraFile(std::u16string_view name, std::u16string_view script_folder, std::u16string* path,
                       int32_t* on_search_path);
-
-// The name a found file travels under in the EXE: with no script folder the whole path;
-// a path with no file-name part (ending with a colon) keeps its whole text; inside the
-// script folder (compared without regard to case) the path below it, sub-folders kept;
-// elsewhere the part after the last backslash.
-std::u16string ExtraDisplayName(std::u16string_view path, std::u16string_view script_folder);
 
 // The payload of the parameter record at `record` inside a loaded block of `block_size`
 // bytes, cut at the block's end should its stated size reach past it.

@@ -2,7 +2,9 @@
 
 #include <memory>
 #include <new>
+#include <stdexcept>
 
+#include "analysis/memory_failure.h"
 #include "analysis/references.h"
 #include "macro/attachments.h"
 #include "macro/error_state.h"
@@ -54,8 +56,27 @@ bool IsFile(std::u16string_view path) {
   return attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory) == 0;
 }
 
+// The message of an allocation failure. Formatting it allocates too; should that fail as
+// well, the message stays as it was, and the caller's false still tells the failure.
+void ReportOutOfMemory(project::CMakeExe_FileLists& lists, std::u16string_view path) noexcept {
+  try {
+    lists.SetListMessage(kKeyNotEnoughMem, path);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+}
+
 bool IsMacroExtension(std::u16string_view extension) {
   return plat::EqualNoCase(extension, u".msd") || plat::EqualNoCase(extension, u".msl");
+}
+
+// For destructors: the platform's file calls allocate, and a failure to clean up must not
+// end the program.
+void DeleteQuietly(std::u16string_view path) noexcept {
+  try {
+    plat::DeleteFile(path);
+  } catch (...) {
+  }
 }
 
 // Deletes the extracted copy of an embedded file however its walk ends.
@@ -64,7 +85,7 @@ class ExtractedFile {
   explicit ExtractedFile(std::u16string_view path) : path_(path) {}
   ExtractedFile(const ExtractedFile&) = delete;
   ExtractedFile& operator=(const ExtractedFile&) = delete;
-  ~ExtractedFile() { plat::DeleteFile(path_); }
+  ~ExtractedFile() { DeleteQuietly(path_); }
 
  private:
   std::u16string_view path_;
@@ -77,6 +98,8 @@ class Walker {
 
   // `nesting` counts the embedded files on the chain of walks that led here.
   bool Walk(int32_t caller, std::u16string_view path, std::u16string_view scratch, int nesting);
+  // Whether a call found no room in the list, at any depth of the walk.
+  bool LimitMet() const { return limit_met_; }
 
  private:
   // One call command: its entry, and the walk of its target when that is new. False only
@@ -88,22 +111,22 @@ class Walker {
   project::CMakeExe_FileLists& lists_;
   std::u16string_view data_folder_;
   std::u16string_view script_folder_;
+  bool limit_met_ = false;
 };
 
 bool Walker::Walk(int32_t caller, std::u16string_view path, std::u16string_view scratch, int nesting) {
   // Kept off the stack: a chain of calls may nest hundreds of walks deep.
-  std::unique_ptr<macro::CFile_Macro> file(new (std::nothrow) macro::CFile_Macro);
-  if (!file) {
-    lists_.SetListMessage(kKeyNotEnoughMem, path);
-    return false;
-  }
+  const auto file = std::make_unique<macro::CFile_Macro>();
+  plat::SetLastError(plat::err::kSuccess);
   if (!file->Open(path)) {
+    ThrowIfOutOfMemory();
     lists_.SetListMessage(kKeyOpenScript, path);
     return false;
   }
   const macro::MacroCommand* commands = nullptr;
   uint8_t* params = nullptr;
   if (!file->ReadCommands(&commands) || !file->GetParamBlock(&params)) {
+    ThrowIfOutOfMemory();
     // An empty key means the system's error says why.
     lists_.SetListMessage(macro::GetMacroFileError(nullptr), path);
     return false;
@@ -134,6 +157,7 @@ bool Walker::Call(int32_t caller, const CallLayout& layout, const uint8_t* recor
   // even one that would have been skipped below.
   if (lists_.MacroCount() >= project::kMaxListEntries) {
     lists_.SetListMessage(kKeyTooManyMacros);
+    limit_met_ = true;
     return false;
   }
 
@@ -173,14 +197,19 @@ bool Walker::Call(int32_t caller, const CallLayout& layout, const uint8_t* recor
 }
 
 void Walker::WalkEmbedded(macro::CFile_Macro& file, int32_t caller, std::u16string_view scratch, int nesting) {
-  std::unique_ptr<macro::CAttachments_Manager> attachments(new (std::nothrow) macro::CAttachments_Manager);
-  if (!attachments) return;
+  const auto attachments = std::make_unique<macro::CAttachments_Manager>();
   // A damaged area leaves what it could read; items whose streams cannot be had fail to
-  // extract below and are passed over.
-  attachments->ReadFromMacroFile(file.File(), file.Header());
+  // extract below and are passed over. Memory running out is no damage.
+  plat::SetLastError(plat::err::kSuccess);
+  if (!attachments->ReadFromMacroFile(file.File(), file.Header())) ThrowIfOutOfMemory();
   for (uint32_t i = 0; i < attachments->Count(); ++i) {
     if (!IsMacroExtension(attachments->Extension(i))) continue;
-    if (scratch.empty() || !attachments->ExtractStream(attachments->StreamName(i), scratch)) continue;
+    if (scratch.empty()) continue;
+    plat::SetLastError(plat::err::kSuccess);
+    if (!attachments->ExtractStream(attachments->StreamName(i), scratch)) {
+      ThrowIfOutOfMemory();
+      continue;
+    }
     const ExtractedFile extracted(scratch);
     const ScratchPath inner;
     Walk(caller, scratch, inner.Path(), nesting + 1);
@@ -194,44 +223,63 @@ ScratchPath::ScratchPath() {
   if (folder.empty()) return;
   reserved_ = plat::GetTempFileName(folder, u"~mt");
   constexpr std::u16string_view kTmp = u".tmp";
-  if (reserved_.size() > kTmp.size()) path_ = reserved_.substr(0, reserved_.size() - kTmp.size());
+  try {
+    if (reserved_.size() > kTmp.size()) path_ = reserved_.substr(0, reserved_.size() - kTmp.size());
+  } catch (...) {
+    // No destructor runs for an object whose construction failed.
+    if (!reserved_.empty()) DeleteQuietly(reserved_);
+    throw;
+  }
 }
 
 ScratchPath::~ScratchPath() {
-  if (!reserved_.empty()) plat::DeleteFile(reserved_);
+  if (!reserved_.empty()) DeleteQuietly(reserved_);
 }
 
 bool CollectMacroFiles(const MacroCollection& collection, int32_t caller, std::u16string_view script_folder,
                        std::u16string_view macro_path, std::u16string_view scratch_path) {
   try {
-    return Walker(collection, script_folder).Walk(caller, macro_path, scratch_path, 0);
+    Walker walker(collection, script_folder);
+    const bool result = walker.Walk(caller, macro_path, scratch_path, 0);
+    // A list cut short at any depth is no list to build from: unlike the other failures
+    // of nested walks, which only leave their message, the limit fails the whole
+    // collection, and its message is the one left, whatever failed after it.
+    if (walker.LimitMet()) {
+      collection.lists.SetListMessage(kKeyTooManyMacros);
+      return false;
+    }
+    return result;
   } catch (const std::bad_alloc&) {
-    collection.lists.SetListMessage(kKeyNotEnoughMem, macro_path);
-    return false;
+    ReportOutOfMemory(collection.lists, macro_path);
+  } catch (const std::length_error&) {
+    ReportOutOfMemory(collection.lists, macro_path);
   }
+  return false;
 }
 
 bool CollectScriptMacros(const MacroCollection& collection, std::u16string_view script_path,
                          std::u16string_view script_folder, int32_t* root) {
   if (root != nullptr) *root = -1;
-  project::MacroListEntry entry{};
-  entry.ParentIndex = project::kNoParent;
-  entry.EntryType = kMacroEntryType;
-  entry.CommandIndex = -1;
-  plat::SetFixedText(entry.Path, kPathUnits, script_path);
-  const int32_t index = collection.lists.AddMacroEntry(entry);
-  if (index < 0) {
-    collection.lists.SetListMessage(kKeyTooManyMacros);
-    return false;
-  }
-  if (root != nullptr) *root = index;
   try {
+    project::MacroListEntry entry{};
+    entry.ParentIndex = project::kNoParent;
+    entry.EntryType = kMacroEntryType;
+    entry.CommandIndex = -1;
+    plat::SetFixedText(entry.Path, kPathUnits, script_path);
+    const int32_t index = collection.lists.AddMacroEntry(entry);
+    if (index < 0) {
+      collection.lists.SetListMessage(kKeyTooManyMacros);
+      return false;
+    }
+    if (root != nullptr) *root = index;
     const ScratchPath scratch;
     return CollectMacroFiles(collection, index, script_folder, script_path, scratch.Path());
   } catch (const std::bad_alloc&) {
-    collection.lists.SetListMessage(kKeyNotEnoughMem, script_path);
-    return false;
+    ReportOutOfMemory(collection.lists, script_path);
+  } catch (const std::length_error&) {
+    ReportOutOfMemory(collection.lists, script_path);
   }
+  return false;
 }
 
 }  // namespace analysis

@@ -33,9 +33,12 @@ struct MacroCollection {
 // Walks the macro file at `macro_path`: each enabled call command adds an entry for its
 // target with `caller` as parent, a new target that exists as a file is walked in turn,
 // and each embedded ".msd"/".msl" attachment is extracted to `scratch_path` and walked with
-// `caller` as the caller of its calls. False when this file cannot be opened or read, or
-// when one of its own calls met the 512-entry limit; the reason is the lists' message.
-// Failures of nested walks only leave their message.
+// `caller` as the caller of its calls. Calls with a blank name name no file. False when
+// this file cannot be opened or read, when any call of the walk, at any depth and in
+// embedded files too, met the 512-entry limit (the message is then "IDS_ERR_TOOMANYMACRO"
+// whatever failed after it), or when memory ran out ("IDS_ERR_NOTENOUGHMEM" with
+// `macro_path`); the reason is the lists' message. Other failures of nested walks only
+// leave their message.
 bool CollectMacroFiles(const MacroCollection& collection, int32_t caller, std::u16string_view script_folder,
                        std::u16string_view macro_path, std::u16string_view scratch_path);
 

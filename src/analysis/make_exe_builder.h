@@ -39,14 +39,18 @@ class CMakeExe_Builder {
   std::u16string_view Message() const;
 
   // Adds an extra entry for every distinct file that the commands of the macro file at
-  // `macro_path` name; `macro_index` is that file's entry in the macro list. Entries
-  // found before stay. False with the message "IDS_ERR_OPENSCRIPT", the macro file
-  // layer's key (or the system's text) or "IDS_ERR_TOOMANYEXTRAFILE", each with the path.
+  // `macro_path` name; `macro_index` is that file's entry in the macro list. Each entry
+  // gets its target name (project::MakeTargetName); a file that has no safe one is not
+  // listed. Entries found before stay. False with the message "IDS_ERR_OPENSCRIPT", the
+  // macro file layer's key (or the system's text), "IDS_ERR_TOOMANYEXTRAFILE" or
+  // "IDS_ERR_NOTENOUGHMEM", each with the path.
   bool CollectExtraFiles(int32_t macro_index, std::u16string_view macro_path);
 
   // One command: offers an entry for each file its record's `payload` names and returns
   // whether the extra list grew. *list_full tells that a new file found no room, the
   // list being at its capacity; the command's remaining names are then not looked at.
+  // Memory running out leaves "IDS_ERR_NOTENOUGHMEM" (with the script path) as the
+  // message.
   bool CollectCommandExtraFiles(int32_t macro_index, const macro::MacroCommand& command,
                                 std::span<const uint8_t> payload, int32_t command_index,
                                 bool* list_full = nullptr);
@@ -54,6 +58,9 @@ class CMakeExe_Builder {
  private:
   // SetListMessage's rules (key text with one argument, empty, or the system's text).
   void SetMessage(const char16_t* key, std::u16string_view argument = {});
+  // CollectExtraFiles inside its boundary: allocation failures propagate.
+  bool ScanMacroFile(int32_t macro_index, std::u16string_view macro_path);
+  void ReportOutOfMemory(std::u16string_view path) noexcept;
 
   project::CMakeExe_FileLists lists_;
   char16_t script_path_[kBuilderPathChars] = {};

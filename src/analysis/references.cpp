@@ -1,5 +1,7 @@
 #include "analysis/references.h"
 
+#include "project/target_name.h"
+
 namespace analysis {
 namespace {
 
@@ -36,19 +38,28 @@ bool ResolveMacroReference(uint8_t kind, std::u16string_view name, std::u16strin
   if (kind != kRefLibraryName && kind != kRefFilePath) return true;
   const std::u16string_view trimmed = TrimBlanks(name);
   if (trimmed.find(u'%') != std::u16string_view::npos) return false;
+  std::u16string joined;
   if (kind == kRefLibraryName) {
     std::u16string_view stored = name;
     if (!stored.empty() && stored.front() == u'\\') stored.remove_prefix(1);
-    path.assign(data_folder);
-    path.append(stored);
-    return true;
-  }
-  if (IsAbsolutePath(trimmed)) {
-    path.assign(trimmed);
+    // Without a name the data folder itself would be listed as a macro file.
+    if (TrimBlanks(stored).empty()) return false;
+    joined.assign(data_folder);
+    joined.append(stored);
   } else {
-    path.assign(script_folder);
-    path.append(trimmed);
+    if (trimmed.empty()) return false;
+    if (IsAbsolutePath(trimmed)) {
+      joined.assign(trimmed);
+    } else {
+      joined.assign(script_folder);
+      joined.append(trimmed);
+    }
   }
+  // One spelling per file, so that "sub\..\a.msd" and "a.msd" are one entry; a path that
+  // ends at a folder names no macro file.
+  std::u16string normal = project::NormalizePath(joined);
+  if (normal.empty() || normal.back() == u'\\') return false;
+  path = std::move(normal);
   return true;
 }
 

@@ -25,9 +25,12 @@ bool StartsWithInput(std::u16string_view text);
 
 // Resolves a call's reference. Kind 0: `data_folder` followed by the text without one
 // leading backslash; kind 1: the trimmed text, put after `script_folder` (which ends with
-// a backslash) unless absolute. A kind-0 or kind-1 text holding "%" after trimming is a
-// variable and does not resolve (false). Kind 2 gives the text unchanged; other kinds leave
-// `path` as it was. Both true.
+// a backslash) unless absolute. The path is then normalised (project::NormalizePath), so
+// every spelling of one file gives one path. A kind-0 or kind-1 text holding "%" after
+// trimming is a variable and does not resolve (false); nor does one that is blank (kind 0:
+// after its leading backslash) or that leaves a path ending with a separator, which would
+// name a folder. Kind 2 gives the text unchanged; other kinds leave `path` as it was. Both
+// true. Allocation failures propagate (std::bad_alloc) to the caller's boundary.
 bool ResolveMacroReference(uint8_t kind, std::u16string_view name, std::u16string_view script_folder,
                            std::u16string_view data_folder, std::u16string& path);
 

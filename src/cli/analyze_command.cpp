@@ -52,7 +52,13 @@ class TemporaryCopies {
   explicit TemporaryCopies(project::CMakeExe_FileLists& lists) : lists_(lists) {}
   TemporaryCopies(const TemporaryCopies&) = delete;
   TemporaryCopies& operator=(const TemporaryCopies&) = delete;
-  ~TemporaryCopies() { Remove(); }
+  ~TemporaryCopies() {
+    // The platform's file calls allocate; a failed clean-up must not end the program.
+    try {
+      Remove();
+    } catch (...) {
+    }
+  }
 
   // False with the reason in `message` when a found file is missing or cannot be copied.
   bool Make(std::u16string* message) {
@@ -92,6 +98,33 @@ class TemporaryCopies {
 
  private:
   project::CMakeExe_FileLists& lists_;
+};
+
+// The wizard works with the script folder as the current folder, and the system's search
+// for files looks there: a name is found on the search path or not as in the wizard, not
+// as where the caller stands. The caller's folder comes back with this object.
+class ScriptFolderAsCurrent {
+ public:
+  ScriptFolderAsCurrent() = default;
+  ScriptFolderAsCurrent(const ScriptFolderAsCurrent&) = delete;
+  ScriptFolderAsCurrent& operator=(const ScriptFolderAsCurrent&) = delete;
+  ~ScriptFolderAsCurrent() {
+    try {
+      if (!previous_.empty()) plat::SetCurrentDirectory(previous_);
+    } catch (...) {
+    }
+  }
+
+  // False (last error set) when the folder cannot be made current.
+  bool Enter(std::u16string_view folder) {
+    std::u16string previous = plat::GetCurrentDirectory();
+    if (!plat::SetCurrentDirectory(folder)) return false;
+    previous_ = std::move(previous);
+    return true;
+  }
+
+ private:
+  std::u16string previous_;
 };
 
 ordered_json Describe(const project::CMakeExe_FileLists& lists) {
@@ -159,6 +192,12 @@ int Analyze(const std::string& file, bool json, const Streams& io) {
       text = KeyMessage(u"IDS_ERR_OPENSCRIPT", script) + u"\n" + SystemText(plat::GetLastError(), file);
     }
     std::fprintf(io.err, "brankel: %s: %s\n", file.c_str(), U8(text).c_str());
+    return 1;
+  }
+
+  ScriptFolderAsCurrent current;
+  if (!current.Enter(folder)) {
+    std::fprintf(io.err, "brankel: %s: %s\n", file.c_str(), U8(SystemText(plat::GetLastError(), U8(folder))).c_str());
     return 1;
   }
 

@@ -2,6 +2,8 @@
 // without windows. The project file beside the script (or the defaults), the script's
 // header check, every macro file the script reaches, the temporary copies the macro list
 // page makes, and the extra files their commands name; the copies are removed afterwards.
+// As in the wizard, the script's folder is the current folder while the lists are worked
+// out (the search for named files looks there); the caller's comes back afterwards.
 //
 // The report (also as one JSON object with --json):
 //   "script", "project_file_loaded",

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "analysis/extra_files.h"
+#include "analysis/failing_allocation.h"
 #include "analysis/make_exe_builder.h"
 #include "app/res_string.h"
 #include "app/vl_win_app.h"
@@ -14,16 +15,17 @@
 #include "platform/scratch.h"
 #include "platform/unicode.h"
 #include "project/options.h"
+#include "project/target_name.h"
 
 namespace brankel_test {
 namespace {
 
 using analysis::CMakeExe_Builder;
 using analysis::CVLMultipleFilename;
-using analysis::ExtraDisplayName;
 using analysis::NameHash;
 using analysis::ResolveExtraFile;
 using project::ExtraFileEntry;
+using project::MakeTargetName;
 
 std::u16string U(const std::string& ascii) { return plat::AsciiToUtf16(ascii); }
 
@@ -277,16 +279,16 @@ TEST_F(ExtraFilesTest, RefusesPathsThatDoNotFitAnEntry) {
 
 TEST(ExtraDisplayNames, RelativeInsideTheScriptFolderElseBare) {
   const std::u16string folder = u"C:\\Work\\";
-  EXPECT_EQ(ExtraDisplayName(u"C:\\Work\\data\\a.txt", folder), u"data\\a.txt");
-  EXPECT_EQ(ExtraDisplayName(u"c:\\WORK\\Data\\A.txt", folder), u"Data\\A.txt") << "folder compared without case";
-  EXPECT_EQ(ExtraDisplayName(u"D:\\x\\b.txt", folder), u"b.txt");
-  EXPECT_EQ(ExtraDisplayName(u"notepad.exe", folder), u"notepad.exe");
-  EXPECT_EQ(ExtraDisplayName(u"D:\\x\\b.txt", u""), u"D:\\x\\b.txt") << "no script folder";
-  EXPECT_EQ(ExtraDisplayName(u"C:\\Work", folder), u"Work");
-  EXPECT_EQ(ExtraDisplayName(u"C:\\Other\\C:\\Work\\q.txt", folder), u"q.txt")
+  EXPECT_EQ(MakeTargetName(u"C:\\Work\\data\\a.txt", folder), u"data\\a.txt");
+  EXPECT_EQ(MakeTargetName(u"c:\\WORK\\Data\\A.txt", folder), u"Data\\A.txt") << "folder compared without case";
+  EXPECT_EQ(MakeTargetName(u"D:\\x\\b.txt", folder), u"b.txt");
+  EXPECT_EQ(MakeTargetName(u"notepad.exe", folder), u"notepad.exe");
+  EXPECT_EQ(MakeTargetName(u"D:\\x\\b.txt", u""), u"b.txt") << "no script folder: a drive cannot travel";
+  EXPECT_EQ(MakeTargetName(u"C:\\Work", folder), u"Work");
+  EXPECT_EQ(MakeTargetName(u"C:\\Other\\C:\\Work\\q.txt", folder), u"q.txt")
       << "only a path that starts with the folder is inside it";
-  EXPECT_EQ(ExtraDisplayName(u"d:\\x\\data:", folder), u"d:\\x\\data:") << "no file-name part: the whole text";
-  EXPECT_EQ(ExtraDisplayName(u"c:\\work\\data:", folder), u"c:\\work\\data:");
+  EXPECT_EQ(MakeTargetName(u"d:\\x\\data:", folder), u"") << "no file-name part: no name at all";
+  EXPECT_EQ(MakeTargetName(u"c:\\work\\data:", folder), u"");
 }
 
 // ---- The commands ------------------------------------------------------------------------------
@@ -365,7 +367,7 @@ TEST_F(ExtraFilesTest, ColonRuleTellsWordsFromDriveLetters) {
   }
   // Commands without the rule take the text as a path.
   builder_.FileLists().SetExtraCount(0);
-  ASSERT_TRUE(Collect({{0x230A, Payload().Text(0, u"\\\\srv\\abc:x")}}));
+  ASSERT_TRUE(Collect({{0x230A, Payload().Text(0, u"\\\\srv\\abc:x\\y.txt")}}));
   EXPECT_EQ(Count(), 1);
 }
 
@@ -427,11 +429,80 @@ TEST_F(ExtraFilesTest, NamesThatDoNotResolveAddNothing) {
   EXPECT_EQ(Entry(0).CommandIndex, 1);
 }
 
-TEST_F(ExtraFilesTest, PathWithoutFileNamePartKeepsItsWholeText) {
-  ASSERT_TRUE(Collect({{0x2301, Payload().Text(0, u"C:\\Data\\Stream:")}}));
+TEST_F(ExtraFilesTest, PathWithoutFileNamePartIsNotListed) {
+  // Its only name would hold a drive and a colon: the EXE could not carry it safely, and
+  // an entry without a name would be a file the EXE silently lacks.
+  ASSERT_TRUE(Collect({{0x2301, Payload().Text(0, u"C:\\Data\\Stream:")}, {0x2301, Payload().Text(0, u"C:\\ok.txt")}}));
   ASSERT_EQ(Count(), 1);
-  EXPECT_EQ(Source(0), u"c:\\data\\stream:");
-  EXPECT_EQ(Target(0), u"c:\\data\\stream:");
+  EXPECT_EQ(Source(0), u"c:\\ok.txt");
+  EXPECT_EQ(Entry(0).CommandIndex, 1);
+}
+
+TEST_F(ExtraFilesTest, TravellingNamesStayBelowTheUnpackFolder) {
+  // The script folder's neighbour, reached by "..": a file outside, under its bare name.
+  ASSERT_TRUE(plat::CreateDirectory(dir_ + u"\\shared"));
+  ASSERT_TRUE(WriteBytes(dir_ + u"\\shared\\logo.bmp", "x"));
+  ASSERT_TRUE(plat::CreateDirectory(folder_ + u"sub"));
+  MakeFile(u"x.txt");
+  MakeFile(u"sub\\y.txt");
+  ASSERT_TRUE(Collect({{0x230A, Payload().Text(0, u"..\\shared\\logo.bmp")},
+                       {0x2501, Payload().Text(0, u"sub\\..\\x.txt")},
+                       {0x4311, Payload().Text(0, u"x.txt")},
+                       {0x4312, Payload().Text(0, u"sub\\\\.\\y.txt")},
+                       {0x210A, Payload().Text(0x84, folder_ + u"sub\\..\\sub\\y.txt;..\\X.TXT")},
+                       {0x430C, Payload().Text(0, u"C:\\a\\..\\..\\..\\b.txt")},
+                       {0x3106, FileSet(u"", false, {u"sub/y.txt"})}}));
+  ASSERT_EQ(Count(), 4);
+  EXPECT_EQ(Source(0), dir_ + u"\\shared\\logo.bmp");
+  EXPECT_EQ(Target(0), u"logo.bmp");
+  EXPECT_EQ(Source(1), folder_ + u"x.txt");
+  EXPECT_EQ(Target(1), u"x.txt");
+  EXPECT_EQ(Entry(1).CommandIndex, 1) << "one entry for both spellings";
+  EXPECT_EQ(Source(2), folder_ + u"sub\\y.txt");
+  EXPECT_EQ(Target(2), u"sub\\y.txt");
+  EXPECT_EQ(Source(3), u"c:\\b.txt") << "never above the drive's root";
+  EXPECT_EQ(Target(3), u"b.txt");
+  for (int32_t i = 0; i < Count(); ++i) EXPECT_TRUE(project::IsSafeTargetName(Target(i))) << Narrow(Target(i));
+}
+
+TEST_F(ExtraFilesTest, RunningOutOfMemoryAnywhereIsAMessage) {
+  MakeFile(u"here.txt");
+  MacroBuilder macro;
+  macro.Command(0x230A, 1).Param(1, Payload().Text(0, u"here.txt").Bytes());
+  macro.Command(0x210A, 2).Param(2, Payload().Text(0x84, u"C:\\P\\a.bmp;b.bmp").Bytes());
+  macro.Command(0x3106, 3).Param(3, FileSet(u"C:\\f.txt", true, {u"C:\\g.txt"}).Bytes());
+  const std::u16string path = WriteMacro(macro);
+  // Each allocation of the discovery in turn fails: never an exception, and the memory
+  // message unless a layer below turned the failure into a message of its own.
+  int memory_messages = 0;
+  const long runs = RunWithEachAllocationFailing(
+      [&] { builder_.FileLists().SetExtraCount(0); }, [&] { return builder_.CollectExtraFiles(0, path); },
+      [&](bool failed, bool result) {
+        if (!failed) {
+          EXPECT_TRUE(result);
+          EXPECT_EQ(Count(), 5);
+        } else if (!result) {
+          EXPECT_FALSE(builder_.Message().empty());
+          if (builder_.Message() == u"IDS_ERR_NOTENOUGHMEM") ++memory_messages;
+        }
+      });
+  EXPECT_GT(runs, 20) << "the discovery allocates";
+  EXPECT_GT(memory_messages, runs / 2) << "of " << runs;
+
+  // One command on its own: always the memory message.
+  const Payload list = std::move(Payload().Text(0x84, u"C:\\P\\a.bmp;b.bmp"));
+  RunWithEachAllocationFailing(
+      [&] {
+        builder_.FileLists().SetExtraCount(0);
+        // Another message first ("Cannot open"), so that each run must leave its own.
+        builder_.CollectExtraFiles(0, u"");
+      },
+      [&] { return Scan(0x210A, list); },
+      [&](bool failed, bool) {
+        if (failed) {
+          EXPECT_EQ(builder_.Message(), u"IDS_ERR_NOTENOUGHMEM");
+        }
+      });
 }
 
 TEST_F(ExtraFilesTest, FindImageNamesAFileOnlyInItsFileMode) {

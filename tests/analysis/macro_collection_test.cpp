@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -7,7 +8,9 @@
 #include "analysis/macro_collection.h"
 #include "app/res_string.h"
 #include "app/vl_win_app.h"
+#include "analysis/failing_allocation.h"
 #include "analysis/script_builder.h"
+#include "macro/error_state.h"
 #include "macro/macro_builder.h"
 #include "platform/platform.h"
 #include "platform/scratch.h"
@@ -200,6 +203,44 @@ TEST_F(MacroCollectionTest, CommandsThatNameNoFileAddNothing) {
   EXPECT_EQ(lists_.Message(), u"");
 }
 
+TEST_F(MacroCollectionTest, BlankNamesNameNoFolder) {
+  // Each would list the script folder or the data folder as a macro file, whose copy for
+  // the build can never be made.
+  std::vector<Call> calls;
+  for (uint16_t code : {uint16_t{0x6105}, uint16_t{0x6605}}) {
+    for (std::u16string name : {u"", u"   ", u"\t"}) {
+      calls.push_back({code, kByPath, name});
+      calls.push_back({code, kByName, name});
+    }
+    calls.push_back({code, kByName, u"\\"});
+    calls.push_back({code, kByName, u"\\  "});
+    calls.push_back({code, kByPath, u"sub\\"});
+  }
+  calls.push_back({0x6605, kByPath, u" a.msd "});
+  Write(u"main.msd", Calls(calls));
+  EXPECT_TRUE(Collect());
+  ASSERT_EQ(lists_.MacroCount(), 2) << Narrow(EntryPath(1));
+  ExpectEntry(1, Listed(u"a.msd"), 0, static_cast<int32_t>(calls.size()) - 1, 0);
+}
+
+TEST_F(MacroCollectionTest, EverySpellingOfAFileIsOneEntry) {
+  Write(u"sub\\b.msd", Calls({{0x6105, kByPath, u"sub\\c.msd"}}));
+  Write(u"main.msd", Calls({{0x6605, kByPath, u"sub\\..\\a.msd"},
+                            {0x6605, kByPath, u".\\A.msd"},
+                            {0x6105, kByPath, u"sub\\\\..\\a.msd"},
+                            {0x6105, kByPath, Path(u"sub\\.\\..\\a.msd")},
+                            {0x6105, kByName, u"..\\sub\\b.msd"},
+                            {0x6605, kByPath, u"sub/b.msd"},
+                            {0x6105, kByPath, u"SUB\\.\\C.msd"}}));
+  EXPECT_TRUE(Collect());
+  ASSERT_EQ(lists_.MacroCount(), 4) << Narrow(lists_.Message());
+  ExpectEntry(1, Listed(u"a.msd"), 0, 0, 0);
+  // By library name from the data folder's parent: the file in the script's sub-folder,
+  // found and walked.
+  ExpectEntry(2, Listed(u"sub\\b.msd"), 0, 4, 1);
+  ExpectEntry(3, Listed(u"sub\\c.msd"), 2, 0, 0);
+}
+
 TEST_F(MacroCollectionTest, OnlyTheTrimmingCallTestsItsNameTrimmed) {
   // 0x6105 tests its name as stored, so " in:x" is no input value there and resolves
   // (trimmed) as a file in the script folder; 0x6605 trims before testing and skips it.
@@ -329,31 +370,44 @@ TEST_F(MacroCollectionTest, LimitOf512EntriesStopsAddingButNotScanning) {
   EXPECT_EQ(over.Message(), u"Too many macro files.");
   EXPECT_EQ(over.MacroEntries()[511].CommandIndex, 510);
 
-  // Scanning goes on: the attachment after the calls is still extracted and walked, and
-  // its failure to open is the last message.
+  // Scanning goes on: the attachment after the calls is still extracted and walked (its
+  // failure to open leaves the macro layer's reason), but the limit keeps the message.
   project::CMakeExe_FileLists walked(&application_);
   more = calls;
   more.push_back({0x6605, kByPath, u"m600.msd"});
   Write(u"walked.msd", WithAttachments(Calls(more), {{u"junk.msd", u".msd", std::string(300, 'j')}}));
+  macro::ClearMacroFileError();
   EXPECT_FALSE(CollectScriptMacros(MacroCollection{walked, data_}, Path(u"walked.msd"), folder_));
   EXPECT_EQ(walked.MacroCount(), 512);
-  const std::u16string message(walked.Message());
-  EXPECT_EQ(message.rfind(u"Cannot open " + plat::GetTempPath() + u"~mt", 0), 0u) << Narrow(message);
+  EXPECT_EQ(walked.Message(), u"Too many macro files.");
+  EXPECT_NE(macro::GetMacroFileError(nullptr), nullptr) << "the junk attachment was opened";
 }
 
-TEST_F(MacroCollectionTest, LimitMetDeepInsideLeavesTheScriptSuccessful) {
+TEST_F(MacroCollectionTest, LimitMetDeepInsideFailsTheCollection) {
   // A chain of files each calling the next: the walk nests 512 deep, and the call that
-  // would add the 513th entry fails only the file that holds it.
+  // would add the 513th entry leaves the list short, which fails the whole collection.
   constexpr int kChain = 520;
   for (int i = 1; i <= kChain; ++i) Write(Numbered(u"c", i), Calls({{0x6605, kByPath, Numbered(u"c", i + 1)}}));
   Write(u"main.msd", Calls({{0x6605, kByPath, u"c1.msd"}}));
-  EXPECT_TRUE(Collect());
+  EXPECT_FALSE(Collect());
   ASSERT_EQ(lists_.MacroCount(), 512);
   EXPECT_EQ(lists_.Message(), u"Too many macro files.");
   for (int32_t i = 1; i < 512; ++i) {
     ASSERT_EQ(Entry(i).ParentIndex, i - 1) << i;
     ASSERT_EQ(EntryPath(i), Listed(Numbered(u"c", i))) << i;
   }
+
+  // The same inside the walk of an embedded file, with a failure after it: the list is
+  // still short, and the limit is what the message tells.
+  std::vector<Call> many;
+  for (int i = 1; i <= 520; ++i) many.push_back({0x6105, kByPath, Numbered(u"e", i)});
+  Write(u"embeds.msd", WithAttachments(Calls({{0x6605, kByPath, u"first.msd"}}),
+                                       {{u"big.msl", u".msl", Calls(many).Bytes()},
+                                        {u"junk.msd", u".msd", std::string(300, 'j')}}));
+  project::CMakeExe_FileLists embedded(&application_);
+  EXPECT_FALSE(CollectScriptMacros(MacroCollection{embedded, data_}, Path(u"embeds.msd"), folder_));
+  EXPECT_EQ(embedded.MacroCount(), 512);
+  EXPECT_EQ(embedded.Message(), u"Too many macro files.");
 }
 
 TEST_F(MacroCollectionTest, UnreadableFilesReportTheirPath) {
@@ -405,9 +459,38 @@ TEST_F(MacroCollectionTest, ShortCallRecordsReadOnlyWhatTheyHold) {
   script.Command(0x6105, 3).Param(3, cut);
   Write(u"main.msd", script);
   EXPECT_TRUE(Collect());
-  // The empty name resolves to the script folder itself, which is listed, not opened.
-  EXPECT_EQ(Paths(), (std::vector<std::u16string>{Path(u"main.msd"), plat::ToLower(folder_), Listed(u"cut")}));
+  // The empty name names no file (it would list the script folder itself).
+  EXPECT_EQ(Paths(), (std::vector<std::u16string>{Path(u"main.msd"), Listed(u"cut")}));
   EXPECT_EQ(lists_.Message(), u"");
+}
+
+TEST_F(MacroCollectionTest, RunningOutOfMemoryAnywhereIsAMessage) {
+  Write(u"a.msd", Calls({{0x6105, kByPath, u"b.msd"}}));
+  Write(u"b.msd", Calls({{0x6105, kByName, u"lib.msl"}}));
+  Write(u"main.msd", Calls({{0x6605, kByPath, u"a.msd"}, {0x6605, kByPath, u"missing.msd"}}));
+  // Each allocation of the collection in turn fails: never an exception, and either the
+  // memory message or, where a layer below turned the failure into its own, a message.
+  const std::u16string script = Path(u"main.msd");
+  int memory_messages = 0;
+  std::unique_ptr<project::CMakeExe_FileLists> lists;
+  const long runs = brankel_test::RunWithEachAllocationFailing(
+      [&] { lists = std::make_unique<project::CMakeExe_FileLists>(&application_); },
+      [&] { return CollectScriptMacros(MacroCollection{*lists, data_}, script, folder_); },
+      [&](bool failed, bool result) {
+        // A clean-up that itself ran out of memory leaves its scratch file behind.
+        for (const std::u16string& name : TempScratchFiles()) {
+          if (!temp_before_.contains(name)) plat::DeleteFile(plat::GetTempPath() + name);
+        }
+        if (!failed) {
+          EXPECT_TRUE(result);
+          EXPECT_EQ(lists->MacroCount(), 5);
+        } else if (!result) {
+          EXPECT_FALSE(lists->Message().empty());
+          if (lists->Message() == u"IDS_ERR_NOTENOUGHMEM") ++memory_messages;
+        }
+      });
+  EXPECT_GT(runs, 20) << "the collection allocates";
+  EXPECT_GT(memory_messages, runs / 2) << "of " << runs;
 }
 
 TEST(MacroCollectionScratch, ScratchPathsAreReservedUniqueNamesWithoutTheirExtension) {

@@ -155,6 +155,52 @@ TEST_F(AnalyzeCommandTest, MissingCalledFileMakesTheListsIncomplete) {
   EXPECT_NE(run.err.find("gone.msd"), std::string::npos) << run.err;
 }
 
+TEST_F(AnalyzeCommandTest, LimitMetDeepInAChainMakesTheListsIncomplete) {
+  // 530 files each calling the next: the list ends at 512 entries, deep inside the walk.
+  constexpr int kChain = 530;
+  const auto name = [](int i) {
+    std::u16string text = u"c";
+    text += plat::AsciiToUtf16(std::to_string(i));
+    text += u".msd";
+    return text;
+  };
+  for (int i = 1; i <= kChain; ++i) {
+    Write(name(i).c_str(), Calls({{brankel_test::kRunMacro, brankel_test::kByPath, name(i + 1)}}).Bytes());
+  }
+  Write(u"main.msd", Calls({{brankel_test::kRunMacro, brankel_test::kByPath, u"c1.msd"}}).Bytes());
+  const brankel_test::CliOutput run = RunCli({"analyze", "--json", Arg(u"main.msd")});
+  EXPECT_EQ(run.code, 1);
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["complete"], false);
+  EXPECT_EQ(report["macros"].size(), 512u);
+  ASSERT_EQ(report["messages"].size(), 1u) << report["messages"].dump();
+  const std::string message = report["messages"][0];
+  EXPECT_NE(message.find("too many macro files"), std::string::npos) << message;
+  EXPECT_NE(run.err.find("too many macro files"), std::string::npos) << run.err;
+}
+
+TEST_F(AnalyzeCommandTest, NamesAreSearchedFromTheScriptFolderWhereverTheCallerStands) {
+  // "stray.dat" lies only where the caller stands: the search the wizard makes, from the
+  // script folder, does not find it.
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"elsewhere")));
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"script")));
+  Write(u"elsewhere\\stray.dat", "x");
+  MacroBuilder main;
+  main.Command(0x230A, 1).Param(1, TextAt(0, u"stray.dat"));
+  Write(u"script\\main.msd", main.Bytes());
+
+  const std::u16string saved = plat::GetCurrentDirectory();
+  ASSERT_TRUE(plat::SetCurrentDirectory(Path(u"elsewhere")));
+  const brankel_test::CliOutput run = RunCli({"analyze", "--json", Arg(u"script\\main.msd")});
+  const std::u16string after = plat::GetCurrentDirectory();
+  ASSERT_TRUE(plat::SetCurrentDirectory(saved));
+
+  EXPECT_EQ(Narrow(after), Narrow(Path(u"elsewhere"))) << "the caller's folder comes back";
+  ASSERT_EQ(run.code, 0) << run.err;
+  const json report = json::parse(run.out);
+  EXPECT_TRUE(report["extra_files"].empty()) << report["extra_files"].dump(1);
+}
+
 TEST_F(AnalyzeCommandTest, ScriptThatIsNoMacroFileIsRefusedWithItsReason) {
   Write(u"text.msd", std::string(100, 't'));
   brankel_test::CliOutput run = RunCli({"analyze", Arg(u"text.msd")});

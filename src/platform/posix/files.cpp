@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -204,11 +205,17 @@ FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share,
   }
   struct stat opened {};
   fstat(fd, &opened);
-  auto* file = new FileObject{fd, access, share, opened.st_dev, opened.st_ino};
-  {
+  FileObject* file = nullptr;
+  try {
+    // Neither the object nor the descriptor may be lost should memory run out here.
+    std::unique_ptr<FileObject> owned(new FileObject{fd, access, share, opened.st_dev, opened.st_ino});
     OpenTable& table = Table();
     std::lock_guard lock(table.mutex);
-    table.handles.push_back(file);
+    table.handles.push_back(owned.get());
+    file = owned.release();
+  } catch (...) {
+    close(fd);
+    throw;
   }
   const bool reports_existing =
       disposition == Disposition::kCreateAlways || disposition == Disposition::kOpenAlways;
@@ -496,14 +503,17 @@ FindHandle FindFirstFile(std::u16string_view pattern, FindData* data) {
     SetLastError(err::kPathNotFound);
     return nullptr;
   }
-  DIR* dir = opendir(host.host.c_str());
+  // Closed (and the listing freed) however the listing ends: the name conversions below
+  // allocate.
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(host.host.c_str()), closedir);
   if (dir == nullptr) {
     posix::SetLastErrorFromErrno(errno);
     return nullptr;
   }
   const std::u16string upper_mask = ToUpper(mask);
-  auto* find = new FindObject;
-  while (dirent* entry = readdir(dir)) {
+  auto owned = std::make_unique<FindObject>();
+  FindObject* find = owned.get();
+  while (dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (host.is_root && (name == "." || name == "..")) continue;
     const std::u16string wide = Utf8ToUtf16(name);
@@ -516,9 +526,7 @@ FindHandle FindFirstFile(std::u16string_view pattern, FindData* data) {
     found.size = S_ISDIR(entry_st.st_mode) ? 0 : static_cast<uint64_t>(entry_st.st_size);
     find->entries.push_back(std::move(found));
   }
-  closedir(dir);
   if (find->entries.empty()) {
-    delete find;
     SetLastError(err::kFileNotFound);
     return nullptr;
   }
@@ -529,7 +537,7 @@ FindHandle FindFirstFile(std::u16string_view pattern, FindData* data) {
   *data = find->entries[0];
   find->next = 1;
   SetLastError(err::kSuccess);
-  return find;
+  return owned.release();
 }
 
 bool FindNextFile(FindHandle find, FindData* data) {

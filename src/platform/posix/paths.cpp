@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -91,14 +92,14 @@ bool FindEntry(const std::string& folder, const std::string& name, std::string* 
     *found = name;
     return true;
   }
-  DIR* dir = opendir(folder.empty() ? "/" : folder.c_str());
+  // Closed however the listing ends: the name conversions below allocate.
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "/" : folder.c_str()), closedir);
   if (dir == nullptr) return false;
   const std::u16string wanted = ToUpper(Utf8ToUtf16(name));
   std::vector<std::string> matches;
-  while (dirent* entry = readdir(dir)) {
+  while (dirent* entry = readdir(dir.get())) {
     if (ToUpper(Utf8ToUtf16(entry->d_name)) == wanted) matches.emplace_back(entry->d_name);
   }
-  closedir(dir);
   if (matches.empty()) return false;
   *found = *std::min_element(matches.begin(), matches.end());
   return true;
