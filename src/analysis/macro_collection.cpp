@@ -56,6 +56,11 @@ bool IsFile(std::u16string_view path) {
   return attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory) == 0;
 }
 
+bool IsFolder(std::u16string_view path) {
+  const uint32_t attributes = plat::GetFileAttributes(path);
+  return attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory) != 0;
+}
+
 // The message of an allocation failure. Formatting it allocates too; should that fail as
 // well, the message stays as it was, and the caller's false still tells the failure.
 void ReportOutOfMemory(project::CMakeExe_FileLists& lists, std::u16string_view path) noexcept {
@@ -179,6 +184,9 @@ bool Walker::Call(int32_t caller, const CallLayout& layout, const uint8_t* recor
   if (resolved.empty()) return true;
   // Cut to the field, a longer path would name a different file.
   if (resolved.size() >= kPathUnits) return true;
+  // A folder is no macro file: listed, its copy for the build would fail, and found
+  // entries cannot be removed by the user.
+  if (IsFolder(resolved)) return true;
 
   project::MacroListEntry entry{};
   entry.ParentIndex = static_cast<uint16_t>(caller);

@@ -89,7 +89,12 @@ CAttachments_Manager::CAttachments_Manager(const app::CVLResString* table) : CMa
 
 CAttachments_Manager::~CAttachments_Manager() {
   ReleaseStorage();
-  if (!temp_path_.empty()) plat::DeleteFile(temp_path_);
+  // Naming the file for the system can need memory; without it the temporary file stays,
+  // which is better than ending the program from a destructor.
+  try {
+    if (!temp_path_.empty()) plat::DeleteFile(temp_path_);
+  } catch (const std::exception&) {
+  }
 }
 
 void CAttachments_Manager::RecordKeyError(const char16_t* key, int32_t code, std::u16string_view argument) {

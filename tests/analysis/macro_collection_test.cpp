@@ -287,13 +287,17 @@ TEST_F(MacroCollectionTest, SamePathInAnyCaseIsOneEntry) {
 }
 
 TEST_F(MacroCollectionTest, MissingTargetsAreListedButNotScanned) {
-  Write(u"main.msd", Calls({{0x6605, kByPath, u"missing.msd"}, {0x6605, kByPath, u"sub"}, {0x6605, kByName, u"gone.msl"}}));
+  Write(u"main.msd", Calls({{0x6605, kByPath, u"missing.msd"},
+                            {0x6605, kByPath, u"sub"},
+                            {0x6105, kByPath, u"."},
+                            {0x6605, kByPath, u"sub\\.."},
+                            {0x6605, kByName, u"gone.msl"}}));
   EXPECT_TRUE(Collect());
-  ASSERT_EQ(lists_.MacroCount(), 4);
+  ASSERT_EQ(lists_.MacroCount(), 3);
   ExpectEntry(1, Listed(u"missing.msd"), 0, 0, 0);
-  // A folder is no macro file: listed like any target, never opened.
-  ExpectEntry(2, Listed(u"sub"), 0, 1, 0);
-  ExpectEntry(3, plat::ToLower(data_ + u"gone.msl"), 0, 2, 1);
+  // A folder is no macro file: its copy for the build could never be made, so it is not
+  // listed at all.
+  ExpectEntry(2, plat::ToLower(data_ + u"gone.msl"), 0, 4, 1);
   EXPECT_EQ(lists_.Message(), u"") << "nothing was opened, so nothing failed";
 }
 
@@ -467,7 +471,11 @@ TEST_F(MacroCollectionTest, ShortCallRecordsReadOnlyWhatTheyHold) {
 TEST_F(MacroCollectionTest, RunningOutOfMemoryAnywhereIsAMessage) {
   Write(u"a.msd", Calls({{0x6105, kByPath, u"b.msd"}}));
   Write(u"b.msd", Calls({{0x6105, kByName, u"lib.msl"}}));
-  Write(u"main.msd", Calls({{0x6605, kByPath, u"a.msd"}, {0x6605, kByPath, u"missing.msd"}}));
+  // The script also carries a library in its attachments, whose walk and clean-up
+  // allocate too.
+  const std::string embedded = Calls({{0x6605, kByPath, u"embedded-call.msd"}}).Bytes();
+  Write(u"main.msd", WithAttachments(Calls({{0x6605, kByPath, u"a.msd"}, {0x6605, kByPath, u"missing.msd"}}),
+                                     {{u"lib", u".msl", embedded}}));
   // Each allocation of the collection in turn fails: never an exception, and either the
   // memory message or, where a layer below turned the failure into its own, a message.
   const std::u16string script = Path(u"main.msd");
@@ -483,7 +491,7 @@ TEST_F(MacroCollectionTest, RunningOutOfMemoryAnywhereIsAMessage) {
         }
         if (!failed) {
           EXPECT_TRUE(result);
-          EXPECT_EQ(lists->MacroCount(), 5);
+          EXPECT_EQ(lists->MacroCount(), 6);
         } else if (!result) {
           EXPECT_FALSE(lists->Message().empty());
           if (lists->Message() == u"IDS_ERR_NOTENOUGHMEM") ++memory_messages;
