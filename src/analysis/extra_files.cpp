@@ -222,8 +222,11 @@ Offer OfferEntry(project::CMakeExe_FileLists& lists, ExtraFileEntry& entry, std:
   const std::u16string target = project::MakeTargetName(plat::FixedText(entry.SourcePath, kEntryPathChars), script_folder);
   if (target.empty()) return Offer::kNotAppended;
   plat::SetFixedText(entry.TargetName, kEntryPathChars, target);
-  if (lists.AddExtraEntry(entry)) return Offer::kAppended;
-  if (lists.ExtraCount() < project::kExtraCapacity) return Offer::kNotAppended;
+  // The discovery fills the wizard's room only: a build's copy of the lists has more, which
+  // its runtime files need, and whatever is found must fit back into the wizard's lists.
+  const bool room = lists.ExtraCount() < project::kExtraCapacity;
+  if (room && lists.AddExtraEntry(entry)) return Offer::kAppended;
+  if (room) return Offer::kNotAppended;
   // A full list refuses listed and new paths alike; only a new one means the list is full.
   const std::u16string path = plat::FixedText(entry.SourcePath, kEntryPathChars);
   for (int32_t i = 0; i < lists.ExtraCount(); ++i) {

@@ -13,7 +13,9 @@ std::u16string_view FieldText(const char16_t* field) {
 
 }  // namespace
 
-CMakeExe_Builder::CMakeExe_Builder(const app::CVLWinApp* texts) : lists_(texts) {}
+CMakeExe_Builder::CMakeExe_Builder(const app::CVLWinApp* texts)
+    : lists_(texts, project::kMacroCapacity + project::kBuildMacroRoom,
+             project::kExtraCapacity + project::kBuildExtraRoom) {}
 
 void CMakeExe_Builder::SetScriptPath(std::u16string_view script_path, std::u16string_view script_folder) {
   plat::SetFixedText(script_path_, kBuilderPathChars, script_path);

@@ -203,9 +203,12 @@ int Analyze(const std::string& file, bool json, const Streams& io) {
 
   auto record = std::make_unique<project::MakeExeOptions>();
   project::CMakeExe_FileLists lists(&application);
-  const bool project_loaded = project::LoadProject(*record, script, lists, application) == 1;
+  std::u16string refused;
+  const bool project_loaded = project::LoadProject(*record, script, lists, application, &refused) == 1;
 
+  // A refused project is told, but the lists are still whole without it.
   std::vector<std::u16string> messages;
+  if (!refused.empty()) messages.push_back(refused);
   bool complete = true;
   const analysis::MacroCollection collection{lists, application.DataFolder()};
   if (!analysis::CollectScriptMacros(collection, script, folder)) {
@@ -232,7 +235,10 @@ int Analyze(const std::string& file, bool json, const Streams& io) {
         break;
       }
     }
-    lists.CopyFrom(builder.FileLists());
+    if (lists.CopyFrom(builder.FileLists()) < 0) {
+      complete = false;
+      messages.push_back(KeyMessage(u"IDS_ERR_TOOMANYEXTRAFILE", script));
+    }
   }
 
   ordered_json report;

@@ -139,6 +139,42 @@ TEST_F(AnalyzeCommandTest, TextReportNamesTheSameFiles) {
   }
 }
 
+TEST_F(AnalyzeCommandTest, RefusedProjectIsToldNotSilentlyReplaced) {
+  WriteTree();
+  Write(u"main.packproj", std::string(20000, 'P'));
+  const brankel_test::CliOutput run = RunCli({"analyze", "--json", Arg(u"main.msd")});
+  EXPECT_EQ(run.code, 0) << "the lists are whole without the project";
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["project_file_loaded"], false);
+  ASSERT_EQ(report["messages"].size(), 1u);
+  const std::string message = report["messages"][0];
+  EXPECT_NE(message.find("main.packproj"), std::string::npos) << message;
+  EXPECT_NE(message.find("new answers"), std::string::npos) << message;
+  EXPECT_NE(run.err.find("main.packproj"), std::string::npos) << run.err;
+}
+
+TEST_F(AnalyzeCommandTest, FullExtraListFitsBackIntoTheWizardsLists) {
+  // One list command naming more files than the list holds: the build's copy has more
+  // room, but the discovery stops at the wizard's and the result comes back whole.
+  std::u16string names = Path(u"f0.txt");
+  Write(u"f0.txt", "x");
+  for (int i = 1; i < 600; ++i) {
+    const std::u16string name = u"f" + plat::AsciiToUtf16(std::to_string(i)) + u".txt";
+    Write(name.c_str(), "x");
+    names += u";" + name;
+  }
+  MacroBuilder main;
+  main.Command(0x2309, 60).Param(60, TextAt(0x84, names));
+  Write(u"main.msd", main.Bytes());
+  const brankel_test::CliOutput run = RunCli({"analyze", "--json", Arg(u"main.msd")});
+  EXPECT_EQ(run.code, 1);
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["complete"], false);
+  EXPECT_EQ(report["extra_files"].size(), 528u);
+  ASSERT_EQ(report["messages"].size(), 1u);
+  EXPECT_NE(std::string(report["messages"][0]).find("too many files"), std::string::npos) << report["messages"][0];
+}
+
 TEST_F(AnalyzeCommandTest, MissingCalledFileMakesTheListsIncomplete) {
   Write(u"main.msd", Calls({{brankel_test::kRunMacro, brankel_test::kByPath, u"gone.msd"}}).Bytes());
   const brankel_test::CliOutput run = RunCli({"analyze", "--json", Arg(u"main.msd")});
