@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/unicode.h"
 #include "project/project_file.h"
+#include "project/target_name.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Most inputs are far shorter than a record; pad some so the checks past it are reached.
@@ -14,6 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::optional<project::ProjectContents> contents = project::ParseProject(bytes);
   if (!contents) return 0;
   project::CMakeExe_FileLists lists;
-  project::TakeUserEntries(*contents, lists);
+  project::TakeUserEntries(*contents, lists, u"C:\\scripts\\");
+  // Whatever the file says, no entry taken over may travel outside the EXE's folder.
+  for (int32_t i = 0; i < lists.ExtraCount(); ++i) {
+    if (!project::IsSafeTargetName(plat::FixedText(lists.ExtraEntries()[i].TargetName, 260))) __builtin_trap();
+  }
   return 0;
 }
