@@ -115,9 +115,12 @@ std::optional<ProjectContents> ParseProject(std::string_view bytes, ProjectRefus
   const char* at = bytes.data() + kOptionsSize;
   contents.macros.resize(static_cast<size_t>(contents.record->MacroCount));
   contents.extras.resize(static_cast<size_t>(contents.record->ExtraFileCount));
-  std::memcpy(contents.macros.data(), at, contents.macros.size() * kMacroEntrySize);
-  std::memcpy(contents.extras.data(), at + contents.macros.size() * kMacroEntrySize,
-              contents.extras.size() * kExtraEntrySize);
+  // An empty list has no storage to copy into, not even zero bytes.
+  if (!contents.macros.empty()) std::memcpy(contents.macros.data(), at, contents.macros.size() * kMacroEntrySize);
+  if (!contents.extras.empty()) {
+    std::memcpy(contents.extras.data(), at + contents.macros.size() * kMacroEntrySize,
+                contents.extras.size() * kExtraEntrySize);
+  }
   return contents;
 }
 
