@@ -157,8 +157,7 @@ bool ResolveExtraFile(std::u16string_view name, std::u16string_view script_folde
   joined.append(name);
   joined = project::NormalizePath(joined);
   if (usable(joined)) {
-    const uint32_t attributes = plat::GetFileAttributes(joined);
-    if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory) == 0) {
+    if (IsExistingFile(joined)) {
       *path = std::move(joined);
       return true;
     }

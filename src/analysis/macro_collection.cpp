@@ -51,16 +51,6 @@ std::u16string PayloadText(const uint8_t* payload, size_t size, size_t at) {
   return text;
 }
 
-bool IsFile(std::u16string_view path) {
-  const uint32_t attributes = plat::GetFileAttributes(path);
-  return attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory) == 0;
-}
-
-bool IsFolder(std::u16string_view path) {
-  const uint32_t attributes = plat::GetFileAttributes(path);
-  return attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory) != 0;
-}
-
 // The message of an allocation failure. Formatting it allocates too; should that fail as
 // well, the message stays as it was, and the caller's false still tells the failure.
 void ReportOutOfMemory(project::CMakeExe_FileLists& lists, std::u16string_view path) noexcept {
@@ -186,7 +176,7 @@ bool Walker::Call(int32_t caller, const CallLayout& layout, const uint8_t* recor
   if (resolved.size() >= kPathUnits) return true;
   // A folder is no macro file: listed, its copy for the build would fail, and found
   // entries cannot be removed by the user.
-  if (IsFolder(resolved)) return true;
+  if (IsExistingFolder(resolved)) return true;
 
   project::MacroListEntry entry{};
   entry.ParentIndex = static_cast<uint16_t>(caller);
@@ -200,7 +190,7 @@ bool Walker::Call(int32_t caller, const CallLayout& layout, const uint8_t* recor
   if (added < 0 || already_listed) return true;
 
   const std::u16string target = plat::FixedText(entry.Path, kPathUnits);
-  if (IsFile(target)) Walk(added, target, scratch, nesting);
+  if (IsExistingFile(target)) Walk(added, target, scratch, nesting);
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "analysis/references.h"
 
+#include "platform/platform.h"
 #include "project/target_name.h"
 
 namespace analysis {
@@ -61,6 +62,16 @@ bool ResolveMacroReference(uint8_t kind, std::u16string_view name, std::u16strin
   if (normal.empty() || normal.back() == u'\\') return false;
   path = std::move(normal);
   return true;
+}
+
+bool IsExistingFile(std::u16string_view path) {
+  const uint32_t attributes = plat::GetFileAttributes(path);
+  return attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory) == 0;
+}
+
+bool IsExistingFolder(std::u16string_view path) {
+  const uint32_t attributes = plat::GetFileAttributes(path);
+  return attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory) != 0;
 }
 
 }  // namespace analysis

@@ -34,4 +34,8 @@ bool StartsWithInput(std::u16string_view text);
 bool ResolveMacroReference(uint8_t kind, std::u16string_view name, std::u16string_view script_folder,
                            std::u16string_view data_folder, std::u16string& path);
 
+// Whether `path` exists as a file, or as a folder (neither when it does not exist).
+bool IsExistingFile(std::u16string_view path);
+bool IsExistingFolder(std::u16string_view path);
+
 }  // namespace analysis
