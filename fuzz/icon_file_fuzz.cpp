@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "build/pe_image.h"
-#include "build/pe_resources.h"
-#include "build/resource_edits.h"
+#include "pe/pe_image.h"
+#include "pe/pe_resources.h"
+#include "pe/resource_edits.h"
 #include "fuzz_file.h"
 
 namespace {
@@ -44,19 +44,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const fuzz::ScratchFile icon_file(u"ifz");
   static const fuzz::ScratchFile exe(u"efz");
   if (!icon_file.Write(data, size)) return 0;
-  const std::optional<build::IconData> icon = build::ReadIconFile(icon_file.Path());
+  const std::optional<pe::IconData> icon = pe::ReadIconFile(icon_file.Path());
   if (!icon) return 0;
   if (icon->length != size || icon->block.size() % 8 != 0 || icon->block.size() < size) __builtin_trap();
-  const auto images = build::IconImages(icon->Data(), icon->length);
+  const auto images = pe::IconImages(icon->Data(), icon->length);
   if (!images) __builtin_trap();
 
   const std::vector<uint8_t> program = SmallExecutable();
   if (!exe.Write(program.data(), program.size())) return 0;
-  if (!build::ReplaceIconGroup(exe.Path(), 107, *icon)) return 0;
-  build::CPE_ImageEditor editor;
-  build::ResourceTable table;
+  if (!pe::ReplaceIconGroup(exe.Path(), 107, *icon)) return 0;
+  pe::CPE_ImageEditor editor;
+  pe::ResourceTable table;
   if (!editor.Load(exe.Path()) || !table.Read(editor)) __builtin_trap();
-  const build::ResourceItem* group = table.Find(build::res::kTypeGroupIcon, 107, 0);
+  const pe::ResourceItem* group = table.Find(pe::res::kTypeGroupIcon, 107, 0);
   if (group == nullptr || group->data.size() != 6 + 14 * images->size()) __builtin_trap();
   return 0;
 }

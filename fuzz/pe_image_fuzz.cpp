@@ -7,16 +7,16 @@
 #include <cstring>
 #include <string>
 
-#include "build/pe_image.h"
+#include "pe/pe_image.h"
 #include "fuzz_file.h"
 #include "platform/platform.h"
 
 namespace {
 
-void CheckSlotsInsideImage(const build::CPE_ImageEditor& editor) {
+void CheckSlotsInsideImage(const pe::CPE_ImageEditor& editor) {
   for (int i = 0; i < editor.SectionCount(); ++i) {
-    if (editor.SlotState(i) != build::CPE_ImageEditor::kSlotLoaded) continue;
-    const build::SectionHeader& s = editor.Section(i);
+    if (editor.SlotState(i) != pe::CPE_ImageEditor::kSlotLoaded) continue;
+    const pe::SectionHeader& s = editor.Section(i);
     const uint8_t* data = editor.SectionData(i);
     if (data < editor.Image() || data > editor.Image() + editor.ImageSize()) __builtin_trap();
     if (s.SizeOfRawData != 0 &&
@@ -30,7 +30,7 @@ void CheckSlotsInsideImage(const build::CPE_ImageEditor& editor) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const fuzz::ScratchFile output(u"pfz");
-  build::CPE_ImageEditor editor;
+  pe::CPE_ImageEditor editor;
   if (!editor.Parse(data, size)) return 0;
   CheckSlotsInsideImage(editor);
 
@@ -53,21 +53,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (output.Path().empty() || !editor.Write(output.Path())) return 0;
   // What Write accepts it lays out without overlaps, in whatever order the table lists
   // the sections: the file reads back whole, every section's bytes where its header says.
-  build::CPE_ImageEditor reread;
+  pe::CPE_ImageEditor reread;
   if (!reread.Load(output.Path()) || reread.SectionCount() != editor.SectionCount()) __builtin_trap();
   CheckSlotsInsideImage(reread);
   // Nothing but the payload (and alignment) makes the file grow.
   if (reread.ImageSize() > image_before.size() + uint64_t{payload} + 3 * 0x10000) __builtin_trap();
   for (int i = 0; i < editor.SectionCount(); ++i) {
-    const build::SectionHeader& s = editor.Section(i);
+    const pe::SectionHeader& s = editor.Section(i);
     if (std::memcmp(&reread.Section(i), &s, sizeof(s)) != 0) __builtin_trap();
     if (s.SizeOfRawData == 0) continue;
     size_t have = s.SizeOfRawData;
-    if (editor.SlotState(i) == build::CPE_ImageEditor::kSlotLoaded) {
+    if (editor.SlotState(i) == pe::CPE_ImageEditor::kSlotLoaded) {
       have = std::min<size_t>(have, editor.ImageSize() - static_cast<size_t>(editor.SectionData(i) - editor.Image()));
     }
     if (std::memcmp(reread.SectionData(i), editor.SectionData(i), have) != 0) __builtin_trap();
   }
-  build::CPE_ImageEditor::FixChecksum(output.Path());
+  pe::CPE_ImageEditor::FixChecksum(output.Path());
   return 0;
 }

@@ -16,10 +16,10 @@
 #include "app/res_string.h"
 #include "app/system_error.h"
 #include "app/text_format.h"
-#include "build/byte_order.h"
-#include "build/pe_image.h"
-#include "build/pe_resources.h"
-#include "build/version_info.h"
+#include "pe/byte_order.h"
+#include "pe/pe_image.h"
+#include "pe/pe_resources.h"
+#include "pe/version_info.h"
 #include "cli/macro_command.h"
 #include "cli/messages.h"
 #include "cli/report.h"
@@ -35,8 +35,8 @@ using nlohmann::ordered_json;
 constexpr char kDealPlayer[] = "IDS_ERR_EXEMACRO_DEALPLAYER";
 constexpr uint32_t kFixedInfoSignature = 0xFEEF04BDu;
 
-using build::Get16;
-using build::Get32;
+using pe::Get16;
+using pe::Get32;
 
 // ---- Failure messages -------------------------------------------------------------------
 
@@ -62,7 +62,7 @@ int ReportKey(const Streams& io, const std::string& file, const char* key, const
 // Reads the executable whole and parses it as the build's editor does. Reports why
 // not and returns false when it cannot, so the edits below refuse a file the user named
 // wrongly with the plain reason rather than the build's own failure.
-bool LoadExe(const Streams& io, const std::string& file, build::CPE_ImageEditor& image) {
+bool LoadExe(const Streams& io, const std::string& file, pe::CPE_ImageEditor& image) {
   const std::u16string path = plat::PathFromHost(file);
   plat::FileHandle handle =
       plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, plat::Disposition::kOpenExisting);
@@ -120,24 +120,24 @@ struct ImportList {
 // The import directory read through the editor's own view of the sections, so that what
 // is listed is what RemoveImport would see. Every descriptor and name must lie in a
 // section's data; the first one that does not ends the list.
-ImportList ReadImports(const build::CPE_ImageEditor& image) {
+ImportList ReadImports(const pe::CPE_ImageEditor& image) {
   ImportList list;
-  const uint32_t table = image.DirectoryAddress(build::pe::kDirImport);
+  const uint32_t table = image.DirectoryAddress(pe::pe::kDirImport);
   if (table == 0) return list;
   for (uint32_t index = 0;; ++index) {
-    const uint64_t at = uint64_t{table} + uint64_t{index} * build::pe::kImportDescriptorSize;
+    const uint64_t at = uint64_t{table} + uint64_t{index} * pe::pe::kImportDescriptorSize;
     uint32_t available = 0;
     const uint8_t* descriptor = at <= 0xFFFFFFFFu ? image.ViewRva(static_cast<uint32_t>(at), &available) : nullptr;
-    if (descriptor == nullptr || available < build::pe::kImportDescriptorSize) {
+    if (descriptor == nullptr || available < pe::pe::kImportDescriptorSize) {
       list.note = "import table: entry " + std::to_string(index) + " lies outside the sections' data";
       return list;
     }
     const uint32_t name_rva = Get32(descriptor + 12);
     if (name_rva == 0) return list;
     // The editor refuses tables longer than this, terminator included.
-    if (index + 1 >= build::CPE_ImageEditor::kMaxImportDescriptors) {
+    if (index + 1 >= pe::CPE_ImageEditor::kMaxImportDescriptors) {
       list.note = "import table: no terminating entry within " +
-                  std::to_string(build::CPE_ImageEditor::kMaxImportDescriptors) + " entries";
+                  std::to_string(pe::CPE_ImageEditor::kMaxImportDescriptors) + " entries";
       return list;
     }
     const uint8_t* name = image.ViewRva(name_rva, &available);
@@ -165,11 +165,11 @@ constexpr StandardType kStandardTypes[] = {
     {19, "PLUGPLAY"},     {20, "VXD"},          {21, "ANICURSOR"},  {22, "ANIICON"},    {23, "HTML"},
     {24, "MANIFEST"}};
 
-ordered_json KeyJson(const build::ResourceKey& key) {
+ordered_json KeyJson(const pe::ResourceKey& key) {
   return key.IsName() ? ordered_json(plat::Utf16ToUtf8(key.name)) : ordered_json(key.id);
 }
 
-std::string TypeName(const build::ResourceKey& type) {
+std::string TypeName(const pe::ResourceKey& type) {
   if (type.IsName()) return plat::Utf16ToUtf8(type.name);
   for (const StandardType& standard : kStandardTypes) {
     if (standard.id == type.id) return standard.name;
@@ -182,7 +182,7 @@ std::string DottedVersion(uint32_t most, uint32_t least) {
          std::to_string(least & 0xFFFF);
 }
 
-std::string VersionText(const uint8_t* block, const build::VersionValue& value) {
+std::string VersionText(const uint8_t* block, const pe::VersionValue& value) {
   std::u16string text;
   for (size_t i = 0; i + 1 < value.size; i += 2) {
     const char16_t c = static_cast<char16_t>(Get16(block + value.offset + i));
@@ -194,8 +194,8 @@ std::string VersionText(const uint8_t* block, const build::VersionValue& value) 
 
 // The version resource the build blanks, and its texts found the way the build finds
 // them: through the first translation.
-ordered_json DescribeVersion(const build::ResourceTable& table) {
-  const build::ResourceItem* item = table.Find(build::res::kTypeVersion, 1, build::res::kLanguageNeutral);
+ordered_json DescribeVersion(const pe::ResourceTable& table) {
+  const pe::ResourceItem* item = table.Find(pe::res::kTypeVersion, 1, pe::res::kLanguageNeutral);
   if (item == nullptr) return nullptr;
   ordered_json version;
   version["file_version"] = nullptr;
@@ -206,29 +206,29 @@ ordered_json DescribeVersion(const build::ResourceTable& table) {
   const uint8_t* block = data.data();
   const size_t size = std::min<size_t>(Get16(block), data.size());
 
-  const std::optional<build::VersionValue> fixed = build::QueryVersionValue(block, size, u"\\");
+  const std::optional<pe::VersionValue> fixed = pe::QueryVersionValue(block, size, u"\\");
   if (fixed && !fixed->text && fixed->size >= 24 && Get32(block + fixed->offset) == kFixedInfoSignature) {
     const uint8_t* info = block + fixed->offset;
     version["fixed_file_version"] = DottedVersion(Get32(info + 8), Get32(info + 12));
     version["fixed_product_version"] = DottedVersion(Get32(info + 16), Get32(info + 20));
   }
-  const std::optional<build::VersionValue> translation =
-      build::QueryVersionValue(block, size, u"\\VarFileInfo\\Translation");
+  const std::optional<pe::VersionValue> translation =
+      pe::QueryVersionValue(block, size, u"\\VarFileInfo\\Translation");
   if (translation && translation->size >= 4) {
     static constexpr char16_t kHex[] = u"0123456789abcdef";
     std::u16string path = u"\\StringFileInfo\\";
     for (uint16_t half : {Get16(block + translation->offset), Get16(block + translation->offset + 2)}) {
       for (int shift = 12; shift >= 0; shift -= 4) path += kHex[(half >> shift) & 0xF];
     }
-    if (const std::optional<build::VersionValue> text =
-            build::QueryVersionValue(block, size, path + u"\\FileVersion")) {
+    if (const std::optional<pe::VersionValue> text =
+            pe::QueryVersionValue(block, size, path + u"\\FileVersion")) {
       version["file_version"] = VersionText(block, *text);
     }
   }
   return version;
 }
 
-ordered_json Describe(const build::CPE_ImageEditor& image, const std::u16string& path, bool json) {
+ordered_json Describe(const pe::CPE_ImageEditor& image, const std::u16string& path, bool json) {
   // Text readers want addresses and flags as the headers are usually shown.
   auto hex = [json](uint32_t value) -> ordered_json {
     if (json) return value;
@@ -243,14 +243,14 @@ ordered_json Describe(const build::CPE_ImageEditor& image, const std::u16string&
   report["size"] = image.ImageSize();
 
   const uint8_t* bytes = image.Image();
-  const size_t checksum_at = size_t{Get32(bytes + build::pe::kLfanewOffset)} + build::pe::kCheckSum;
+  const size_t checksum_at = size_t{Get32(bytes + pe::pe::kLfanewOffset)} + pe::pe::kCheckSum;
   const uint32_t stored = Get32(bytes + checksum_at);
-  const uint32_t computed = build::PeChecksum(bytes, image.ImageSize(), checksum_at);
+  const uint32_t computed = pe::PeChecksum(bytes, image.ImageSize(), checksum_at);
   report["checksum"] = {{"stored", hex(stored)}, {"computed", hex(computed)}, {"matches", stored == computed}};
 
   ordered_json sections = ordered_json::array();
   for (int slot = 0; slot < image.SectionCount(); ++slot) {
-    const build::SectionHeader& s = image.Section(slot);
+    const pe::SectionHeader& s = image.Section(slot);
     const size_t name_length = std::find(s.Name, s.Name + sizeof s.Name, '\0') - s.Name;
     sections.push_back({{"name", Printable(reinterpret_cast<const uint8_t*>(s.Name), name_length)},
                         {"virtual_address", hex(s.VirtualAddress)},
@@ -265,10 +265,10 @@ ordered_json Describe(const build::CPE_ImageEditor& image, const std::u16string&
   report["imports"] = imports.names;
   if (!imports.note.empty()) notes.push_back(imports.note);
 
-  build::ResourceTable table;
+  pe::ResourceTable table;
   if (!table.Read(image)) notes.push_back("resource directory: damaged, no resources listed");
   ordered_json resources = ordered_json::array();
-  for (const build::ResourceItem& item : table.Items()) {
+  for (const pe::ResourceItem& item : table.Items()) {
     resources.push_back({{"type", KeyJson(item.type)},
                          {"type_name", TypeName(item.type)},
                          {"name", KeyJson(item.name)},
@@ -283,7 +283,7 @@ ordered_json Describe(const build::CPE_ImageEditor& image, const std::u16string&
 }
 
 int Info(const InfoOptions& options, const Streams& io) {
-  build::CPE_ImageEditor image;
+  pe::CPE_ImageEditor image;
   if (!LoadExe(io, options.exe, image)) return 1;
   PrintReport(io.out, Describe(image, plat::PathFromHost(options.exe), options.json), options.json);
   return 0;
@@ -294,34 +294,34 @@ int Info(const InfoOptions& options, const Streams& io) {
 struct IconOptions {
   std::string exe;
   std::string icon;
-  uint16_t group = build::kExeIconGroup;
+  uint16_t group = pe::kExeIconGroup;
 };
 
 struct BitmapOptions {
   std::string exe;
   std::string bitmap;
-  uint16_t id = build::kStartupPictureId;
+  uint16_t id = pe::kStartupPictureId;
 };
 
 // The executable is looked at before the edit so that a wrong file is refused with the
 // plain reason; the edit itself reloads it.
 bool CheckExe(const Streams& io, const std::string& file) {
-  build::CPE_ImageEditor image;
+  pe::CPE_ImageEditor image;
   return LoadExe(io, file, image);
 }
 
 int SetIcon(const IconOptions& options, const Streams& io) {
   if (!CheckExe(io, options.exe)) return 1;
-  const std::optional<build::IconData> icon = build::ReadIconFile(plat::PathFromHost(options.icon));
+  const std::optional<pe::IconData> icon = pe::ReadIconFile(plat::PathFromHost(options.icon));
   if (!icon) {
     const uint32_t error = plat::GetLastError();
     const bool missing = error == plat::err::kFileNotFound || error == plat::err::kPathNotFound;
     return ReportKey(io, options.icon, missing ? "IDS_ERR_FINDICONFILE" : "IDS_ERR_LOADICON", {}, error);
   }
-  if (!build::ReplaceIconGroup(plat::PathFromHost(options.exe), options.group, *icon)) {
+  if (!pe::ReplaceIconGroup(plat::PathFromHost(options.exe), options.group, *icon)) {
     return ReportKey(io, options.exe, kDealPlayer, {}, plat::GetLastError());
   }
-  const size_t images = build::IconImages(icon->Data(), icon->length)->size();
+  const size_t images = pe::IconImages(icon->Data(), icon->length)->size();
   std::fprintf(io.out, "%s: icon group %u replaced with %zu image%s\n", options.exe.c_str(), unsigned{options.group},
                images, images == 1 ? "" : "s");
   return 0;
@@ -329,8 +329,8 @@ int SetIcon(const IconOptions& options, const Streams& io) {
 
 int SetBitmap(const BitmapOptions& options, const Streams& io) {
   if (!CheckExe(io, options.exe)) return 1;
-  const build::EditOutcome outcome =
-      build::ReplaceStartupPicture(plat::PathFromHost(options.exe), plat::PathFromHost(options.bitmap), options.id);
+  const pe::EditOutcome outcome =
+      pe::ReplaceStartupPicture(plat::PathFromHost(options.exe), plat::PathFromHost(options.bitmap), options.id);
   if (!outcome.Succeeded()) {
     const uint32_t error = plat::GetLastError();
     // Every failure but the executable's own is about the picture file.
@@ -344,7 +344,7 @@ int SetBitmap(const BitmapOptions& options, const Streams& io) {
 int BlankVersion(const std::string& exe, const Streams& io) {
   if (!CheckExe(io, exe)) return 1;
   plat::SetLastError(plat::err::kSuccess);
-  const bool found = build::BlankVersionStrings(plat::PathFromHost(exe));
+  const bool found = pe::BlankVersionStrings(plat::PathFromHost(exe));
   const uint32_t error = plat::GetLastError();
   if (!found) {
     if (error == plat::err::kResourceTypeNotFound) {

@@ -31,7 +31,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "build/resource_edits.h"
+#include "pe/resource_edits.h"
 #include "cli/lng_command.h"
 
 namespace CLI {

@@ -16,13 +16,13 @@
 #include "app/res_string.h"
 #include "app/system_error.h"
 #include "app/text_format.h"
-#include "build/fixtures.h"
-#include "build/image_files.h"
-#include "build/pe_builder.h"
-#include "build/pe_image.h"
-#include "build/pe_resources.h"
-#include "build/resource_edits.h"
-#include "build/version_info.h"
+#include "pe/fixtures.h"
+#include "pe/image_files.h"
+#include "pe/pe_builder.h"
+#include "pe/pe_image.h"
+#include "pe/pe_resources.h"
+#include "pe/resource_edits.h"
+#include "pe/version_info.h"
 #include "cli/run_cli.h"
 #include "platform/file_io.h"
 #include "platform/scratch.h"
@@ -104,7 +104,7 @@ PeBuilder Image(bool pe32plus, std::vector<Resource> resources = {}, bool rsrc_l
   if (!resources.empty()) {
     b.rsrc_slot = rsrc_last ? 2 : 0;
     b.resources = [resources](uint32_t rva) {
-      build::ResourceTable table;
+      pe::ResourceTable table;
       for (const Resource& r : resources) table.Update(r.type, r.id, 0, r.data.data(), r.data.size());
       return table.Serialize(rva);
     };
@@ -149,9 +149,9 @@ class PeCommandTest : public brankel_test::ScratchTest {
     return json::parse(run.out, nullptr, false);
   }
   // The edited file's resources, read back by the build's own reader.
-  build::ResourceTable Resources(std::u16string_view name) {
-    build::CPE_ImageEditor image;
-    build::ResourceTable table;
+  pe::ResourceTable Resources(std::u16string_view name) {
+    pe::CPE_ImageEditor image;
+    pe::ResourceTable table;
     EXPECT_TRUE(image.Load(Path(name)));
     EXPECT_TRUE(table.Read(image));
     return table;
@@ -300,8 +300,8 @@ TEST_F(PeCommandTest, SetIconWritesGroupAndImagesWithCorrectChecksum) {
   EXPECT_EQ(report["resources"],
             json({entry(3, "ICON", 1, Read32(icon, 6 + 8)), entry(3, "ICON", 2, Read32(icon, 22 + 8)),
                   entry(14, "GROUP_ICON", 107, 6 + 2 * 14)}));
-  const build::ResourceTable written = Resources(u"a.exe");
-  const build::ResourceItem* second = written.Find(3, 2, 0);
+  const pe::ResourceTable written = Resources(u"a.exe");
+  const pe::ResourceItem* second = written.Find(3, 2, 0);
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->data, Bytes(icon.begin() + Read32(icon, 22 + 12), icon.end()));
 
@@ -335,8 +335,8 @@ TEST_F(PeCommandTest, SetBitmapWritesThePictureUnderAnyNumber) {
     EXPECT_EQ(report["resources"][i]["name"], i == 0 ? 352 : 400);
     EXPECT_EQ(report["resources"][i]["size"], picture.size() - 14);
   }
-  const build::ResourceTable written = Resources(u"a.exe");
-  const build::ResourceItem* item = written.Find(2, 400, 0);
+  const pe::ResourceTable written = Resources(u"a.exe");
+  const pe::ResourceItem* item = written.Find(2, 400, 0);
   ASSERT_NE(item, nullptr);
   EXPECT_EQ(item->data, Bytes(picture.begin() + 14, picture.end()));
 }
@@ -347,7 +347,7 @@ TEST_F(PeCommandTest, BitmapEditMatchesTheStartupPictureEdit) {
   Put(u"b.exe", exe);
   Put(u"a.bmp", MakeBitmapFile(30, 20, 8, 0x11));
   ASSERT_EQ(RunCli({"pe", "set-bitmap", File(u"a.exe"), File(u"a.bmp")}).code, 0);
-  EXPECT_TRUE(build::ReplaceStartupPicture(Path(u"b.exe"), Path(u"a.bmp")).Succeeded());
+  EXPECT_TRUE(pe::ReplaceStartupPicture(Path(u"b.exe"), Path(u"a.bmp")).Succeeded());
   EXPECT_EQ(Get(u"a.exe"), Get(u"b.exe"));
 }
 
@@ -467,11 +467,11 @@ TEST_F(PeCommandTest, VersionShownAndItsTextsEmptied) {
   report = Info(u"v.exe");
   EXPECT_EQ(report["version"], version);  // FileVersion and the fixed numbers stay
   EXPECT_EQ(report["checksum"]["matches"], true);
-  const build::ResourceTable written = Resources(u"v.exe");
-  const build::ResourceItem* item = written.Find(16, 1, 0);
+  const pe::ResourceTable written = Resources(u"v.exe");
+  const pe::ResourceItem* item = written.Find(16, 1, 0);
   ASSERT_NE(item, nullptr);
   for (const char16_t* name : {u"CompanyName", u"ProductName"}) {
-    const auto value = build::QueryVersionValue(item->data.data(), item->data.size(),
+    const auto value = pe::QueryVersionValue(item->data.data(), item->data.size(),
                                                 std::u16string(u"\\StringFileInfo\\040904B0\\") + name);
     ASSERT_TRUE(value) << Narrow(name);
     EXPECT_GT(value->size, 0u);
@@ -521,7 +521,7 @@ TEST_F(PeCommandTest, FixtureProgramsAsTheToolsMadeThem) {
     EXPECT_EQ(report["checksum"]["matches"], true);
     bool found = false;
     for (const json& item : report["resources"]) {
-      if (item["type_name"] == "BITMAP" && item["name"] == build::kStartupPictureId) {
+      if (item["type_name"] == "BITMAP" && item["name"] == pe::kStartupPictureId) {
         found = true;
         EXPECT_EQ(item["size"], picture.size() - 14);
       }

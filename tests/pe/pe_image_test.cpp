@@ -1,7 +1,7 @@
 // The image editor on images made by the test builder: what it accepts, the exact header
 // fields and bytes it writes, and that it refuses what it cannot hold without changing
 // anything.
-#include "build/pe_image.h"
+#include "pe/pe_image.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "build/pe_builder.h"
+#include "pe/pe_builder.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/scratch.h"
 
-namespace build {
+namespace pe {
 namespace {
 
 using brankel_test::ImportNames;
@@ -926,4 +926,4 @@ TEST_F(PeFileTest, AShortStubAndHeadersInsideTheDosHeaderStillWriteInPlace) {
 }
 
 }  // namespace
-}  // namespace build
+}  // namespace pe

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "build/fixtures.h"
-#include "build/pe_builder.h"
-#include "build/pe_image.h"
-#include "build/win32/run_program.h"
+#include "pe/fixtures.h"
+#include "pe/pe_builder.h"
+#include "pe/pe_image.h"
+#include "pe/win32/run_program.h"
 #include "platform/scratch.h"
 
 namespace brankel_test {
@@ -48,7 +48,7 @@ TEST_F(FixtureRunTest, ProgramPrintsItsLineAndSucceeds) {
 }
 
 TEST_F(FixtureRunTest, EditedCopyStillRuns) {
-  build::CPE_ImageEditor editor;
+  pe::CPE_ImageEditor editor;
   ASSERT_TRUE(editor.Load(FixturePath(OwnFixture())));
   const int sections = editor.SectionCount();
   uint8_t* block = editor.AddDataSection(0x2345);
@@ -57,7 +57,7 @@ TEST_F(FixtureRunTest, EditedCopyStillRuns) {
   const std::u16string copy = Path(u"edited.exe");
   ASSERT_TRUE(editor.Write(copy));
 
-  build::CPE_ImageEditor reread;
+  pe::CPE_ImageEditor reread;
   ASSERT_TRUE(reread.Load(copy));
   ASSERT_EQ(reread.SectionCount(), sections + 1);
   std::string output;
@@ -81,7 +81,7 @@ TEST_F(FixtureRunTest, EditedUnstrippedAndReorderedCopiesStillRun) {
     std::vector<uint8_t> image = ReadFileBytes(FixturePath(c.program));
     ASSERT_FALSE(image.empty());
     if (c.reversed) image = ReverseFileOrder(image);
-    build::CPE_ImageEditor editor;
+    pe::CPE_ImageEditor editor;
     ASSERT_TRUE(editor.Parse(std::move(image)));
     uint8_t* block = editor.AddDataSection(0x3000);
     ASSERT_NE(block, nullptr) << "sections: " << editor.SectionCount();

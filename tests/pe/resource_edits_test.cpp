@@ -1,4 +1,4 @@
-#include "build/resource_edits.h"
+#include "pe/resource_edits.h"
 
 #include <gtest/gtest.h>
 
@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "build/fixtures.h"
-#include "build/image_files.h"
-#include "build/pe_builder.h"
-#include "build/pe_resources.h"
-#include "build/resource_builder.h"
-#include "build/version_info.h"
+#include "pe/fixtures.h"
+#include "pe/image_files.h"
+#include "pe/pe_builder.h"
+#include "pe/pe_resources.h"
+#include "pe/resource_builder.h"
+#include "pe/version_info.h"
 #include "platform/platform.h"
 #include "platform/scratch.h"
 
-namespace build {
+namespace pe {
 namespace {
 
 using brankel_test::RawResource;
@@ -372,4 +372,4 @@ INSTANTIATE_TEST_SUITE_P(Both, FixtureEditTest, ::testing::Values("fixture32.exe
                          [](const auto& info) { return std::string(info.param).substr(0, 9); });
 
 }  // namespace
-}  // namespace build
+}  // namespace pe

@@ -1,15 +1,15 @@
-#include "build/pe_image.h"
+#include "pe/pe_image.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <optional>
 
-#include "build/byte_order.h"
+#include "pe/byte_order.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 
-namespace build {
+namespace pe {
 namespace {
 
 
@@ -700,4 +700,4 @@ bool CPE_ImageEditor::FixChecksum(std::u16string_view path) {
   return WriteFileWhole(path, d, size);
 }
 
-}  // namespace build
+}  // namespace pe

@@ -13,17 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "build/fixtures.h"
-#include "build/image_files.h"
-#include "build/pe_builder.h"
-#include "build/pe_image.h"
-#include "build/win32/run_program.h"
-#include "build/win32/system_checks.h"
+#include "pe/fixtures.h"
+#include "pe/image_files.h"
+#include "pe/pe_builder.h"
+#include "pe/pe_image.h"
+#include "pe/win32/run_program.h"
+#include "pe/win32/system_checks.h"
 #include "cli/run_cli.h"
 #include "platform/platform.h"
 #include "platform/scratch.h"
 
-namespace build {
+namespace pe {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -158,4 +158,4 @@ INSTANTIATE_TEST_SUITE_P(Both, ResourceLoaderTest, ::testing::Values("fixture32.
                          [](const auto& info) { return std::string(info.param).substr(0, 9); });
 
 }  // namespace
-}  // namespace build
+}  // namespace pe

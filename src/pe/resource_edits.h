@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace build {
+namespace pe {
 
 inline constexpr uint16_t kStartupPictureId = 352;
 inline constexpr uint16_t kPlayerIconGroup = 101;
@@ -75,4 +75,4 @@ inline constexpr const char16_t* kBlankedVersionValues[] = {
     u"LegalCopyright",   u"LegalTrademarks", u"OriginalFilename", u"ProductName",
     u"ProductVersion",   u"PrivateBuild",    u"SpecialBuild"};
 
-}  // namespace build
+}  // namespace pe

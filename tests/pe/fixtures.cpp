@@ -1,4 +1,4 @@
-#include "build/fixtures.h"
+#include "pe/fixtures.h"
 
 #include <initializer_list>
 

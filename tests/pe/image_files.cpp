@@ -1,4 +1,4 @@
-#include "build/image_files.h"
+#include "pe/image_files.h"
 
 namespace brankel_test {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace build {
+namespace pe {
 
 inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t Get32(const uint8_t* p) {
@@ -20,4 +20,4 @@ inline void Put32(uint8_t* p, uint32_t v) {
   Put16(p + 2, static_cast<uint16_t>(v >> 16));
 }
 
-}  // namespace build
+}  // namespace pe

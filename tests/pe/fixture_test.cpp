@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "build/fixtures.h"
-#include "build/image_files.h"
-#include "build/pe_builder.h"
-#include "build/pe_image.h"
+#include "pe/fixtures.h"
+#include "pe/image_files.h"
+#include "pe/pe_builder.h"
+#include "pe/pe_image.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/scratch.h"
@@ -283,7 +283,7 @@ TEST_F(FixtureTest, BothProgramsParseAsTheirKind) {
     EXPECT_EQ(Read16(image, layout.nt + 0x18 + 68), 3) << "a console program";           // subsystem
     EXPECT_EQ(Read32(image, layout.nt + 0x0C), 0u) << "stripped: no symbol table left";  // symbols
 
-    build::CPE_ImageEditor editor;
+    pe::CPE_ImageEditor editor;
     ASSERT_TRUE(editor.Parse(std::move(image)));
     EXPECT_EQ(editor.IsPe32Plus(), bits == 64);
     const uint32_t rsrc = editor.DirectoryAddress(2);
@@ -453,7 +453,7 @@ TEST_F(EditedFixtureTest, EveryProgramKeepsItsSectionsAndSymbolsInAnyFileOrder) 
       if (reversed) image = ReverseFileOrder(image);
       const Bytes tables = SymbolTables(image);
       EXPECT_EQ(tables.empty(), name[0] == 'f') << "only the unstripped programs carry symbols";
-      build::CPE_ImageEditor editor;
+      pe::CPE_ImageEditor editor;
       ASSERT_TRUE(editor.Parse(image.data(), image.size()));
       uint8_t* block = editor.AddDataSection(0x1234);
       ASSERT_NE(block, nullptr) << "sections: " << editor.SectionCount();
@@ -486,7 +486,7 @@ TEST_F(EditedFixtureTest, BinaryToolsReadEditedUnstrippedPrograms) {
       GTEST_SKIP() << tool << " not found (Debian package binutils-mingw-w64)";
     }
     SCOPED_TRACE(tool);
-    build::CPE_ImageEditor editor;
+    pe::CPE_ImageEditor editor;
     ASSERT_TRUE(editor.Load(FixturePath(bits == 64 ? "unstripped64.exe" : "unstripped32.exe")));
     ASSERT_NE(editor.AddDataSection(0x2000), nullptr);
     const std::string host = ::testing::TempDir() + "brankel_edited_" + std::to_string(::getpid()) + "_" +

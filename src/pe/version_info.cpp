@@ -1,10 +1,10 @@
-#include "build/version_info.h"
+#include "pe/version_info.h"
 
 #include <algorithm>
 
-#include "build/byte_order.h"
+#include "pe/byte_order.h"
 
-namespace build {
+namespace pe {
 namespace {
 
 size_t Align4(size_t value) { return (value + 3) & ~size_t{3}; }
@@ -84,4 +84,4 @@ std::optional<VersionValue> QueryVersionValue(const uint8_t* block, size_t size,
   return node->value;
 }
 
-}  // namespace build
+}  // namespace pe

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "build/pe_image.h"
+#include "pe/pe_image.h"
 
-namespace build {
+namespace pe {
 
 namespace res {
 inline constexpr uint16_t kTypeBitmap = 2;
@@ -111,4 +111,4 @@ class ResourceUpdate {
 // ResourceUpdate; false with the image unchanged when they refuse.
 bool RebuildResourceSection(CPE_ImageEditor& image, const ResourceTable& table);
 
-}  // namespace build
+}  // namespace pe

@@ -1,11 +1,11 @@
-#include "build/win32/system_checks.h"
+#include "pe/win32/system_checks.h"
 
 #include <windows.h>
 #include <imagehlp.h>
 
 #include <gtest/gtest.h>
 
-#include "build/pe_builder.h"
+#include "pe/pe_builder.h"
 
 namespace brankel_test {
 

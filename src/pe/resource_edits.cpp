@@ -1,16 +1,16 @@
-#include "build/resource_edits.h"
+#include "pe/resource_edits.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-#include "build/byte_order.h"
-#include "build/pe_resources.h"
-#include "build/version_info.h"
+#include "pe/byte_order.h"
+#include "pe/pe_resources.h"
+#include "pe/version_info.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 
-namespace build {
+namespace pe {
 namespace {
 
 uint64_t Align8(uint64_t value) { return (value + 7) & ~uint64_t{7}; }
@@ -213,4 +213,4 @@ bool BlankVersionStrings(std::u16string_view exe) {
   return true;
 }
 
-}  // namespace build
+}  // namespace pe

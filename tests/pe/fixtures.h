@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "build/image_files.h"
+#include "pe/image_files.h"
 
 namespace brankel_test {
 

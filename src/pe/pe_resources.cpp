@@ -1,4 +1,4 @@
-#include "build/pe_resources.h"
+#include "pe/pe_resources.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,10 +6,10 @@
 #include <set>
 #include <tuple>
 
-#include "build/byte_order.h"
+#include "pe/byte_order.h"
 #include "platform/platform.h"
 
-namespace build {
+namespace pe {
 namespace {
 
 size_t Align8(size_t value) { return (value + 7) & ~size_t{7}; }
@@ -394,4 +394,4 @@ void ResourceUpdate::Discard() {
   path_.clear();
 }
 
-}  // namespace build
+}  // namespace pe

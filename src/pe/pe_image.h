@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace build {
+namespace pe {
 
 namespace pe {
 inline constexpr uint16_t kDosMagic = 0x5A4D;         // "MZ"
@@ -181,4 +181,4 @@ class CPE_ImageEditor {
   uint32_t symbols_size_ = 0;
 };
 
-}  // namespace build
+}  // namespace pe

@@ -1,4 +1,4 @@
-#include "build/pe_builder.h"
+#include "pe/pe_builder.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "build/pe_builder.h"
-#include "build/pe_image.h"
-#include "build/win32/system_checks.h"
+#include "pe/pe_builder.h"
+#include "pe/pe_image.h"
+#include "pe/win32/system_checks.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/scratch.h"
 
-namespace build {
+namespace pe {
 namespace {
 
 using brankel_test::ImportNames;
@@ -191,4 +191,4 @@ TEST_F(PeLoaderTest, EditedImagesOfOddLayoutsMapEverySectionAtItsAddress) {
 }
 
 }  // namespace
-}  // namespace build
+}  // namespace pe

@@ -1,4 +1,4 @@
-#include "build/pe_resources.h"
+#include "pe/pe_resources.h"
 
 #include <gtest/gtest.h>
 
@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "build/pe_builder.h"
-#include "build/pe_image.h"
-#include "build/resource_builder.h"
+#include "pe/pe_builder.h"
+#include "pe/pe_image.h"
+#include "pe/resource_builder.h"
 #include "platform/platform.h"
 #include "platform/scratch.h"
 
-namespace build {
+namespace pe {
 namespace {
 
 using brankel_test::BuildResourceDirectory;
@@ -527,4 +527,4 @@ TEST_F(ResourceUpdateFiles, NotAnExecutableCannotBegin) {
 }
 
 }  // namespace
-}  // namespace build
+}  // namespace pe

@@ -1,4 +1,4 @@
-#include "build/win32/run_program.h"
+#include "pe/win32/run_program.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
-#include "build/resource_builder.h"
+#include "pe/resource_builder.h"
 
 #include <algorithm>
 
-#include "build/pe_builder.h"
+#include "pe/pe_builder.h"
 
 namespace brankel_test {
 namespace {

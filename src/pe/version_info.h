@@ -11,7 +11,7 @@
 #include <optional>
 #include <string_view>
 
-namespace build {
+namespace pe {
 
 struct VersionValue {
   size_t offset = 0;  // from the start of the block
@@ -24,4 +24,4 @@ struct VersionValue {
 // no node or the block is damaged on the way.
 std::optional<VersionValue> QueryVersionValue(const uint8_t* block, size_t size, std::u16string_view path);
 
-}  // namespace build
+}  // namespace pe
