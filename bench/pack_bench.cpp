@@ -34,7 +34,8 @@ std::vector<uint8_t> MakeData(Data kind) {
       // Words and spaces as in scripts and file names, now and then a run of padding such
       // as the zeroed tails of fixed text fields.
       static const char* const kWords[] = {"Click", "window", "C:\\Program Files\\", "Send", "{ENTER}",
-                                           "Wait", "1000", "notepad.exe", "if", "endif", "Type", "text"};
+                                           "Wait",  "1000",   "notepad.exe",         "if",   "endif",
+                                           "Type",  "text"};
       std::uniform_int_distribution<size_t> word(0, sizeof kWords / sizeof kWords[0] - 1);
       std::uniform_int_distribution<int> chance(0, 99);
       std::uniform_int_distribution<size_t> pad(8, 200);

@@ -22,7 +22,8 @@ class ScratchFile {
 
   bool Write(const uint8_t* data, size_t size) const {
     if (path_.empty()) return false;
-    plat::FileHandle file = plat::OpenFile(path_, plat::kGenericWrite, plat::kShareRead, plat::Disposition::kCreateAlways);
+    plat::FileHandle file =
+        plat::OpenFile(path_, plat::kGenericWrite, plat::kShareRead, plat::Disposition::kCreateAlways);
     if (file == nullptr) return false;
     uint32_t done = 0;
     const bool ok = plat::WriteFile(file, data, static_cast<uint32_t>(size), &done) && done == size;

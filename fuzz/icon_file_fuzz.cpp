@@ -5,18 +5,22 @@
 #include <cstdint>
 #include <vector>
 
+#include "fuzz_file.h"
 #include "pe/pe_image.h"
 #include "pe/pe_resources.h"
 #include "pe/resource_edits.h"
-#include "fuzz_file.h"
 
 namespace {
 
 // A one-section executable without resources, to write icon groups into.
 std::vector<uint8_t> SmallExecutable() {
   std::vector<uint8_t> image(0x400, 0);
-  auto put16 = [&](size_t at, uint16_t v) { image[at] = static_cast<uint8_t>(v), image[at + 1] = static_cast<uint8_t>(v >> 8); };
-  auto put32 = [&](size_t at, uint32_t v) { put16(at, static_cast<uint16_t>(v)), put16(at + 2, static_cast<uint16_t>(v >> 16)); };
+  auto put16 = [&](size_t at, uint16_t v) {
+    image[at] = static_cast<uint8_t>(v), image[at + 1] = static_cast<uint8_t>(v >> 8);
+  };
+  auto put32 = [&](size_t at, uint32_t v) {
+    put16(at, static_cast<uint16_t>(v)), put16(at + 2, static_cast<uint16_t>(v >> 16));
+  };
   put16(0, 0x5A4D);
   put32(0x3C, 0x40);
   put32(0x40, 0x4550);

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_file.h"
 #include "macro/attachments.h"
 #include "macro/macro_file.h"
 #include "macro/macro_format.h"
-#include "fuzz_file.h"
 #include "platform/platform.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "pe/pe_image.h"
 #include "fuzz_file.h"
+#include "pe/pe_image.h"
 #include "platform/platform.h"
 
 namespace {
@@ -19,8 +19,7 @@ void CheckSlotsInsideImage(const pe::CPE_ImageEditor& editor) {
     const pe::SectionHeader& s = editor.Section(i);
     const uint8_t* data = editor.SectionData(i);
     if (data < editor.Image() || data > editor.Image() + editor.ImageSize()) __builtin_trap();
-    if (s.SizeOfRawData != 0 &&
-        static_cast<size_t>(data - editor.Image()) + s.SizeOfRawData > editor.ImageSize()) {
+    if (s.SizeOfRawData != 0 && static_cast<size_t>(data - editor.Image()) + s.SizeOfRawData > editor.ImageSize()) {
       __builtin_trap();
     }
   }

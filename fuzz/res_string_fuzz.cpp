@@ -20,9 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t equals = text.find(u'=', start);
     if (equals == std::u16string::npos) break;
     const size_t line = text.find_last_of(u"\r\n", equals);
-    const std::u16string_view key =
-        std::u16string_view(text).substr(line == std::u16string::npos ? 0 : line + 1,
-                                         equals - (line == std::u16string::npos ? 0 : line + 1));
+    const std::u16string_view key = std::u16string_view(text).substr(
+        line == std::u16string::npos ? 0 : line + 1, equals - (line == std::u16string::npos ? 0 : line + 1));
     table.GetString(out, key);
     table.GetString(buffer, sizeof buffer / sizeof buffer[0], key, u"fallback");
     start = equals + 1;

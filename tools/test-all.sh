@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 top=$PWD
 
 packages=(cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev libgtest-dev googletest libmd-dev
-          libcli11-dev nlohmann-json3-dev libbenchmark-dev
+          libcli11-dev nlohmann-json3-dev libbenchmark-dev clang-format
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth file)
 
 install_missing() {
@@ -28,12 +28,20 @@ install_missing() {
 step() { echo; echo "== $*"; }
 
 install_missing
+status=0
+
+step "formatting"
+# git ls-files: what a checkout holds, not what a build left beside it.
+if ! git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run --Werror; then
+  echo "clang-format would change the files above: run tools/format.sh"
+  status=1
+fi
 
 jobs=$(nproc)
 # linux32 after linux: its language files are signed by the 64-bit brankel.
 for preset in linux linux-asan linux32 fuzz win32 win64; do
   step "configure and build: $preset"
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" -DBRANKEL_WERROR=ON >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
 
@@ -47,7 +55,6 @@ count_gtest() {  # reads a gtest log, adds its counts
   failed=$((failed + ${f:-0}))
 }
 
-status=0
 for preset in linux linux-asan linux32; do
   step "unit tests: $preset"
   log=build/$preset/test-run.log

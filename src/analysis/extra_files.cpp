@@ -65,13 +65,11 @@ struct NameSource {
 };
 
 constexpr NameSource kNameSources[] = {
-    {0x1205, 0x56E, NameKind::kOne},          {0x210A, 0x84, NameKind::kList},
-    {0x2301, 0, NameKind::kOneColonRule},     {0x2309, 0x84, NameKind::kList},
-    {0x230A, 0, NameKind::kOne},              {0x2311, 4, NameKind::kOne},
-    {0x2315, 0, NameKind::kOneColonRule},     {0x2501, 0, NameKind::kOne},
-    {0x3106, 0x1088, NameKind::kFirstAndFurther}, {0x4201, 0x44, NameKind::kOne},
-    {0x430C, 0, NameKind::kOne},              {0x4311, 0, NameKind::kOne},
-    {0x4312, 0, NameKind::kOne},              {0x650F, 0x84, NameKind::kList},
+    {0x1205, 0x56E, NameKind::kOne},      {0x210A, 0x84, NameKind::kList}, {0x2301, 0, NameKind::kOneColonRule},
+    {0x2309, 0x84, NameKind::kList},      {0x230A, 0, NameKind::kOne},     {0x2311, 4, NameKind::kOne},
+    {0x2315, 0, NameKind::kOneColonRule}, {0x2501, 0, NameKind::kOne},     {0x3106, 0x1088, NameKind::kFirstAndFurther},
+    {0x4201, 0x44, NameKind::kOne},       {0x430C, 0, NameKind::kOne},     {0x4311, 0, NameKind::kOne},
+    {0x4312, 0, NameKind::kOne},          {0x650F, 0x84, NameKind::kList},
 };
 static_assert(std::size(kNameSources) == std::size(kExtraFileCommandCodes));
 
@@ -218,7 +216,8 @@ Offer OfferEntry(project::CMakeExe_FileLists& lists, ExtraFileEntry& entry, std:
   if (entry.SourcePath[0] == 0) return Offer::kNotAppended;
   // A file with no name it could safely travel under (a path ending with a colon, say)
   // cannot be packed; listed, it would be a file the EXE silently lacks.
-  const std::u16string target = project::MakeTargetName(plat::FixedText(entry.SourcePath, kEntryPathChars), script_folder);
+  const std::u16string target =
+      project::MakeTargetName(plat::FixedText(entry.SourcePath, kEntryPathChars), script_folder);
   if (target.empty()) return Offer::kNotAppended;
   plat::SetFixedText(entry.TargetName, kEntryPathChars, target);
   // The discovery fills the wizard's room only: a build's copy of the lists has more, which

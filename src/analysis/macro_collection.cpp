@@ -99,8 +99,8 @@ class Walker {
  private:
   // One call command: its entry, and the walk of its target when that is new. False only
   // when the list was full.
-  bool Call(int32_t caller, const CallLayout& layout, const uint8_t* record, int32_t index,
-            std::u16string_view scratch, int nesting);
+  bool Call(int32_t caller, const CallLayout& layout, const uint8_t* record, int32_t index, std::u16string_view scratch,
+            int nesting);
   void WalkEmbedded(macro::CFile_Macro& file, int32_t caller, std::u16string_view scratch, int nesting);
 
   project::CMakeExe_FileLists& lists_;

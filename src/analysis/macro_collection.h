@@ -13,8 +13,8 @@ namespace analysis {
 
 // The two commands that call another macro file, and where their payload keeps the
 // reference kind and the name text.
-inline constexpr uint16_t kCmdCallMacro = 0x6105;     // kind at 1, name at 8, tested as stored
-inline constexpr uint16_t kCmdRunMacro = 0x6605;      // kind at 0, name at 258, tested trimmed
+inline constexpr uint16_t kCmdCallMacro = 0x6105;  // kind at 1, name at 8, tested as stored
+inline constexpr uint16_t kCmdRunMacro = 0x6605;   // kind at 0, name at 258, tested trimmed
 inline constexpr uint8_t kMacroEntryType = 3;
 
 // An embedded macro file is always smaller than the file carrying it, so embedding cannot

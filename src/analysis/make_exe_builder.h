@@ -52,8 +52,7 @@ class CMakeExe_Builder {
   // Memory running out leaves "IDS_ERR_NOTENOUGHMEM" (with the script path) as the
   // message.
   bool CollectCommandExtraFiles(int32_t macro_index, const macro::MacroCommand& command,
-                                std::span<const uint8_t> payload, int32_t command_index,
-                                bool* list_full = nullptr);
+                                std::span<const uint8_t> payload, int32_t command_index, bool* list_full = nullptr);
 
  private:
   // SetListMessage's rules (key text with one argument, empty, or the system's text).

@@ -45,7 +45,8 @@ std::optional<std::u16string> ReadConfigText(std::u16string_view path, uint32_t 
   const uint32_t max_attempts = (retry_ms == 0 ? limit_ms : limit_ms / retry_ms) + 2;
   plat::FileHandle file = nullptr;
   for (uint32_t attempt = 0;; ++attempt) {
-    file = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, plat::Disposition::kOpenExisting);
+    file = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite,
+                          plat::Disposition::kOpenExisting);
     if (file != nullptr) break;
     if (plat::GetLastError() != plat::err::kSharingViolation) return std::nullopt;
     if (plat::GetTickCount() - start >= limit_ms || attempt + 1 >= max_attempts) return std::nullopt;

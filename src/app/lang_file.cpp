@@ -84,8 +84,7 @@ std::u16string SetHeaderCrc(std::u16string_view text, std::u16string_view crc) {
       const size_t equals = trimmed.find(u'=');
       if (equals != std::u16string_view::npos && plat::EqualNoCase(Trim(trimmed.substr(0, equals)), u"CRC")) {
         const size_t value_start = pos + (line.find(u'=') + 1);
-        return std::u16string(text.substr(0, value_start)) + std::u16string(crc) +
-               std::u16string(text.substr(end));
+        return std::u16string(text.substr(0, value_start)) + std::u16string(crc) + std::u16string(text.substr(end));
       }
     }
     pos = next;
@@ -117,8 +116,8 @@ bool SignLanguageFile(std::u16string_view path, std::u16string* message) {
     return fail(FormatText(u"%s cannot be written back in its own encoding without changing its text", {path}));
   }
   // Write beside the file first, so that a failure never leaves it half written.
-  std::u16string folder(path.substr(0, path.find_last_of(u"\\/") == std::u16string_view::npos
-                                           ? 0 : path.find_last_of(u"\\/")));
+  std::u16string folder(
+      path.substr(0, path.find_last_of(u"\\/") == std::u16string_view::npos ? 0 : path.find_last_of(u"\\/")));
   if (folder.empty()) folder = u".";
   const std::u16string temporary = plat::GetTempFileName(folder, u"lng");
   if (temporary.empty()) return fail(FormatText(u"cannot create a temporary file in %s", {folder}));

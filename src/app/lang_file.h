@@ -9,11 +9,11 @@
 namespace app {
 
 struct LanguageFileCheck {
-  bool loaded = false;     // the program could load the file
-  bool crc_ok = false;     // its [Header] CRC matches its string section
-  size_t keys = 0;         // entries the file defines
-  std::u16string crc;      // the CRC text the header holds
-  std::u16string expected; // the CRC the string section needs
+  bool loaded = false;      // the program could load the file
+  bool crc_ok = false;      // its [Header] CRC matches its string section
+  size_t keys = 0;          // entries the file defines
+  std::u16string crc;       // the CRC text the header holds
+  std::u16string expected;  // the CRC the string section needs
 };
 
 // Loads `path` as start-up loads the main language file and verifies its check value.

@@ -1,6 +1,5 @@
 #include "app/message_display.h"
 
-
 #include "platform/unicode.h"
 
 namespace app {
@@ -15,20 +14,29 @@ struct ButtonSet {
 
 ButtonSet Buttons(uint32_t type) {
   switch (type & kMbButtonMask) {
-    case kMbOkCancel: return {{kIdOk, kIdCancel}, 2};
-    case kMbAbortRetryIgnore: return {{kIdAbort, kIdRetry, kIdIgnore}, 3};
-    case kMbYesNoCancel: return {{kIdYes, kIdNo, kIdCancel}, 3};
-    case kMbYesNo: return {{kIdYes, kIdNo}, 2};
-    case kMbRetryCancel: return {{kIdRetry, kIdCancel}, 2};
-    default: return {{kIdOk}, 1};
+    case kMbOkCancel:
+      return {{kIdOk, kIdCancel}, 2};
+    case kMbAbortRetryIgnore:
+      return {{kIdAbort, kIdRetry, kIdIgnore}, 3};
+    case kMbYesNoCancel:
+      return {{kIdYes, kIdNo, kIdCancel}, 3};
+    case kMbYesNo:
+      return {{kIdYes, kIdNo}, 2};
+    case kMbRetryCancel:
+      return {{kIdRetry, kIdCancel}, 2};
+    default:
+      return {{kIdOk}, 1};
   }
 }
 
 const char* Label(uint32_t type) {
   switch (type & kMbIconMask) {
-    case kMbIconError: return "error: ";
-    case kMbIconWarning: return "warning: ";
-    default: return "";
+    case kMbIconError:
+      return "error: ";
+    case kMbIconWarning:
+      return "warning: ";
+    default:
+      return "";
   }
 }
 

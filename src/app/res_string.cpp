@@ -156,8 +156,8 @@ bool CVLResString::LoadText(std::string_view bytes) {
     const size_t value_end = end - line;
     // Positions are kept in 16 bits; a longer line defines nothing rather than a cut text.
     if (value_end > kMaxLine) continue;
-    entries_.try_emplace(hash, Entry{static_cast<uint16_t>(value_end),
-                                     static_cast<uint16_t>(equals - line + 1), base + line});
+    entries_.try_emplace(
+        hash, Entry{static_cast<uint16_t>(value_end), static_cast<uint16_t>(equals - line + 1), base + line});
   }
   if (!entries_.empty()) file_mode_ = true;
   sections_.push_back(std::move(section));
@@ -178,16 +178,14 @@ bool CVLResString::Lookup(uint32_t hash, std::u16string& out, size_t max_units) 
   return true;
 }
 
-bool CVLResString::ResourceFallback(std::u16string_view key, std::u16string& out,
-                                    size_t max_units) const {
+bool CVLResString::ResourceFallback(std::u16string_view key, std::u16string& out, size_t max_units) const {
   const int32_t id = WideAtoi(key);
   if (id == 0) return false;
   out = LoadStringResource(static_cast<uint32_t>(id), max_units);
   return !out.empty();
 }
 
-bool CVLResString::GetString(std::u16string& result, std::u16string_view key,
-                             const char16_t* fallback) const {
+bool CVLResString::GetString(std::u16string& result, std::u16string_view key, const char16_t* fallback) const {
   std::u16string text;
   const bool hit = file_mode_ ? Lookup(KeyHash(key), text, SIZE_MAX) : ResourceFallback(key, text, 260);
   if (hit) {
@@ -203,8 +201,8 @@ bool CVLResString::GetString(char16_t* buffer, size_t buffer_size, std::u16strin
   if (buffer == nullptr || buffer_size == 0) return false;
   key = SkipBlanks(key);
   std::u16string text;
-  const bool hit = file_mode_ ? Lookup(KeyHash(key), text, buffer_size - 1)
-                              : ResourceFallback(key, text, buffer_size - 1);
+  const bool hit =
+      file_mode_ ? Lookup(KeyHash(key), text, buffer_size - 1) : ResourceFallback(key, text, buffer_size - 1);
   if (!hit) text = fallback != nullptr ? std::u16string(fallback) : std::u16string();
   const size_t count = std::min(text.size(), buffer_size - 1);
   std::copy_n(text.begin(), count, buffer);

@@ -37,8 +37,7 @@ class CVLResString {
   bool LoadText(std::string_view bytes);
 
   // Hit: the text, true. Miss: `fallback`, or the key itself without one, false.
-  bool GetString(std::u16string& result, std::u16string_view key,
-                 const char16_t* fallback = nullptr) const;
+  bool GetString(std::u16string& result, std::u16string_view key, const char16_t* fallback = nullptr) const;
   // Fixed-buffer form: leading blanks of the key are skipped; the text is cut to
   // buffer_size - 1 units; a miss stores `fallback` or an empty string.
   bool GetString(char16_t* buffer, size_t buffer_size, std::u16string_view key,

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "app/config_text.h"
 #include "platform/platform.h"
@@ -83,8 +83,10 @@ bool LoadSharedSettings(SharedSettings* block, std::u16string_view general_path,
   text(s.ProxyPassword, 128, u"ConnectionPara", u"ProxyPassword");
 
   if (fastest == 0 || fastest >= 1000) fastest = 1000;
-  if (slowest == 0) slowest = 5;
-  else if (slowest >= 100) slowest = 100;
+  if (slowest == 0)
+    slowest = 5;
+  else if (slowest >= 100)
+    slowest = 100;
   s.FastestSpeedFactor = fastest;
   s.SlowestSpeedFactor = slowest;
   s.ConnectSecurity = static_cast<uint8_t>((s.ConnectSecurity & 0x03) | static_cast<uint8_t>(security << 2));

@@ -12,10 +12,10 @@ namespace app {
 #pragma pack(push, 1)
 
 struct HotKeyValue {
-  uint8_t KeyCode;        // 0: no hot key
+  uint8_t KeyCode;  // 0: no hot key
   uint8_t SecondKeyCode;
   uint8_t Reserved[2];
-  uint32_t Modifiers;     // 1 Alt, 2 Ctrl, 4 Shift, 8 Win, 0x10 AltGr
+  uint32_t Modifiers;  // 1 Alt, 2 Ctrl, 4 Shift, 8 Win, 0x10 AltGr
 };
 static_assert(sizeof(HotKeyValue) == 8);
 
@@ -72,8 +72,8 @@ struct SharedSettings {
 inline constexpr size_t kSettingsRecordOffset = 3456;
 
 static_assert(sizeof(SharedSettings) == 9112);
-#define BRANKEL_SETTINGS_AT(field, block, record)                  \
-  static_assert(offsetof(SharedSettings, field) == (block));      \
+#define BRANKEL_SETTINGS_AT(field, block, record)            \
+  static_assert(offsetof(SharedSettings, field) == (block)); \
   static_assert(kSettingsRecordOffset + offsetof(SharedSettings, field) == (record))
 BRANKEL_SETTINGS_AT(Hue, 3684, 7140);
 BRANKEL_SETTINGS_AT(Saturation, 3688, 7144);

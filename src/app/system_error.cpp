@@ -30,8 +30,7 @@ int FormatSystemError(uint32_t code, char16_t* buffer, size_t chars, bool with_c
   }
   if (!message) {
     const uint32_t failure = plat::GetLastError();
-    write(used, FormatText(u"Failed to get system error message on error 0x%lx for the error 0x%lx",
-                           {code, failure}));
+    write(used, FormatText(u"Failed to get system error message on error 0x%lx for the error 0x%lx", {code, failure}));
     return 0;
   }
   std::u16string text = *message;

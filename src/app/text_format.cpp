@@ -42,8 +42,7 @@ struct ConversionSpec {
 
 class Formatter {
  public:
-  Formatter(const FormatArg* args, size_t count, size_t max_chars)
-      : args_(args), count_(count), max_(max_chars) {}
+  Formatter(const FormatArg* args, size_t count, size_t max_chars) : args_(args), count_(count), max_(max_chars) {}
 
   void Put(std::u16string_view text) {
     for (char16_t c : text) Put(c);
@@ -122,8 +121,10 @@ void FormatInteger(Formatter& f, const ConversionSpec& conv, const FormatArg* ar
       value = 0 - static_cast<uint64_t>(signed_value);
     } else {
       value = static_cast<uint64_t>(signed_value);
-      if (conv.plus) prefix = u"+";
-      else if (conv.space) prefix = u" ";
+      if (conv.plus)
+        prefix = u"+";
+      else if (conv.space)
+        prefix = u" ";
     }
   }
   unsigned base = 10;
@@ -175,8 +176,7 @@ void FormatString(Formatter& f, const ConversionSpec& conv, const FormatArg* arg
 
 }  // namespace
 
-std::u16string FormatTextArgs(std::u16string_view format, const FormatArg* args, size_t count,
-                              size_t max_chars) {
+std::u16string FormatTextArgs(std::u16string_view format, const FormatArg* args, size_t count, size_t max_chars) {
   Formatter f(args, count, max_chars);
   size_t i = 0;
   const auto at = [&](size_t k) -> char16_t { return k < format.size() ? format[k] : 0; };
@@ -194,12 +194,18 @@ std::u16string FormatTextArgs(std::u16string_view format, const FormatArg* args,
     ConversionSpec conv;
     for (;; ++i) {
       const char16_t c = at(i);
-      if (c == u'-') conv.left = true;
-      else if (c == u'+') conv.plus = true;
-      else if (c == u' ') conv.space = true;
-      else if (c == u'#') conv.alt = true;
-      else if (c == u'0') conv.zero = true;
-      else break;
+      if (c == u'-')
+        conv.left = true;
+      else if (c == u'+')
+        conv.plus = true;
+      else if (c == u' ')
+        conv.space = true;
+      else if (c == u'#')
+        conv.alt = true;
+      else if (c == u'0')
+        conv.zero = true;
+      else
+        break;
     }
     const auto number = [&](int& target) {
       if (at(i) == u'*') {
@@ -240,7 +246,12 @@ std::u16string FormatTextArgs(std::u16string_view format, const FormatArg* args,
     }
     conv.conversion = at(i);
     switch (conv.conversion) {
-      case u'd': case u'i': case u'u': case u'x': case u'X': case u'o':
+      case u'd':
+      case u'i':
+      case u'u':
+      case u'x':
+      case u'X':
+      case u'o':
         ++i;
         FormatInteger(f, conv, f.Next());
         break;
@@ -250,19 +261,27 @@ std::u16string FormatTextArgs(std::u16string_view format, const FormatArg* args,
         conv.precision = 2 * static_cast<int>(sizeof(void*));
         FormatInteger(f, conv, f.Next());
         break;
-      case u'f': case u'F': case u'e': case u'E': case u'g': case u'G':
+      case u'f':
+      case u'F':
+      case u'e':
+      case u'E':
+      case u'g':
+      case u'G':
         ++i;
         FormatReal(f, conv, f.Next());
         break;
-      case u's': case u'S':
+      case u's':
+      case u'S':
         ++i;
         FormatString(f, conv, f.Next());
         break;
-      case u'c': case u'C': {
+      case u'c':
+      case u'C': {
         ++i;
         const FormatArg* arg = f.Next();
-        const char16_t c = arg == nullptr ? 0 : arg->IsText() ? (arg->Text().empty() ? 0 : arg->Text()[0])
-                                                              : static_cast<char16_t>(arg->Unsigned());
+        const char16_t c = arg == nullptr  ? 0
+                           : arg->IsText() ? (arg->Text().empty() ? 0 : arg->Text()[0])
+                                           : static_cast<char16_t>(arg->Unsigned());
         f.Emit(u"", c == 0 ? std::u16string_view() : std::u16string_view(&c, 1), conv, false);
         break;
       }
@@ -275,8 +294,7 @@ std::u16string FormatTextArgs(std::u16string_view format, const FormatArg* args,
   return f.Take();
 }
 
-std::u16string FormatText(std::u16string_view format, std::initializer_list<FormatArg> args,
-                          size_t max_chars) {
+std::u16string FormatText(std::u16string_view format, std::initializer_list<FormatArg> args, size_t max_chars) {
   return FormatTextArgs(format, args.begin(), args.size(), max_chars);
 }
 

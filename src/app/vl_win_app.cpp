@@ -57,8 +57,8 @@ bool CVLWinApp::GetText(std::u16string& result, const char16_t* key, const char1
   return table_->GetString(result, formed, fallback);
 }
 
-int CVLWinApp::ShowMessage(std::u16string_view text, WindowHandle owner, uint32_t type,
-                           std::u16string_view second_text, int auto_answer, int auto_value) {
+int CVLWinApp::ShowMessage(std::u16string_view text, WindowHandle owner, uint32_t type, std::u16string_view second_text,
+                           int auto_answer, int auto_value) {
   MessageRequest request;
   request.text = std::u16string(text);
   request.owner = owner;
@@ -84,18 +84,17 @@ int CVLWinApp::MessageBoxByIdV(uint32_t id, WindowHandle owner, uint32_t type, c
   return ShowMessage(FormatTextArgs(format, args, count, kMaxText), owner, type, u"", -1, 0);
 }
 
-int CVLWinApp::MessageBoxFormatV(std::u16string_view format, WindowHandle owner, uint32_t type,
-                                 const FormatArg* args, size_t count) {
+int CVLWinApp::MessageBoxFormatV(std::u16string_view format, WindowHandle owner, uint32_t type, const FormatArg* args,
+                                 size_t count) {
   return ShowMessage(FormatTextArgs(format, args, count, kMaxText), owner, type, u"", -1, 0);
 }
 
 int CVLWinApp::MessageBoxWithTextV(std::u16string_view format, WindowHandle owner, uint32_t type,
-                                   const char16_t* second_key, int auto_answer, int auto_value,
-                                   const FormatArg* args, size_t count) {
+                                   const char16_t* second_key, int auto_answer, int auto_value, const FormatArg* args,
+                                   size_t count) {
   std::u16string second;
   GetText(second, second_key);
-  return ShowMessage(FormatTextArgs(format, args, count, kMaxText), owner, type, second, auto_answer,
-                     auto_value);
+  return ShowMessage(FormatTextArgs(format, args, count, kMaxText), owner, type, second, auto_answer, auto_value);
 }
 
 int CVLWinApp::MessageBoxSysErrorByKeyV(uint32_t code, const char16_t* key, WindowHandle owner, uint32_t type,
@@ -106,8 +105,8 @@ int CVLWinApp::MessageBoxSysErrorByKeyV(uint32_t code, const char16_t* key, Wind
   return ShowMessage(FormatTextArgs(format, args, count, kMaxText), owner, type, u"", -1, 0);
 }
 
-int CVLWinApp::MessageBoxSysErrorByIdV(uint32_t code, uint32_t id, WindowHandle owner, uint32_t type,
-                                       int position, const FormatArg* args, size_t count) {
+int CVLWinApp::MessageBoxSysErrorByIdV(uint32_t code, uint32_t id, WindowHandle owner, uint32_t type, int position,
+                                       const FormatArg* args, size_t count) {
   const std::u16string text = LoadStringResource(id, 260);
   const std::u16string format = ReplaceFormatMarker(text, position, SystemErrorText(code, false));
   return ShowMessage(FormatTextArgs(format, args, count, kMaxText), owner, type, u"", -1, 0);

@@ -43,14 +43,14 @@ class CVLWinApp {
     return MessageBoxFormatV(format, owner, type, list.data(), list.size());
   }
   template <typename... Args>
-  int MessageBoxWithText(std::u16string_view format, WindowHandle owner, uint32_t type,
-                         const char16_t* second_key, int auto_answer, int auto_value, const Args&... args) {
+  int MessageBoxWithText(std::u16string_view format, WindowHandle owner, uint32_t type, const char16_t* second_key,
+                         int auto_answer, int auto_value, const Args&... args) {
     const std::array<FormatArg, sizeof...(Args)> list{FormatArg(args)...};
     return MessageBoxWithTextV(format, owner, type, second_key, auto_answer, auto_value, list.data(), list.size());
   }
   template <typename... Args>
-  int MessageBoxSysErrorByKey(uint32_t code, const char16_t* key, WindowHandle owner, uint32_t type,
-                              int position, const Args&... args) {
+  int MessageBoxSysErrorByKey(uint32_t code, const char16_t* key, WindowHandle owner, uint32_t type, int position,
+                              const Args&... args) {
     const std::array<FormatArg, sizeof...(Args)> list{FormatArg(args)...};
     return MessageBoxSysErrorByKeyV(code, key, owner, type, position, list.data(), list.size());
   }
@@ -64,25 +64,24 @@ class CVLWinApp {
   virtual int MessageBoxByKeyV(const char16_t* key, WindowHandle owner, uint32_t type, const FormatArg* args,
                                size_t count);
   virtual int MessageBoxByIdV(uint32_t id, WindowHandle owner, uint32_t type, const FormatArg* args, size_t count);
-  virtual int MessageBoxFormatV(std::u16string_view format, WindowHandle owner, uint32_t type,
-                                const FormatArg* args, size_t count);
+  virtual int MessageBoxFormatV(std::u16string_view format, WindowHandle owner, uint32_t type, const FormatArg* args,
+                                size_t count);
   virtual int MessageBoxWithTextV(std::u16string_view format, WindowHandle owner, uint32_t type,
-                                  const char16_t* second_key, int auto_answer, int auto_value,
-                                  const FormatArg* args, size_t count);
+                                  const char16_t* second_key, int auto_answer, int auto_value, const FormatArg* args,
+                                  size_t count);
   virtual int MessageBoxSysErrorByKeyV(uint32_t code, const char16_t* key, WindowHandle owner, uint32_t type,
                                        int position, const FormatArg* args, size_t count);
-  virtual int MessageBoxSysErrorByIdV(uint32_t code, uint32_t id, WindowHandle owner, uint32_t type,
-                                      int position, const FormatArg* args, size_t count);
+  virtual int MessageBoxSysErrorByIdV(uint32_t code, uint32_t id, WindowHandle owner, uint32_t type, int position,
+                                      const FormatArg* args, size_t count);
 
   // Hands one message to the display; without a display the message is unattended.
-  virtual int ShowMessage(std::u16string_view text, WindowHandle owner, uint32_t type,
-                          std::u16string_view second_text, int auto_answer, int auto_value);
+  virtual int ShowMessage(std::u16string_view text, WindowHandle owner, uint32_t type, std::u16string_view second_text,
+                          int auto_answer, int auto_value);
 
   // The text of `key` (nullptr: an empty text and true). With `number` other than -1 the
   // key is first a printf format for it ("IDS_LOGLEVEL_%d"). A miss gives `fallback`, or
   // the key as formed; without a table the key itself and false.
-  bool GetText(std::u16string& result, const char16_t* key, const char16_t* fallback = nullptr,
-               int number = -1) const;
+  bool GetText(std::u16string& result, const char16_t* key, const char16_t* fallback = nullptr, int number = -1) const;
 
   void SetLanguageTable(const CVLResString* table) { table_ = table; }
   const CVLResString* LanguageTable() const { return table_; }

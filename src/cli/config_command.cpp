@@ -19,7 +19,6 @@ using nlohmann::ordered_json;
 
 std::string U8(std::u16string_view text) { return plat::Utf16ToUtf8(text); }
 
-
 // Every resolved member and the settings block, in the order a reader follows them.
 ordered_json Describe(const app::CBrankelApp& a, const app::SharedSettings& s, bool settings_loaded) {
   ordered_json j;

@@ -11,10 +11,10 @@
 #include "app/system_error.h"
 #include "app/text_format.h"
 #include "cli/installation.h"
-#include "cli/report.h"
-#include "macro/attachments.h"
 #include "cli/macro_info.h"
 #include "cli/messages.h"
+#include "cli/report.h"
+#include "macro/attachments.h"
 #include "macro/error_state.h"
 #include "macro/macro_file.h"
 #include "platform/platform.h"
@@ -156,7 +156,8 @@ void AddMacroCommand(CLI::App& app, const Streams& streams, int& result) {
   auto attached = std::make_shared<AttachmentOptions>();
   CLI::App* attachments = macro->add_subcommand("attachments", "List the files attached to FILE, or extract one");
   attachments->add_option("FILE", attached->file, "macro file")->required();
-  CLI::Option* extract = attachments->add_option("--extract", attached->extract, "the attachment (stream name) to extract");
+  CLI::Option* extract =
+      attachments->add_option("--extract", attached->extract, "the attachment (stream name) to extract");
   attachments->add_option("--to", attached->to, "where to write it (default: its name)")->needs(extract);
   attachments->add_flag("--json", attached->json, "print one JSON object instead of text");
   attachments->callback([&result, streams, attached] { result = Attachments(*attached, streams); });

@@ -16,13 +16,13 @@
 #include "app/res_string.h"
 #include "app/system_error.h"
 #include "app/text_format.h"
+#include "cli/macro_command.h"
+#include "cli/messages.h"
+#include "cli/report.h"
 #include "pe/byte_order.h"
 #include "pe/pe_image.h"
 #include "pe/pe_resources.h"
 #include "pe/version_info.h"
-#include "cli/macro_command.h"
-#include "cli/messages.h"
-#include "cli/report.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
@@ -212,16 +212,14 @@ ordered_json DescribeVersion(const pe::ResourceTable& table) {
     version["fixed_file_version"] = DottedVersion(Get32(info + 8), Get32(info + 12));
     version["fixed_product_version"] = DottedVersion(Get32(info + 16), Get32(info + 20));
   }
-  const std::optional<pe::VersionValue> translation =
-      pe::QueryVersionValue(block, size, u"\\VarFileInfo\\Translation");
+  const std::optional<pe::VersionValue> translation = pe::QueryVersionValue(block, size, u"\\VarFileInfo\\Translation");
   if (translation && translation->size >= 4) {
     static constexpr char16_t kHex[] = u"0123456789abcdef";
     std::u16string path = u"\\StringFileInfo\\";
     for (uint16_t half : {Get16(block + translation->offset), Get16(block + translation->offset + 2)}) {
       for (int shift = 12; shift >= 0; shift -= 4) path += kHex[(half >> shift) & 0xF];
     }
-    if (const std::optional<pe::VersionValue> text =
-            pe::QueryVersionValue(block, size, path + u"\\FileVersion")) {
+    if (const std::optional<pe::VersionValue> text = pe::QueryVersionValue(block, size, path + u"\\FileVersion")) {
       version["file_version"] = VersionText(block, *text);
     }
   }

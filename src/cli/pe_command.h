@@ -31,8 +31,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "pe/resource_edits.h"
 #include "cli/lng_command.h"
+#include "pe/resource_edits.h"
 
 namespace CLI {
 class App;

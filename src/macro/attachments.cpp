@@ -175,7 +175,8 @@ int CAttachments_Manager::ReadFromMacroFile(plat::FileHandle file, const MacroFi
   ReleaseStorage();
   const std::u16string temp = plat::GetTempFileName(plat::GetTempPath(), u"~MAth");
   plat::FileHandle out =
-      temp.empty() ? nullptr : plat::OpenFile(temp, plat::kGenericWrite, plat::kShareRead, plat::Disposition::kCreateAlways);
+      temp.empty() ? nullptr
+                   : plat::OpenFile(temp, plat::kGenericWrite, plat::kShareRead, plat::Disposition::kCreateAlways);
   if (out == nullptr) {
     RecordSystemError(kKeyTemp);
     if (!temp.empty()) plat::DeleteFile(temp);
@@ -202,8 +203,8 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
     if (err_code != nullptr) *err_code = code;
     return 0;
   };
-  plat::FileHandle file =
-      plat::OpenFile(path, plat::kGenericRead | plat::kGenericWrite, plat::kShareRead, plat::Disposition::kOpenExisting);
+  plat::FileHandle file = plat::OpenFile(path, plat::kGenericRead | plat::kGenericWrite, plat::kShareRead,
+                                         plat::Disposition::kOpenExisting);
   if (file == nullptr) return fail(kKeyTmpOpen, plat::GetLastError());
   uint64_t size = 0;
   MacroFileHeader header{};
@@ -220,8 +221,9 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
   const auto reopen = [&] {
     if (!temp_path_.empty() && !OpenStorage()) RecordKeyError(kKeyOpenTemp, kErrAttachmentsOpenTemp, temp_path_);
   };
-  plat::FileHandle storage =
-      temp_path_.empty() ? nullptr : plat::OpenFile(temp_path_, plat::kGenericRead, 0, plat::Disposition::kOpenExisting);
+  plat::FileHandle storage = temp_path_.empty()
+                                 ? nullptr
+                                 : plat::OpenFile(temp_path_, plat::kGenericRead, 0, plat::Disposition::kOpenExisting);
   if (storage == nullptr) {
     const uint32_t error = temp_path_.empty() ? plat::err::kFileNotFound : plat::GetLastError();
     plat::CloseFile(file);
@@ -243,7 +245,8 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
     reopen();
     return fail(kKeyWrite, plat::err::kInvalidData);
   }
-  if (!plat::SeekFile(file, header.TotalSize, plat::SeekOrigin::kBegin, nullptr) || !plat::WriteExact(file, head, sizeof head)) {
+  if (!plat::SeekFile(file, header.TotalSize, plat::SeekOrigin::kBegin, nullptr) ||
+      !plat::WriteExact(file, head, sizeof head)) {
     const uint32_t error = plat::GetLastError();
     close_both();
     reopen();

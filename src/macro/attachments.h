@@ -24,12 +24,12 @@ inline constexpr int32_t kErrAttachmentsOpenTemp = static_cast<int32_t>(0x800301
 #pragma pack(push, 1)
 struct AttachmentItem {
   uint8_t Carried0[4];
-  uint32_t Cleared4;        // 0 once the table is loaded
-  uint32_t NameHash;        // of the lower-cased stream name
+  uint32_t Cleared4;  // 0 once the table is loaded
+  uint32_t NameHash;  // of the lower-cased stream name
   uint8_t Carried12[20];
-  char16_t Extension[32];   // with its dot: ".msd"
-  char16_t StreamName[650]; // the item's key in the compound file
-  char16_t Text[260];       // written as zeros
+  char16_t Extension[32];    // with its dot: ".msd"
+  char16_t StreamName[650];  // the item's key in the compound file
+  char16_t Text[260];        // written as zeros
   uint8_t Carried1916[4];
 };
 #pragma pack(pop)

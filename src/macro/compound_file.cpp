@@ -59,11 +59,16 @@ std::string Num(uint64_t value) { return std::to_string(value); }
 
 std::string SectorText(uint32_t sector) {
   switch (sector) {
-    case kFreeSector: return "the free-sector marker";
-    case kEndOfChain: return "the end-of-chain marker";
-    case kFatMarker: return "the FAT-sector marker";
-    case kDifatMarker: return "the DIFAT-sector marker";
-    default: return "sector " + Num(sector);
+    case kFreeSector:
+      return "the free-sector marker";
+    case kEndOfChain:
+      return "the end-of-chain marker";
+    case kFatMarker:
+      return "the FAT-sector marker";
+    case kDifatMarker:
+      return "the DIFAT-sector marker";
+    default:
+      return "sector " + Num(sector);
   }
 }
 
@@ -85,65 +90,26 @@ struct CaseRange {
 
 // Ranges of lower-case units, sorted; irregular single units are in kCaseSingles.
 constexpr CaseRange kCaseRanges[] = {
-    {0x0061, 0x007A, Map::kShift, -32},
-    {0x00E0, 0x00F6, Map::kShift, -32},
-    {0x00F8, 0x00FE, Map::kShift, -32},
-    {0x0100, 0x012F, Map::kEvenOdd, 0},
-    {0x0132, 0x0137, Map::kEvenOdd, 0},
-    {0x0139, 0x0148, Map::kOddEven, 0},
-    {0x014A, 0x0177, Map::kEvenOdd, 0},
-    {0x0179, 0x017E, Map::kOddEven, 0},
-    {0x01CD, 0x01DC, Map::kOddEven, 0},
-    {0x01DE, 0x01EF, Map::kEvenOdd, 0},
-    {0x01F8, 0x021F, Map::kEvenOdd, 0},
-    {0x0222, 0x0233, Map::kEvenOdd, 0},
-    {0x0246, 0x024F, Map::kEvenOdd, 0},
-    {0x0370, 0x0373, Map::kEvenOdd, 0},
-    {0x037B, 0x037D, Map::kShift, 130},
-    {0x03AD, 0x03AF, Map::kShift, -37},
-    {0x03B1, 0x03C1, Map::kShift, -32},
-    {0x03C3, 0x03CB, Map::kShift, -32},
-    {0x03CD, 0x03CE, Map::kShift, -63},
-    {0x03D8, 0x03EF, Map::kEvenOdd, 0},
-    {0x0430, 0x044F, Map::kShift, -32},
-    {0x0450, 0x045F, Map::kShift, -80},
-    {0x0460, 0x0481, Map::kEvenOdd, 0},
-    {0x048A, 0x04BF, Map::kEvenOdd, 0},
-    {0x04C1, 0x04CE, Map::kOddEven, 0},
-    {0x04D0, 0x052F, Map::kEvenOdd, 0},
-    {0x0561, 0x0586, Map::kShift, -48},
-    {0x13F8, 0x13FD, Map::kShift, -8},
-    {0x1E00, 0x1E95, Map::kEvenOdd, 0},
-    {0x1EA0, 0x1EFF, Map::kEvenOdd, 0},
-    {0x1F00, 0x1F07, Map::kShift, 8},
-    {0x1F10, 0x1F15, Map::kShift, 8},
-    {0x1F20, 0x1F27, Map::kShift, 8},
-    {0x1F30, 0x1F37, Map::kShift, 8},
-    {0x1F40, 0x1F45, Map::kShift, 8},
-    {0x1F60, 0x1F67, Map::kShift, 8},
-    {0x1F70, 0x1F71, Map::kShift, 74},
-    {0x1F72, 0x1F75, Map::kShift, 86},
-    {0x1F76, 0x1F77, Map::kShift, 100},
-    {0x1F78, 0x1F79, Map::kShift, 128},
-    {0x1F7A, 0x1F7B, Map::kShift, 112},
-    {0x1F7C, 0x1F7D, Map::kShift, 126},
-    {0x1F80, 0x1F87, Map::kShift, 8},
-    {0x1F90, 0x1F97, Map::kShift, 8},
-    {0x1FA0, 0x1FA7, Map::kShift, 8},
-    {0x1FB0, 0x1FB1, Map::kShift, 8},
-    {0x1FD0, 0x1FD1, Map::kShift, 8},
-    {0x1FE0, 0x1FE1, Map::kShift, 8},
-    {0x2170, 0x217F, Map::kShift, -16},
-    {0x24D0, 0x24E9, Map::kShift, -26},
-    {0x2C30, 0x2C5F, Map::kShift, -48},
-    {0x2C80, 0x2CE3, Map::kEvenOdd, 0},
-    {0x2D00, 0x2D25, Map::kShift, -7264},
-    {0xA640, 0xA66D, Map::kEvenOdd, 0},
-    {0xA680, 0xA69B, Map::kEvenOdd, 0},
-    {0xA722, 0xA72F, Map::kEvenOdd, 0},
-    {0xA732, 0xA76F, Map::kEvenOdd, 0},
-    {0xAB70, 0xABBF, Map::kShift, -38864},
-    {0xFF41, 0xFF5A, Map::kShift, -32},
+    {0x0061, 0x007A, Map::kShift, -32},    {0x00E0, 0x00F6, Map::kShift, -32},   {0x00F8, 0x00FE, Map::kShift, -32},
+    {0x0100, 0x012F, Map::kEvenOdd, 0},    {0x0132, 0x0137, Map::kEvenOdd, 0},   {0x0139, 0x0148, Map::kOddEven, 0},
+    {0x014A, 0x0177, Map::kEvenOdd, 0},    {0x0179, 0x017E, Map::kOddEven, 0},   {0x01CD, 0x01DC, Map::kOddEven, 0},
+    {0x01DE, 0x01EF, Map::kEvenOdd, 0},    {0x01F8, 0x021F, Map::kEvenOdd, 0},   {0x0222, 0x0233, Map::kEvenOdd, 0},
+    {0x0246, 0x024F, Map::kEvenOdd, 0},    {0x0370, 0x0373, Map::kEvenOdd, 0},   {0x037B, 0x037D, Map::kShift, 130},
+    {0x03AD, 0x03AF, Map::kShift, -37},    {0x03B1, 0x03C1, Map::kShift, -32},   {0x03C3, 0x03CB, Map::kShift, -32},
+    {0x03CD, 0x03CE, Map::kShift, -63},    {0x03D8, 0x03EF, Map::kEvenOdd, 0},   {0x0430, 0x044F, Map::kShift, -32},
+    {0x0450, 0x045F, Map::kShift, -80},    {0x0460, 0x0481, Map::kEvenOdd, 0},   {0x048A, 0x04BF, Map::kEvenOdd, 0},
+    {0x04C1, 0x04CE, Map::kOddEven, 0},    {0x04D0, 0x052F, Map::kEvenOdd, 0},   {0x0561, 0x0586, Map::kShift, -48},
+    {0x13F8, 0x13FD, Map::kShift, -8},     {0x1E00, 0x1E95, Map::kEvenOdd, 0},   {0x1EA0, 0x1EFF, Map::kEvenOdd, 0},
+    {0x1F00, 0x1F07, Map::kShift, 8},      {0x1F10, 0x1F15, Map::kShift, 8},     {0x1F20, 0x1F27, Map::kShift, 8},
+    {0x1F30, 0x1F37, Map::kShift, 8},      {0x1F40, 0x1F45, Map::kShift, 8},     {0x1F60, 0x1F67, Map::kShift, 8},
+    {0x1F70, 0x1F71, Map::kShift, 74},     {0x1F72, 0x1F75, Map::kShift, 86},    {0x1F76, 0x1F77, Map::kShift, 100},
+    {0x1F78, 0x1F79, Map::kShift, 128},    {0x1F7A, 0x1F7B, Map::kShift, 112},   {0x1F7C, 0x1F7D, Map::kShift, 126},
+    {0x1F80, 0x1F87, Map::kShift, 8},      {0x1F90, 0x1F97, Map::kShift, 8},     {0x1FA0, 0x1FA7, Map::kShift, 8},
+    {0x1FB0, 0x1FB1, Map::kShift, 8},      {0x1FD0, 0x1FD1, Map::kShift, 8},     {0x1FE0, 0x1FE1, Map::kShift, 8},
+    {0x2170, 0x217F, Map::kShift, -16},    {0x24D0, 0x24E9, Map::kShift, -26},   {0x2C30, 0x2C5F, Map::kShift, -48},
+    {0x2C80, 0x2CE3, Map::kEvenOdd, 0},    {0x2D00, 0x2D25, Map::kShift, -7264}, {0xA640, 0xA66D, Map::kEvenOdd, 0},
+    {0xA680, 0xA69B, Map::kEvenOdd, 0},    {0xA722, 0xA72F, Map::kEvenOdd, 0},   {0xA732, 0xA76F, Map::kEvenOdd, 0},
+    {0xAB70, 0xABBF, Map::kShift, -38864}, {0xFF41, 0xFF5A, Map::kShift, -32},
 };
 
 struct CaseSingle {
@@ -151,20 +117,18 @@ struct CaseSingle {
   char16_t upper;
 };
 constexpr CaseSingle kCaseSingles[] = {
-    {0x00B5, 0x039C}, {0x00FF, 0x0178}, {0x0131, 0x0049}, {0x017F, 0x0053}, {0x0180, 0x0243},
-    {0x0183, 0x0182}, {0x0185, 0x0184}, {0x0188, 0x0187}, {0x018C, 0x018B}, {0x0192, 0x0191},
-    {0x0195, 0x01F6}, {0x0199, 0x0198}, {0x019A, 0x023D}, {0x019E, 0x0220}, {0x01A1, 0x01A0},
-    {0x01A3, 0x01A2}, {0x01A5, 0x01A4}, {0x01A8, 0x01A7}, {0x01AD, 0x01AC}, {0x01B0, 0x01AF},
-    {0x01B4, 0x01B3}, {0x01B6, 0x01B5}, {0x01B9, 0x01B8}, {0x01BD, 0x01BC}, {0x01BF, 0x01F7},
-    {0x01C5, 0x01C4}, {0x01C6, 0x01C4}, {0x01C8, 0x01C7}, {0x01C9, 0x01C7}, {0x01CB, 0x01CA},
-    {0x01CC, 0x01CA}, {0x01DD, 0x018E}, {0x01F2, 0x01F1}, {0x01F3, 0x01F1}, {0x01F5, 0x01F4},
-    {0x023C, 0x023B}, {0x0242, 0x0241}, {0x0377, 0x0376}, {0x03AC, 0x0386}, {0x03C2, 0x03A3},
-    {0x03CC, 0x038C}, {0x03D0, 0x0392}, {0x03D1, 0x0398}, {0x03D5, 0x03A6}, {0x03D6, 0x03A0},
-    {0x03D7, 0x03CF}, {0x03F0, 0x039A}, {0x03F1, 0x03A1}, {0x03F2, 0x03F9}, {0x03F3, 0x037F},
-    {0x03F5, 0x0395}, {0x03F8, 0x03F7}, {0x03FB, 0x03FA}, {0x04CF, 0x04C0}, {0x1E9B, 0x1E60},
-    {0x1F51, 0x1F59}, {0x1F53, 0x1F5B}, {0x1F55, 0x1F5D}, {0x1F57, 0x1F5F}, {0x1FB3, 0x1FBC},
-    {0x1FBE, 0x0399}, {0x1FC3, 0x1FCC}, {0x1FE5, 0x1FEC}, {0x1FF3, 0x1FFC}, {0x214E, 0x2132},
-    {0x2184, 0x2183}, {0x2D27, 0x10C7}, {0x2D2D, 0x10CD},
+    {0x00B5, 0x039C}, {0x00FF, 0x0178}, {0x0131, 0x0049}, {0x017F, 0x0053}, {0x0180, 0x0243}, {0x0183, 0x0182},
+    {0x0185, 0x0184}, {0x0188, 0x0187}, {0x018C, 0x018B}, {0x0192, 0x0191}, {0x0195, 0x01F6}, {0x0199, 0x0198},
+    {0x019A, 0x023D}, {0x019E, 0x0220}, {0x01A1, 0x01A0}, {0x01A3, 0x01A2}, {0x01A5, 0x01A4}, {0x01A8, 0x01A7},
+    {0x01AD, 0x01AC}, {0x01B0, 0x01AF}, {0x01B4, 0x01B3}, {0x01B6, 0x01B5}, {0x01B9, 0x01B8}, {0x01BD, 0x01BC},
+    {0x01BF, 0x01F7}, {0x01C5, 0x01C4}, {0x01C6, 0x01C4}, {0x01C8, 0x01C7}, {0x01C9, 0x01C7}, {0x01CB, 0x01CA},
+    {0x01CC, 0x01CA}, {0x01DD, 0x018E}, {0x01F2, 0x01F1}, {0x01F3, 0x01F1}, {0x01F5, 0x01F4}, {0x023C, 0x023B},
+    {0x0242, 0x0241}, {0x0377, 0x0376}, {0x03AC, 0x0386}, {0x03C2, 0x03A3}, {0x03CC, 0x038C}, {0x03D0, 0x0392},
+    {0x03D1, 0x0398}, {0x03D5, 0x03A6}, {0x03D6, 0x03A0}, {0x03D7, 0x03CF}, {0x03F0, 0x039A}, {0x03F1, 0x03A1},
+    {0x03F2, 0x03F9}, {0x03F3, 0x037F}, {0x03F5, 0x0395}, {0x03F8, 0x03F7}, {0x03FB, 0x03FA}, {0x04CF, 0x04C0},
+    {0x1E9B, 0x1E60}, {0x1F51, 0x1F59}, {0x1F53, 0x1F5B}, {0x1F55, 0x1F5D}, {0x1F57, 0x1F5F}, {0x1FB3, 0x1FBC},
+    {0x1FBE, 0x0399}, {0x1FC3, 0x1FCC}, {0x1FE5, 0x1FEC}, {0x1FF3, 0x1FFC}, {0x214E, 0x2132}, {0x2184, 0x2183},
+    {0x2D27, 0x10C7}, {0x2D2D, 0x10CD},
 };
 
 }  // namespace
@@ -201,25 +165,44 @@ int CompareCompoundNames(std::u16string_view a, std::u16string_view b) {
 
 const char* CompoundErrorName(CompoundError error) {
   switch (error) {
-    case CompoundError::kNone: return "no error";
-    case CompoundError::kNotOpen: return "no file is open";
-    case CompoundError::kOpenFailed: return "the file would not open";
-    case CompoundError::kReadFailed: return "reading the file failed";
-    case CompoundError::kTruncated: return "the file is cut short";
-    case CompoundError::kBadSignature: return "not a compound file";
-    case CompoundError::kBadVersion: return "unknown compound file version";
-    case CompoundError::kBadHeader: return "bad compound file header";
-    case CompoundError::kSectorOutOfRange: return "sector number out of range";
-    case CompoundError::kChainLoop: return "sector chain loops";
-    case CompoundError::kChainTooShort: return "sector chain too short";
-    case CompoundError::kBadEntryName: return "bad directory entry name";
-    case CompoundError::kBadEntryId: return "directory entry id out of range";
-    case CompoundError::kBadEntryType: return "bad directory entry type";
-    case CompoundError::kDirectoryCycle: return "directory tree has a cycle";
-    case CompoundError::kBadStreamSize: return "stream size larger than the file";
-    case CompoundError::kNotFound: return "no such entry";
-    case CompoundError::kNotAStream: return "the entry is not a stream";
-    case CompoundError::kOutOfMemory: return "not enough memory";
+    case CompoundError::kNone:
+      return "no error";
+    case CompoundError::kNotOpen:
+      return "no file is open";
+    case CompoundError::kOpenFailed:
+      return "the file would not open";
+    case CompoundError::kReadFailed:
+      return "reading the file failed";
+    case CompoundError::kTruncated:
+      return "the file is cut short";
+    case CompoundError::kBadSignature:
+      return "not a compound file";
+    case CompoundError::kBadVersion:
+      return "unknown compound file version";
+    case CompoundError::kBadHeader:
+      return "bad compound file header";
+    case CompoundError::kSectorOutOfRange:
+      return "sector number out of range";
+    case CompoundError::kChainLoop:
+      return "sector chain loops";
+    case CompoundError::kChainTooShort:
+      return "sector chain too short";
+    case CompoundError::kBadEntryName:
+      return "bad directory entry name";
+    case CompoundError::kBadEntryId:
+      return "directory entry id out of range";
+    case CompoundError::kBadEntryType:
+      return "bad directory entry type";
+    case CompoundError::kDirectoryCycle:
+      return "directory tree has a cycle";
+    case CompoundError::kBadStreamSize:
+      return "stream size larger than the file";
+    case CompoundError::kNotFound:
+      return "no such entry";
+    case CompoundError::kNotAStream:
+      return "the entry is not a stream";
+    case CompoundError::kOutOfMemory:
+      return "not enough memory";
   }
   return "unknown error";
 }
@@ -277,8 +260,8 @@ bool CompoundFile::OpenFileUnguarded(std::u16string_view path, uint64_t offset, 
   Close();
   // Others may keep the file open for writing (a macro file being processed); every read
   // is checked against the size taken now, so a file cut meanwhile only fails a read.
-  file_ = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite,
-                         plat::Disposition::kOpenExisting);
+  file_ =
+      plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, plat::Disposition::kOpenExisting);
   if (file_ == nullptr) {
     system_error_ = plat::GetLastError();
     return Fail(CompoundError::kOpenFailed, "cannot open the file (system error " + Num(system_error_) + ")");
@@ -451,8 +434,8 @@ bool CompoundFile::LoadFat(const uint8_t* header) {
   while (fat_sectors.size() < fat_count) {
     if (next >= sector_count_) {
       return Fail(next == kEndOfChain ? CompoundError::kChainTooShort : CompoundError::kSectorOutOfRange,
-                  "the DIFAT chain reaches " + SectorText(next) + " with " +
-                      Num(fat_count - fat_sectors.size()) + " FAT sectors still to list");
+                  "the DIFAT chain reaches " + SectorText(next) + " with " + Num(fat_count - fat_sectors.size()) +
+                      " FAT sectors still to list");
     }
     if (!ReadSector(next, difat.data())) return false;
     for (uint32_t i = 0; i < per_sector && fat_sectors.size() < fat_count; ++i) {
@@ -480,8 +463,8 @@ bool CompoundFile::LoadFat(const uint8_t* header) {
   return true;
 }
 
-bool CompoundFile::FollowChain(const std::vector<uint32_t>& table, uint64_t limit, uint32_t start,
-                               const char* what, std::vector<uint32_t>* chain) {
+bool CompoundFile::FollowChain(const std::vector<uint32_t>& table, uint64_t limit, uint32_t start, const char* what,
+                               std::vector<uint32_t>* chain) {
   chain->clear();
   // Every link must be below `bound`, so a chain of more than `bound` links repeats one
   // and would never end.
@@ -489,12 +472,11 @@ bool CompoundFile::FollowChain(const std::vector<uint32_t>& table, uint64_t limi
   uint32_t at = start;
   while (at != kEndOfChain) {
     if (at >= bound) {
-      return Fail(CompoundError::kSectorOutOfRange, std::string(what) + " reaches " + SectorText(at) +
-                                                        ", beyond the " + Num(bound) + " there are");
+      return Fail(CompoundError::kSectorOutOfRange,
+                  std::string(what) + " reaches " + SectorText(at) + ", beyond the " + Num(bound) + " there are");
     }
     if (chain->size() >= bound) {
-      return Fail(CompoundError::kChainLoop,
-                  std::string(what) + " runs past " + Num(bound) + " sectors: it loops");
+      return Fail(CompoundError::kChainLoop, std::string(what) + " runs past " + Num(bound) + " sectors: it loops");
     }
     chain->push_back(at);
     at = table[at];
@@ -546,8 +528,8 @@ bool CompoundFile::LoadDirectory() {
       uint64_t size = Get64(p + kSizeAt);
       if (major_version_ == 3) size &= 0xFFFFFFFFu;
       if (size > data_size_) {
-        return Fail(CompoundError::kBadStreamSize, "entry " + Num(id) + " claims " + Num(size) +
-                                                       " bytes in a file of " + Num(data_size_));
+        return Fail(CompoundError::kBadStreamSize,
+                    "entry " + Num(id) + " claims " + Num(size) + " bytes in a file of " + Num(data_size_));
       }
       entry->size = size;
     }
@@ -567,12 +549,11 @@ bool CompoundFile::LoadDirectory() {
     // Walks down the left links from `id`, stacking each entry for in-order output.
     while (id != kNoEntry) {
       if (id >= count) {
-        return Fail(CompoundError::kBadEntryId,
-                    std::string(from) + " names entry " + Num(id) + " of " + Num(count));
+        return Fail(CompoundError::kBadEntryId, std::string(from) + " names entry " + Num(id) + " of " + Num(count));
       }
       if (reached[id]) {
-        return Fail(CompoundError::kDirectoryCycle, "entry " + Num(id) + " is reached twice (below entry " +
-                                                        Num(entries_[storage].dir_id) + ")");
+        return Fail(CompoundError::kDirectoryCycle,
+                    "entry " + Num(id) + " is reached twice (below entry " + Num(entries_[storage].dir_id) + ")");
       }
       reached[id] = true;
       stack.push_back(id);
@@ -670,8 +651,7 @@ bool CompoundFile::ReadMini(const CompoundEntry& entry, std::vector<uint8_t>* ou
   if (!LoadMini()) return false;
   std::vector<uint32_t> chain;
   const std::string what = "the mini chain of stream \"" + plat::Utf16ToUtf8(entry.name) + "\"";
-  if (!FollowChain(mini_fat_, CeilDiv(mini_stream_size_, kMiniSectorSize), entry.start_sector, what.c_str(),
-                   &chain)) {
+  if (!FollowChain(mini_fat_, CeilDiv(mini_stream_size_, kMiniSectorSize), entry.start_sector, what.c_str(), &chain)) {
     return false;
   }
   const uint64_t needed = CeilDiv(entry.size, kMiniSectorSize);

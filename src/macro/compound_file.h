@@ -21,10 +21,10 @@ namespace macro {
 
 enum class CompoundError {
   kNone,
-  kNotOpen,           // no file is open
-  kOpenFailed,        // the file would not open or tell its size (SystemError() holds why)
-  kReadFailed,        // the platform layer failed to read (SystemError() holds why)
-  kTruncated,         // the data ends inside the header or inside a sector it needs
+  kNotOpen,     // no file is open
+  kOpenFailed,  // the file would not open or tell its size (SystemError() holds why)
+  kReadFailed,  // the platform layer failed to read (SystemError() holds why)
+  kTruncated,   // the data ends inside the header or inside a sector it needs
   kBadSignature,
   kBadVersion,        // major version other than 3 or 4, or a sector size that does not match it
   kBadHeader,         // byte order, mini sector size, mini stream cutoff, sector counts
@@ -49,11 +49,11 @@ enum class CompoundEntryType : uint8_t { kStorage = 1, kStream = 2, kRoot = 5 };
 struct CompoundEntry {
   std::u16string name;
   CompoundEntryType type = CompoundEntryType::kStream;
-  uint64_t size = 0;         // streams: the stream's length; storages: 0
-  uint32_t dir_id = 0;       // the entry's number in the file's directory
-  uint32_t start_sector = 0; // first (mini) sector of a stream's data, as stored
-  size_t parent = 0;         // index in Entries() of the storage holding it (the root: 0)
-  uint32_t depth = 0;        // 0 for the root, 1 for the root's children, ...
+  uint64_t size = 0;             // streams: the stream's length; storages: 0
+  uint32_t dir_id = 0;           // the entry's number in the file's directory
+  uint32_t start_sector = 0;     // first (mini) sector of a stream's data, as stored
+  size_t parent = 0;             // index in Entries() of the storage holding it (the root: 0)
+  uint32_t depth = 0;            // 0 for the root, 1 for the root's children, ...
   std::vector<size_t> children;  // storages: indices in Entries(), in the tree's order
 
   bool IsStream() const { return type == CompoundEntryType::kStream; }
@@ -124,8 +124,8 @@ class CompoundFile {
   bool ReadSector(uint32_t sector, uint8_t* out);
   // Follows a chain in `table` from `start` to its end; a link must name an index below
   // `limit` (and inside the table).
-  bool FollowChain(const std::vector<uint32_t>& table, uint64_t limit, uint32_t start,
-                   const char* what, std::vector<uint32_t>* chain);
+  bool FollowChain(const std::vector<uint32_t>& table, uint64_t limit, uint32_t start, const char* what,
+                   std::vector<uint32_t>* chain);
   bool ReadRegular(const CompoundEntry& entry, std::vector<uint8_t>* out);
   bool ReadMini(const CompoundEntry& entry, std::vector<uint8_t>* out);
   std::optional<std::vector<uint8_t>> ReadEntry(size_t index);

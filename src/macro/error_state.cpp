@@ -16,9 +16,8 @@ struct OwnError {
   const char16_t* key;
 };
 constexpr OwnError kOwnErrors[] = {
-    {kErrAccessDenied, kKeyAccessDenied},   {kErrFileOpen, kKeyFileOpen},
-    {kErrFileFormat, kKeyFileFormat},       {kErrNotEnoughMem, kKeyNotEnoughMem},
-    {kErrFileVersion, kKeyFileVersion},     {kErrBadFile, kKeyBadFile},
+    {kErrAccessDenied, kKeyAccessDenied},     {kErrFileOpen, kKeyFileOpen},       {kErrFileFormat, kKeyFileFormat},
+    {kErrNotEnoughMem, kKeyNotEnoughMem},     {kErrFileVersion, kKeyFileVersion}, {kErrBadFile, kKeyBadFile},
     {kErrAttachmentsBad, kKeyAttachmentsBad},
 };
 

@@ -41,14 +41,10 @@ inline constexpr int32_t kErrHrNotFound = static_cast<int32_t>(0x80070490u);
 inline constexpr int32_t kErrHrNoMoreItems = static_cast<int32_t>(0x80070103u);
 
 // True for our own codes (facility byte 0x90).
-constexpr bool IsOwnErrorCode(int32_t code) {
-  return (static_cast<uint32_t>(code) & 0x00FF0000u) == 0x00900000u;
-}
+constexpr bool IsOwnErrorCode(int32_t code) { return (static_cast<uint32_t>(code) & 0x00FF0000u) == 0x00900000u; }
 
 // The message number of an own code: its low 16 bits.
-constexpr int32_t OwnMessageNumber(int32_t code) {
-  return static_cast<int32_t>(static_cast<uint32_t>(code) & 0xFFFFu);
-}
+constexpr int32_t OwnMessageNumber(int32_t code) { return static_cast<int32_t>(static_cast<uint32_t>(code) & 0xFFFFu); }
 
 // The form in which a code is stored: a bare Win32 number (1 to 0xFFFF) becomes its
 // FACILITY_WIN32 HRESULT; every other value (HRESULTs from OLE calls included) stays.
@@ -58,9 +54,7 @@ constexpr int32_t StoredErrorCode(int32_t code) {
 }
 
 // True when the facility field (bits 16 to 28) is FACILITY_WIN32.
-constexpr bool IsWin32ErrorCode(int32_t code) {
-  return ((static_cast<uint32_t>(code) >> 16) & 0x1FFFu) == 7u;
-}
+constexpr bool IsWin32ErrorCode(int32_t code) { return ((static_cast<uint32_t>(code) >> 16) & 0x1FFFu) == 7u; }
 
 // The language key of one of the own codes above; nullptr for any other code.
 const char16_t* OwnErrorKey(int32_t code);

@@ -66,8 +66,8 @@ void NormaliseNamedItems(std::vector<MacroNamedItem>& items, uint16_t count) {
 
 }  // namespace
 
-plat::FileHandle OpenMacroHeader(std::u16string_view path, MacroFileHeader* header, uint32_t access,
-                                 uint32_t share, uint16_t* version) {
+plat::FileHandle OpenMacroHeader(std::u16string_view path, MacroFileHeader* header, uint32_t access, uint32_t share,
+                                 uint16_t* version) {
   if (version != nullptr) *version = 0;
   plat::FileHandle file = plat::OpenFile(path, access, share, plat::Disposition::kOpenExisting);
   if (file == nullptr) return nullptr;
@@ -90,7 +90,8 @@ plat::FileHandle OpenMacroHeader(std::u16string_view path, MacroFileHeader* head
 }
 
 int CheckMacroFileSize(std::u16string_view path, MacroFileHeader* header, char16_t* err_key, uint16_t* version) {
-  plat::FileHandle file = OpenMacroHeader(path, header, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, version);
+  plat::FileHandle file =
+      OpenMacroHeader(path, header, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, version);
   if (file == nullptr) return 0;
   uint64_t size = 0;
   const bool whole = plat::GetFileSize(file, &size) && size >= header->TotalSize;
@@ -215,7 +216,8 @@ bool CFile_Macro::LoadCommandRecords() {
   }
   std::vector<uint8_t> stored;
   size_t length = 0;
-  if (!ReadStoredBlock(header_.CommandBlockOffset, count * kCommandSize, 0, kErrBadFile, kKeyBadFile, &stored, &length)) {
+  if (!ReadStoredBlock(header_.CommandBlockOffset, count * kCommandSize, 0, kErrBadFile, kKeyBadFile, &stored,
+                       &length)) {
     return false;
   }
   const uint64_t table_bytes = count * kCommandSize;
@@ -252,8 +254,8 @@ bool CFile_Macro::LoadParamBlock() {
   }
   std::vector<uint8_t> stored;
   size_t length = 0;
-  if (!ReadStoredBlock(header_.ParamBlockOffset, header_.ParamBlockSize, kParamSpare, kErrNotEnoughMem, kKeyNotEnoughMem,
-                       &stored, &length)) {
+  if (!ReadStoredBlock(header_.ParamBlockOffset, header_.ParamBlockSize, kParamSpare, kErrNotEnoughMem,
+                       kKeyNotEnoughMem, &stored, &length)) {
     return false;
   }
   size_t size = length;
@@ -301,7 +303,8 @@ int CFile_Macro::GetParamBlock(uint8_t** block) {
 
 int CFile_Macro::LoadNamedItems() {
   // A dropped table leaves a count of 0, so it never counts as absent.
-  if (const LoadStart start = BeginLoad(&named_items_loaded_, true, header_.NamedItemCount); start != LoadStart::kLoad) {
+  if (const LoadStart start = BeginLoad(&named_items_loaded_, true, header_.NamedItemCount);
+      start != LoadStart::kLoad) {
     return start == LoadStart::kDone ? 1 : 0;
   }
   if (!AllocateZeroed(named_items_, kMaxNamedItems)) {

@@ -78,14 +78,13 @@ class CFile_Macro {
 // password restored. Returns the open file, or nullptr: with "IDS_ERR_FILEFORMAT" or
 // "IDS_ERR_FILEVERSION" in the error state for a bad header (never cleared here), or with
 // only the system's last error when the file itself would not open.
-plat::FileHandle OpenMacroHeader(std::u16string_view path, MacroFileHeader* header, uint32_t access,
-                                 uint32_t share, uint16_t* version);
+plat::FileHandle OpenMacroHeader(std::u16string_view path, MacroFileHeader* header, uint32_t access, uint32_t share,
+                                 uint16_t* version);
 
 // OpenMacroHeader for reading, then whether the file holds all of TotalSize; the file is
 // closed in every case. A short file writes "IDS_ERR_FILEFORMAT" into `err_key` (260
 // units) when one is given. 1 or 0.
-int CheckMacroFileSize(std::u16string_view path, MacroFileHeader* header, char16_t* err_key,
-                       uint16_t* version);
+int CheckMacroFileSize(std::u16string_view path, MacroFileHeader* header, char16_t* err_key, uint16_t* version);
 
 // Writes a complete macro file from blocks in memory; counts and sizes come from `header`
 // (a copy is changed, the caller's blocks are not). The target is replaced only by the

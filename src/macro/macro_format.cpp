@@ -14,9 +14,7 @@ void SetParamRecordHead(uint8_t* record, uint16_t id, uint32_t size) {
   record[2] = static_cast<uint8_t>(high), record[3] = static_cast<uint8_t>(high >> 8);
 }
 
-void SetParamRecordId(uint8_t* record, uint16_t id) {
-  SetParamRecordHead(record, id, ParamRecordSize(record));
-}
+void SetParamRecordId(uint8_t* record, uint16_t id) { SetParamRecordHead(record, id, ParamRecordSize(record)); }
 
 void WriteParamTerminator(uint8_t* at) {
   SetParamRecordHead(at, kNoParamId, 0);

@@ -37,33 +37,33 @@ inline constexpr size_t kMaxPasswordLength = 31;
 #pragma pack(push, 1)
 
 struct MacroFileHeader {
-  char Magic[8];               // "VL_MA"
-  uint16_t Version;            // 512
-  uint8_t FileFlags;           // bit 3: an attachments area follows
+  char Magic[8];      // "VL_MA"
+  uint16_t Version;   // 512
+  uint8_t FileFlags;  // bit 3: an attachments area follows
   uint8_t Reserved11;
-  uint16_t NamedItemCount;     // at most 256
-  uint8_t Scrambled;           // command and parameter blocks scrambled with the password
-  uint8_t Packed;              // all three blocks run-length packed
+  uint16_t NamedItemCount;  // at most 256
+  uint8_t Scrambled;        // command and parameter blocks scrambled with the password
+  uint8_t Packed;           // all three blocks run-length packed
   uint32_t CommandCount;
-  uint32_t ParamBlockSize;     // as stored (the stream length when packed)
-  uint32_t TotalSize;          // header and blocks; the attachments area starts here
+  uint32_t ParamBlockSize;  // as stored (the stream length when packed)
+  uint32_t TotalSize;       // header and blocks; the attachments area starts here
   uint32_t ParamBlockOffset;
   uint32_t CommandBlockOffset;
   uint8_t EditorData36;
-  uint8_t EditorFlag37;        // any value but 1 reads as 0
-  uint8_t EmulationLevel;      // low 4 bits
+  uint8_t EditorFlag37;    // any value but 1 reads as 0
+  uint8_t EmulationLevel;  // low 4 bits
   uint8_t Reserved39;
-  int32_t SaveStamp;           // seconds since 1970; also the password's key
+  int32_t SaveStamp;  // seconds since 1970; also the password's key
   char16_t MacroName[128];
   char16_t EditorText[260];
-  char16_t Password[32];       // scrambled on disk; unit 31 holds the length
-  uint8_t ProtectFlags;        // bit 3: protect with the password
+  char16_t Password[32];  // scrambled on disk; unit 31 holds the length
+  uint8_t ProtectFlags;   // bit 3: protect with the password
   uint8_t Reserved885;
   char16_t VariableValues[520];
   int8_t PlaySpeed;
   uint8_t EditorData1927[2367];
-  uint8_t ProgressMode;        // low 4 bits: 0 default, 1 off, else on
-  uint8_t DodgeMouseMode;      // same coding
+  uint8_t ProgressMode;    // low 4 bits: 0 default, 1 off, else on
+  uint8_t DodgeMouseMode;  // same coding
   uint8_t EditorData4296[276];
   int32_t WriteStamp;
   uint8_t Reserved4576[56];
@@ -72,9 +72,9 @@ struct MacroFileHeader {
 struct MacroNamedItem {
   uint8_t Editor0;
   uint8_t Carried1;
-  uint16_t Cleared2;           // cleared on reading
+  uint16_t Cleared2;  // cleared on reading
   uint8_t Carried4;
-  uint8_t Kinds5;              // high nibble 1 to 14
+  uint8_t Kinds5;  // high nibble 1 to 14
   uint8_t Carried6[6];
   char16_t Name[64];
   char16_t SecondText[192];
@@ -82,10 +82,10 @@ struct MacroNamedItem {
 };
 
 struct MacroCommand {
-  uint16_t Code;               // high byte: the command group
-  uint16_t ParamId;            // 14 bits; kNoParamId for none
+  uint16_t Code;     // high byte: the command group
+  uint16_t ParamId;  // 14 bits; kNoParamId for none
   uint32_t Data[4];
-  uint16_t Flags;              // bit 0: disabled
+  uint16_t Flags;  // bit 0: disabled
   uint8_t Editor22;
   uint8_t Editor23;
 };

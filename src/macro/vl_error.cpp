@@ -60,9 +60,7 @@ std::u16string SubstituteToString(std::u16string_view format, std::span<const st
   return result;
 }
 
-constexpr bool IsEndOfItemsCode(int32_t code) {
-  return code == kErrHrNotFound || code == kErrHrNoMoreItems;
-}
+constexpr bool IsEndOfItemsCode(int32_t code) { return code == kErrHrNotFound || code == kErrHrNoMoreItems; }
 
 void AppendArgument(ErrorRecord& record, const ErrorArg& arg) {
   try {
@@ -147,8 +145,8 @@ std::u16string ErrorArgText(const ErrorArg& arg) {
   return app::FormatText(arg.hex ? u"0x%x" : u"%u", {value});
 }
 
-size_t SubstituteTexts(std::u16string_view format, std::span<const std::u16string> args,
-                       char16_t* out, size_t outChars, size_t* substituted) {
+size_t SubstituteTexts(std::u16string_view format, std::span<const std::u16string> args, char16_t* out, size_t outChars,
+                       size_t* substituted) {
   if (substituted != nullptr) *substituted = 0;
   if (out == nullptr || outChars == 0) return 0;
   const size_t limit = outChars - 1;
@@ -172,13 +170,12 @@ bool CVLError::IsRepeat(std::u16string_view text, int32_t code) const {
   if (records_.empty()) return false;
   const ErrorRecord& current = *records_.back();
   // The stored code is compared with the code as passed, before the Win32 conversion.
-  const bool same_code =
-      current.code == code || (IsEndOfItemsCode(current.code) && IsEndOfItemsCode(code));
+  const bool same_code = current.code == code || (IsEndOfItemsCode(current.code) && IsEndOfItemsCode(code));
   return same_code && std::u16string_view(current.text) == text;
 }
 
-ErrorRecord* CVLError::AddError(std::u16string_view text, int32_t code, const ErrorArg* arg,
-                                int32_t kind, uint32_t source) {
+ErrorRecord* CVLError::AddError(std::u16string_view text, int32_t code, const ErrorArg* arg, int32_t kind,
+                                uint32_t source) {
   if (code == kNoError) return nullptr;
   if (suppress_repeats_ && IsRepeat(text, code)) {
     records_.back()->tick = plat::GetTickCount();
@@ -304,13 +301,9 @@ std::u16string CVLError::ResolveText(const ErrorRecord& record) const { return r
 
 bool CVLError::IsOwnCode(int32_t /*code*/) const { return true; }
 
-const ErrorRecord* CVLError::GetLastRecord() const {
-  return records_.empty() ? nullptr : records_.back().get();
-}
+const ErrorRecord* CVLError::GetLastRecord() const { return records_.empty() ? nullptr : records_.back().get(); }
 
-ErrorRecord* CVLError::GetLastRecord() {
-  return records_.empty() ? nullptr : records_.back().get();
-}
+ErrorRecord* CVLError::GetLastRecord() { return records_.empty() ? nullptr : records_.back().get(); }
 
 int32_t CVLError::GetLastCode() const {
   const ErrorRecord* current = GetLastRecord();
@@ -369,8 +362,8 @@ std::u16string CMacroError::OwnCodeMessage(int32_t code, std::span<const std::u1
   return app::FormatText(generic, {number});
 }
 
-size_t CMacroError::GetSystemMessage(int32_t code, char16_t* out, size_t outChars,
-                                     std::span<const std::u16string> args, uint32_t source) const {
+size_t CMacroError::GetSystemMessage(int32_t code, char16_t* out, size_t outChars, std::span<const std::u16string> args,
+                                     uint32_t source) const {
   if (!IsOwnCode(code)) return CVLError::GetSystemMessage(code, out, outChars, args, source);
   const bool has_room = out != nullptr && outChars != 0;
   try {
@@ -393,8 +386,8 @@ std::u16string CMacroError::ResolveText(const ErrorRecord& record) const {
 
 bool CMacroError::IsOwnCode(int32_t code) const { return IsOwnErrorCode(code); }
 
-ErrorRecord* CMacroError::AddKeyErrorWithTexts(std::u16string_view key, int32_t code,
-                                               const char16_t* firstText, const char16_t* secondText) {
+ErrorRecord* CMacroError::AddKeyErrorWithTexts(std::u16string_view key, int32_t code, const char16_t* firstText,
+                                               const char16_t* secondText) {
   ErrorRecord* record = nullptr;
   try {
     std::optional<ErrorArg> first;

@@ -76,7 +76,7 @@ struct ErrorRecord {
   std::u16string text;
   std::u16string detail;
   std::vector<std::u16string> arguments;  // already turned into text, in the order added
-  uint32_t source = 0;  // module whose message table explains the code; 0: the system's
+  uint32_t source = 0;                    // module whose message table explains the code; 0: the system's
 };
 
 // Replaces the "%s" markers of `format`, left to right, with the arguments in order;
@@ -84,8 +84,8 @@ struct ErrorRecord {
 // outChars - 1 characters and a terminator and returns the count written (0, writing
 // nothing, when out is null or outChars is 0). *substituted receives the number of
 // arguments used: those written at least in part, and empty ones whose marker was reached.
-size_t SubstituteTexts(std::u16string_view format, std::span<const std::u16string> args,
-                       char16_t* out, size_t outChars, size_t* substituted = nullptr);
+size_t SubstituteTexts(std::u16string_view format, std::span<const std::u16string> args, char16_t* out, size_t outChars,
+                       size_t* substituted = nullptr);
 
 // The size of the buffer each record is formatted into when the messages are composed.
 inline constexpr size_t kRecordMessageChars = 1040;
@@ -103,12 +103,10 @@ class CVLError {
   // code 0, a suppressed repeat of the current record, or no memory. An empty text makes
   // a kRecordCode record whatever `kind` says; `arg` (may be null) becomes the first
   // argument.
-  virtual ErrorRecord* AddError(std::u16string_view text, int32_t code, const ErrorArg* arg,
-                                int32_t kind, uint32_t source);
-  virtual ErrorRecord* AddTextError(std::u16string_view text, int32_t code,
-                                    const ErrorArg* arg = nullptr);
-  virtual ErrorRecord* AddKeyError(std::u16string_view key, int32_t code,
-                                   const ErrorArg* arg = nullptr);
+  virtual ErrorRecord* AddError(std::u16string_view text, int32_t code, const ErrorArg* arg, int32_t kind,
+                                uint32_t source);
+  virtual ErrorRecord* AddTextError(std::u16string_view text, int32_t code, const ErrorArg* arg = nullptr);
+  virtual ErrorRecord* AddKeyError(std::u16string_view key, int32_t code, const ErrorArg* arg = nullptr);
   virtual ErrorRecord* AddCodeError(int32_t code, const ErrorArg* arg = nullptr);
   // Both act on the current record and do nothing without one (or without a value).
   virtual void SetDetail(std::u16string_view text);
@@ -123,8 +121,8 @@ class CVLError {
   virtual size_t FormatRecord(const ErrorRecord& record, char16_t* out, size_t outChars) const;
   // The message the system (or, on derived classes, the program) has for a code. With out
   // null or outChars 0 nothing is written and the length of the message is returned.
-  virtual size_t GetSystemMessage(int32_t code, char16_t* out, size_t outChars,
-                                  std::span<const std::u16string> args, uint32_t source) const;
+  virtual size_t GetSystemMessage(int32_t code, char16_t* out, size_t outChars, std::span<const std::u16string> args,
+                                  uint32_t source) const;
   // The template of a record's message: here the record's own text.
   virtual std::u16string ResolveText(const ErrorRecord& record) const;
   // Whether a code is written as its message number ("%ld" of the low word) rather than
@@ -166,8 +164,8 @@ class CMacroError : public CVLError {
   // Own codes: the text of the key named by the message number in decimal (with the
   // arguments substituted), else "PERR_MACRO_GENERIC" formatted with the number; without
   // a table the number itself. Other codes: as CVLError.
-  size_t GetSystemMessage(int32_t code, char16_t* out, size_t outChars,
-                          std::span<const std::u16string> args, uint32_t source) const override;
+  size_t GetSystemMessage(int32_t code, char16_t* out, size_t outChars, std::span<const std::u16string> args,
+                          uint32_t source) const override;
   // Key records: the key's text, or the key itself (at most 260 characters) when the table
   // is absent or lacks it.
   std::u16string ResolveText(const ErrorRecord& record) const override;
@@ -175,8 +173,8 @@ class CMacroError : public CVLError {
 
   // A key error whose template takes two texts. The second text goes to the current
   // record whenever the first was given, even when the key error was a suppressed repeat.
-  virtual ErrorRecord* AddKeyErrorWithTexts(std::u16string_view key, int32_t code,
-                                            const char16_t* firstText, const char16_t* secondText);
+  virtual ErrorRecord* AddKeyErrorWithTexts(std::u16string_view key, int32_t code, const char16_t* firstText,
+                                            const char16_t* secondText);
   virtual void Reset();
 
   const app::CVLResString* Table() const { return table_; }

@@ -12,7 +12,6 @@
 namespace pe {
 namespace {
 
-
 // In 64 bits so that a value near 4 GiB cannot wrap to a small one.
 uint64_t Align(uint64_t value, uint32_t alignment) {
   if (alignment == 0) return value;
@@ -112,8 +111,8 @@ void CPE_ImageEditor::Reset() {
 }
 
 bool CPE_ImageEditor::Load(std::u16string_view path) {
-  plat::FileHandle file = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite,
-                                         plat::Disposition::kOpenExisting);
+  plat::FileHandle file =
+      plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, plat::Disposition::kOpenExisting);
   if (file == nullptr) return false;
   std::optional<std::string> bytes;
   try {
@@ -550,8 +549,8 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
 
   // Directory entries are moved by the old layout, before any header changes.
   if (va_shift != 0) {
-    const uint32_t entries = std::min<uint32_t>(
-        16, Nt32(pe32plus_ ? pe::kNumberOfRvaAndSizes64 : pe::kNumberOfRvaAndSizes32));
+    const uint32_t entries =
+        std::min<uint32_t>(16, Nt32(pe32plus_ ? pe::kNumberOfRvaAndSizes64 : pe::kNumberOfRvaAndSizes32));
     for (uint32_t index = 0; index < entries; ++index) {
       if (index == pe::kDirSecurity) continue;  // a file offset, not an address
       const uint32_t address = DirectoryAddress(index);

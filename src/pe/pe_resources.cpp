@@ -191,9 +191,8 @@ std::vector<uint8_t> ResourceTable::Serialize(uint32_t section_rva) const {
   std::vector<const ResourceItem*> sorted;
   sorted.reserve(items_.size());
   for (const ResourceItem& item : items_) sorted.push_back(&item);
-  std::stable_sort(sorted.begin(), sorted.end(), [](const ResourceItem* a, const ResourceItem* b) {
-    return ItemBefore(*a, *b);
-  });
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const ResourceItem* a, const ResourceItem* b) { return ItemBefore(*a, *b); });
 
   // The tree as index ranges into `sorted`: types, then each type's names.
   struct Range {

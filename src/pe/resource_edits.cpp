@@ -54,10 +54,14 @@ EditOutcome ReplaceStartupPicture(std::u16string_view exe, std::u16string_view b
   std::vector<uint8_t> block;
   size_t length = 0;
   switch (ReadPadded(bitmap, plat::kShareRead | plat::kShareWrite, block, length)) {
-    case ReadStatus::kOk: break;
-    case ReadStatus::kOpen: return {"IDS_ERR_OPENFILE", std::u16string(bitmap)};
-    case ReadStatus::kMemory: return {"IDS_ERR_NOTENOUGHMEM", {}};
-    case ReadStatus::kRead: return {"IDS_ERR_READFILE", std::u16string(bitmap)};
+    case ReadStatus::kOk:
+      break;
+    case ReadStatus::kOpen:
+      return {"IDS_ERR_OPENFILE", std::u16string(bitmap)};
+    case ReadStatus::kMemory:
+      return {"IDS_ERR_NOTENOUGHMEM", {}};
+    case ReadStatus::kRead:
+      return {"IDS_ERR_READFILE", std::u16string(bitmap)};
   }
   // A file no longer than its file header holds no picture to write.
   if (length <= kBitmapFileHeaderSize) {
@@ -106,7 +110,8 @@ std::optional<IconData> ReadIconFile(std::u16string_view path) {
 }
 
 bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& icon) {
-  const std::optional<std::vector<IconImage>> images = IconImages(icon.Data(), std::min(icon.length, icon.block.size()));
+  const std::optional<std::vector<IconImage>> images =
+      IconImages(icon.Data(), std::min(icon.length, icon.block.size()));
   if (!images) {
     plat::SetLastError(plat::err::kInvalidData);
     return false;
@@ -125,7 +130,8 @@ bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& i
       plat::SetLastError(plat::err::kInvalidData);
       return false;
     }
-    for (uint32_t i = 0; i < count; ++i) old_ids.push_back(Get16(data.data() + kIconDirectorySize + i * kIconGroupEntrySize + 12));
+    for (uint32_t i = 0; i < count; ++i)
+      old_ids.push_back(Get16(data.data() + kIconDirectorySize + i * kIconGroupEntrySize + 12));
   }
 
   // Identifiers for the new images: the old ones in order, then free ones found upwards.
@@ -184,8 +190,9 @@ bool BlankVersionStrings(std::u16string_view exe) {
     plat::SetLastError(plat::err::kResourceTypeNotFound);
     return false;
   }
-  std::vector<uint8_t> block(version->data.begin(),
-                             version->data.begin() + std::min<size_t>(Get16(version->data.data()), version->data.size()));
+  std::vector<uint8_t> block(
+      version->data.begin(),
+      version->data.begin() + std::min<size_t>(Get16(version->data.data()), version->data.size()));
 
   const std::optional<VersionValue> translation =
       QueryVersionValue(block.data(), block.size(), u"\\VarFileInfo\\Translation");

@@ -33,8 +33,7 @@ struct EditOutcome {
 // Failures: "IDS_ERR_OPENFILE" or "IDS_ERR_READFILE" with the bitmap path,
 // "IDS_ERR_NOTENOUGHMEM", "IDS_ERR_EXEMACRO_DEALPLAYER" (no argument: the caller adds
 // its own message text).
-EditOutcome ReplaceStartupPicture(std::u16string_view exe, std::u16string_view bitmap,
-                                  uint16_t id = kStartupPictureId);
+EditOutcome ReplaceStartupPicture(std::u16string_view exe, std::u16string_view bitmap, uint16_t id = kStartupPictureId);
 
 // A whole icon file, zero-filled up to a multiple of 8 bytes.
 struct IconData {
@@ -71,8 +70,7 @@ bool BlankVersionStrings(std::u16string_view exe);
 
 // The texts BlankVersionStrings empties, in order.
 inline constexpr const char16_t* kBlankedVersionValues[] = {
-    u"Comments",         u"FileDescription", u"CompanyName",    u"InternalName",
-    u"LegalCopyright",   u"LegalTrademarks", u"OriginalFilename", u"ProductName",
-    u"ProductVersion",   u"PrivateBuild",    u"SpecialBuild"};
+    u"Comments",         u"FileDescription", u"CompanyName",    u"InternalName", u"LegalCopyright", u"LegalTrademarks",
+    u"OriginalFilename", u"ProductName",     u"ProductVersion", u"PrivateBuild", u"SpecialBuild"};
 
 }  // namespace pe

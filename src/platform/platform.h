@@ -95,11 +95,10 @@ inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 
 inline constexpr size_t kMaxPath = 260;
 
-struct FileObject;                 // opaque; one per open file
-using FileHandle = FileObject*;    // nullptr is the invalid handle
+struct FileObject;               // opaque; one per open file
+using FileHandle = FileObject*;  // nullptr is the invalid handle
 
-FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share,
-                    Disposition disposition);
+FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share, Disposition disposition);
 // Reads up to `size` bytes; `*done` is the count read (0 at end of file, which succeeds).
 bool ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* done);
 bool WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* done);
@@ -155,8 +154,7 @@ std::u16string GetTempPath();  // ends with a backslash
 // GetTempFileNameW: `folder` + "\" + the first three characters of `prefix` + the unique
 // number in hexadecimal + ".tmp". With unique 0 a free number is found and the empty file
 // created; otherwise the name is only formed. Empty on failure (last error set).
-std::u16string GetTempFileName(std::u16string_view folder, std::u16string_view prefix,
-                               uint32_t unique = 0);
+std::u16string GetTempFileName(std::u16string_view folder, std::u16string_view prefix, uint32_t unique = 0);
 
 enum class KnownFolder { kCommonAppData, kRoamingAppData };
 // No trailing backslash; nullopt when the system cannot tell.
@@ -168,14 +166,13 @@ std::optional<std::u16string> GetKnownFolder(KnownFolder folder);
 // quotes removed) or `fallback` (trailing blanks removed) into `buffer` of `size` units,
 // cut to size-1 units and always terminated; returns the number of units copied before
 // the terminator. A missing file or key gives the fallback.
-uint32_t GetPrivateProfileString(std::u16string_view section, std::u16string_view key,
-                                 std::u16string_view fallback, char16_t* buffer, uint32_t size,
-                                 std::u16string_view file);
+uint32_t GetPrivateProfileString(std::u16string_view section, std::u16string_view key, std::u16string_view fallback,
+                                 char16_t* buffer, uint32_t size, std::u16string_view file);
 // GetPrivateProfileIntW: the leading integer of the value (decimal, or after "0x", "0o" or
 // "0b"), taken modulo 2^32 as the system does; a missing file or key, or an empty value,
 // gives `fallback`.
-uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view key,
-                              int32_t fallback, std::u16string_view file);
+uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view key, int32_t fallback,
+                              std::u16string_view file);
 
 // ---- Registry ----------------------------------------------------------------------------
 
@@ -184,8 +181,7 @@ uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view k
 struct RegistryKey;
 using RegistryHandle = RegistryKey*;
 uint32_t RegOpenLocalMachineKey(std::u16string_view subkey, RegistryHandle* key);
-uint32_t RegQueryDword(RegistryHandle key, std::u16string_view value, uint32_t* data,
-                       bool* type_ok);
+uint32_t RegQueryDword(RegistryHandle key, std::u16string_view value, uint32_t* data, bool* type_ok);
 void RegCloseKey(RegistryHandle key);
 
 // ---- Messages ----------------------------------------------------------------------------
@@ -198,8 +194,8 @@ std::optional<std::u16string> FormatSystemMessage(uint32_t code);
 // ---- ANSI code page ------------------------------------------------------------------------
 
 uint32_t GetAnsiCodePage();
-std::u16string AnsiToWide(std::string_view text);   // MultiByteToWideChar(CP_ACP)
-std::string WideToAnsi(std::u16string_view text);   // WideCharToMultiByte(CP_ACP), '?' default
+std::u16string AnsiToWide(std::string_view text);  // MultiByteToWideChar(CP_ACP)
+std::string WideToAnsi(std::u16string_view text);  // WideCharToMultiByte(CP_ACP), '?' default
 
 // IsTextUnicode with the system's default tests: whether bytes without a byte-order mark
 // look like UTF-16LE text. The stand-in judges by where the zero bytes fall.

@@ -25,8 +25,7 @@ bool SetAnsiCodePage(uint32_t code_page);
 
 // Writes or removes a REG_DWORD (or, with `as_string`, a REG_SZ holding the decimal text)
 // under HKEY_LOCAL_MACHINE\subkey.
-bool WriteRegistryValue(std::u16string_view subkey, std::u16string_view value, uint32_t data,
-                        bool as_string = false);
+bool WriteRegistryValue(std::u16string_view subkey, std::u16string_view value, uint32_t data, bool as_string = false);
 bool DeleteRegistryKey(std::u16string_view subkey);
 
 }  // namespace plat::testing

@@ -29,11 +29,11 @@ inline constexpr uint8_t kProgressOff = 0x80;
 #pragma pack(push, 1)
 
 struct MakeExeOptions {
-  char Magic[8];                 // "MSDPROJ"
-  uint16_t Version;              // 513
+  char Magic[8];     // "MSDPROJ"
+  uint16_t Version;  // 513
   uint8_t Reserved10[2];
-  uint32_t TotalSize;            // 14920 + 1052 x macros + 1060 x extra files
-  uint8_t Reserved16[20];        // the built EXE's payload header goes here
+  uint32_t TotalSize;      // 14920 + 1052 x macros + 1060 x extra files
+  uint8_t Reserved16[20];  // the built EXE's payload header goes here
   uint8_t LogLevel;
   uint8_t ShowPlayOption;
   uint8_t ShowStartup;
@@ -41,7 +41,7 @@ struct MakeExeOptions {
   uint8_t UseSystemUI;
   uint8_t Reserved41;
   uint16_t PlayTimes;
-  uint8_t Reserved44[520];       // the built EXE's script name goes here
+  uint8_t Reserved44[520];  // the built EXE's script name goes here
   char16_t ExeName[130];
   char16_t RelatedUrl[130];
   char16_t AuthorTips[260];
@@ -73,14 +73,14 @@ struct MakeExeOptions {
 };
 
 struct MacroListEntry {
-  uint16_t ParentIndex;   // 0xFFFF for the script and user entries
-  uint8_t EntryType;      // 3: a macro file
+  uint16_t ParentIndex;  // 0xFFFF for the script and user entries
+  uint8_t EntryType;     // 3: a macro file
   uint8_t Reserved3[2];
   uint8_t UserAdded;
   uint8_t FolderRelative;
   uint8_t Reserved7;
-  int32_t CommandIndex;   // -1 for the script and user entries
-  char16_t Path[260];     // the list's key, compared without regard to case
+  int32_t CommandIndex;  // -1 for the script and user entries
+  char16_t Path[260];    // the list's key, compared without regard to case
   char16_t TempPath[260];
 };
 

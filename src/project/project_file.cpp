@@ -25,7 +25,8 @@ constexpr char16_t kRefusedFormat[] = u"IDS_ERR_PROJECT_FORMAT";
 constexpr char16_t kRefusedDamaged[] = u"IDS_ERR_PROJECT_DAMAGED";
 
 uint64_t ExpectedSize(int64_t macros, int64_t extras) {
-  return kOptionsSize + static_cast<uint64_t>(macros) * kMacroEntrySize + static_cast<uint64_t>(extras) * kExtraEntrySize;
+  return kOptionsSize + static_cast<uint64_t>(macros) * kMacroEntrySize +
+         static_cast<uint64_t>(extras) * kExtraEntrySize;
 }
 
 // The key of what is wrong with a record read from a file of `file_size` bytes, or null.
@@ -34,7 +35,8 @@ const char16_t* ProjectDefect(const MakeExeOptions& record, uint64_t file_size) 
   if (record.Version != kProjectVersion || !magic) return kRefusedFormat;
   const bool counts = record.MacroCount >= 0 && record.ExtraFileCount >= 0 && record.MacroCount <= kMacroCapacity &&
                       record.ExtraFileCount <= kExtraCapacity;
-  if (!counts || record.TotalSize != file_size || record.TotalSize != ExpectedSize(record.MacroCount, record.ExtraFileCount)) {
+  if (!counts || record.TotalSize != file_size ||
+      record.TotalSize != ExpectedSize(record.MacroCount, record.ExtraFileCount)) {
     return kRefusedDamaged;
   }
   return nullptr;
@@ -55,7 +57,8 @@ std::u16string FolderOf(std::u16string_view path) {
 // before any configuration is loaded that is the Pandrel product.
 int LoadDefaults(MakeExeOptions& record, const app::CBrankelApp& app) {
   record = MakeExeOptions{};
-  const std::u16string product = app.ProductFolder().empty() ? std::u16string(app::kProductPandrel) : app.ProductFolder();
+  const std::u16string product =
+      app.ProductFolder().empty() ? std::u16string(app::kProductPandrel) : app.ProductFolder();
   const std::optional<std::u16string> common = plat::GetKnownFolder(plat::KnownFolder::kCommonAppData);
   const std::optional<std::u16string> roaming = plat::GetKnownFolder(plat::KnownFolder::kRoamingAppData);
   if (!common || !roaming) return 0;
@@ -67,7 +70,8 @@ int LoadDefaults(MakeExeOptions& record, const app::CBrankelApp& app) {
 }  // namespace
 
 std::optional<std::u16string> ProjectFilePath(std::u16string_view script) {
-  const std::u16string path = std::u16string(script.substr(0, script.size() >= 4 ? script.size() - 4 : 0)) + u".packproj";
+  const std::u16string path =
+      std::u16string(script.substr(0, script.size() >= 4 ? script.size() - 4 : 0)) + u".packproj";
   if (path.size() > 259) return std::nullopt;
   return path;
 }
@@ -84,7 +88,8 @@ int SaveProject(MakeExeOptions& record, std::u16string_view script, const CMakeE
   const std::u16string folder = slash == std::u16string::npos ? u"." : path->substr(0, slash);
   const std::u16string temporary = plat::GetTempFileName(folder, u"prj");
   if (temporary.empty()) return 0;
-  plat::FileHandle file = plat::OpenFile(temporary, plat::kGenericWrite, plat::kShareRead, plat::Disposition::kCreateAlways);
+  plat::FileHandle file =
+      plat::OpenFile(temporary, plat::kGenericWrite, plat::kShareRead, plat::Disposition::kCreateAlways);
   if (file == nullptr) {
     plat::DeleteFile(temporary);
     return 0;
@@ -130,7 +135,8 @@ std::optional<ProjectContents> ReadProjectFile(std::u16string_view path, Project
   uint64_t size = 0;
   const bool sized = plat::GetFileSize(file, &size);
   // Too long to be a project at all: refused by its size, without reading it.
-  std::optional<std::string> bytes = sized && size <= kMaxProjectSize ? plat::ReadOpenFile(file, kMaxProjectSize) : std::nullopt;
+  std::optional<std::string> bytes =
+      sized && size <= kMaxProjectSize ? plat::ReadOpenFile(file, kMaxProjectSize) : std::nullopt;
   const uint32_t error = plat::GetLastError();
   plat::CloseFile(file);
   if (sized && size > kMaxProjectSize) return Refuse(why, kRefusedDamaged);
@@ -214,8 +220,8 @@ void ApplyNewProjectDefaults(MakeExeOptions& record, const macro::MacroFileHeade
   settings.FontSize = app_settings.FontSize;
   std::memcpy(settings.FontFace, app_settings.FontFace, sizeof settings.FontFace);
   settings.UseSystemColours = vista_or_later ? 1 : 0;
-  for (auto [to, from] : {std::pair{&settings.PauseKey, &app_settings.PauseKey},
-                          std::pair{&settings.StopKey, &app_settings.StopKey}}) {
+  for (auto [to, from] :
+       {std::pair{&settings.PauseKey, &app_settings.PauseKey}, std::pair{&settings.StopKey, &app_settings.StopKey}}) {
     to->KeyCode = from->KeyCode;
     to->SecondKeyCode = from->SecondKeyCode;
     to->Modifiers = from->Modifiers;

@@ -46,11 +46,11 @@ class Parts {
 }  // namespace
 
 std::u16string NormalizePath(std::u16string_view path) {
-  std::u16string prefix;                     // written out as it stands
-  std::vector<std::u16string_view> parts;    // joined with "\" after the prefix
-  size_t fixed = 0;                          // leading parts that ".." cannot remove
-  bool rooted = false;                       // whether ".." stops at the root
-  size_t rest = 0;                           // where the parts below the root begin
+  std::u16string prefix;                   // written out as it stands
+  std::vector<std::u16string_view> parts;  // joined with "\" after the prefix
+  size_t fixed = 0;                        // leading parts that ".." cannot remove
+  bool rooted = false;                     // whether ".." stops at the root
+  size_t rest = 0;                         // where the parts below the root begin
 
   const auto take_root_parts = [&](size_t count) {
     Parts reader(path, rest);

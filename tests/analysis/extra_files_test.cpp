@@ -74,7 +74,7 @@ struct NamedCommand {
   uint16_t code;
   size_t offset;
 };
-constexpr NamedCommand kOneNameCommands[] = {{0x2301, 0}, {0x230A, 0}, {0x2311, 4}, {0x2315, 0}, {0x2501, 0},
+constexpr NamedCommand kOneNameCommands[] = {{0x2301, 0},    {0x230A, 0}, {0x2311, 4}, {0x2315, 0}, {0x2501, 0},
                                              {0x4201, 0x44}, {0x430C, 0}, {0x4311, 0}, {0x4312, 0}};
 constexpr uint16_t kListCommands[] = {0x210A, 0x2309, 0x650F};
 
@@ -408,7 +408,8 @@ TEST_F(ExtraFilesTest, OneEntryPerFileWithItsFirstUse) {
 
   // A second macro file adds only what is new, under its own index; earlier entries keep
   // theirs and their names.
-  ASSERT_TRUE(Collect({{0x230A, Payload().Text(0, u"C:\\Other\\pic.bmp")}, {0x230A, Payload().Text(0, u"D:\\n.txt")}}, 4));
+  ASSERT_TRUE(
+      Collect({{0x230A, Payload().Text(0, u"C:\\Other\\pic.bmp")}, {0x230A, Payload().Text(0, u"D:\\n.txt")}}, 4));
   ASSERT_EQ(Count(), 3);
   EXPECT_EQ(Entry(0).ParentIndex, 1);
   EXPECT_EQ(Entry(2).ParentIndex, 4);
@@ -475,17 +476,18 @@ TEST_F(ExtraFilesTest, RunningOutOfMemoryAnywhereIsAMessage) {
   // Each allocation of the discovery in turn fails: never an exception, and the memory
   // message unless a layer below turned the failure into a message of its own.
   int memory_messages = 0;
-  const long runs = RunWithEachAllocationFailing(
-      [&] { builder_.FileLists().SetExtraCount(0); }, [&] { return builder_.CollectExtraFiles(0, path); },
-      [&](bool failed, bool result) {
-        if (!failed) {
-          EXPECT_TRUE(result);
-          EXPECT_EQ(Count(), 5);
-        } else if (!result) {
-          EXPECT_FALSE(builder_.Message().empty());
-          if (builder_.Message() == u"IDS_ERR_NOTENOUGHMEM") ++memory_messages;
-        }
-      });
+  const long runs = RunWithEachAllocationFailing([&] { builder_.FileLists().SetExtraCount(0); },
+                                                 [&] { return builder_.CollectExtraFiles(0, path); },
+                                                 [&](bool failed, bool result) {
+                                                   if (!failed) {
+                                                     EXPECT_TRUE(result);
+                                                     EXPECT_EQ(Count(), 5);
+                                                   } else if (!result) {
+                                                     EXPECT_FALSE(builder_.Message().empty());
+                                                     if (builder_.Message() == u"IDS_ERR_NOTENOUGHMEM")
+                                                       ++memory_messages;
+                                                   }
+                                                 });
   EXPECT_GT(runs, 20) << "the discovery allocates";
   EXPECT_GT(memory_messages, runs / 2) << "of " << runs;
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "analysis/failing_allocation.h"
 #include "analysis/macro_collection.h"
+#include "analysis/script_builder.h"
 #include "app/res_string.h"
 #include "app/vl_win_app.h"
-#include "analysis/failing_allocation.h"
-#include "analysis/script_builder.h"
 #include "macro/error_state.h"
 #include "macro/macro_builder.h"
 #include "platform/platform.h"
@@ -59,11 +59,11 @@ std::set<std::u16string> TempScratchFiles() {
 class MacroCollectionTest : public brankel_test::ScratchTest {
  protected:
   MacroCollectionTest() : lists_(&application_) {
-    EXPECT_TRUE(table_.LoadText(
-        "[String]\r\n"
-        "IDS_ERR_OPENSCRIPT=Cannot open %s.\r\n"
-        "IDS_ERR_BADFILE=Damaged: %s\r\n"
-        "IDS_ERR_TOOMANYMACRO=Too many macro files.\r\n"));
+    EXPECT_TRUE(
+        table_.LoadText("[String]\r\n"
+                        "IDS_ERR_OPENSCRIPT=Cannot open %s.\r\n"
+                        "IDS_ERR_BADFILE=Damaged: %s\r\n"
+                        "IDS_ERR_TOOMANYMACRO=Too many macro files.\r\n"));
     application_.SetLanguageTable(&table_);
   }
   void SetUp() override {
@@ -268,7 +268,7 @@ TEST_F(MacroCollectionTest, FirstUseSiteIsKeptDepthFirst) {
   Write(u"d.msd", Calls({{0x6105, kByPath, u"e.msd"}}));
   EXPECT_TRUE(Collect());
   const std::vector<std::u16string> order{Path(u"main.msd"), Listed(u"b.msd"), Listed(u"x.msd"), Listed(u"y.msd"),
-                                          Listed(u"d.msd"), Listed(u"e.msd"), Listed(u"c.msd")};
+                                          Listed(u"d.msd"),  Listed(u"e.msd"), Listed(u"c.msd")};
   EXPECT_EQ(Paths(), order);
   ExpectEntry(4, Listed(u"d.msd"), 1, 2, 0);
   ExpectEntry(5, Listed(u"e.msd"), 4, 0, 0);
@@ -307,15 +307,18 @@ TEST_F(MacroCollectionTest, EmbeddedMacroFilesAreWalkedForTheirCaller) {
       Calls({{0x6605, kByPath, u"%skip%"}, {0x6605, kByPath, u"second.msd"}, {0x6105, kByName, u"lib.msl"}}).Bytes();
   const std::string ignored = Calls({{0x6605, kByPath, u"from-text.msd"}}).Bytes();
   const std::string other = Calls({{0x6605, kByPath, u"from-msd.msd"}}).Bytes();
-  Write(u"main.msd", WithAttachments(Calls({{0x6605, kByPath, u"first.msd"}}),
-                                     {{u"Notes.txt", u".txt", ignored},
-                                      {u"Helper.MSL", u".MSL", embedded},
-                                      {u"other.msd", u".Msd", other}},
-                                     {{u"vanished.msd", u".msd", ""}}));
+  Write(u"main.msd",
+        WithAttachments(
+            Calls({{0x6605, kByPath, u"first.msd"}}),
+            {{u"Notes.txt", u".txt", ignored}, {u"Helper.MSL", u".MSL", embedded}, {u"other.msd", u".Msd", other}},
+            {{u"vanished.msd", u".msd", ""}}));
   EXPECT_TRUE(Collect());
-  const std::vector<std::u16string> order{Path(u"main.msd"),       Listed(u"first.msd"),
-                                          Listed(u"second.msd"),   Listed(u"third.msd"),
-                                          plat::ToLower(data_ + u"lib.msl"), Listed(u"from-msd.msd")};
+  const std::vector<std::u16string> order{Path(u"main.msd"),
+                                          Listed(u"first.msd"),
+                                          Listed(u"second.msd"),
+                                          Listed(u"third.msd"),
+                                          plat::ToLower(data_ + u"lib.msl"),
+                                          Listed(u"from-msd.msd")};
   EXPECT_EQ(Paths(), order) << "the stream that is missing is passed over, the .txt item is no macro";
   ExpectEntry(2, Listed(u"second.msd"), 0, 1, 0);
   ExpectEntry(3, Listed(u"third.msd"), 2, 0, 0);
@@ -343,7 +346,8 @@ TEST_F(MacroCollectionTest, EmbeddedFilesInsideEmbeddedFilesNestOnlySoDeep) {
 
   // The nesting counts along the whole chain of walks, through listed files too: the same
   // chain reached from an embedded file of another script has one level less to go.
-  Write(u"outer.msd", WithAttachments(MacroBuilder(), {{u"e.msd", u".msd", Calls({{0x6605, kByPath, u"main.msd"}}).Bytes()}}));
+  Write(u"outer.msd",
+        WithAttachments(MacroBuilder(), {{u"e.msd", u".msd", Calls({{0x6605, kByPath, u"main.msd"}}).Bytes()}}));
   project::CMakeExe_FileLists outer;
   EXPECT_TRUE(CollectScriptMacros(MacroCollection{outer, data_}, Path(u"outer.msd"), folder_));
   ASSERT_EQ(outer.MacroCount(), 1 + 1 + 1 + (kMaxEmbeddedNesting - 1));
@@ -405,9 +409,9 @@ TEST_F(MacroCollectionTest, LimitMetDeepInsideFailsTheCollection) {
   // still short, and the limit is what the message tells.
   std::vector<Call> many;
   for (int i = 1; i <= 520; ++i) many.push_back({0x6105, kByPath, Numbered(u"e", i)});
-  Write(u"embeds.msd", WithAttachments(Calls({{0x6605, kByPath, u"first.msd"}}),
-                                       {{u"big.msl", u".msl", Calls(many).Bytes()},
-                                        {u"junk.msd", u".msd", std::string(300, 'j')}}));
+  Write(u"embeds.msd",
+        WithAttachments(Calls({{0x6605, kByPath, u"first.msd"}}),
+                        {{u"big.msl", u".msl", Calls(many).Bytes()}, {u"junk.msd", u".msd", std::string(300, 'j')}}));
   project::CMakeExe_FileLists embedded(&application_);
   EXPECT_FALSE(CollectScriptMacros(MacroCollection{embedded, data_}, Path(u"embeds.msd"), folder_));
   EXPECT_EQ(embedded.MacroCount(), 512);
@@ -456,10 +460,10 @@ TEST_F(MacroCollectionTest, DamagedCommandTablesReportTheMacroLayersReason) {
 
 TEST_F(MacroCollectionTest, ShortCallRecordsReadOnlyWhatTheyHold) {
   MacroBuilder script;
-  script.Command(0x6605, 1).Param(1, {kByPath});                        // a kind, no name
-  script.Command(0x6105, 2).Param(2, {kFiller});                        // no kind
+  script.Command(0x6605, 1).Param(1, {kByPath});  // a kind, no name
+  script.Command(0x6105, 2).Param(2, {kFiller});  // no kind
   std::vector<uint8_t> cut = CallPayload(0x6105, kByPath, u"cutname.msd");
-  cut.resize(8 + 2 * 3 + 1);                                            // "cut" and half a unit
+  cut.resize(8 + 2 * 3 + 1);  // "cut" and half a unit
   script.Command(0x6105, 3).Param(3, cut);
   Write(u"main.msd", script);
   EXPECT_TRUE(Collect());
@@ -483,7 +487,9 @@ TEST_F(MacroCollectionTest, RunningOutOfMemoryAnywhereIsAMessage) {
   std::unique_ptr<project::CMakeExe_FileLists> lists;
   const long runs = brankel_test::RunWithEachAllocationFailing(
       [&] { lists = std::make_unique<project::CMakeExe_FileLists>(&application_); },
-      [&] { return CollectScriptMacros(MacroCollection{*lists, data_}, script, folder_); },
+      [&] {
+        return CollectScriptMacros(MacroCollection{*lists, data_}, script, folder_);
+      },
       [&](bool failed, bool result) {
         // A clean-up that itself ran out of memory leaves its scratch file behind.
         for (const std::u16string& name : TempScratchFiles()) {

@@ -34,8 +34,11 @@ TEST_F(ConfigurationTest, ProductFolderFromTheRegistry) {
     int type, version;
     const char16_t* product;
   };
-  const Case cases[] = {{3, 4601, kProductFennow}, {3, 4602, kProductPandrel}, {20, 9999, kProductFennow},
-                        {0, 1, kProductPandrel}, {-1, -1, kProductPandrel}};
+  const Case cases[] = {{3, 4601, kProductFennow},
+                        {3, 4602, kProductPandrel},
+                        {20, 9999, kProductFennow},
+                        {0, 1, kProductPandrel},
+                        {-1, -1, kProductPandrel}};
   for (const Case& c : cases) {
     plat::testing::DeleteRegistryKey(kMacroRegistryKey);
     if (c.type >= 0) {
@@ -59,7 +62,8 @@ TEST_F(ConfigurationTest, FennowGetsItsOwnUserConfiguration) {
 }
 
 TEST_F(ConfigurationTest, UserFolderAndTemplateCopy) {
-  Install("[General]\r\nLanguage=en\r\n", "[UIFont]\r\nSize=11\r\nFaceName=Verdana\r\n[Options]\r\nUsingSystemAspect=0\r\n");
+  Install("[General]\r\nLanguage=en\r\n",
+          "[UIFont]\r\nSize=11\r\nFaceName=Verdana\r\n[Options]\r\nUsingSystemAspect=0\r\n");
   ASSERT_TRUE(app_.LoadConfiguration());
   EXPECT_TRUE(app_.ConfigurationLoaded());
   EXPECT_EQ(brankel_test::ReadBytes(app_.UserConfigPath()),

@@ -24,7 +24,8 @@ void MachineConfigTest::Clean() {
   plat::testing::DeleteRegistryKey(app::kMacroRegistryKey);
 }
 
-void MachineConfigTest::Install(std::string_view general, std::string_view config_template, std::u16string_view product) {
+void MachineConfigTest::Install(std::string_view general, std::string_view config_template,
+                                std::u16string_view product) {
   const std::u16string shared = common_ + u"\\" + std::u16string(product);
   plat::CreateDirectory(common_ + u"\\Velmora");
   plat::CreateDirectory(shared);

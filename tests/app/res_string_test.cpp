@@ -8,9 +8,7 @@
 namespace app {
 namespace {
 
-std::string Utf16Bytes(std::u16string_view text, bool mark) {
-  return (mark ? "\xFF\xFE" : "") + plat::ToUtf16Le(text);
-}
+std::string Utf16Bytes(std::u16string_view text, bool mark) { return (mark ? "\xFF\xFE" : "") + plat::ToUtf16Le(text); }
 
 std::u16string Get(const CVLResString& table, std::u16string_view key) {
   std::u16string out;
@@ -30,21 +28,21 @@ TEST(KeyHash, MultipliesBy131AndClearsTheTopBit) {
 
 TEST(LanguageTable, EntriesFollowTheLineRules) {
   CVLResString table;
-  ASSERT_TRUE(table.LoadText(
-      "[Header]\r\nLocale=English\r\nCRC=0\r\n\r\n[String]\r\n"
-      "IDS_A=one\r\n"
-      "IDS_A=two\r\n"
-      "IDS_B=Line1\\nLine2\\N3 \\t stays\r\n"
-      "IDS_C =x\r\n"
-      "'IDS_D=comment\r\n"
-      "   \tIDS_E=y\r\n"
-      "IDS_F=\r\n"
-      "IDS_G=  leading kept\r\n"
-      "no equals sign here\r\n"
-      "[Other]\r\n"
-      "=empty key defines nothing\r\n"
-      "IDS_H=a=b\n"
-      "IDS_LAST=end"));
+  ASSERT_TRUE(
+      table.LoadText("[Header]\r\nLocale=English\r\nCRC=0\r\n\r\n[String]\r\n"
+                     "IDS_A=one\r\n"
+                     "IDS_A=two\r\n"
+                     "IDS_B=Line1\\nLine2\\N3 \\t stays\r\n"
+                     "IDS_C =x\r\n"
+                     "'IDS_D=comment\r\n"
+                     "   \tIDS_E=y\r\n"
+                     "IDS_F=\r\n"
+                     "IDS_G=  leading kept\r\n"
+                     "no equals sign here\r\n"
+                     "[Other]\r\n"
+                     "=empty key defines nothing\r\n"
+                     "IDS_H=a=b\n"
+                     "IDS_LAST=end"));
   EXPECT_TRUE(table.FileMode());
   EXPECT_EQ(Get(table, u"IDS_A"), u"one");
   EXPECT_EQ(Get(table, u"IDS_B"), u"Line1\r\nLine2\r\n3 \\t stays");

@@ -23,12 +23,12 @@ class RecordingDisplay : public MessageDisplay {
 class AppTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(table_.LoadText(
-        "[String]\r\n"
-        "IDS_ERR_OPENSCRIPT=Cannot open the script \"%s\".\r\n"
-        "IDS_LOGLEVEL_3=Everything\r\n"
-        "IDS_ERR_SAVE=Saving %s failed: %s\r\n"
-        "IDS_SECOND=More help here.\r\n"));
+    ASSERT_TRUE(
+        table_.LoadText("[String]\r\n"
+                        "IDS_ERR_OPENSCRIPT=Cannot open the script \"%s\".\r\n"
+                        "IDS_LOGLEVEL_3=Everything\r\n"
+                        "IDS_ERR_SAVE=Saving %s failed: %s\r\n"
+                        "IDS_SECOND=More help here.\r\n"));
     app_.SetLanguageTable(&table_);
     app_.SetMessageDisplay(&display_);
   }

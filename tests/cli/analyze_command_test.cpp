@@ -59,7 +59,8 @@ class AnalyzeCommandTest : public brankel_test::ScratchTest {
 
     MacroBuilder main = Calls({{brankel_test::kRunMacro, brankel_test::kByPath, u"  level1.msd "}});
     main.Command(0x230A, 50).Param(50, TextAt(0, u"data\\picture.bmp"));
-    const std::string embedded = Calls({{brankel_test::kCallMacro, brankel_test::kByPath, u"fromembedded.msd"}}).Bytes();
+    const std::string embedded =
+        Calls({{brankel_test::kCallMacro, brankel_test::kByPath, u"fromembedded.msd"}}).Bytes();
     Write(u"main.msd", brankel_test::WithAttachments(main, {{u"lib", u".MSL", embedded}}));
 
     MacroBuilder level1 = Calls({{brankel_test::kCallMacro, brankel_test::kByPath, Path(u"sub\\level2.msd")}});

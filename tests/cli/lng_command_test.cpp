@@ -78,7 +78,8 @@ TEST(SetHeaderCrc, ReplacesAddsOrCreates) {
             u"[Header]\r\nCRC=NEW\r\n[String]\r\nA=1\r\n");
   EXPECT_EQ(app::SetHeaderCrc(u"[header]\nLocale=x\n[String]\nCRC=not this\n", u"N"),
             u"[header]\nCRC=N\nLocale=x\n[String]\nCRC=not this\n");
-  EXPECT_EQ(app::SetHeaderCrc(u"[Other]\nCRC=keep\n[S\nA=1\n", u"N"), u"\n[Header]\nCRC=N\n[Other]\nCRC=keep\n[S\nA=1\n")
+  EXPECT_EQ(app::SetHeaderCrc(u"[Other]\nCRC=keep\n[S\nA=1\n", u"N"),
+            u"\n[Header]\nCRC=N\n[Other]\nCRC=keep\n[S\nA=1\n")
       << "a CRC outside [Header] is not the one";
   EXPECT_EQ(app::SetHeaderCrc(u"[Header]", u"N"), u"[Header]\nCRC=N\n");
 }

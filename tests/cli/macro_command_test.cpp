@@ -9,12 +9,12 @@
 #include "app/system_error.h"
 #include "app/text_format.h"
 #include "cli/cli.h"
+#include "cli/macro_command.h"
+#include "cli/macro_info.h"
 #include "cli/run_cli.h"
 #include "macro/attachment_builder.h"
 #include "macro/compound_builder.h"
 #include "macro/macro_builder.h"
-#include "cli/macro_command.h"
-#include "cli/macro_info.h"
 #include "macro/macro_file.h"
 #include "macro/macro_format.h"
 #include "platform/scratch.h"
@@ -256,7 +256,8 @@ TEST_F(MacroCommandTest, RecordsWithoutCommandsAreStillExpanded) {
   parts.commands = {Command(1, 4, 0)};
   parts.header.CommandCount = 0;
   parts.header.ParamBlockSize = static_cast<uint32_t>(parts.params.size());
-  ASSERT_EQ(macro::WriteMacroFile(Path(u"e.msd"), parts.commands.data(), parts.params.data(), nullptr, parts.header), 1);
+  ASSERT_EQ(macro::WriteMacroFile(Path(u"e.msd"), parts.commands.data(), parts.params.data(), nullptr, parts.header),
+            1);
   const CliRun run = Brankel({"macro", "info", "--json", File(u"e.msd")});
   ASSERT_EQ(run.code, 0) << run.err;
   const json info = json::parse(run.out);
@@ -428,7 +429,8 @@ TEST_F(MacroAttachmentsCommandTest, DamagedAreaIsExplained) {
   const std::string host = brankel_test::WithAttachmentsFlag(brankel_test::MacroBuilder().Command(0x0101).Bytes()) +
                            brankel_test::AttachmentArea({}, {}, 0x11111111);
   ASSERT_TRUE(brankel_test::WriteBytes(Path(u"bad.msd"), host));
-  const brankel_test::CliOutput run = brankel_test::RunCli({"macro", "attachments", brankel_test::Narrow(Path(u"bad.msd"))});
+  const brankel_test::CliOutput run =
+      brankel_test::RunCli({"macro", "attachments", brankel_test::Narrow(Path(u"bad.msd"))});
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.err.find("10028"), std::string::npos) << run.err;
 }
@@ -436,9 +438,9 @@ TEST_F(MacroAttachmentsCommandTest, DamagedAreaIsExplained) {
 TEST_F(MacroAttachmentsCommandTest, ReadFailuresEndInTheSystemsWords) {
   std::vector<uint8_t> compound = brankel_test::CompoundBuilder().AddStream(u"notes.txt", "notes").Build();
   compound[0] = 0;  // no compound file any more
-  const std::string host = brankel_test::WithAttachmentsFlag(brankel_test::MacroBuilder().Command(0x0101).Bytes()) +
-                           brankel_test::AttachmentArea({brankel_test::AttachmentItemBytes(u"notes.txt", u".txt")},
-                                                        compound);
+  const std::string host =
+      brankel_test::WithAttachmentsFlag(brankel_test::MacroBuilder().Command(0x0101).Bytes()) +
+      brankel_test::AttachmentArea({brankel_test::AttachmentItemBytes(u"notes.txt", u".txt")}, compound);
   ASSERT_TRUE(brankel_test::WriteBytes(Path(u"damaged.msd"), host));
   const brankel_test::CliOutput run =
       brankel_test::RunCli({"macro", "attachments", brankel_test::Narrow(Path(u"damaged.msd"))});

@@ -16,6 +16,7 @@
 #include "app/res_string.h"
 #include "app/system_error.h"
 #include "app/text_format.h"
+#include "cli/run_cli.h"
 #include "pe/fixtures.h"
 #include "pe/image_files.h"
 #include "pe/pe_builder.h"
@@ -23,7 +24,6 @@
 #include "pe/pe_resources.h"
 #include "pe/resource_edits.h"
 #include "pe/version_info.h"
-#include "cli/run_cli.h"
 #include "platform/file_io.h"
 #include "platform/scratch.h"
 
@@ -472,7 +472,7 @@ TEST_F(PeCommandTest, VersionShownAndItsTextsEmptied) {
   ASSERT_NE(item, nullptr);
   for (const char16_t* name : {u"CompanyName", u"ProductName"}) {
     const auto value = pe::QueryVersionValue(item->data.data(), item->data.size(),
-                                                std::u16string(u"\\StringFileInfo\\040904B0\\") + name);
+                                             std::u16string(u"\\StringFileInfo\\040904B0\\") + name);
     ASSERT_TRUE(value) << Narrow(name);
     EXPECT_GT(value->size, 0u);
     EXPECT_EQ(Bytes(item->data.begin() + value->offset, item->data.begin() + value->offset + value->size),

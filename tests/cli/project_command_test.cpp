@@ -5,8 +5,8 @@
 
 #include "cli/run_cli.h"
 #include "platform/scratch.h"
-#include "project/project_file.h"
 #include "platform/unicode.h"
+#include "project/project_file.h"
 
 namespace cli {
 namespace {

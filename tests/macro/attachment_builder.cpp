@@ -16,12 +16,14 @@ std::string AttachmentItemBytes(std::u16string_view stream, std::u16string_view 
   return std::string(reinterpret_cast<const char*>(&item), sizeof item);
 }
 
-std::string AttachmentArea(const std::vector<std::string>& items, const std::vector<uint8_t>& compound, uint32_t magic) {
+std::string AttachmentArea(const std::vector<std::string>& items, const std::vector<uint8_t>& compound,
+                           uint32_t magic) {
   std::string table;
   for (const std::string& item : items) table += item;
   const uint32_t head[5] = {magic, 256, static_cast<uint32_t>(items.size()),
                             static_cast<uint32_t>(table.size() + compound.size()), static_cast<uint32_t>(table.size())};
-  return std::string(reinterpret_cast<const char*>(head), sizeof head) + table + std::string(compound.begin(), compound.end());
+  return std::string(reinterpret_cast<const char*>(head), sizeof head) + table +
+         std::string(compound.begin(), compound.end());
 }
 
 std::string WithAttachmentsFlag(std::string macro) {

@@ -38,10 +38,7 @@ class AttachmentsTest : public brankel_test::ScratchTest {
     host_ = WithFlag(MacroBuilder().Name(u"Host").Command(0x0101).Bytes());
     sub_ = MacroBuilder().Name(u"Original name").Command(0x0202, 1).ParamText(1, u"x").Bytes();
     notes_ = brankel_test::PatternBytes(6000, 3);
-    compound_ = CompoundBuilder()
-                    .AddStream(u"Sub.msd", sub_)
-                    .AddStream(u"notes.txt", notes_)
-                    .Build();
+    compound_ = CompoundBuilder().AddStream(u"Sub.msd", sub_).AddStream(u"notes.txt", notes_).Build();
     ASSERT_FALSE(compound_.empty());
   }
   // Opens `bytes` as a macro file and reads its attachments into `manager`.
@@ -110,8 +107,8 @@ TEST_F(AttachmentsTest, StreamsAreLookedUpInTheRootOnly) {
     const char16_t* name;
     bool found;
   };
-  for (const Case& c : {Case{u"notes.txt", true}, Case{u"Data\\inner.txt", false}, Case{u"Data", false},
-                        Case{u"\\notes.txt", false}}) {
+  for (const Case& c :
+       {Case{u"notes.txt", true}, Case{u"Data\\inner.txt", false}, Case{u"Data", false}, Case{u"\\notes.txt", false}}) {
     const std::string name = brankel_test::Narrow(c.name);
     plat::SetLastError(0);
     EXPECT_EQ(manager.ExtractStream(c.name, Path(u"out.bin")), c.found) << name;
@@ -126,7 +123,8 @@ TEST_F(AttachmentsTest, SmallFilesAndLongNamesExtractSafely) {
   const std::string tiny = sub_.substr(0, 4632);
   // The longest name a compound file holds (31 characters) still fits the macro name.
   const std::u16string long_name = std::u16string(27, u'n') + u".msd";
-  const std::vector<uint8_t> compound = CompoundBuilder().AddStream(u"tiny.msd", tiny).AddStream(long_name, sub_).Build();
+  const std::vector<uint8_t> compound =
+      CompoundBuilder().AddStream(u"tiny.msd", tiny).AddStream(long_name, sub_).Build();
   CAttachments_Manager manager;
   ASSERT_EQ(Read(host_ + Area({Item(u"tiny.msd", u".msd"), Item(long_name, u".msd")}, compound), manager), 1);
   ASSERT_TRUE(manager.ExtractStream(u"tiny.msd", Path(u"tiny.msd")));
@@ -247,7 +245,8 @@ TEST_F(ChunkCopyTest, CopiesInChunksAndReportsFailures) {
   const std::vector<uint8_t> data = brankel_test::PatternBytes(10000, 9);
   ASSERT_TRUE(WriteBytes(Path(u"from"), std::string(data.begin(), data.end())));
   for (uint64_t chunk : {uint64_t{1}, uint64_t{333}, uint64_t{0}, uint64_t{1} << 40}) {
-    plat::FileHandle from = plat::OpenFile(Path(u"from"), plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
+    plat::FileHandle from =
+        plat::OpenFile(Path(u"from"), plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
     plat::FileHandle to = plat::OpenFile(Path(u"to"), plat::kGenericWrite, 0, plat::Disposition::kCreateAlways);
     plat::SeekFile(from, 100, plat::SeekOrigin::kBegin, nullptr);
     EXPECT_EQ(CopyFileChunks(from, to, 0, chunk), 0);
@@ -255,8 +254,10 @@ TEST_F(ChunkCopyTest, CopiesInChunksAndReportsFailures) {
     plat::CloseFile(to);
     EXPECT_EQ(ReadBytes(Path(u"to")), std::string(data.begin() + 100, data.end())) << chunk;
   }
-  plat::FileHandle from = plat::OpenFile(Path(u"from"), plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
-  plat::FileHandle reader = plat::OpenFile(Path(u"to"), plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
+  plat::FileHandle from =
+      plat::OpenFile(Path(u"from"), plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
+  plat::FileHandle reader =
+      plat::OpenFile(Path(u"to"), plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
   EXPECT_EQ(CopyFileChunks(from, reader, 50), 2) << "the target cannot be written";
   EXPECT_EQ(CopyFileChunks(reader, from, 1u << 20), 1) << "the source ends first";
   plat::CloseFile(from);

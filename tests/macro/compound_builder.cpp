@@ -33,13 +33,12 @@ bool NameLess(std::u16string_view a, std::u16string_view b) {
 
 bool ValidName(std::u16string_view name) {
   if (name.empty() || name.size() > 31) return false;
-  return name.find_first_of(u"/:!") == std::u16string_view::npos &&
-         name.find(u'\0') == std::u16string_view::npos;
+  return name.find_first_of(u"/:!") == std::u16string_view::npos && name.find(u'\0') == std::u16string_view::npos;
 }
 
 // Hands out sectors to chains one after another, or in turn when scattering.
-std::vector<std::vector<uint32_t>> Allocate(const std::vector<uint64_t>& lengths, uint32_t first,
-                                            bool scatter, uint32_t* next_free) {
+std::vector<std::vector<uint32_t>> Allocate(const std::vector<uint64_t>& lengths, uint32_t first, bool scatter,
+                                            uint32_t* next_free) {
   std::vector<std::vector<uint32_t>> chains(lengths.size());
   uint32_t next = first;
   if (!scatter) {
@@ -215,8 +214,8 @@ std::vector<uint8_t> CompoundBuilder::Build(CompoundLayout* layout_out) const {
   std::vector<Links> links(entry_count);
   // Middle-split trees fill every level but the last, so black everywhere except a
   // partly filled last level (red there) is a valid red-black colouring.
-  auto tree = [&](auto&& self, const std::vector<size_t>& kids, size_t lo, size_t hi, uint32_t depth,
-                  uint32_t deepest, bool perfect) -> uint32_t {
+  auto tree = [&](auto&& self, const std::vector<size_t>& kids, size_t lo, size_t hi, uint32_t depth, uint32_t deepest,
+                  bool perfect) -> uint32_t {
     if (lo >= hi) return kNoStream;
     const size_t mid = lo + (hi - lo - 1) / 2;
     const uint32_t id = id_of[kids[mid]];
@@ -260,9 +259,8 @@ std::vector<uint8_t> CompoundBuilder::Build(CompoundLayout* layout_out) const {
   const uint32_t per_difat = ss / 4 - 1;
   uint32_t fat_count = 1, difat_count = 0;
   while (true) {
-    difat_count = fat_count <= kHeaderFatSlots
-                      ? 0
-                      : static_cast<uint32_t>(CeilDiv(fat_count - kHeaderFatSlots, per_difat));
+    difat_count =
+        fat_count <= kHeaderFatSlots ? 0 : static_cast<uint32_t>(CeilDiv(fat_count - kHeaderFatSlots, per_difat));
     if (uint64_t{fat_count} * (ss / 4) >= data_sectors + fat_count + difat_count) break;
     ++fat_count;
   }

@@ -18,8 +18,8 @@ struct CompoundLayout {
     std::u16string path;  // from the root's child down, joined by backslashes; "" for the root
     uint32_t id = 0;      // the directory entry's number
     bool storage = false;
-    bool mini = false;    // the data lies in the mini stream
-    uint32_t start = 0;   // first sector (mini sector for small streams) as written
+    bool mini = false;   // the data lies in the mini stream
+    uint32_t start = 0;  // first sector (mini sector for small streams) as written
     uint64_t size = 0;
     std::vector<uint32_t> sectors;  // the data's chain in order: sectors, or mini sectors
   };

@@ -282,7 +282,8 @@ TEST(CompoundFile, UpperCaseTable) {
 TEST(CompoundFile, ShortDataAndHeaderFields) {
   Bytes v3 = Mixed(3).Build();
   Bytes v4 = Mixed(4).Build();
-  for (size_t size : {0, 1, 8, 511}) EXPECT_EQ(OpenError(Bytes(v3.begin(), v3.begin() + size)), CompoundError::kTruncated);
+  for (size_t size : {0, 1, 8, 511})
+    EXPECT_EQ(OpenError(Bytes(v3.begin(), v3.begin() + size)), CompoundError::kTruncated);
   for (size_t size : {512, 4095}) EXPECT_EQ(OpenError(Bytes(v4.begin(), v4.begin() + size)), CompoundError::kTruncated);
   for (size_t i = 0; i < 8; ++i) {
     Bytes bad = v3;
@@ -297,15 +298,21 @@ TEST(CompoundFile, ShortDataAndHeaderFields) {
     CompoundError expected;
   };
   const Patch patches[] = {
-      {&v3, 28, 2, 0xFEFF, CompoundError::kBadHeader},  {&v3, 26, 2, 2, CompoundError::kBadVersion},
-      {&v3, 26, 2, 5, CompoundError::kBadVersion},      {&v3, 30, 2, 12, CompoundError::kBadVersion},
-      {&v4, 30, 2, 9, CompoundError::kBadVersion},      {&v3, 32, 2, 7, CompoundError::kBadHeader},
-      {&v3, 56, 4, 4095, CompoundError::kBadHeader},    {&v4, 56, 4, 8192, CompoundError::kBadHeader},
-      {&v3, 44, 4, 0, CompoundError::kBadHeader},       {&v3, 44, 4, 0x10000000, CompoundError::kBadHeader},
+      {&v3, 28, 2, 0xFEFF, CompoundError::kBadHeader},
+      {&v3, 26, 2, 2, CompoundError::kBadVersion},
+      {&v3, 26, 2, 5, CompoundError::kBadVersion},
+      {&v3, 30, 2, 12, CompoundError::kBadVersion},
+      {&v4, 30, 2, 9, CompoundError::kBadVersion},
+      {&v3, 32, 2, 7, CompoundError::kBadHeader},
+      {&v3, 56, 4, 4095, CompoundError::kBadHeader},
+      {&v4, 56, 4, 8192, CompoundError::kBadHeader},
+      {&v3, 44, 4, 0, CompoundError::kBadHeader},
+      {&v3, 44, 4, 0x10000000, CompoundError::kBadHeader},
       {&v3, 76, 4, 0x00FFFFFF, CompoundError::kSectorOutOfRange},
       {&v4, 76, 4, kFree, CompoundError::kSectorOutOfRange},
       {&v3, 48, 4, 0x00FFFFFF, CompoundError::kSectorOutOfRange},
-      {&v3, 48, 4, kFree, CompoundError::kSectorOutOfRange},  {&v4, 48, 4, kEnd, CompoundError::kBadHeader},
+      {&v3, 48, 4, kFree, CompoundError::kSectorOutOfRange},
+      {&v4, 48, 4, kEnd, CompoundError::kBadHeader},
   };
   for (const Patch& p : patches) {
     Bytes bad = *p.file;
@@ -434,8 +441,8 @@ TEST(CompoundFile, DirectoryEntryFaults) {
         {small + 64, 2, 7, CompoundError::kBadEntryName},
         {small + 64, 2, 0, CompoundError::kBadEntryName},
         {small + 64, 2, 2, CompoundError::kBadEntryName},
-        {small + 64, 2, 8, CompoundError::kBadEntryName},   // "Sma", then 'l' where the NUL belongs
-        {small + 2, 2, 0, CompoundError::kBadEntryName},    // a NUL inside the name
+        {small + 64, 2, 8, CompoundError::kBadEntryName},  // "Sma", then 'l' where the NUL belongs
+        {small + 2, 2, 0, CompoundError::kBadEntryName},   // a NUL inside the name
         {root + 64, 2, 65, CompoundError::kBadEntryName},
         {root + 76, 4, count + 3, CompoundError::kBadEntryId},
         {root + 76, 4, 0xFFFFFFFA, CompoundError::kBadEntryId},

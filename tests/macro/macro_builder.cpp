@@ -87,9 +87,15 @@ std::string PackedFileWith(PackedBlock block, const std::vector<uint8_t>& stream
   MacroFileHeader header = MacroBuilder().Packed().Header();
   const uint32_t length = static_cast<uint32_t>(stream.size());
   switch (block) {
-    case PackedBlock::kNamedItems: header.NamedItemCount = static_cast<uint16_t>(count); break;
-    case PackedBlock::kCommands: header.CommandCount = count, header.CommandBlockOffset = macro::kHeaderSize; break;
-    case PackedBlock::kParams: header.ParamBlockSize = length; break;
+    case PackedBlock::kNamedItems:
+      header.NamedItemCount = static_cast<uint16_t>(count);
+      break;
+    case PackedBlock::kCommands:
+      header.CommandCount = count, header.CommandBlockOffset = macro::kHeaderSize;
+      break;
+    case PackedBlock::kParams:
+      header.ParamBlockSize = length;
+      break;
   }
   header.ParamBlockOffset = block == PackedBlock::kParams ? macro::kHeaderSize : macro::kHeaderSize + 4 + length;
   header.TotalSize = macro::kHeaderSize + 4 + length;

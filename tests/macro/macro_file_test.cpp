@@ -20,10 +20,10 @@ namespace {
 using brankel_test::MacroBuilder;
 using brankel_test::PackedBlock;
 using brankel_test::PackedFileWith;
-using brankel_test::ZeroRunStream;
 using brankel_test::ParamRecordBytes;
 using brankel_test::ReadBytes;
 using brankel_test::WriteBytes;
+using brankel_test::ZeroRunStream;
 using Bytes = std::vector<uint8_t>;
 
 std::u16string ErrorKey() {
@@ -105,7 +105,8 @@ TEST_F(MacroFileTest, WriteThenReadRoundTrips) {
         const std::u16string path = Path(u"written.msd");
         const Bytes params = builder.ParamBlock();
         ASSERT_EQ(WriteMacroFile(path, builder.Commands().data(), params.data(),
-                                 items ? named.NamedItems().data() : nullptr, header), 1);
+                                 items ? named.NamedItems().data() : nullptr, header),
+                  1);
         CFile_Macro file;
         ASSERT_EQ(file.Open(path), 1);
         EXPECT_EQ(file.Header().Scrambled, password[0] != 0 ? 1 : 0);
@@ -119,11 +120,12 @@ TEST_F(MacroFileTest, WriteThenReadRoundTrips) {
         ASSERT_EQ(file.LoadNamedItems(), 1);
         ASSERT_EQ(file.Header().NamedItemCount, items);
         if (items == 256) {
-          EXPECT_EQ(std::u16string(u"item255"), std::u16string(reinterpret_cast<const char16_t*>(
-                                                   file.NamedItems()[255].Name)).substr(0, 7));
+          EXPECT_EQ(std::u16string(u"item255"),
+                    std::u16string(reinterpret_cast<const char16_t*>(file.NamedItems()[255].Name)).substr(0, 7));
         }
         uint64_t size = 0;
-        plat::FileHandle raw = plat::OpenFile(path, plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
+        plat::FileHandle raw =
+            plat::OpenFile(path, plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
         plat::GetFileSize(raw, &size);
         plat::CloseFile(raw);
         EXPECT_EQ(size, file.Header().TotalSize) << "no gaps, nothing after the blocks";
@@ -142,7 +144,9 @@ TEST_F(MacroFileTest, WriterKeepsCallerBlocksAndCapsNamedItems) {
   Bytes params = builder.ParamBlock();
   const Bytes params_before = params;
   const Bytes commands_before = builder.CommandBlock();
-  ASSERT_EQ(WriteMacroFile(Path(u"capped.msd"), builder.Commands().data(), params.data(), named.NamedItems().data(), header), 1);
+  ASSERT_EQ(
+      WriteMacroFile(Path(u"capped.msd"), builder.Commands().data(), params.data(), named.NamedItems().data(), header),
+      1);
   EXPECT_EQ(params, params_before);
   EXPECT_EQ(builder.CommandBlock(), commands_before);
   CFile_Macro file;
@@ -179,7 +183,8 @@ TEST_F(MacroFileTest, FailedWriteLeavesNoTemporaryFile) {
   MacroBuilder builder = Sample();
   const Bytes params = builder.ParamBlock();
   EXPECT_EQ(WriteMacroFile(Path(u"no\\such\\folder.msd"), builder.Commands().data(), params.data(), nullptr,
-                           builder.Header()), 0);
+                           builder.Header()),
+            0);
   EXPECT_EQ(plat::GetLastError(), plat::err::kPathNotFound);
   EXPECT_EQ(count_temporaries(), before);
 }
@@ -478,7 +483,12 @@ TEST_F(MacroFileTest, NamedItemsNormalisedAndBadTablesDropped) {
 
 TEST_F(MacroFileTest, SetParamRecordAppendsWithANewIdAndRemovesTheOld) {
   MacroBuilder builder;
-  builder.Command(1, 0).Command(2, 1).Command(3, 2).Param(0, Bytes(2, 0xA0)).Param(1, Bytes(3, 0xA1)).Param(2, Bytes(4, 0xA2));
+  builder.Command(1, 0)
+      .Command(2, 1)
+      .Command(3, 2)
+      .Param(0, Bytes(2, 0xA0))
+      .Param(1, Bytes(3, 0xA1))
+      .Param(2, Bytes(4, 0xA2));
   ASSERT_TRUE(builder.WriteTo(Path(u"set.msd")));
   CFile_Macro file;
   ASSERT_EQ(file.Open(Path(u"set.msd")), 1);

@@ -12,7 +12,11 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes Head(uint32_t n) {
-  return {0xFE, 0, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
+  return {0xFE,
+          0,
+          static_cast<uint8_t>(n),
+          static_cast<uint8_t>(n >> 8),
+          static_cast<uint8_t>(n >> 16),
           static_cast<uint8_t>(n >> 24)};
 }
 

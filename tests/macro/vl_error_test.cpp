@@ -124,7 +124,7 @@ TEST(VLErrorRecording, RepeatsOfTheCurrentRecord) {
   EXPECT_EQ(record->arguments, Texts{u"a"});                          // no argument added
 
   EXPECT_NE(errors.AddKeyError(u"ids_err_badfile", kErrBadFile), nullptr);  // case counts
-  EXPECT_NE(errors.AddKeyError(kKeyBadFile, kErrBadFile), nullptr);  // only the current one
+  EXPECT_NE(errors.AddKeyError(kKeyBadFile, kErrBadFile), nullptr);         // only the current one
   EXPECT_NE(errors.AddKeyError(kKeyBadFile, kErrFileFormat), nullptr);
   EXPECT_EQ(errors.RecordCount(), 4u);
 
@@ -211,10 +211,9 @@ TEST(VLErrorMessages, PlainListWritesEveryCodeByItsLowWord) {
   errors.AddCodeError(kHrAccessDenied);
   errors.AddKeyError(u"minus", -1);  // never written with a code
   errors.AddCodeError(kErrBadFile);  // no table: the system has no text for it
-  EXPECT_EQ(Messages(errors, true, true),
-            u"50%s done\r\n10019 - Cannot open a.msd (%s)\r\n5 - " + SystemText(5) +
-                u"\r\nminus\r\n10025 - Failed to get system error message on error "
-                u"0x80902729 for the error 0x13d");
+  EXPECT_EQ(Messages(errors, true, true), u"50%s done\r\n10019 - Cannot open a.msd (%s)\r\n5 - " + SystemText(5) +
+                                              u"\r\nminus\r\n10025 - Failed to get system error message on error "
+                                              u"0x80902729 for the error 0x13d");
   EXPECT_EQ(Messages(errors, false, false),
             u"Failed to get system error message on error 0x80902729 for the error 0x13d");
   const char16_t* composed = errors.GetMessages(false, true);
@@ -251,9 +250,8 @@ TEST(MacroErrorMessages, KeysAndWin32Codes) {
   errors.AddKeyError(kKeyBadFile, kErrBadFile);  // missing from the table
   errors.AddCodeError(5);
   errors.AddKeyErrorWithTexts(u"IDS_COPY", 0x7A, u"x.msd", u"D:\\y.msd");
-  EXPECT_EQ(Messages(errors, true, true),
-            u"10025 - IDS_ERR_BADFILE\r\n0x80070005 - " + SystemText(5) +
-                u"\r\n0x8007007a - Cannot copy x.msd to D:\\y.msd.");
+  EXPECT_EQ(Messages(errors, true, true), u"10025 - IDS_ERR_BADFILE\r\n0x80070005 - " + SystemText(5) +
+                                              u"\r\n0x8007007a - Cannot copy x.msd to D:\\y.msd.");
 #ifndef _WIN32
   EXPECT_NE(Messages(errors, true, true).find(u"0x80070005 - Access is denied.\r\n"), std::u16string::npos);
 #endif
@@ -271,18 +269,17 @@ TEST(MacroErrorMessages, KeysAndWin32Codes) {
 }
 
 TEST(MacroErrorMessages, OwnCodesThroughTheTable) {
-  const app::CVLResString table = Table(
-      "10021=Macro %s has a wrong format.\r\n10025=\r\nPERR_MACRO_GENERIC=Macro error %d.\r\n");
+  const app::CVLResString table =
+      Table("10021=Macro %s has a wrong format.\r\n10025=\r\nPERR_MACRO_GENERIC=Macro error %d.\r\n");
   CMacroError errors(&table);
   const ErrorArg path = ErrorArg::Text(u"m.msd");
   errors.AddCodeError(kErrFileFormat, &path);
   EXPECT_EQ(Messages(errors, true, true), u"10021 - Macro m.msd has a wrong format.");
   errors.Reset();
-  errors.AddCodeError(kErrFileFormat);  // without arguments the text is taken whole
-  errors.AddCodeError(kErrBadFile);     // empty text: the generic one
+  errors.AddCodeError(kErrFileFormat);             // without arguments the text is taken whole
+  errors.AddCodeError(kErrBadFile);                // empty text: the generic one
   errors.AddCodeError(kErrAttachmentsBad, &path);  // missing: the generic one
-  EXPECT_EQ(Messages(errors, true, false),
-            u"Macro %s has a wrong format.\r\nMacro error 10025.\r\nMacro error 10028.");
+  EXPECT_EQ(Messages(errors, true, false), u"Macro %s has a wrong format.\r\nMacro error 10025.\r\nMacro error 10028.");
 
   std::vector<char16_t> out(32, kSentinel);
   EXPECT_EQ(errors.GetSystemMessage(kErrBadFile, out.data(), 6, {}, 0), 5u);

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pe/fixtures.h"
@@ -50,8 +50,8 @@ struct BitmapCase {
 };
 
 TEST(ImageFileTest, BitmapHeadersDescribeTheBytes) {
-  for (const BitmapCase c : {BitmapCase{64, 48, 24}, BitmapCase{1, 1, 24}, BitmapCase{5, 3, 24},
-                             BitmapCase{7, 2, 8}, BitmapCase{4, 4, 8}, BitmapCase{1, 3, 8}}) {
+  for (const BitmapCase c : {BitmapCase{64, 48, 24}, BitmapCase{1, 1, 24}, BitmapCase{5, 3, 24}, BitmapCase{7, 2, 8},
+                             BitmapCase{4, 4, 8}, BitmapCase{1, 3, 8}}) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + "x" + std::to_string(c.bits));
     const Bytes file = MakeBitmapFile(c.width, c.height, c.bits, 9);
     const uint32_t palette = c.bits == 8 ? 1024 : 0;
@@ -76,8 +76,8 @@ TEST(ImageFileTest, BitmapHeadersDescribeTheBytes) {
 }
 
 TEST(ImageFileTest, BitmapRowsArePaddedWithZeros) {
-  for (const BitmapCase c : {BitmapCase{1, 2, 24}, BitmapCase{2, 2, 24}, BitmapCase{3, 2, 24},
-                             BitmapCase{5, 3, 24}, BitmapCase{1, 2, 8}, BitmapCase{6, 2, 8}}) {
+  for (const BitmapCase c : {BitmapCase{1, 2, 24}, BitmapCase{2, 2, 24}, BitmapCase{3, 2, 24}, BitmapCase{5, 3, 24},
+                             BitmapCase{1, 2, 8}, BitmapCase{6, 2, 8}}) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.bits));
     const Bytes file = MakeBitmapFile(c.width, c.height, c.bits, 200);
     const uint32_t used = c.width * c.bits / 8;
@@ -279,7 +279,7 @@ TEST_F(FixtureTest, BothProgramsParseAsTheirKind) {
     Bytes image = ReadFixture(name.c_str());
     ASSERT_FALSE(image.empty());
     const PeLayout layout = LayoutOf(image);
-    EXPECT_EQ(Read16(image, layout.nt + 4), bits == 64 ? 0x8664 : 0x14C);               // machine
+    EXPECT_EQ(Read16(image, layout.nt + 4), bits == 64 ? 0x8664 : 0x14C);                // machine
     EXPECT_EQ(Read16(image, layout.nt + 0x18 + 68), 3) << "a console program";           // subsystem
     EXPECT_EQ(Read32(image, layout.nt + 0x0C), 0u) << "stripped: no symbol table left";  // symbols
 
@@ -402,10 +402,10 @@ TEST_F(FixtureTest, ProgramsCarryVersionInformation) {
     ASSERT_NE(strings, nullptr);
     const VersionBlock* table = Child(*strings, u"040904B0");
     ASSERT_NE(table, nullptr);
-    const std::vector<std::u16string> keys = {
-        u"Comments",     u"CompanyName",  u"FileDescription", u"FileVersion",
-        u"InternalName", u"LegalCopyright", u"LegalTrademarks", u"OriginalFilename",
-        u"ProductName",  u"ProductVersion", u"PrivateBuild",   u"SpecialBuild"};
+    const std::vector<std::u16string> keys = {u"Comments",        u"CompanyName",      u"FileDescription",
+                                              u"FileVersion",     u"InternalName",     u"LegalCopyright",
+                                              u"LegalTrademarks", u"OriginalFilename", u"ProductName",
+                                              u"ProductVersion",  u"PrivateBuild",     u"SpecialBuild"};
     ASSERT_EQ(table->children.size(), keys.size());
     for (size_t i = 0; i < keys.size(); ++i) {
       EXPECT_EQ(table->children[i].key, keys[i]);
@@ -489,8 +489,8 @@ TEST_F(EditedFixtureTest, BinaryToolsReadEditedUnstrippedPrograms) {
     pe::CPE_ImageEditor editor;
     ASSERT_TRUE(editor.Load(FixturePath(bits == 64 ? "unstripped64.exe" : "unstripped32.exe")));
     ASSERT_NE(editor.AddDataSection(0x2000), nullptr);
-    const std::string host = ::testing::TempDir() + "brankel_edited_" + std::to_string(::getpid()) + "_" +
-                             std::to_string(bits) + ".exe";
+    const std::string host =
+        ::testing::TempDir() + "brankel_edited_" + std::to_string(::getpid()) + "_" + std::to_string(bits) + ".exe";
     ASSERT_TRUE(editor.Write(plat::PathFromHost(host)));
     std::string output;
     FILE* pipe = ::popen((tool + " -h '" + host + "' 2>&1").c_str(), "r");

@@ -29,11 +29,11 @@ std::vector<uint8_t> ImportSection(const std::vector<std::string>& names, uint32
   std::vector<uint8_t> data(names_at);
   for (size_t k = 0; k < names.size(); ++k) {
     const uint32_t ilt = thunks_at + static_cast<uint32_t>(k) * thunk * 2;
-    Write32(data, k * 20 + 0, rva + ilt);                   // import lookup table
-    Write32(data, k * 20 + 4, 0);                           // time stamp
-    Write32(data, k * 20 + 8, 0);                           // forwarder chain
-    Write32(data, k * 20 + 12, rva + names_at);             // name
-    Write32(data, k * 20 + 16, rva + ilt + thunk);          // address table
+    Write32(data, k * 20 + 0, rva + ilt);           // import lookup table
+    Write32(data, k * 20 + 4, 0);                   // time stamp
+    Write32(data, k * 20 + 8, 0);                   // forwarder chain
+    Write32(data, k * 20 + 12, rva + names_at);     // name
+    Write32(data, k * 20 + 16, rva + ilt + thunk);  // address table
     data.insert(data.end(), names[k].begin(), names[k].end());
     data.push_back(0);
     names_at = static_cast<uint32_t>(data.size());
@@ -132,7 +132,7 @@ std::vector<uint8_t> PeBuilder::Build() const {
   Write16(out, nt + 0x16, pe32plus ? 0x0022 : 0x0102);
   const size_t opt = nt + 0x18;
   Write16(out, opt, pe32plus ? 0x20B : 0x10B);
-  out[opt + 2] = 2;  // linker version
+  out[opt + 2] = 2;                                    // linker version
   Write32(out, opt + 16, rvas.empty() ? 0 : rvas[0]);  // entry point
   Write32(out, opt + 20, rvas.empty() ? 0 : rvas[0]);  // base of code
   if (pe32plus) {

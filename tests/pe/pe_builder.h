@@ -29,7 +29,7 @@ struct PeBuilder {
   // The ".rsrc" section's contents, made for the address it is given; the resource
   // directory entry then points at it.
   std::function<std::vector<uint8_t>(uint32_t rva)> resources;
-  int reloc_slot = -1;               // the base-relocation directory covers this slot
+  int reloc_slot = -1;  // the base-relocation directory covers this slot
   // Slots without file data (raw pointer and size 0), as an uninitialised ".bss" is.
   std::vector<int> uninitialized;
   // The order in which the sections' data lies in the file, as slots; empty: table order.

@@ -25,10 +25,10 @@ using brankel_test::LayoutOf;
 using brankel_test::PeBuilder;
 using brankel_test::PeLayout;
 using brankel_test::RawRanges;
-using brankel_test::ReadFileBytes;
-using brankel_test::ReferenceChecksum;
 using brankel_test::Read16;
 using brankel_test::Read32;
+using brankel_test::ReadFileBytes;
+using brankel_test::ReferenceChecksum;
 using brankel_test::SectionFill;
 using brankel_test::Write16;
 using brankel_test::Write32;
@@ -113,8 +113,8 @@ TEST_P(PeImageTest, AddDataSectionPlacesItAfterTheLastSection) {
   EXPECT_EQ(0, std::memcmp(s.Name, ".mdata\0\0", 8));
   EXPECT_EQ(s.SizeOfRawData, 0x200u);
   EXPECT_EQ(s.VirtualSize, 0x1000u);
-  EXPECT_EQ(s.VirtualAddress, 0x4000u);    // 0x3000 + 0x180, up to 0x1000
-  EXPECT_EQ(s.PointerToRawData, 0xE00u);   // 0x400 + 3 * 0x2F0 = 0xCD0, up to 0x200
+  EXPECT_EQ(s.VirtualAddress, 0x4000u);   // 0x3000 + 0x180, up to 0x1000
+  EXPECT_EQ(s.PointerToRawData, 0xE00u);  // 0x400 + 3 * 0x2F0 = 0xCD0, up to 0x200
   EXPECT_EQ(s.Characteristics, 0xC0000040u);
   EXPECT_EQ(s.PointerToRelocations | s.PointerToLinenumbers | s.NumberOfRelocations | s.NumberOfLinenumbers, 0u);
   EXPECT_EQ(editor.SlotState(3), CPE_ImageEditor::kSlotAdded);
@@ -545,8 +545,7 @@ TEST_P(PeImageTest, SymbolTablesFollowTheSectionsOrAreDropped) {
     uint32_t count;
   };
   for (const Damage& d : {Damage{"past the end", static_cast<uint32_t>(image.size() + 1), 3},
-                          Damage{"strings cut off", tables_at, 10},
-                          Damage{"on a section's data", 0x400, 3}}) {
+                          Damage{"strings cut off", tables_at, 10}, Damage{"on a section's data", 0x400, 3}}) {
     SCOPED_TRACE(d.name);
     Bytes damaged = image;
     Write32(damaged, layout.nt + 0x0C, d.pointer);
@@ -640,10 +639,24 @@ TEST_P(PeImageTest, EveryRefusalLeavesItsReason) {
     uint32_t error;
   };
   const Case cases[] = {
-      {"parse no image", [&] { CPE_ImageEditor e; return !e.Parse(good.data(), 100); }, plat::err::kBadExeFormat},
-      {"parse nothing", [&] { CPE_ImageEditor e; return !e.Parse(nullptr, 0); }, plat::err::kBadExeFormat},
+      {"parse no image",
+       [&] {
+         CPE_ImageEditor e;
+         return !e.Parse(good.data(), 100);
+       },
+       plat::err::kBadExeFormat},
+      {"parse nothing",
+       [&] {
+         CPE_ImageEditor e;
+         return !e.Parse(nullptr, 0);
+       },
+       plat::err::kBadExeFormat},
       {"payload of nothing", [&] { return loaded(good)->AddDataSection(0) == nullptr; }, plat::err::kInvalidParameter},
-      {"payload without an image", [&] { CPE_ImageEditor e; return e.AddDataSection(1) == nullptr; },
+      {"payload without an image",
+       [&] {
+         CPE_ImageEditor e;
+         return e.AddDataSection(1) == nullptr;
+       },
        plat::err::kInvalidHandle},
       {"payload past 32 bits", [&] { return loaded(good)->AddDataSection(0xFFFFFFFFu) == nullptr; },
        plat::err::kArithmeticOverflow},
@@ -654,24 +667,30 @@ TEST_P(PeImageTest, EveryRefusalLeavesItsReason) {
       {"section past the address space",
        [&] { return !loaded(with(layout.section_table + 3 * 40 + 12, 0xFFFFF000u))->AddSection(".x", Bytes(1), 0); },
        plat::err::kArithmeticOverflow},
-      {"import removal without an image", [&] { CPE_ImageEditor e; return !e.RemoveImport("A.DLL"); },
+      {"import removal without an image",
+       [&] {
+         CPE_ImageEditor e;
+         return !e.RemoveImport("A.DLL");
+       },
        plat::err::kInvalidHandle},
       {"import table outside the sections",
        [&] { return !loaded(with(layout.directories + 8, 0x00800000))->RemoveImport("WINMM.DLL"); },
        plat::err::kBadExeFormat},
-      {"import table too long", [&] { return !loaded(many.Build())->RemoveImport("0.DLL"); },
-       plat::err::kNotSupported},
+      {"import table too long", [&] { return !loaded(many.Build())->RemoveImport("0.DLL"); }, plat::err::kNotSupported},
       {"replace a free slot", [&] { return !loaded(good)->ReplaceSectionData(5, Bytes(4), MayAlwaysMove); },
        plat::err::kInvalidParameter},
       {"replace under an overlapping section",
        [&] { return !loaded(with(layout.section_table + 8, 0x1800))->ReplaceSectionData(1, Bytes(4), MayAlwaysMove); },
        plat::err::kBadExeFormat},
-      {"write without an image", [&] { CPE_ImageEditor e; return !e.Write(out); }, plat::err::kInvalidHandle},
-      {"write past 32 bits",
-       [&] { return !loaded(with(layout.section_table + 3 * 40 + 12, 0xFFFFF000u))->Write(out); },
+      {"write without an image",
+       [&] {
+         CPE_ImageEditor e;
+         return !e.Write(out);
+       },
+       plat::err::kInvalidHandle},
+      {"write past 32 bits", [&] { return !loaded(with(layout.section_table + 3 * 40 + 12, 0xFFFFF000u))->Write(out); },
        plat::err::kArithmeticOverflow},
-      {"checksum of a foreign file", [&] { return !CPE_ImageEditor::FixChecksum(foreign); },
-       plat::err::kBadExeFormat},
+      {"checksum of a foreign file", [&] { return !CPE_ImageEditor::FixChecksum(foreign); }, plat::err::kBadExeFormat},
   };
   for (const Case& c : cases) {
     plat::SetLastError(plat::err::kFileExists);

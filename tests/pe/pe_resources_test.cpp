@@ -32,7 +32,6 @@ Bytes Pattern(size_t size, uint8_t seed) {
   return bytes;
 }
 
-
 RawResource Res(uint16_t type, uint16_t id, uint16_t language, Bytes data) {
   RawResource r;
   r.type = type;
@@ -59,7 +58,8 @@ std::vector<RawResource> SampleResources() {
 
 // A 32- or 64-bit image with the sample resources in slot `rsrc_slot` of `count`
 // sections, named as given after it.
-PeBuilder ImageWithResources(bool pe32plus, int count, int rsrc_slot, std::vector<RawResource> resources = SampleResources()) {
+PeBuilder ImageWithResources(bool pe32plus, int count, int rsrc_slot,
+                             std::vector<RawResource> resources = SampleResources()) {
   PeBuilder builder;
   builder.pe32plus = pe32plus;
   builder.section_count = count;
@@ -351,7 +351,8 @@ TEST_F(ResourcePlacement, RelocationsAndPayloadAfterItMoveWithTheirDirectoryEntr
   for (int slot = 1; slot < 4; ++slot) {
     const uint32_t end_of_previous = SectionField(written, slot - 1, 12) + SectionField(written, slot - 1, 8);
     EXPECT_EQ(SectionField(written, slot, 12), (end_of_previous + 0xFFF) & ~0xFFFu) << SectionName(written, slot);
-    EXPECT_GE(SectionField(written, slot, 20), SectionField(written, slot - 1, 20) + SectionField(written, slot - 1, 16));
+    EXPECT_GE(SectionField(written, slot, 20),
+              SectionField(written, slot - 1, 20) + SectionField(written, slot - 1, 16));
   }
   const brankel_test::PeLayout layout = brankel_test::LayoutOf(written);
   EXPECT_EQ(Read32(written, layout.directories + 5 * 8), reloc_after);

@@ -24,9 +24,7 @@ void AppendText(std::vector<uint8_t>& b, const std::u16string& text) {
 }
 
 bool SameType(const RawResource& a, const RawResource& b) { return a.type_name == b.type_name && a.type == b.type; }
-bool SameName(const RawResource& a, const RawResource& b) {
-  return SameType(a, b) && a.name == b.name && a.id == b.id;
-}
+bool SameName(const RawResource& a, const RawResource& b) { return SameType(a, b) && a.name == b.name && a.id == b.id; }
 
 // One node of a version block: length, value length, type, key, value, then children.
 std::vector<uint8_t> VersionNode(const std::u16string& key, const std::vector<uint8_t>& value, bool text,
@@ -91,12 +89,14 @@ std::vector<uint8_t> BuildResourceDirectory(const std::vector<RawResource>& reso
   // Groups by first appearance: types, then names inside each type.
   std::vector<std::vector<std::vector<size_t>>> tree;
   for (size_t i = 0; i < resources.size(); ++i) {
-    auto type = std::find_if(tree.begin(), tree.end(), [&](const auto& t) { return SameType(resources[t[0][0]], resources[i]); });
+    auto type = std::find_if(tree.begin(), tree.end(),
+                             [&](const auto& t) { return SameType(resources[t[0][0]], resources[i]); });
     if (type == tree.end()) {
       tree.push_back({{i}});
       continue;
     }
-    auto name = std::find_if(type->begin(), type->end(), [&](const auto& n) { return SameName(resources[n[0]], resources[i]); });
+    auto name = std::find_if(type->begin(), type->end(),
+                             [&](const auto& n) { return SameName(resources[n[0]], resources[i]); });
     if (name == type->end()) {
       type->push_back({i});
     } else {
@@ -204,7 +204,8 @@ std::optional<std::vector<RawResource>> ListResources(const std::vector<uint8_t>
     if (table + 16 > image.size()) return false;
     const size_t count = size_t{Read16(image, table + 12)} + Read16(image, table + 14);
     if (table + 16 + 8 * count > image.size() || count > 4096) return false;
-    for (size_t i = 0; i < count; ++i) out.emplace_back(Read32(image, table + 16 + 8 * i), Read32(image, table + 20 + 8 * i));
+    for (size_t i = 0; i < count; ++i)
+      out.emplace_back(Read32(image, table + 16 + 8 * i), Read32(image, table + 20 + 8 * i));
     return true;
   };
   std::vector<std::pair<uint32_t, uint32_t>> types;

@@ -14,7 +14,7 @@ struct RawResource {
   uint16_t type = 0;
   std::u16string type_name;  // a named type when not empty
   uint16_t id = 0;
-  std::u16string name;       // a named resource when not empty
+  std::u16string name;  // a named resource when not empty
   uint16_t language = 0;
   std::vector<uint8_t> data;
 };

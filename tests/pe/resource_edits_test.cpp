@@ -26,7 +26,6 @@ using Bytes = std::vector<uint8_t>;
 using brankel_test::ReadFileBytes;
 using brankel_test::WriteFileBytes;
 
-
 RawResource Res(uint16_t type, uint16_t id, uint16_t language, Bytes data) {
   RawResource r;
   r.type = type;
@@ -54,7 +53,8 @@ Bytes OldIcon(uint16_t id) { return Bytes(24, static_cast<uint8_t>(0xE0 + id)); 
 // The identifiers a group lists, read from its bytes.
 std::vector<uint16_t> GroupIds(const Bytes& group) {
   std::vector<uint16_t> ids;
-  for (size_t i = 0; i < Read16(group, 4) && 6 + 14 * (i + 1) <= group.size(); ++i) ids.push_back(Read16(group, 6 + 14 * i + 12));
+  for (size_t i = 0; i < Read16(group, 4) && 6 + 14 * (i + 1) <= group.size(); ++i)
+    ids.push_back(Read16(group, 6 + 14 * i + 12));
   return ids;
 }
 
@@ -177,9 +177,10 @@ TEST_F(ResourceEditTest, IconFilesThatCannotBeReadPastTheirTablesAreRefused) {
 
 TEST_F(ResourceEditTest, ThreeIconsReplacedByTwoReuseTheFirstTwoIdentifiers) {
   // Identifiers deliberately out of order, in the linker's default language.
-  const std::u16string exe = Exe({Res(res::kTypeIcon, 4, 0x409, OldIcon(4)), Res(res::kTypeIcon, 7, 0x409, OldIcon(7)),
-                                  Res(res::kTypeIcon, 9, 0x409, OldIcon(9)), Res(res::kTypeIcon, 12, 0x409, OldIcon(12)),
-                                  Res(res::kTypeGroupIcon, 101, 0x409, GroupOf({7, 4, 9}))});
+  const std::u16string exe =
+      Exe({Res(res::kTypeIcon, 4, 0x409, OldIcon(4)), Res(res::kTypeIcon, 7, 0x409, OldIcon(7)),
+           Res(res::kTypeIcon, 9, 0x409, OldIcon(9)), Res(res::kTypeIcon, 12, 0x409, OldIcon(12)),
+           Res(res::kTypeGroupIcon, 101, 0x409, GroupOf({7, 4, 9}))});
   const Bytes file = brankel_test::MakeIconFile({16, 48}, 5);
   ASSERT_TRUE(ReplaceIconGroup(exe, 101, Icon({16, 48}, 5)));
   const Bytes written = ReadFileBytes(exe);
@@ -190,7 +191,8 @@ TEST_F(ResourceEditTest, ThreeIconsReplacedByTwoReuseTheFirstTwoIdentifiers) {
   EXPECT_EQ(GroupIds(*group), (std::vector<uint16_t>{7, 4}));
   EXPECT_TRUE(std::equal(group->begin(), group->begin() + 6, file.begin()));
   for (size_t i = 0; i < 2; ++i) {
-    EXPECT_TRUE(std::equal(group->begin() + 6 + 14 * i, group->begin() + 6 + 14 * i + 12, file.begin() + 6 + 16 * i)) << i;
+    EXPECT_TRUE(std::equal(group->begin() + 6 + 14 * i, group->begin() + 6 + 14 * i + 12, file.begin() + 6 + 16 * i))
+        << i;
   }
   EXPECT_EQ(ResourceBytes(written, res::kTypeIcon, 7, 0), ImageOf(file, 0));
   EXPECT_EQ(ResourceBytes(written, res::kTypeIcon, 4, 0), ImageOf(file, 1));
@@ -204,9 +206,9 @@ TEST_F(ResourceEditTest, ThreeIconsReplacedByTwoReuseTheFirstTwoIdentifiers) {
 
 TEST_F(ResourceEditTest, OneIconReplacedByFourTakesTheLowestFreeIdentifiersAbove) {
   const std::u16string exe =
-      Exe({Res(res::kTypeIcon, 1, 0, OldIcon(1)), Res(res::kTypeIcon, 2, 0, OldIcon(2)), Res(res::kTypeIcon, 3, 0, OldIcon(3)),
-           Res(res::kTypeIcon, 5, 0, OldIcon(5)), Res(res::kTypeGroupIcon, 101, 0, GroupOf({1})),
-           Res(res::kTypeGroupIcon, 107, 0, GroupOf({2, 3, 5}))});
+      Exe({Res(res::kTypeIcon, 1, 0, OldIcon(1)), Res(res::kTypeIcon, 2, 0, OldIcon(2)),
+           Res(res::kTypeIcon, 3, 0, OldIcon(3)), Res(res::kTypeIcon, 5, 0, OldIcon(5)),
+           Res(res::kTypeGroupIcon, 101, 0, GroupOf({1})), Res(res::kTypeGroupIcon, 107, 0, GroupOf({2, 3, 5}))});
   ASSERT_TRUE(ReplaceIconGroup(exe, 101, Icon({16, 24, 32, 48}, 9)));
   const Bytes written = ReadFileBytes(exe);
   EXPECT_EQ(GroupIds(*ResourceBytes(written, res::kTypeGroupIcon, 101, 0)), (std::vector<uint16_t>{1, 4, 6, 7}));
@@ -216,9 +218,10 @@ TEST_F(ResourceEditTest, OneIconReplacedByFourTakesTheLowestFreeIdentifiersAbove
 
 TEST_F(ResourceEditTest, MissingGroupIsCreatedWithFreeIdentifiersFromOne) {
   for (bool wide : {false, true}) {
-    const std::u16string exe = Exe({Res(res::kTypeIcon, 1, 0, OldIcon(1)), Res(res::kTypeIcon, 2, 0, OldIcon(2)),
-                                    Res(res::kTypeIcon, 4, 0, OldIcon(4)), Res(res::kTypeGroupIcon, 101, 0, GroupOf({1, 2, 4}))},
-                                   wide);
+    const std::u16string exe =
+        Exe({Res(res::kTypeIcon, 1, 0, OldIcon(1)), Res(res::kTypeIcon, 2, 0, OldIcon(2)),
+             Res(res::kTypeIcon, 4, 0, OldIcon(4)), Res(res::kTypeGroupIcon, 101, 0, GroupOf({1, 2, 4}))},
+            wide);
     ASSERT_TRUE(ReplaceIconGroup(exe, 107, Icon({16, 32, 48}, 2)));
     const Bytes written = ReadFileBytes(exe);
     EXPECT_EQ(GroupIds(*ResourceBytes(written, res::kTypeGroupIcon, 107, 0)), (std::vector<uint16_t>{3, 5, 6}));
@@ -242,7 +245,8 @@ TEST_F(ResourceEditTest, UnusableIconInputLeavesTheExecutableByteForByte) {
 }
 
 TEST_F(ResourceEditTest, GroupNamingOneIdentifierTwiceGetsDistinctIdentifiers) {
-  const std::u16string exe = Exe({Res(res::kTypeIcon, 1, 0, OldIcon(1)), Res(res::kTypeGroupIcon, 101, 0, GroupOf({1, 1}))});
+  const std::u16string exe =
+      Exe({Res(res::kTypeIcon, 1, 0, OldIcon(1)), Res(res::kTypeGroupIcon, 101, 0, GroupOf({1, 1}))});
   ASSERT_TRUE(ReplaceIconGroup(exe, 101, Icon({16, 32}, 4)));
   EXPECT_EQ(GroupIds(*ResourceBytes(ReadFileBytes(exe), res::kTypeGroupIcon, 101, 0)), (std::vector<uint16_t>{1, 2}));
 }
@@ -251,12 +255,11 @@ TEST_F(ResourceEditTest, GroupNamingOneIdentifierTwiceGetsDistinctIdentifiers) {
 
 brankel_test::VersionBlockContents FullVersion() {
   brankel_test::VersionBlockContents contents;
-  contents.strings = {{u"Comments", u"comment"},           {u"CompanyName", u"Company"},
-                  {u"FileDescription", u"Player"},     {u"FileVersion", u"1.2.3.4"},
-                  {u"InternalName", u"runner"},        {u"LegalCopyright", u"(c) someone"},
-                  {u"LegalTrademarks", u"marks"},      {u"OriginalFilename", u"runner.exe"},
-                  {u"ProductName", u"Product"},        {u"ProductVersion", u"1.2"},
-                  {u"PrivateBuild", u"private"},       {u"SpecialBuild", u"special"}};
+  contents.strings = {
+      {u"Comments", u"comment"},      {u"CompanyName", u"Company"},         {u"FileDescription", u"Player"},
+      {u"FileVersion", u"1.2.3.4"},   {u"InternalName", u"runner"},         {u"LegalCopyright", u"(c) someone"},
+      {u"LegalTrademarks", u"marks"}, {u"OriginalFilename", u"runner.exe"}, {u"ProductName", u"Product"},
+      {u"ProductVersion", u"1.2"},    {u"PrivateBuild", u"private"},        {u"SpecialBuild", u"special"}};
   return contents;
 }
 
@@ -355,7 +358,8 @@ TEST_P(FixtureEditTest, AllThreeEditsLandInARealProgram) {
   const auto group = ResourceBytes(written, res::kTypeGroupIcon, brankel_test::kFixtureIconGroup, 0);
   ASSERT_TRUE(group.has_value());
   EXPECT_EQ(Read16(*group, 4), 2);
-  for (size_t i = 0; i < 2; ++i) EXPECT_EQ(ResourceBytes(written, res::kTypeIcon, GroupIds(*group)[i], 0), ImageOf(icon_file, i));
+  for (size_t i = 0; i < 2; ++i)
+    EXPECT_EQ(ResourceBytes(written, res::kTypeIcon, GroupIds(*group)[i], 0), ImageOf(icon_file, i));
   const auto version = ResourceBytes(written, res::kTypeVersion, 1, 0);
   ASSERT_TRUE(version.has_value());
   EXPECT_EQ(brankel_test::VersionText(*version, u"FileVersion").value_or(u"").substr(0, 7), u"1.2.3.4");

@@ -18,9 +18,17 @@ TEST(ByteView, FitsNeverWrapsAtTheTopOfTheRange) {
   };
   constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
   const Case cases[] = {
-      {10, 0, 10, true},        {10, 10, 0, true},   {10, 11, 0, false},     {10, 9, 2, false},
-      {10, 2, kMax, false},     {10, kMax, 2, false}, {kMax, kMax, 0, true},   {kMax, 1, kMax, false},
-      {0, 0, 0, true},          {0, 0, 1, false},     {0xFFFFFFFF, 0xFFFFFFF0, 0x20, false},
+      {10, 0, 10, true},
+      {10, 10, 0, true},
+      {10, 11, 0, false},
+      {10, 9, 2, false},
+      {10, 2, kMax, false},
+      {10, kMax, 2, false},
+      {kMax, kMax, 0, true},
+      {kMax, 1, kMax, false},
+      {0, 0, 0, true},
+      {0, 0, 1, false},
+      {0xFFFFFFFF, 0xFFFFFFF0, 0x20, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(plat::RangeFits(c.total, c.offset, c.length), c.fits) << c.total << " " << c.offset << " " << c.length;
@@ -76,8 +84,8 @@ TEST(ByteView, Utf16TextEndsAtTerminatorLimitOrEnd) {
     uint64_t next;
   };
   const Case cases[] = {
-      {0, SIZE_MAX, u"AB", 6}, {0, 1, u"A", 2}, {6, SIZE_MAX, u"C", 8}, {8, SIZE_MAX, u"", 8},
-      {100, SIZE_MAX, u"", 100}, {2, 0, u"", 2},
+      {0, SIZE_MAX, u"AB", 6}, {0, 1, u"A", 2},           {6, SIZE_MAX, u"C", 8},
+      {8, SIZE_MAX, u"", 8},   {100, SIZE_MAX, u"", 100}, {2, 0, u"", 2},
   };
   for (const Case& c : cases) {
     uint64_t next = 0;

@@ -8,7 +8,7 @@
 
 #define BRANKEL_MD5_SKIP_REASON "no MD5 digest in this build (posix platform built without libmd)"
 
-#define BRANKEL_SKIP_WITHOUT_MD5()                                  \
-  do {                                                              \
-    if (!plat::kHasMd5) GTEST_SKIP() << BRANKEL_MD5_SKIP_REASON;    \
+#define BRANKEL_SKIP_WITHOUT_MD5()                               \
+  do {                                                           \
+    if (!plat::kHasMd5) GTEST_SKIP() << BRANKEL_MD5_SKIP_REASON; \
   } while (0)

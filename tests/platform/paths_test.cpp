@@ -39,8 +39,7 @@ TEST_F(CurrentFolderTest, RelativePathsFollowTheCurrentFolder) {
   ASSERT_TRUE(plat::SetCurrentDirectory(dir_));
   EXPECT_TRUE(plat::EqualNoCase(plat::GetCurrentDirectory(), dir_));
   EXPECT_TRUE(plat::EqualNoCase(plat::GetFullPathName(u"x.msd"), dir_ + u"\\x.msd"));
-  EXPECT_TRUE(plat::EqualNoCase(plat::GetFullPathName(u"..\\y"),
-                                plat::GetFullPathName(dir_ + u"\\..\\y")));
+  EXPECT_TRUE(plat::EqualNoCase(plat::GetFullPathName(u"..\\y"), plat::GetFullPathName(dir_ + u"\\..\\y")));
   // A leading backslash means the current drive's root.
   EXPECT_TRUE(plat::EqualNoCase(plat::GetFullPathName(u"\\top"), dir_.substr(0, 3) + u"top"));
 

@@ -12,8 +12,8 @@ class ProfileTest : public ScratchTest {
                                            std::u16string_view fallback = u"dflt", uint32_t size = 64,
                                            std::u16string_view file = {}) {
     std::u16string buffer(size + 1, u'#');
-    const uint32_t count = plat::GetPrivateProfileString(
-        section, key, fallback, buffer.data(), size, file.empty() ? std::u16string_view(ini_) : file);
+    const uint32_t count = plat::GetPrivateProfileString(section, key, fallback, buffer.data(), size,
+                                                         file.empty() ? std::u16string_view(ini_) : file);
     if (size == 0) return {u"", count};
     EXPECT_LE(count, size - 1);
     EXPECT_EQ(buffer[count], u'\0') << "the result is terminated";

@@ -33,8 +33,8 @@ void RemoveTree(const std::u16string& path) {
 
 void ScratchTest::SetUp() {
   static uint32_t counter = 0;
-  const std::u16string base = plat::GetTempPath() + u"brk" +
-                              plat::AsciiToUtf16(std::to_string(plat::GetTickCount())) + u"-";
+  const std::u16string base =
+      plat::GetTempPath() + u"brk" + plat::AsciiToUtf16(std::to_string(plat::GetTickCount())) + u"-";
   bool created = false;
   do {
     dir_ = base + plat::AsciiToUtf16(std::to_string(++counter));
@@ -45,8 +45,6 @@ void ScratchTest::SetUp() {
 
 void ScratchTest::TearDown() { RemoveTree(dir_); }
 
-std::u16string ScratchTest::Path(std::u16string_view name) const {
-  return dir_ + u"\\" + std::u16string(name);
-}
+std::u16string ScratchTest::Path(std::u16string_view name) const { return dir_ + u"\\" + std::u16string(name); }
 
 }  // namespace brankel_test

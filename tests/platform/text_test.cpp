@@ -28,7 +28,9 @@ TEST(Utf, RejectsMalformedUtf8) {
 
 TEST(Utf, LoneSurrogatesBecomeReplacement) {
   const std::u16string lone = {u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
-  EXPECT_EQ(plat::Utf16ToUtf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  EXPECT_EQ(plat::Utf16ToUtf8(lone),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
 }
 
 TEST(Utf, LittleEndianUnitsBothWays) {

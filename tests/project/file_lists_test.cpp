@@ -49,7 +49,8 @@ TEST(FileLists, FullBlocksAreRefusedNotOverrun) {
   }
   EXPECT_EQ(lists.AddMacroEntry(Macro(u"C:\\one more")), -1);
   EXPECT_EQ(lists.MacroCount(), kMacroCapacity);
-  for (int i = 0; i < kExtraCapacity; ++i) ASSERT_TRUE(lists.AddExtraEntry(Extra(u"C:\\e" + plat::AsciiToUtf16(std::to_string(i)))));
+  for (int i = 0; i < kExtraCapacity; ++i)
+    ASSERT_TRUE(lists.AddExtraEntry(Extra(u"C:\\e" + plat::AsciiToUtf16(std::to_string(i)))));
   EXPECT_FALSE(lists.AddExtraEntry(Extra(u"C:\\one more")));
 }
 
@@ -69,8 +70,10 @@ TEST(FileLists, CopyTakesCountsAndEntries) {
 
 TEST(FileLists, BuildCopiesHaveRoomAndNeverOverrunSmallerLists) {
   CMakeExe_FileLists wizard;
-  for (int i = 0; i < kMacroCapacity; ++i) wizard.AddMacroEntry(Macro(u"C:\\m" + plat::AsciiToUtf16(std::to_string(i))));
-  for (int i = 0; i < kExtraCapacity; ++i) wizard.AddExtraEntry(Extra(u"C:\\e" + plat::AsciiToUtf16(std::to_string(i))));
+  for (int i = 0; i < kMacroCapacity; ++i)
+    wizard.AddMacroEntry(Macro(u"C:\\m" + plat::AsciiToUtf16(std::to_string(i))));
+  for (int i = 0; i < kExtraCapacity; ++i)
+    wizard.AddExtraEntry(Extra(u"C:\\e" + plat::AsciiToUtf16(std::to_string(i))));
   CMakeExe_FileLists build(nullptr, kMacroCapacity + kBuildMacroRoom, kExtraCapacity + kBuildExtraRoom);
   ASSERT_EQ(build.CopyFrom(wizard), kMacroCapacity + kExtraCapacity);
   EXPECT_GE(build.AddMacroEntry(Macro(u"C:\\sysdata\\Player_en.lng")), kMacroCapacity) << "room for the language files";

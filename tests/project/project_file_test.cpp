@@ -6,8 +6,8 @@
 #include "app/system_error.h"
 #include "macro/macro_builder.h"
 #include "platform/scratch.h"
-#include "project/project_file.h"
 #include "platform/unicode.h"
+#include "project/project_file.h"
 
 namespace project {
 namespace {
@@ -72,7 +72,8 @@ TEST_F(ProjectFileTest, SavedSizeAndHeader) {
   std::memcpy(counts, bytes.data() + 14652, 8);
   EXPECT_EQ(counts[0], 2);
   EXPECT_EQ(counts[1], 1);
-  EXPECT_EQ(plat::FixedText(reinterpret_cast<const char16_t*>(bytes.data() + 14920 + 1052 + 12), 260), u"C:\\m\\lib.msl");
+  EXPECT_EQ(plat::FixedText(reinterpret_cast<const char16_t*>(bytes.data() + 14920 + 1052 + 12), 260),
+            u"C:\\m\\lib.msl");
 }
 
 TEST_F(ProjectFileTest, RoundTripKeepsTheRecordAndTheUserEntries) {
@@ -218,7 +219,8 @@ TEST_F(ProjectFileTest, InvalidFilesFallBackToTheConfiguration) {
 
   // A project held by another program without sharing cannot be read; the system says why.
   ASSERT_TRUE(WriteBytes(Path(u"job.packproj"), good));
-  plat::FileHandle holder = plat::OpenFile(Path(u"job.packproj"), plat::kGenericRead, 0, plat::Disposition::kOpenExisting);
+  plat::FileHandle holder =
+      plat::OpenFile(Path(u"job.packproj"), plat::kGenericRead, 0, plat::Disposition::kOpenExisting);
   ASSERT_NE(holder, nullptr);
   MakeExeOptions locked{};
   CMakeExe_FileLists out;
@@ -243,7 +245,8 @@ TEST_F(ProjectFileTest, FailedSaveKeepsTheOldProject) {
   ASSERT_EQ(SaveProject(*record_, script_, lists), 1);
   const std::string before = ReadBytes(Path(u"job.packproj"));
   // A project file held open by another program without sharing cannot be replaced.
-  plat::FileHandle holder = plat::OpenFile(Path(u"job.packproj"), plat::kGenericRead, 0, plat::Disposition::kOpenExisting);
+  plat::FileHandle holder =
+      plat::OpenFile(Path(u"job.packproj"), plat::kGenericRead, 0, plat::Disposition::kOpenExisting);
   ASSERT_NE(holder, nullptr);
   lists.AddMacroEntry(Macro(u"C:\\m\\new.msd", true));
   EXPECT_EQ(SaveProject(*record_, script_, lists), 0);

@@ -76,9 +76,7 @@ uint32_t AttributesOf(const struct stat& st) {
   return kAttrArchive | (IsReadOnly(st) ? kAttrReadOnly : 0u);
 }
 
-bool Resolve(std::u16string_view path, posix::HostPath* host) {
-  return posix::ResolvePath(path, host);
-}
+bool Resolve(std::u16string_view path, posix::HostPath* host) { return posix::ResolvePath(path, host); }
 
 // Resolves `path` to an entry that exists; kFileNotFound (or why the path itself failed)
 // otherwise.
@@ -134,8 +132,7 @@ bool CopyContents(int from, int to) {
 
 }  // namespace
 
-FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share,
-                    Disposition disposition) {
+FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share, Disposition disposition) {
   // Specific data rights grant what the generic ones do.
   if (access & kFileReadData) access |= kGenericRead;
   if (access & kFileWriteData) access |= kGenericWrite;
@@ -217,8 +214,7 @@ FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share,
     close(fd);
     throw;
   }
-  const bool reports_existing =
-      disposition == Disposition::kCreateAlways || disposition == Disposition::kOpenAlways;
+  const bool reports_existing = disposition == Disposition::kCreateAlways || disposition == Disposition::kOpenAlways;
   SetLastError(reports_existing && existed ? err::kAlreadyExists : err::kSuccess);
   return file;
 }
@@ -384,8 +380,8 @@ bool CopyFile(std::u16string_view from, std::u16string_view to, bool fail_if_exi
   if (source == nullptr) return false;
   struct stat source_st {};
   fstat(source->fd, &source_st);
-  FileHandle target = OpenFile(to, kGenericWrite, 0,
-                               fail_if_exists ? Disposition::kCreateNew : Disposition::kCreateAlways);
+  FileHandle target =
+      OpenFile(to, kGenericWrite, 0, fail_if_exists ? Disposition::kCreateNew : Disposition::kCreateAlways);
   if (target == nullptr) {
     const uint32_t error = GetLastError();
     CloseFile(source);
@@ -531,9 +527,8 @@ FindHandle FindFirstFile(std::u16string_view pattern, FindData* data) {
     return nullptr;
   }
   // A stable order, "." and ".." first, the rest as an NTFS folder lists them.
-  std::sort(find->entries.begin(), find->entries.end(), [](const FindData& a, const FindData& b) {
-    return ToUpper(a.name) < ToUpper(b.name);
-  });
+  std::sort(find->entries.begin(), find->entries.end(),
+            [](const FindData& a, const FindData& b) { return ToUpper(a.name) < ToUpper(b.name); });
   *data = find->entries[0];
   find->next = 1;
   SetLastError(err::kSuccess);

@@ -18,9 +18,9 @@ void SetLastErrorFromErrno(int error);
 uint32_t Win32FromErrno(int error);
 
 struct HostPath {
-  std::string host;        // where the path lives on the host
-  bool exists = false;     // the whole path exists
-  bool is_root = false;    // a drive's root folder
+  std::string host;      // where the path lives on the host
+  bool exists = false;   // the whole path exists
+  bool is_root = false;  // a drive's root folder
 };
 
 // Resolves a Windows path to its host path, matching existing components without regard

@@ -132,8 +132,7 @@ void SetRoot(std::string host_folder) {
 }
 
 std::u16string UserName() {
-  if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_name != nullptr &&
-                                             *pw->pw_name != '\0') {
+  if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_name != nullptr && *pw->pw_name != '\0') {
     return Utf8ToUtf16(pw->pw_name);
   }
   return u"user";
@@ -259,8 +258,7 @@ std::u16string GetCurrentDirectory() {
     if (!state.current_dir.empty()) return state.current_dir;
   }
   char buffer[PATH_MAX];
-  const std::u16string dir =
-      posix::HostToWindowsPath(getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/");
+  const std::u16string dir = posix::HostToWindowsPath(getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/");
   std::lock_guard lock(state.mutex);
   state.current_dir = dir;
   return dir;
@@ -302,8 +300,7 @@ std::u16string GetFullPathName(std::u16string_view path) {
   if (text.size() >= 2 && text[0] == u'\\' && text[1] == u'\\') {
     // UNC: the server and share stay as they are.
     size_t server_end = text.find(u'\\', 2);
-    size_t share_end = server_end == std::u16string::npos ? server_end
-                                                          : text.find(u'\\', server_end + 1);
+    size_t share_end = server_end == std::u16string::npos ? server_end : text.find(u'\\', server_end + 1);
     if (share_end == std::u16string::npos) return text;
     prefix = text.substr(0, share_end + 1);
     rest = text.substr(share_end + 1);
@@ -315,8 +312,7 @@ std::u16string GetFullPathName(std::u16string_view path) {
     } else {
       // Drive-relative: against the current folder when it is on that drive.
       const std::u16string cwd = GetCurrentDirectory();
-      rest = (cwd.size() >= 3 && (cwd[0] & ~0x20) == drive) ? cwd.substr(3) + u"\\" + text.substr(2)
-                                                            : text.substr(2);
+      rest = (cwd.size() >= 3 && (cwd[0] & ~0x20) == drive) ? cwd.substr(3) + u"\\" + text.substr(2) : text.substr(2);
     }
   } else {
     const std::u16string cwd = GetCurrentDirectory();
@@ -365,8 +361,7 @@ std::u16string GetModuleFileName() {
 
 std::u16string PathFromHost(std::string_view host_path) {
   // A path that already names a drive is a Windows path: taken as it is.
-  if (host_path.size() >= 2 && posix::IsDriveLetter(static_cast<unsigned char>(host_path[0])) &&
-      host_path[1] == ':') {
+  if (host_path.size() >= 2 && posix::IsDriveLetter(static_cast<unsigned char>(host_path[0])) && host_path[1] == ':') {
     return GetFullPathName(Utf8ToUtf16(host_path));
   }
   std::string path(host_path);
@@ -379,7 +374,7 @@ std::u16string PathFromHost(std::string_view host_path) {
   const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
   const std::u16string windows_folder = posix::HostToWindowsPath(folder);
   std::u16string leaf = Utf8ToUtf16(path.substr(slash + 1));
-  if (leaf.empty() || leaf == u"." ) return GetFullPathName(windows_folder);
+  if (leaf.empty() || leaf == u".") return GetFullPathName(windows_folder);
   return GetFullPathName(windows_folder + (windows_folder.back() == u'\\' ? u"" : u"\\") + leaf);
 }
 

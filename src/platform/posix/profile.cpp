@@ -43,9 +43,8 @@ uint32_t CopyOut(std::u16string_view text, char16_t* buffer, uint32_t size) {
 
 }  // namespace
 
-uint32_t GetPrivateProfileString(std::u16string_view section, std::u16string_view key,
-                                 std::u16string_view fallback, char16_t* buffer, uint32_t size,
-                                 std::u16string_view file) {
+uint32_t GetPrivateProfileString(std::u16string_view section, std::u16string_view key, std::u16string_view fallback,
+                                 char16_t* buffer, uint32_t size, std::u16string_view file) {
   std::optional<std::u16string> value;
   if (const std::optional<std::string> bytes = ReadWholeFile(file)) {
     value = posix::FindProfileValue(posix::DecodeProfileText(*bytes), section, key);
@@ -56,8 +55,8 @@ uint32_t GetPrivateProfileString(std::u16string_view section, std::u16string_vie
   return CopyOut(fallback, buffer, size);
 }
 
-uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view key,
-                              int32_t fallback, std::u16string_view file) {
+uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view key, int32_t fallback,
+                              std::u16string_view file) {
   char16_t buffer[64];
   const uint32_t count = GetPrivateProfileString(section, key, u"", buffer, 64, file);
   if (count == 0) return static_cast<uint32_t>(fallback);

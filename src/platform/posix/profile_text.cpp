@@ -17,8 +17,7 @@ std::u16string_view Trim(std::u16string_view text) {
 }  // namespace
 
 std::u16string DecodeProfileText(std::string_view bytes) {
-  if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF &&
-      static_cast<uint8_t>(bytes[1]) == 0xFE) {
+  if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF && static_cast<uint8_t>(bytes[1]) == 0xFE) {
     return FromUtf16Le(bytes.substr(2));
   }
   if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
@@ -27,8 +26,7 @@ std::u16string DecodeProfileText(std::string_view bytes) {
   return AnsiToWide(bytes);
 }
 
-std::optional<std::u16string> FindProfileValue(std::u16string_view text,
-                                               std::u16string_view section,
+std::optional<std::u16string> FindProfileValue(std::u16string_view text, std::u16string_view section,
                                                std::u16string_view key) {
   const std::u16string_view wanted_section = Trim(section);
   const std::u16string_view wanted_key = Trim(key);
@@ -53,8 +51,7 @@ std::optional<std::u16string> FindProfileValue(std::u16string_view text,
     if (!EqualNoCase(name, wanted_key)) continue;
     if (equals == std::u16string_view::npos) return std::u16string();
     std::u16string_view value = Trim(line.substr(equals + 1));
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
-        value.back() == value.front()) {
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
     }
     return std::u16string(value);

@@ -15,8 +15,7 @@ std::u16string DecodeProfileText(std::string_view bytes);
 // The value of `key` in `section` (both matched without regard to case, the first
 // occurrence wins), with surrounding blanks and one pair of matching quotes removed.
 // A key line without '=' has an empty value. nullopt when the key is not there.
-std::optional<std::u16string> FindProfileValue(std::u16string_view text,
-                                               std::u16string_view section,
+std::optional<std::u16string> FindProfileValue(std::u16string_view text, std::u16string_view section,
                                                std::u16string_view key);
 
 }  // namespace plat::posix

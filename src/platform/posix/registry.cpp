@@ -41,8 +41,7 @@ RegistryFile Load() {
     }
     const size_t equals = line.find("\"=");
     if (file.keys.empty() || line.size() < 3 || line[0] != '"' || equals == std::string::npos) continue;
-    file.keys.back().second.push_back(
-        {Utf8ToUtf16(line.substr(1, equals - 1)), Utf8ToUtf16(line.substr(equals + 2))});
+    file.keys.back().second.push_back({Utf8ToUtf16(line.substr(1, equals - 1)), Utf8ToUtf16(line.substr(equals + 2))});
   }
   return file;
 }
@@ -94,14 +93,12 @@ uint32_t RegQueryDword(RegistryHandle key, std::u16string_view value, uint32_t* 
   // A string's data is its UTF-16 text with the terminator; more than the four bytes
   // asked for is "more data", as the real registry answers.
   const size_t quoted = text.size() >= 2 ? text.size() - 2 : 0;
-  return (Utf8ToUtf16(text.substr(text.empty() ? 0 : 1, quoted)).size() + 1) * 2 > 4 ? err::kMoreData
-                                                                                     : err::kSuccess;
+  return (Utf8ToUtf16(text.substr(text.empty() ? 0 : 1, quoted)).size() + 1) * 2 > 4 ? err::kMoreData : err::kSuccess;
 }
 
 void RegCloseKey(RegistryHandle key) { delete key; }
 
-bool testing::WriteRegistryValue(std::u16string_view subkey, std::u16string_view value,
-                                 uint32_t data, bool as_string) {
+bool testing::WriteRegistryValue(std::u16string_view subkey, std::u16string_view value, uint32_t data, bool as_string) {
   RegistryFile file = Load();
   const std::u16string wanted = Normalise(subkey);
   auto key = std::find_if(file.keys.begin(), file.keys.end(),

@@ -45,8 +45,9 @@ constexpr Message kMessages[] = {
     {29, "The system cannot write to the specified device."},
     {30, "The system cannot read from the specified device."},
     {32, "The process cannot access the file because it is being used by another process."},
-    {33, "The process cannot access the file because another process has locked a portion of "
-         "the file."},
+    {33,
+     "The process cannot access the file because another process has locked a portion of "
+     "the file."},
     {38, "Reached the end of the file."},
     {39, "The disk is full."},
     {50, "The request is not supported."},
@@ -66,8 +67,9 @@ constexpr Message kMessages[] = {
     {234, "More data is available."},
     {259, "No more data is available."},
     {267, "The directory name is invalid."},
-    {317, "The system cannot find message text for message number 0x%1 in the message file for "
-          "%2."},
+    {317,
+     "The system cannot find message text for message number 0x%1 in the message file for "
+     "%2."},
     {534, "Arithmetic result exceeded 32 bits."},
     {1168, "Element not found."},
     {1223, "The operation was canceled by the user."},
@@ -91,12 +93,9 @@ std::optional<std::u16string> FormatSystemMessage(uint32_t code) {
   return std::nullopt;
 }
 
-std::u16string GetTempPath() {
-  return u"C:\\users\\" + posix::UserName() + u"\\AppData\\Local\\Temp\\";
-}
+std::u16string GetTempPath() { return u"C:\\users\\" + posix::UserName() + u"\\AppData\\Local\\Temp\\"; }
 
-std::u16string GetTempFileName(std::u16string_view folder, std::u16string_view prefix,
-                               uint32_t unique) {
+std::u16string GetTempFileName(std::u16string_view folder, std::u16string_view prefix, uint32_t unique) {
   std::u16string base(folder);
   if (base.empty() || base.back() != u'\\') base += u'\\';
   base += prefix.substr(0, 3);
@@ -192,15 +191,13 @@ std::u16string SearchPath(std::u16string_view name) {
 }
 
 uint32_t GetTickCount() {
-  timespec now {};
+  timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
   return static_cast<uint32_t>(ms);
 }
 
-void Sleep(uint32_t milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+void Sleep(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 #ifdef BRANKEL_NO_MD5
 Md5Digest Md5(const void*, size_t) {
@@ -226,29 +223,52 @@ char16_t VirtualKeyToChar(uint32_t virtual_key) {
   if (virtual_key >= '0' && virtual_key <= '9') return static_cast<char16_t>(virtual_key);
   if (virtual_key >= 0x60 && virtual_key <= 0x69) return static_cast<char16_t>(u'0' + virtual_key - 0x60);
   switch (virtual_key) {
-    case 0x08: return u'\b';
-    case 0x09: return u'\t';
-    case 0x0D: return u'\r';
-    case 0x1B: return 0x1B;
-    case 0x20: return u' ';
-    case 0x6A: return u'*';
-    case 0x6B: return u'+';
-    case 0x6D: return u'-';
-    case 0x6E: return u'.';
-    case 0x6F: return u'/';
-    case 0xBA: return u';';
-    case 0xBB: return u'=';
-    case 0xBC: return u',';
-    case 0xBD: return u'-';
-    case 0xBE: return u'.';
-    case 0xBF: return u'/';
-    case 0xC0: return u'`';
-    case 0xDB: return u'[';
-    case 0xDC: return u'\\';
-    case 0xDD: return u']';
-    case 0xDE: return u'\'';
-    case 0xE2: return u'\\';
-    default: return 0;
+    case 0x08:
+      return u'\b';
+    case 0x09:
+      return u'\t';
+    case 0x0D:
+      return u'\r';
+    case 0x1B:
+      return 0x1B;
+    case 0x20:
+      return u' ';
+    case 0x6A:
+      return u'*';
+    case 0x6B:
+      return u'+';
+    case 0x6D:
+      return u'-';
+    case 0x6E:
+      return u'.';
+    case 0x6F:
+      return u'/';
+    case 0xBA:
+      return u';';
+    case 0xBB:
+      return u'=';
+    case 0xBC:
+      return u',';
+    case 0xBD:
+      return u'-';
+    case 0xBE:
+      return u'.';
+    case 0xBF:
+      return u'/';
+    case 0xC0:
+      return u'`';
+    case 0xDB:
+      return u'[';
+    case 0xDC:
+      return u'\\';
+    case 0xDD:
+      return u']';
+    case 0xDE:
+      return u'\'';
+    case 0xE2:
+      return u'\\';
+    default:
+      return 0;
   }
 }
 
@@ -256,29 +276,46 @@ namespace posix {
 
 uint32_t Win32FromErrno(int error) {
   switch (error) {
-    case 0: return err::kSuccess;
-    case ENOENT: return err::kFileNotFound;
-    case ENOTDIR: return err::kPathNotFound;
+    case 0:
+      return err::kSuccess;
+    case ENOENT:
+      return err::kFileNotFound;
+    case ENOTDIR:
+      return err::kPathNotFound;
     case EACCES:
     case EPERM:
-    case EISDIR: return err::kAccessDenied;
-    case EEXIST: return err::kFileExists;
+    case EISDIR:
+      return err::kAccessDenied;
+    case EEXIST:
+      return err::kFileExists;
     case ENOSPC:
-    case EDQUOT: return err::kDiskFull;
-    case ENAMETOOLONG: return err::kFilenameTooLong;
+    case EDQUOT:
+      return err::kDiskFull;
+    case ENAMETOOLONG:
+      return err::kFilenameTooLong;
     case EMFILE:
-    case ENFILE: return err::kTooManyOpenFiles;
-    case ENOMEM: return err::kNotEnoughMemory;
-    case EROFS: return err::kWriteProtect;
-    case EBADF: return err::kInvalidHandle;
-    case ENOTEMPTY: return err::kDirNotEmpty;
-    case EXDEV: return err::kNotSameDevice;
+    case ENFILE:
+      return err::kTooManyOpenFiles;
+    case ENOMEM:
+      return err::kNotEnoughMemory;
+    case EROFS:
+      return err::kWriteProtect;
+    case EBADF:
+      return err::kInvalidHandle;
+    case ENOTEMPTY:
+      return err::kDirNotEmpty;
+    case EXDEV:
+      return err::kNotSameDevice;
     case ETXTBSY:
-    case EBUSY: return err::kSharingViolation;
-    case EINVAL: return err::kInvalidParameter;
+    case EBUSY:
+      return err::kSharingViolation;
+    case EINVAL:
+      return err::kInvalidParameter;
     case ENOSYS:
-    case EOPNOTSUPP: return err::kNotSupported;
-    default: return err::kAccessDenied;
+    case EOPNOTSUPP:
+      return err::kNotSupported;
+    default:
+      return err::kAccessDenied;
   }
 }
 

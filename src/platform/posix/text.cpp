@@ -17,10 +17,10 @@ std::atomic<uint32_t> ansi_code_page{1252};
 
 // Windows-1252 bytes 0x80-0x9F; the rest of the page is Latin-1. The five bytes Windows
 // leaves undefined map to the C1 controls of the same value, as MultiByteToWideChar does.
-constexpr char16_t k1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr char16_t k1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 char Wide1252(char16_t c) {
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
@@ -32,8 +32,7 @@ char Wide1252(char16_t c) {
 
 // One iconv conversion; a sequence it cannot take becomes `replacement`, one unit at a time.
 template <typename Out>
-Out Convert(const char* to, const char* from, const char* data, size_t size, size_t unit,
-            const Out& replacement) {
+Out Convert(const char* to, const char* from, const char* data, size_t size, size_t unit, const Out& replacement) {
   Out out;
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return replacement;
@@ -113,8 +112,8 @@ std::u16string AnsiToWide(std::string_view text) {
 
 std::string WideToAnsi(std::u16string_view text) {
   if (ansi_code_page.load() == 936) {
-    return Convert<std::string>("CP936", "UTF-16LE", reinterpret_cast<const char*>(text.data()),
-                                text.size() * 2, 2, "?");
+    return Convert<std::string>("CP936", "UTF-16LE", reinterpret_cast<const char*>(text.data()), text.size() * 2, 2,
+                                "?");
   }
   std::string out;
   out.reserve(text.size());

@@ -19,8 +19,7 @@ namespace plat {
 static_assert(kGenericRead == GENERIC_READ && kGenericWrite == GENERIC_WRITE);
 static_assert(kFileGenericRead == FILE_GENERIC_READ && kFileGenericWrite == FILE_GENERIC_WRITE &&
               kFileReadData == FILE_READ_DATA && kFileWriteData == FILE_WRITE_DATA);
-static_assert(kShareRead == FILE_SHARE_READ && kShareWrite == FILE_SHARE_WRITE &&
-              kShareDelete == FILE_SHARE_DELETE);
+static_assert(kShareRead == FILE_SHARE_READ && kShareWrite == FILE_SHARE_WRITE && kShareDelete == FILE_SHARE_DELETE);
 static_assert(static_cast<DWORD>(Disposition::kCreateNew) == CREATE_NEW &&
               static_cast<DWORD>(Disposition::kCreateAlways) == CREATE_ALWAYS &&
               static_cast<DWORD>(Disposition::kOpenExisting) == OPEN_EXISTING &&
@@ -67,11 +66,10 @@ void CopyFindData(const WIN32_FIND_DATAW& found, FindData* data) {
 
 // ---- Files -------------------------------------------------------------------------------
 
-FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share,
-                    Disposition disposition) {
+FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share, Disposition disposition) {
   const std::wstring name = Wide(path);
-  HANDLE handle = ::CreateFileW(name.c_str(), access, share, nullptr,
-                                static_cast<DWORD>(disposition), FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = ::CreateFileW(name.c_str(), access, share, nullptr, static_cast<DWORD>(disposition),
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return static_cast<FileHandle>(handle);
 }
@@ -128,9 +126,7 @@ bool CloseFile(FileHandle file) {
   return ::CloseHandle(SystemHandle(file)) != FALSE;
 }
 
-uint32_t GetFileAttributes(std::u16string_view path) {
-  return ::GetFileAttributesW(Wide(path).c_str());
-}
+uint32_t GetFileAttributes(std::u16string_view path) { return ::GetFileAttributesW(Wide(path).c_str()); }
 
 bool SetFileAttributes(std::u16string_view path, uint32_t attributes) {
   return ::SetFileAttributesW(Wide(path).c_str(), attributes) != FALSE;
@@ -146,24 +142,19 @@ bool IsDirectory(std::u16string_view path) {
 }
 
 bool CopyFile(std::u16string_view from, std::u16string_view to, bool fail_if_exists) {
-  return ::CopyFileW(Wide(from).c_str(), Wide(to).c_str(), fail_if_exists ? TRUE : FALSE) !=
-         FALSE;
+  return ::CopyFileW(Wide(from).c_str(), Wide(to).c_str(), fail_if_exists ? TRUE : FALSE) != FALSE;
 }
 
 bool DeleteFile(std::u16string_view path) { return ::DeleteFileW(Wide(path).c_str()) != FALSE; }
 
-bool CreateDirectory(std::u16string_view path) {
-  return ::CreateDirectoryW(Wide(path).c_str(), nullptr) != FALSE;
-}
+bool CreateDirectory(std::u16string_view path) { return ::CreateDirectoryW(Wide(path).c_str(), nullptr) != FALSE; }
 
 bool MoveFile(std::u16string_view from, std::u16string_view to, bool replace_existing) {
   const DWORD flags = MOVEFILE_COPY_ALLOWED | (replace_existing ? MOVEFILE_REPLACE_EXISTING : 0);
   return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), flags) != FALSE;
 }
 
-bool RemoveDirectory(std::u16string_view path) {
-  return ::RemoveDirectoryW(Wide(path).c_str()) != FALSE;
-}
+bool RemoveDirectory(std::u16string_view path) { return ::RemoveDirectoryW(Wide(path).c_str()) != FALSE; }
 
 // ---- Listings ----------------------------------------------------------------------------
 
@@ -201,19 +192,15 @@ bool FindClose(FindHandle find) {
 // ---- Paths -------------------------------------------------------------------------------
 
 std::u16string GetCurrentDirectory() {
-  return win32::GrowingCall(
-      [](wchar_t* buffer, DWORD capacity) { return ::GetCurrentDirectoryW(capacity, buffer); });
+  return win32::GrowingCall([](wchar_t* buffer, DWORD capacity) { return ::GetCurrentDirectoryW(capacity, buffer); });
 }
 
-bool SetCurrentDirectory(std::u16string_view path) {
-  return ::SetCurrentDirectoryW(Wide(path).c_str()) != FALSE;
-}
+bool SetCurrentDirectory(std::u16string_view path) { return ::SetCurrentDirectoryW(Wide(path).c_str()) != FALSE; }
 
 std::u16string GetFullPathName(std::u16string_view path) {
   const std::wstring name = Wide(path);
-  return win32::GrowingCall([&name](wchar_t* buffer, DWORD capacity) {
-    return ::GetFullPathNameW(name.c_str(), capacity, buffer, nullptr);
-  });
+  return win32::GrowingCall(
+      [&name](wchar_t* buffer, DWORD capacity) { return ::GetFullPathNameW(name.c_str(), capacity, buffer, nullptr); });
 }
 
 std::u16string GetModuleFileName() {
@@ -232,9 +219,7 @@ std::u16string GetModuleFileName() {
   }
 }
 
-std::u16string PathFromHost(std::string_view host_path) {
-  return GetFullPathName(Utf8ToUtf16(host_path));
-}
+std::u16string PathFromHost(std::string_view host_path) { return GetFullPathName(Utf8ToUtf16(host_path)); }
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   std::vector<std::string> args;
@@ -252,12 +237,10 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 // ---- Temporary files ---------------------------------------------------------------------
 
 std::u16string GetTempPath() {
-  return win32::GrowingCall(
-      [](wchar_t* buffer, DWORD capacity) { return ::GetTempPathW(capacity, buffer); });
+  return win32::GrowingCall([](wchar_t* buffer, DWORD capacity) { return ::GetTempPathW(capacity, buffer); });
 }
 
-std::u16string GetTempFileName(std::u16string_view folder, std::u16string_view prefix,
-                               uint32_t unique) {
+std::u16string GetTempFileName(std::u16string_view folder, std::u16string_view prefix, uint32_t unique) {
   const std::wstring path = Wide(folder);
   const std::wstring start = Wide(prefix);
   wchar_t buffer[MAX_PATH + 1] = {};
@@ -271,18 +254,14 @@ namespace {
 
 // Written out here so the layer needs neither the Vista-only declarations nor the
 // import library that defines them; the lookup below also runs on systems without it.
-constexpr GUID kFolderIdProgramData = {
-    0x62AB5D82, 0xFDC1, 0x4DC3, {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
-constexpr GUID kFolderIdRoamingAppData = {
-    0x3EB685DB, 0x65F9, 0x4CF6, {0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D}};
+constexpr GUID kFolderIdProgramData = {0x62AB5D82, 0xFDC1, 0x4DC3, {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
+constexpr GUID kFolderIdRoamingAppData = {0x3EB685DB, 0x65F9, 0x4CF6, {0xA0, 0x3A, 0xE3, 0xEF, 0x65, 0x72, 0x9F, 0x3D}};
 
-using GetKnownFolderPathFunction = HRESULT(WINAPI*)(const GUID* folder, DWORD flags,
-                                                    HANDLE token, PWSTR* path);
+using GetKnownFolderPathFunction = HRESULT(WINAPI*)(const GUID* folder, DWORD flags, HANDLE token, PWSTR* path);
 
 std::u16string WithoutTrailingBackslash(std::u16string path) {
   // "X:\" keeps its backslash: without it the name means the drive's current folder.
-  while (!path.empty() && (path.back() == u'\\' || path.back() == u'/') &&
-         !(path.size() == 3 && path[1] == u':')) {
+  while (!path.empty() && (path.back() == u'\\' || path.back() == u'/') && !(path.size() == 3 && path[1] == u':')) {
     path.pop_back();
   }
   return path;
@@ -295,8 +274,7 @@ std::optional<std::u16string> FromKnownFolderPath(const GUID& folder) {
   FARPROC entry = ::GetProcAddress(shell, "SHGetKnownFolderPath");
   if (entry != nullptr) {
     // Through the generic function type, which the compiler accepts as a cast target.
-    auto get_path = reinterpret_cast<GetKnownFolderPathFunction>(
-        reinterpret_cast<void (*)()>(entry));
+    auto get_path = reinterpret_cast<GetKnownFolderPathFunction>(reinterpret_cast<void (*)()>(entry));
     PWSTR path = nullptr;
     const HRESULT status = get_path(&folder, 0, nullptr, &path);
     if (SUCCEEDED(status) && path != nullptr && path[0] != L'\0') {
@@ -311,12 +289,10 @@ std::optional<std::u16string> FromKnownFolderPath(const GUID& folder) {
 
 std::optional<std::u16string> FromFolderPath(int csidl) {
   wchar_t buffer[MAX_PATH + 1] = {};
-  const HRESULT status =
-      ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
+  const HRESULT status = ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
   // S_FALSE means the folder is known but does not exist: nothing to report then.
   if (status != S_OK || buffer[0] == L'\0') {
-    ::SetLastError(HRESULT_FACILITY(status) == FACILITY_WIN32 ? HRESULT_CODE(status)
-                                                               : ERROR_NOT_FOUND);
+    ::SetLastError(HRESULT_FACILITY(status) == FACILITY_WIN32 ? HRESULT_CODE(status) : ERROR_NOT_FOUND);
     return std::nullopt;
   }
   return FromWide(buffer, ::wcsnlen(buffer, MAX_PATH));
@@ -326,8 +302,7 @@ std::optional<std::u16string> FromFolderPath(int csidl) {
 
 std::optional<std::u16string> GetKnownFolder(KnownFolder folder) {
   const bool common = folder == KnownFolder::kCommonAppData;
-  std::optional<std::u16string> path =
-      FromKnownFolderPath(common ? kFolderIdProgramData : kFolderIdRoamingAppData);
+  std::optional<std::u16string> path = FromKnownFolderPath(common ? kFolderIdProgramData : kFolderIdRoamingAppData);
   if (!path) path = FromFolderPath(common ? CSIDL_COMMON_APPDATA : CSIDL_APPDATA);
   if (!path) return std::nullopt;
   return WithoutTrailingBackslash(std::move(*path));

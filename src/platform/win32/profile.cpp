@@ -7,9 +7,8 @@
 
 namespace plat {
 
-uint32_t GetPrivateProfileString(std::u16string_view section, std::u16string_view key,
-                                 std::u16string_view fallback, char16_t* buffer, uint32_t size,
-                                 std::u16string_view file) {
+uint32_t GetPrivateProfileString(std::u16string_view section, std::u16string_view key, std::u16string_view fallback,
+                                 char16_t* buffer, uint32_t size, std::u16string_view file) {
   // Nothing fits, not even the terminator; the system would only fail on it.
   if (size == 0 || buffer == nullptr) return 0;
   const std::wstring section_name = win32::Wide(section);
@@ -22,13 +21,12 @@ uint32_t GetPrivateProfileString(std::u16string_view section, std::u16string_vie
                                     reinterpret_cast<wchar_t*>(buffer), size, file_name.c_str());
 }
 
-uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view key,
-                              int32_t fallback, std::u16string_view file) {
+uint32_t GetPrivateProfileInt(std::u16string_view section, std::u16string_view key, int32_t fallback,
+                              std::u16string_view file) {
   const std::wstring section_name = win32::Wide(section);
   const std::wstring key_name = win32::Wide(key);
   const std::wstring file_name = win32::Wide(file);
-  return ::GetPrivateProfileIntW(section_name.c_str(), key_name.c_str(), fallback,
-                                 file_name.c_str());
+  return ::GetPrivateProfileIntW(section_name.c_str(), key_name.c_str(), fallback, file_name.c_str());
 }
 
 }  // namespace plat

@@ -17,22 +17,17 @@ namespace plat {
 // The interface's error numbers are the system's; callers compare them with values that
 // came straight from the API.
 static_assert(err::kSuccess == ERROR_SUCCESS && err::kInvalidFunction == ERROR_INVALID_FUNCTION &&
-              err::kFileNotFound == ERROR_FILE_NOT_FOUND &&
-              err::kPathNotFound == ERROR_PATH_NOT_FOUND &&
-              err::kTooManyOpenFiles == ERROR_TOO_MANY_OPEN_FILES &&
-              err::kAccessDenied == ERROR_ACCESS_DENIED && err::kInvalidHandle == ERROR_INVALID_HANDLE &&
-              err::kNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY &&
-              err::kInvalidDrive == ERROR_INVALID_DRIVE &&
-              err::kNotSameDevice == ERROR_NOT_SAME_DEVICE && err::kNoMoreFiles == ERROR_NO_MORE_FILES &&
-              err::kWriteProtect == ERROR_WRITE_PROTECT &&
-              err::kSharingViolation == ERROR_SHARING_VIOLATION &&
-              err::kHandleEof == ERROR_HANDLE_EOF && err::kNotSupported == ERROR_NOT_SUPPORTED &&
-              err::kFileExists == ERROR_FILE_EXISTS &&
+              err::kFileNotFound == ERROR_FILE_NOT_FOUND && err::kPathNotFound == ERROR_PATH_NOT_FOUND &&
+              err::kTooManyOpenFiles == ERROR_TOO_MANY_OPEN_FILES && err::kAccessDenied == ERROR_ACCESS_DENIED &&
+              err::kInvalidHandle == ERROR_INVALID_HANDLE && err::kNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY &&
+              err::kInvalidDrive == ERROR_INVALID_DRIVE && err::kNotSameDevice == ERROR_NOT_SAME_DEVICE &&
+              err::kNoMoreFiles == ERROR_NO_MORE_FILES && err::kWriteProtect == ERROR_WRITE_PROTECT &&
+              err::kSharingViolation == ERROR_SHARING_VIOLATION && err::kHandleEof == ERROR_HANDLE_EOF &&
+              err::kNotSupported == ERROR_NOT_SUPPORTED && err::kFileExists == ERROR_FILE_EXISTS &&
               err::kInvalidParameter == ERROR_INVALID_PARAMETER && err::kDiskFull == ERROR_DISK_FULL &&
-              err::kInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER &&
-              err::kInvalidName == ERROR_INVALID_NAME && err::kNegativeSeek == ERROR_NEGATIVE_SEEK &&
-              err::kDirNotEmpty == ERROR_DIR_NOT_EMPTY && err::kBadPathName == ERROR_BAD_PATHNAME &&
-              err::kAlreadyExists == ERROR_ALREADY_EXISTS &&
+              err::kInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER && err::kInvalidName == ERROR_INVALID_NAME &&
+              err::kNegativeSeek == ERROR_NEGATIVE_SEEK && err::kDirNotEmpty == ERROR_DIR_NOT_EMPTY &&
+              err::kBadPathName == ERROR_BAD_PATHNAME && err::kAlreadyExists == ERROR_ALREADY_EXISTS &&
               err::kFilenameTooLong == ERROR_FILENAME_EXCED_RANGE && err::kMoreData == ERROR_MORE_DATA &&
               err::kNoMoreItems == ERROR_NO_MORE_ITEMS && err::kDirectory == ERROR_DIRECTORY &&
               err::kMessageNotFound == ERROR_MR_MID_NOT_FOUND && err::kNotFound == ERROR_NOT_FOUND);
@@ -48,8 +43,7 @@ void SetLastError(uint32_t code) { ::SetLastError(code); }
 
 uint32_t RegOpenLocalMachineKey(std::u16string_view subkey, RegistryHandle* key) {
   HKEY opened = nullptr;
-  const LONG status =
-      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(subkey).c_str(), 0, KEY_READ, &opened);
+  const LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(subkey).c_str(), 0, KEY_READ, &opened);
   if (key != nullptr) {
     *key = status == ERROR_SUCCESS ? reinterpret_cast<RegistryHandle>(opened) : nullptr;
   } else if (status == ERROR_SUCCESS) {
@@ -58,8 +52,7 @@ uint32_t RegOpenLocalMachineKey(std::u16string_view subkey, RegistryHandle* key)
   return static_cast<uint32_t>(status);
 }
 
-uint32_t RegQueryDword(RegistryHandle key, std::u16string_view value, uint32_t* data,
-                       bool* type_ok) {
+uint32_t RegQueryDword(RegistryHandle key, std::u16string_view value, uint32_t* data, bool* type_ok) {
   if (type_ok != nullptr) *type_ok = false;
   if (key == nullptr) return ERROR_INVALID_HANDLE;
   DWORD type = REG_NONE;
@@ -67,8 +60,8 @@ uint32_t RegQueryDword(RegistryHandle key, std::u16string_view value, uint32_t* 
   DWORD size = sizeof number;
   // Exactly the system's answer: a value of another type that does not fit in four bytes
   // gives ERROR_MORE_DATA, one that fits gives success with the type telling it apart.
-  const LONG status = ::RegQueryValueExW(reinterpret_cast<HKEY>(key), Wide(value).c_str(), nullptr,
-                                         &type, reinterpret_cast<BYTE*>(&number), &size);
+  const LONG status = ::RegQueryValueExW(reinterpret_cast<HKEY>(key), Wide(value).c_str(), nullptr, &type,
+                                         reinterpret_cast<BYTE*>(&number), &size);
   const bool is_dword = status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof number;
   if (type_ok != nullptr) *type_ok = is_dword;
   if (is_dword && data != nullptr) *data = number;
@@ -85,9 +78,9 @@ namespace {
 
 std::optional<std::u16string> SystemMessage(DWORD code) {
   wchar_t* text = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const DWORD length =
+      ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   if (length == 0 || text == nullptr) return std::nullopt;
   std::u16string message = FromWide(text, length);
   ::LocalFree(text);
@@ -137,12 +130,10 @@ std::string WideToAnsi(std::u16string_view text) {
   // replacement is used there.
   static const char kDefaultChar[] = "?";
   const char* default_char = ::GetACP() == CP_UTF8 ? nullptr : kDefaultChar;
-  const int needed =
-      ::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, default_char, nullptr);
+  const int needed = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, default_char, nullptr);
   if (needed <= 0) return {};
   std::string ansi(static_cast<size_t>(needed), '\0');
-  const int written = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, ansi.data(), needed,
-                                            default_char, nullptr);
+  const int written = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, ansi.data(), needed, default_char, nullptr);
   if (written <= 0) return {};
   ansi.resize(static_cast<size_t>(written));
   return ansi;
@@ -189,9 +180,8 @@ bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
   // it is rather than up to an embedded terminator.
   const std::wstring left = Wide(a);
   const std::wstring right = Wide(b);
-  return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, left.data(),
-                          static_cast<int>(left.size()), right.data(),
-                          static_cast<int>(right.size())) == CSTR_EQUAL;
+  return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, left.data(), static_cast<int>(left.size()),
+                          right.data(), static_cast<int>(right.size())) == CSTR_EQUAL;
 }
 
 // ---- Search path, time ---------------------------------------------------------------------
@@ -227,8 +217,7 @@ BCRYPT_ALG_HANDLE Md5Provider() {
 bool HashInto(BCRYPT_ALG_HANDLE provider, const uint8_t* bytes, size_t size, Md5Digest* digest) {
   DWORD object_size = 0;
   ULONG got = 0;
-  if (!BCRYPT_SUCCESS(::BCryptGetProperty(provider, BCRYPT_OBJECT_LENGTH,
-                                          reinterpret_cast<PUCHAR>(&object_size),
+  if (!BCRYPT_SUCCESS(::BCryptGetProperty(provider, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&object_size),
                                           sizeof object_size, &got, 0))) {
     return false;
   }
@@ -236,8 +225,7 @@ bool HashInto(BCRYPT_ALG_HANDLE provider, const uint8_t* bytes, size_t size, Md5
   // possible on newer systems.
   std::vector<UCHAR> object(object_size);
   BCRYPT_HASH_HANDLE hash = nullptr;
-  if (!BCRYPT_SUCCESS(
-          ::BCryptCreateHash(provider, &hash, object.data(), object_size, nullptr, 0, 0))) {
+  if (!BCRYPT_SUCCESS(::BCryptCreateHash(provider, &hash, object.data(), object_size, nullptr, 0, 0))) {
     return false;
   }
   bool ok = true;
@@ -249,8 +237,7 @@ bool HashInto(BCRYPT_ALG_HANDLE provider, const uint8_t* bytes, size_t size, Md5
     size -= piece;
   }
   if (ok) {
-    ok = BCRYPT_SUCCESS(::BCryptFinishHash(hash, digest->data(),
-                                           static_cast<ULONG>(digest->size()), 0));
+    ok = BCRYPT_SUCCESS(::BCryptFinishHash(hash, digest->data(), static_cast<ULONG>(digest->size()), 0));
   }
   ::BCryptDestroyHash(hash);
   return ok;
@@ -263,8 +250,7 @@ Md5Digest Md5(const void* data, size_t size) {
   // The interface has no failure path: a digest of zeros matches nothing real.
   if (data == nullptr && size != 0) return digest;
   BCRYPT_ALG_HANDLE provider = Md5Provider();
-  if (provider == nullptr ||
-      !HashInto(provider, static_cast<const uint8_t*>(data), size, &digest)) {
+  if (provider == nullptr || !HashInto(provider, static_cast<const uint8_t*>(data), size, &digest)) {
     digest.fill(0);
   }
   return digest;

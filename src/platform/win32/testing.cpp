@@ -24,9 +24,7 @@ bool UnderWine() {
 namespace {
 
 // An empty name would mean HKEY_LOCAL_MACHINE itself, which no test may write or clear.
-bool IsRootName(std::u16string_view subkey) {
-  return subkey.find_first_not_of(u'\\') == std::u16string_view::npos;
-}
+bool IsRootName(std::u16string_view subkey) { return subkey.find_first_not_of(u'\\') == std::u16string_view::npos; }
 
 bool Succeeded(LONG status) {
   if (status == ERROR_SUCCESS) return true;
@@ -36,17 +34,15 @@ bool Succeeded(LONG status) {
 
 }  // namespace
 
-bool WriteRegistryValue(std::u16string_view subkey, std::u16string_view value, uint32_t data,
-                        bool as_string) {
+bool WriteRegistryValue(std::u16string_view subkey, std::u16string_view value, uint32_t data, bool as_string) {
   if (IsRootName(subkey)) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
   HKEY key = nullptr;
   const std::wstring key_name = win32::Wide(subkey);
-  if (!Succeeded(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_name.c_str(), 0, nullptr,
-                                   REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key,
-                                   nullptr))) {
+  if (!Succeeded(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_SET_VALUE, nullptr, &key, nullptr))) {
     return false;
   }
   const std::wstring value_name = win32::Wide(value);
@@ -54,13 +50,12 @@ bool WriteRegistryValue(std::u16string_view subkey, std::u16string_view value, u
   if (as_string) {
     const std::wstring text = std::to_wstring(data);
     // The stored size counts the terminator, as REG_SZ readers expect.
-    status = ::RegSetValueExW(key, value_name.c_str(), 0, REG_SZ,
-                              reinterpret_cast<const BYTE*>(text.c_str()),
+    status = ::RegSetValueExW(key, value_name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
   } else {
     const DWORD number = data;
-    status = ::RegSetValueExW(key, value_name.c_str(), 0, REG_DWORD,
-                              reinterpret_cast<const BYTE*>(&number), sizeof number);
+    status =
+        ::RegSetValueExW(key, value_name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
   }
   ::RegCloseKey(key);
   return Succeeded(status);

@@ -19,7 +19,9 @@
 #define _WIN32_WINNT 0x0601
 #endif
 
+// windows.h first: the other system headers build on its types.
 #include <windows.h>
+
 #include <bcrypt.h>
 #include <shlobj.h>
 
@@ -55,17 +57,11 @@ namespace plat::win32 {
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "the W API takes UTF-16 units");
 
 // A terminated copy: the interface's views are not terminated and may be slices.
-inline std::wstring Wide(std::u16string_view text) {
-  return std::wstring(text.begin(), text.end());
-}
+inline std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
-inline std::u16string FromWide(const wchar_t* text, size_t length) {
-  return std::u16string(text, text + length);
-}
+inline std::u16string FromWide(const wchar_t* text, size_t length) { return std::u16string(text, text + length); }
 
-inline std::u16string FromWide(const std::wstring& text) {
-  return FromWide(text.data(), text.size());
-}
+inline std::u16string FromWide(const std::wstring& text) { return FromWide(text.data(), text.size()); }
 
 // For the calls that answer like GetCurrentDirectoryW: the length on success, the size
 // needed (terminator included) when the buffer is short, 0 on failure. The needed size

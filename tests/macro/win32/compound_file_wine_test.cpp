@@ -2,7 +2,9 @@
 // (with its own red-black trees and sector placement) must read back through our reader,
 // and files the test builder writes must open and read through the system, which finds
 // names by descending the tree and so checks the builder's name order.
+// windows.h first: the other system headers build on its types.
 #include <windows.h>
+
 #include <objbase.h>
 
 #include <gtest/gtest.h>
@@ -65,8 +67,8 @@ void WriteWithSystem(const std::u16string& file, uint32_t version, const Streams
   options.usVersion = 1;
   options.ulSectorSize = version == 4 ? 4096 : 512;
   Com<IStorage> root;
-  HRESULT hr = StgCreateStorageEx(Wide(file).c_str(), STGM_CREATE | kChildMode, STGFMT_DOCFILE, 0, &options,
-                                  nullptr, IID_IStorage, reinterpret_cast<void**>(root.Out()));
+  HRESULT hr = StgCreateStorageEx(Wide(file).c_str(), STGM_CREATE | kChildMode, STGFMT_DOCFILE, 0, &options, nullptr,
+                                  IID_IStorage, reinterpret_cast<void**>(root.Out()));
   ASSERT_EQ(hr, S_OK) << std::hex << hr;
   for (const auto& [path, bytes] : streams) {
     const std::vector<std::u16string> parts = Split(path);
@@ -116,8 +118,8 @@ std::optional<Bytes> ReadWithSystem(IStorage* root, std::u16string_view path) {
   if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return std::nullopt;
   Bytes bytes(static_cast<size_t>(stat.cbSize.QuadPart));
   ULONG done = 0;
-  if (!bytes.empty() && (FAILED(stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &done)) ||
-                         done != bytes.size())) {
+  if (!bytes.empty() &&
+      (FAILED(stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &done)) || done != bytes.size())) {
     return std::nullopt;
   }
   return bytes;
@@ -190,8 +192,8 @@ TEST_P(CompoundFileWine, SystemReadsWhatTheBuilderWrites) {
 
     // Read-write and exclusive, as attachments are opened.
     Com<IStorage> root;
-    HRESULT hr = StgOpenStorageEx(Wide(file).c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0,
-                                  nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(root.Out()));
+    HRESULT hr = StgOpenStorageEx(Wide(file).c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0, nullptr,
+                                  nullptr, IID_IStorage, reinterpret_cast<void**>(root.Out()));
     ASSERT_EQ(hr, S_OK) << std::hex << hr;
     for (const auto& [path, bytes] : streams) {
       EXPECT_EQ(ReadWithSystem(root.get(), path), bytes) << Narrow(path) << (scatter ? " scattered" : "");

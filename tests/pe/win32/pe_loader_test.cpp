@@ -41,23 +41,23 @@ Bytes WithoutDebugSections(Bytes image) {
   uint16_t count = brankel_test::Read16(image, layout.nt + 6);
   auto header = [&](int i) { return layout.section_table + i * 40; };
   // Long names such as ".debug_info" appear as "/" and an offset into the symbol strings.
-  auto is_debug = [&](int i) {
-    return std::memcmp(&image[header(i)], ".debug", 6) == 0 || image[header(i)] == '/';
-  };
+  auto is_debug = [&](int i) { return std::memcmp(&image[header(i)], ".debug", 6) == 0 || image[header(i)] == '/'; };
   while (count > 1 && is_debug(count - 1)) {
     --count;
     std::fill(image.begin() + header(count), image.begin() + header(count) + 40, 0);
   }
   uint32_t end = 0;
   for (int i = 0; i < count; ++i) {
-    if (Read32(image, header(i) + 16) != 0) end = std::max(end, Read32(image, header(i) + 20) + Read32(image, header(i) + 16));
+    if (Read32(image, header(i) + 16) != 0)
+      end = std::max(end, Read32(image, header(i) + 20) + Read32(image, header(i) + 16));
   }
   const uint32_t section_alignment = Read32(image, layout.nt + 0x38);
   const uint32_t virtual_end = Read32(image, header(count - 1) + 12) + Read32(image, header(count - 1) + 8);
   brankel_test::Write16(image, layout.nt + 6, count);
   brankel_test::Write32(image, layout.nt + 0x0C, 0);  // the symbol table went with them
   brankel_test::Write32(image, layout.nt + 0x10, 0);
-  brankel_test::Write32(image, layout.nt + 0x50, (virtual_end + section_alignment - 1) / section_alignment * section_alignment);
+  brankel_test::Write32(image, layout.nt + 0x50,
+                        (virtual_end + section_alignment - 1) / section_alignment * section_alignment);
   image.resize(end);
   return image;
 }

@@ -42,8 +42,8 @@ bool RunProgram(const std::u16string& exe, std::string* output, unsigned* exit_c
   // The program's own name, quoted, is all of its command line.
   std::wstring command = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\"";
   PROCESS_INFORMATION process = {};
-  const BOOL started = CreateProcessW(reinterpret_cast<const wchar_t*>(exe.c_str()), command.data(), nullptr,
-                                      nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+  const BOOL started = CreateProcessW(reinterpret_cast<const wchar_t*>(exe.c_str()), command.data(), nullptr, nullptr,
+                                      TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
   CloseHandle(write_end);
   if (!started) {
     CloseHandle(read_end);

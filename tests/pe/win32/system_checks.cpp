@@ -1,6 +1,8 @@
 #include "pe/win32/system_checks.h"
 
+// windows.h first: the other system headers build on its types.
 #include <windows.h>
+
 #include <imagehlp.h>
 
 #include <gtest/gtest.h>
