@@ -16,7 +16,7 @@
 // Exit code 0 when the lists are complete, 1 otherwise.
 #pragma once
 
-#include "cli/lng_command.h"
+#include "cli/cli.h"
 
 namespace CLI {
 class App;

@@ -1,7 +1,7 @@
 // `brankel config show [--json]`: the configuration the program resolves, and why.
 #pragma once
 
-#include "cli/lng_command.h"
+#include "cli/cli.h"
 
 namespace CLI {
 class App;

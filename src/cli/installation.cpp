@@ -24,4 +24,10 @@ std::u16string InstallationFolder() {
   return folders.empty() ? std::u16string() : folders.front();
 }
 
+std::vector<std::u16string> LanguageFolders() {
+  std::vector<std::u16string> folders;
+  for (const std::u16string& installation : InstallationFolders()) folders.push_back(installation + u"sysdata\\");
+  return folders;
+}
+
 }  // namespace cli

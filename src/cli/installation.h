@@ -11,5 +11,8 @@ namespace cli {
 std::vector<std::u16string> InstallationFolders();
 // The first candidate that holds the English language files, else the first candidate.
 std::u16string InstallationFolder();
+// The sysdata folders tried, in order, for the English language files that give failure
+// messages their text: the program's own installation first, then the build's.
+std::vector<std::u16string> LanguageFolders();
 
 }  // namespace cli

@@ -4,16 +4,13 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/cli.h"
+
 namespace CLI {
 class App;
 }
 
 namespace cli {
-
-struct Streams {
-  std::FILE* out;
-  std::FILE* err;
-};
 
 // Adds the `lng` command to `app`; `result` receives the exit code of what ran.
 void AddLngCommand(CLI::App& app, const Streams& streams, int& result);

@@ -80,12 +80,6 @@ int Info(const InfoOptions& options, const Streams& io) {
 
 }  // namespace
 
-std::vector<std::u16string> LanguageFolders() {
-  std::vector<std::u16string> folders;
-  for (const std::u16string& installation : InstallationFolders()) folders.push_back(installation + u"sysdata\\");
-  return folders;
-}
-
 struct AttachmentOptions {
   std::string file;
   std::string extract;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/lng_command.h"
+#include "cli/cli.h"
 
 namespace CLI {
 class App;
@@ -14,9 +14,5 @@ namespace cli {
 
 // Adds the `macro` command to `app`; `result` receives the exit code of what ran.
 void AddMacroCommand(CLI::App& app, const Streams& streams, int& result);
-
-// The sysdata folders tried, in order, for the English language files that give failure
-// messages their text: the program's own installation first, then the build's.
-std::vector<std::u16string> LanguageFolders();
 
 }  // namespace cli

@@ -4,7 +4,7 @@
 
 #include "app/res_string.h"
 #include "app/system_error.h"
-#include "cli/macro_command.h"
+#include "cli/installation.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
 

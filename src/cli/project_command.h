@@ -1,7 +1,7 @@
 // `brankel project show FILE [--json]`: what a packaging project file holds.
 #pragma once
 
-#include "cli/lng_command.h"
+#include "cli/cli.h"
 
 namespace CLI {
 class App;

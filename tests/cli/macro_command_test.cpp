@@ -9,6 +9,7 @@
 #include "app/system_error.h"
 #include "app/text_format.h"
 #include "cli/cli.h"
+#include "cli/installation.h"
 #include "cli/macro_command.h"
 #include "cli/macro_info.h"
 #include "cli/run_cli.h"
