@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/byte_view.h"
+
 namespace pe {
 
 namespace pe {
@@ -72,6 +74,20 @@ static_assert(offsetof(SectionHeader, Characteristics) == 36);
 // taken as zero, plus the file's length.
 uint32_t PeChecksum(const uint8_t* data, size_t size, size_t checksum_offset);
 
+// The import table as the editor finds it, and as RemoveImport edits it: from the
+// directory entry through the loaded bytes of the section holding it, up to the all-zero
+// terminator. A damaged table ends the walk at the entry where it stopped.
+struct ImportTable {
+  enum class Damage { kNone, kEntryOutside, kTooMany, kNameOutside, kNameUnterminated };
+  std::vector<std::string> names;     // the libraries' names, in table order
+  std::vector<uint32_t> descriptors;  // where each named entry lies in the image buffer
+  uint32_t end = 0;                   // where the terminator lies, when one was found
+  Damage damage = Damage::kNone;
+  uint32_t damaged_entry = 0;  // the entry the walk stopped at
+  // One line saying where a damaged table ended; empty when it is whole.
+  std::string Note() const;
+};
+
 class CPE_ImageEditor {
  public:
   static constexpr int kMaxSections = 20;
@@ -100,6 +116,9 @@ class CPE_ImageEditor {
   // True when the image stays consistent (whether or not the library was imported); false
   // when its import table cannot be edited safely, with nothing changed.
   bool RemoveImport(std::string_view name);
+  // The import table walked as RemoveImport walks it (empty when the image has none).
+  // Throws std::bad_alloc when out of memory.
+  ImportTable Imports() const;
   // Writes every section's data at its (aligned) PointerToRawData, followed by the COFF
   // symbol and string tables when the image has them, through a temporary file beside
   // `path` that replaces it only when complete. Refuses, with the reason as the last
@@ -110,8 +129,8 @@ class CPE_ImageEditor {
   // The slot whose address range (virtual or raw, whichever is larger) holds `rva`, or -1.
   int SectionOfRva(uint32_t rva) const;
   // The bytes at `rva` up to the end of its section's data, in whatever state the section
-  // is; null when no section's data holds the address.
-  const uint8_t* ViewRva(uint32_t rva, uint32_t* available) const;
+  // is; empty when no section's data holds the address.
+  plat::ByteView ViewRva(uint32_t rva) const;
   // Where a section appended now would start in memory: after the furthest section, in
   // whatever order the table lists them; 0 when that is past 32 bits.
   uint32_t NextSectionAddress() const;
