@@ -79,7 +79,7 @@ bool LoadExe(const Streams& io, const std::string& file, pe::CPE_ImageEditor& im
   std::vector<uint8_t> data(bytes->begin(), bytes->end());
   bytes.reset();
   if (!image.Parse(std::move(data))) {
-    Report(io, file, SystemText(plat::err::kBadExeFormat, file));
+    Report(io, file, SystemText(plat::err::kBadExeFormat, file) + u"\n" + plat::AsciiToUtf16(image.RefusalText()));
     return false;
   }
   return true;
@@ -222,7 +222,7 @@ ordered_json Describe(const pe::CPE_ImageEditor& image, const std::u16string& pa
   if (imports.damage != pe::ImportTable::Damage::kNone) notes.push_back(imports.Note());
 
   pe::ResourceTable table;
-  if (!table.Read(image)) notes.push_back("resource directory: damaged, no resources listed");
+  if (!table.Read(image)) notes.push_back("resource directory: " + table.RefusalText() + ", no resources listed");
   ordered_json resources = ordered_json::array();
   for (const pe::ResourceItem& item : table.Items()) {
     resources.push_back({{"type", KeyJson(item.type)},

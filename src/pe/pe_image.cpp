@@ -95,6 +95,54 @@ uint32_t PeChecksum(const uint8_t* data, size_t size, size_t checksum_offset) {
   return static_cast<uint32_t>(sum + size);
 }
 
+const char* PeRefusalText(PeRefusal refusal) {
+  switch (refusal) {
+    case PeRefusal::kNone:
+      return "";
+    case PeRefusal::kNoImage:
+      return "no image is loaded";
+    case PeRefusal::kTruncatedHeaders:
+      return "the file ends inside the DOS or NT headers or the section table";
+    case PeRefusal::kNoDosSignature:
+      return "the file does not start with the DOS signature";
+    case PeRefusal::kNoPeSignature:
+      return "the NT headers do not start with the PE signature";
+    case PeRefusal::kUnknownOptionalHeader:
+      return "the optional header is neither PE32 nor PE32+ of its usual size";
+    case PeRefusal::kBadSectionCount:
+      return "the section count is 0 or more than 20";
+    case PeRefusal::kBadAlignment:
+      return "the file or section alignment is not a power of two the loader accepts";
+    case PeRefusal::kSectionOutsideFile:
+      return "a section's data lies outside the file";
+    case PeRefusal::kDamagedImportTable:
+      return "the import table lies outside the sections' data or is damaged";
+    case PeRefusal::kTooManyImports:
+      return "the import table has no terminating entry within 260 entries";
+    case PeRefusal::kBadParameter:
+      return "the edit asked for is not possible (empty data, long name or no such section)";
+    case PeRefusal::kNoSectionSlot:
+      return "no section can be added: the image already has 20";
+    case PeRefusal::kNoHeaderRoom:
+      return "no room for one more section header before the first section's data";
+    case PeRefusal::kPastAddressSpace:
+      return "the layout would no longer fit in 32 bits";
+    case PeRefusal::kOverlappingSections:
+      return "sections overlap each other or the headers";
+    case PeRefusal::kSectionMayNotMove:
+      return "a section after the one replaced would have to move and may not";
+    case PeRefusal::kOutOfMemory:
+      return "out of memory";
+  }
+  return "";
+}
+
+bool CPE_ImageEditor::Refuse(PeRefusal why, uint32_t error) {
+  refusal_ = why;
+  plat::SetLastError(error);
+  return false;
+}
+
 CPE_ImageEditor::CPE_ImageEditor() { std::fill(std::begin(states_), std::end(states_), kSlotFree); }
 
 CPE_ImageEditor::~CPE_ImageEditor() = default;
@@ -110,6 +158,7 @@ void CPE_ImageEditor::Reset() {
   symbols_at_ = symbols_size_ = 0;
   for (auto& block : added_) std::vector<uint8_t>().swap(block);
   std::fill(std::begin(states_), std::end(states_), kSlotFree);
+  refusal_ = PeRefusal::kNone;
 }
 
 bool CPE_ImageEditor::Load(std::u16string_view path) {
@@ -130,6 +179,7 @@ bool CPE_ImageEditor::Load(std::u16string_view path) {
     std::vector<uint8_t> image(bytes->begin(), bytes->end());
     bytes.reset();
     // What was read is not an image the editor can take.
+    if (image.empty()) refusal_ = PeRefusal::kTruncatedHeaders;
     if (image.empty() || !Parse(std::move(image))) {
       plat::SetLastError(plat::err::kBadExeFormat);
       return false;
@@ -142,26 +192,26 @@ bool CPE_ImageEditor::Load(std::u16string_view path) {
 }
 
 bool CPE_ImageEditor::Parse(const uint8_t* data, size_t size) {
-  if (data == nullptr || size == 0) return Fail(plat::err::kBadExeFormat);
+  if (data == nullptr || size == 0) return Refuse(PeRefusal::kTruncatedHeaders, plat::err::kBadExeFormat);
   try {
     std::vector<uint8_t> image(data, data + size);
     return Parse(std::move(image));
   } catch (const std::bad_alloc&) {
-    return Fail(plat::err::kNotEnoughMemory);
+    return Refuse(PeRefusal::kOutOfMemory, plat::err::kNotEnoughMemory);
   }
 }
 
 bool CPE_ImageEditor::Parse(std::vector<uint8_t>&& image) {
   // Everything is checked before anything is replaced, so a refused image leaves the
   // editor as it was.
-  const auto refuse = [] { return Fail(plat::err::kBadExeFormat); };
+  const auto refuse = [this](PeRefusal why) { return Refuse(why, plat::err::kBadExeFormat); };
   const size_t size = image.size();
-  if (size < pe::kDosHeaderSize || size > 0xFFFFFFFFu) return refuse();
+  if (size < pe::kDosHeaderSize || size > 0xFFFFFFFFu) return refuse(PeRefusal::kTruncatedHeaders);
   const plat::ByteView d(image);
-  if (d.U16Or(0, 0) != pe::kDosMagic) return refuse();
+  if (d.U16Or(0, 0) != pe::kDosMagic) return refuse(PeRefusal::kNoDosSignature);
   const uint64_t lfanew = d.U32Or(pe::kLfanewOffset, 0);
-  if (!d.Fits(lfanew, pe::kOptionalMagic + 2)) return refuse();
-  if (d.U32Or(lfanew, 0) != pe::kPeSignature) return refuse();
+  if (!d.Fits(lfanew, pe::kOptionalMagic + 2)) return refuse(PeRefusal::kTruncatedHeaders);
+  if (d.U32Or(lfanew, 0) != pe::kPeSignature) return refuse(PeRefusal::kNoPeSignature);
   const uint16_t optional_size = d.U16Or(lfanew + pe::kSizeOfOptionalHeader, 0);
   const uint16_t magic = d.U16Or(lfanew + pe::kOptionalMagic, 0);
   uint32_t nt_size = 0;
@@ -170,19 +220,20 @@ bool CPE_ImageEditor::Parse(std::vector<uint8_t>&& image) {
   } else if (magic == pe::kMagicPe32Plus && optional_size == pe::kOptionalHeader64Size) {
     nt_size = pe::kNtHeaders64Size;
   } else {
-    return refuse();
+    return refuse(PeRefusal::kUnknownOptionalHeader);
   }
   const std::optional<plat::ByteView> nt_view = d.Sub(lfanew, nt_size);
-  if (!nt_view) return refuse();
+  if (!nt_view) return refuse(PeRefusal::kTruncatedHeaders);
   const plat::ByteView nt = *nt_view;
   const uint16_t count = nt.U16Or(pe::kNumberOfSections, 0);
-  if (count == 0 || count > kMaxSections) return refuse();
-  if (!d.Fits(lfanew + nt_size, uint64_t{count} * pe::kSectionHeaderSize)) return refuse();
+  if (count == 0 || count > kMaxSections) return refuse(PeRefusal::kBadSectionCount);
+  if (!d.Fits(lfanew + nt_size, uint64_t{count} * pe::kSectionHeaderSize)) return refuse(PeRefusal::kTruncatedHeaders);
   // Alignments outside what the loader accepts would let Write place data gigabytes
   // away or divide by zero.
   const uint32_t file_alignment = nt.U32Or(pe::kFileAlignment, 0);
   const uint32_t section_alignment = nt.U32Or(pe::kSectionAlignment, 0);
-  if (!IsPowerOfTwo(file_alignment) || file_alignment > 0x10000 || !IsPowerOfTwo(section_alignment)) return refuse();
+  if (!IsPowerOfTwo(file_alignment) || file_alignment > 0x10000 || !IsPowerOfTwo(section_alignment))
+    return refuse(PeRefusal::kBadAlignment);
 
   SectionHeader headers[kMaxSections] = {};
   for (uint16_t i = 0; i < count; ++i) {
@@ -198,8 +249,9 @@ bool CPE_ImageEditor::Parse(std::vector<uint8_t>&& image) {
     s.NumberOfRelocations = h.U16Or(32, 0);
     s.NumberOfLinenumbers = h.U16Or(34, 0);
     s.Characteristics = h.U32Or(36, 0);
-    if (s.PointerToRawData > size) return refuse();
-    if (s.SizeOfRawData != 0 && uint64_t{s.PointerToRawData} + s.SizeOfRawData > size) return refuse();
+    if (s.PointerToRawData > size) return refuse(PeRefusal::kSectionOutsideFile);
+    if (s.SizeOfRawData != 0 && uint64_t{s.PointerToRawData} + s.SizeOfRawData > size)
+      return refuse(PeRefusal::kSectionOutsideFile);
   }
 
   // The symbol table and the strings after it, when they lie whole in the file and
@@ -361,15 +413,17 @@ ImportTable CPE_ImageEditor::Imports() const {
 }
 
 bool CPE_ImageEditor::RemoveImport(std::string_view name) {
-  if (!IsLoaded()) return Fail(plat::err::kInvalidHandle);
+  if (!IsLoaded()) return Refuse(PeRefusal::kNoImage, plat::err::kInvalidHandle);
   ImportTable imports;
   try {
     imports = Imports();
   } catch (const std::bad_alloc&) {
-    return Fail(plat::err::kNotEnoughMemory);
+    return Refuse(PeRefusal::kOutOfMemory, plat::err::kNotEnoughMemory);
   }
-  if (imports.damage == ImportTable::Damage::kTooMany) return Fail(plat::err::kNotSupported);
-  if (imports.damage != ImportTable::Damage::kNone) return Fail(plat::err::kBadExeFormat);
+  if (imports.damage == ImportTable::Damage::kTooMany)
+    return Refuse(PeRefusal::kTooManyImports, plat::err::kNotSupported);
+  if (imports.damage != ImportTable::Damage::kNone)
+    return Refuse(PeRefusal::kDamagedImportTable, plat::err::kBadExeFormat);
   if (imports.descriptors.empty()) return true;  // imports nothing, so there is nothing to drop
   if (std::none_of(imports.names.begin(), imports.names.end(),
                    [name](const std::string& library) { return AsciiEqualNoCase(library, name); })) {
@@ -415,13 +469,13 @@ uint64_t CPE_ImageEditor::NextFileOffset(int count) const {
 }
 
 SectionHeader* CPE_ImageEditor::NewSectionHeader(uint64_t data_size) {
-  auto refuse = [](uint32_t error) -> SectionHeader* {
-    plat::SetLastError(error);
+  auto refuse = [this](PeRefusal why, uint32_t error) -> SectionHeader* {
+    Refuse(why, error);
     return nullptr;
   };
-  if (!IsLoaded()) return refuse(plat::err::kInvalidHandle);
+  if (!IsLoaded()) return refuse(PeRefusal::kNoImage, plat::err::kInvalidHandle);
   const int count = SectionCount();
-  if (count >= kMaxSections || count < 1) return refuse(plat::err::kNotSupported);
+  if (count >= kMaxSections || count < 1) return refuse(PeRefusal::kNoSectionSlot, plat::err::kNotSupported);
   const uint32_t fa = Nt32(pe::kFileAlignment);
   const uint32_t sa = Nt32(pe::kSectionAlignment);
   const uint64_t raw = Align(data_size, fa);
@@ -430,13 +484,13 @@ SectionHeader* CPE_ImageEditor::NewSectionHeader(uint64_t data_size) {
   const uint64_t pointer = NextFileOffset(count + 1);
   if (virtual_address == 0 || raw > 0xFFFFFFFFu || virtual_size > 0xFFFFFFFFu ||
       virtual_address + virtual_size > 0xFFFFFFFFu || pointer + raw > 0xFFFFFFFFu) {
-    return refuse(plat::err::kArithmeticOverflow);
+    return refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
   }
   // One more header must not run into the first section's data.
   const uint64_t headers_end = HeadersEnd(count + 1);
   for (int i = 0; i < count; ++i) {
     if (sections_[i].SizeOfRawData != 0 && sections_[i].PointerToRawData < headers_end) {
-      return refuse(plat::err::kNotSupported);
+      return refuse(PeRefusal::kNoHeaderRoom, plat::err::kNotSupported);
     }
   }
 
@@ -451,7 +505,7 @@ SectionHeader* CPE_ImageEditor::NewSectionHeader(uint64_t data_size) {
 
 uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
   if (size == 0) {
-    plat::SetLastError(plat::err::kInvalidParameter);
+    Refuse(PeRefusal::kBadParameter, plat::err::kInvalidParameter);
     return nullptr;
   }
   SectionHeader* s = NewSectionHeader(size);
@@ -461,7 +515,7 @@ uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
     added_[count].assign(s->SizeOfRawData, 0);
   } catch (const std::bad_alloc&) {
     *s = SectionHeader{};
-    plat::SetLastError(plat::err::kNotEnoughMemory);
+    Refuse(PeRefusal::kOutOfMemory, plat::err::kNotEnoughMemory);
     return nullptr;
   }
   std::memcpy(s->Name, ".mdata\0\0", 8);
@@ -472,8 +526,9 @@ uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
 }
 
 bool CPE_ImageEditor::AddSection(std::string_view name, std::vector<uint8_t>&& data, uint32_t characteristics) {
-  if (data.empty() || name.size() > sizeof(SectionHeader::Name)) return Fail(plat::err::kInvalidParameter);
-  if (data.size() > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
+  if (data.empty() || name.size() > sizeof(SectionHeader::Name))
+    return Refuse(PeRefusal::kBadParameter, plat::err::kInvalidParameter);
+  if (data.size() > 0xFFFFFFFFu) return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
   SectionHeader* s = NewSectionHeader(data.size());
   if (s == nullptr) return false;
   const int count = SectionCount();
@@ -532,8 +587,8 @@ void CPE_ImageEditor::SetDirectory(uint32_t index, uint32_t address, uint32_t si
 bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
                                          bool (*may_move)(const SectionHeader&)) {
   const int count = SectionCount();
-  if (slot < 0 || slot >= count) return Fail(plat::err::kInvalidParameter);
-  if (data.size() > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
+  if (slot < 0 || slot >= count) return Refuse(PeRefusal::kBadParameter, plat::err::kInvalidParameter);
+  if (data.size() > 0xFFFFFFFFu) return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
   const uint32_t fa = Nt32(pe::kFileAlignment);
   const uint32_t sa = Nt32(pe::kSectionAlignment);
   const SectionHeader& s = sections_[slot];
@@ -544,7 +599,8 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
   const uint64_t old_raw_end = s.SizeOfRawData != 0 ? pointer + Align(s.SizeOfRawData, fa) : pointer;
   const uint64_t va_end = Align(uint64_t{s.VirtualAddress} + virtual_size, sa);
   const uint64_t raw_end = Align(pointer + raw, fa);
-  if (va_end > 0xFFFFFFFFu || raw_end > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
+  if (va_end > 0xFFFFFFFFu || raw_end > 0xFFFFFFFFu)
+    return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
 
   // The sections after this one, in memory and in the file, whatever the table's order:
   // those move up together by what the new data needs, which keeps their spacing. All
@@ -560,7 +616,7 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
       after_in_memory[i] = true;
       if (va_end > other.VirtualAddress) va_shift = std::max<uint64_t>(va_shift, va_end - other.VirtualAddress);
     } else if (VirtualEnd(other) > s.VirtualAddress) {
-      return Fail(plat::err::kBadExeFormat);
+      return Refuse(PeRefusal::kOverlappingSections, plat::err::kBadExeFormat);
     }
     if (other.SizeOfRawData == 0) continue;
     const uint64_t begin = Align(other.PointerToRawData, fa);
@@ -568,7 +624,7 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
       after_in_file[i] = true;
       if (raw_end > begin) raw_shift = std::max<uint64_t>(raw_shift, raw_end - begin);
     } else if (begin + Align(other.SizeOfRawData, fa) > pointer) {
-      return Fail(plat::err::kBadExeFormat);
+      return Refuse(PeRefusal::kOverlappingSections, plat::err::kBadExeFormat);
     }
   }
   va_shift = Align(va_shift, sa);
@@ -578,11 +634,11 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
     const bool moves_in_file = after_in_file[i] && raw_shift != 0;
     if (!moves_in_memory && !moves_in_file) continue;
     const SectionHeader& other = sections_[i];
-    if (may_move == nullptr || !may_move(other)) return Fail(plat::err::kNotSupported);
+    if (may_move == nullptr || !may_move(other)) return Refuse(PeRefusal::kSectionMayNotMove, plat::err::kNotSupported);
     if (VirtualEnd(other) + (moves_in_memory ? va_shift : 0) > 0xFFFFFFFFu ||
         Align(other.PointerToRawData, fa) + Align(other.SizeOfRawData, fa) + (moves_in_file ? raw_shift : 0) >
             0xFFFFFFFFu) {
-      return Fail(plat::err::kArithmeticOverflow);
+      return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
     }
   }
 
@@ -613,7 +669,7 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
 }
 
 bool CPE_ImageEditor::Write(std::u16string_view path) {
-  if (!IsLoaded()) return Fail(plat::err::kInvalidHandle);
+  if (!IsLoaded()) return Refuse(PeRefusal::kNoImage, plat::err::kInvalidHandle);
   const int count = SectionCount();
   const uint32_t fa = Nt32(pe::kFileAlignment);
   const uint32_t sa = Nt32(pe::kSectionAlignment);
@@ -632,18 +688,19 @@ bool CPE_ImageEditor::Write(std::u16string_view path) {
     // Without file data the pointer means nothing; one left past the new file's end
     // would have readers (this editor among them) refuse the file.
     const uint64_t pr = sr == 0 ? 0 : Align(sections_[i].PointerToRawData, fa);
-    if (va + vs > 0xFFFFFFFFu || pr + sr > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
+    if (va + vs > 0xFFFFFFFFu || pr + sr > 0xFFFFFFFFu)
+      return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
     aligned[i].VirtualAddress = static_cast<uint32_t>(va);
     aligned[i].VirtualSize = static_cast<uint32_t>(vs);
     aligned[i].PointerToRawData = static_cast<uint32_t>(pr);
     aligned[i].SizeOfRawData = static_cast<uint32_t>(sr);
     virtual_end = std::max(virtual_end, VirtualEnd(aligned[i]));
     if (sr == 0) continue;
-    if (pr < HeadersEnd(count)) return Fail(plat::err::kBadExeFormat);
+    if (pr < HeadersEnd(count)) return Refuse(PeRefusal::kOverlappingSections, plat::err::kBadExeFormat);
     for (int j = 0; j < i; ++j) {
       if (aligned[j].SizeOfRawData != 0 && pr < uint64_t{aligned[j].PointerToRawData} + aligned[j].SizeOfRawData &&
           aligned[j].PointerToRawData < pr + sr) {
-        return Fail(plat::err::kBadExeFormat);
+        return Refuse(PeRefusal::kOverlappingSections, plat::err::kBadExeFormat);
       }
     }
     file_end = std::max(file_end, pr + sr);
@@ -652,13 +709,14 @@ bool CPE_ImageEditor::Write(std::u16string_view path) {
   // The symbol and string tables follow the sections, wherever those now end.
   const uint64_t symbols_at = file_end;
   const uint64_t total = file_end + symbols_size_;
-  if (size_of_image > 0xFFFFFFFFu || total > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
+  if (size_of_image > 0xFFFFFFFFu || total > 0xFFFFFFFFu)
+    return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
 
   std::vector<uint8_t> out;
   try {
     out.assign(static_cast<size_t>(total), 0);
   } catch (const std::bad_alloc&) {
-    return Fail(plat::err::kNotEnoughMemory);
+    return Refuse(PeRefusal::kOutOfMemory, plat::err::kNotEnoughMemory);
   }
   // Only section data is carried over, so an appended certificate table is gone; an
   // entry left pointing at its old place would have signature checks read the new

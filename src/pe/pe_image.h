@@ -88,6 +88,30 @@ struct ImportTable {
   std::string Note() const;
 };
 
+// Why the editor last refused an image or an edit.
+enum class PeRefusal {
+  kNone,
+  kNoImage,
+  kTruncatedHeaders,
+  kNoDosSignature,
+  kNoPeSignature,
+  kUnknownOptionalHeader,
+  kBadSectionCount,
+  kBadAlignment,
+  kSectionOutsideFile,
+  kDamagedImportTable,
+  kTooManyImports,
+  kBadParameter,
+  kNoSectionSlot,
+  kNoHeaderRoom,
+  kPastAddressSpace,
+  kOverlappingSections,
+  kSectionMayNotMove,
+  kOutOfMemory,
+};
+// One English sentence for `refusal`, without a final stop; empty for kNone.
+const char* PeRefusalText(PeRefusal refusal);
+
 class CPE_ImageEditor {
  public:
   static constexpr int kMaxSections = 20;
@@ -148,6 +172,11 @@ class CPE_ImageEditor {
   void SetDirectory(uint32_t index, uint32_t address, uint32_t size);
   static bool FixChecksum(std::u16string_view path);
 
+  // Why the last refused call refused (the failures of file access aside, which leave
+  // only the last error); kNone until one does.
+  PeRefusal Refusal() const { return refusal_; }
+  std::string RefusalText() const { return PeRefusalText(refusal_); }
+
   bool IsLoaded() const { return !image_.empty(); }
   bool IsPe32Plus() const { return pe32plus_; }
   uint32_t ImageSize() const { return static_cast<uint32_t>(image_.size()); }
@@ -163,6 +192,7 @@ class CPE_ImageEditor {
   uint32_t DirectorySize(uint32_t index) const;
 
  private:
+  bool Refuse(PeRefusal why, uint32_t error);
   uint32_t Nt32(uint32_t offset) const;
   void SetNt32(uint32_t offset, uint32_t value);
   uint32_t DirectoryOffset(uint32_t index) const;  // 0 when the image has no such entry
@@ -198,6 +228,7 @@ class CPE_ImageEditor {
   // point into the strings, so tools need the tables wherever the sections end.
   uint32_t symbols_at_ = 0;
   uint32_t symbols_size_ = 0;
+  PeRefusal refusal_ = PeRefusal::kNone;
 };
 
 }  // namespace pe

@@ -39,20 +39,26 @@ class DirectoryReader {
     return WalkTable(0, 0, item, items);
   }
 
+  ResourceRefusal Refusal() const { return refusal_; }
+
  private:
   bool Fits(uint64_t offset, uint64_t length) const { return directory_.Fits(offset, length); }
+  bool Refuse(ResourceRefusal why) const {
+    refusal_ = why;
+    return false;
+  }
 
   bool ReadKey(uint32_t field, ResourceKey& key) const {
     key = ResourceKey{};
     if ((field & res::kHighBit) == 0) {
-      if (field > 0xFFFF) return false;
+      if (field > 0xFFFF) return Refuse(ResourceRefusal::kBadIdentifier);
       key.id = static_cast<uint16_t>(field);
       return true;
     }
     const uint32_t at = field & ~res::kHighBit;
-    if (!Fits(at, 2)) return false;
+    if (!Fits(at, 2)) return Refuse(ResourceRefusal::kNameOutside);
     const uint16_t length = directory_.U16Or(at, 0);
-    if (length == 0 || !Fits(uint64_t{at} + 2, uint64_t{length} * 2)) return false;
+    if (length == 0 || !Fits(uint64_t{at} + 2, uint64_t{length} * 2)) return Refuse(ResourceRefusal::kNameOutside);
     key.name.resize(length);
     for (uint16_t i = 0; i < length; ++i)
       key.name[i] = static_cast<char16_t>(directory_.U16Or(uint64_t{at} + 2 + 2 * i, 0));
@@ -60,37 +66,40 @@ class DirectoryReader {
   }
 
   bool WalkTable(uint32_t offset, int level, ResourceItem& item, std::vector<ResourceItem>& items) {
-    if (!Fits(offset, res::kDirectorySize)) return false;
+    if (!Fits(offset, res::kDirectorySize)) return Refuse(ResourceRefusal::kTableOutside);
     const uint32_t count =
         uint32_t{directory_.U16Or(uint64_t{offset} + 12, 0)} + directory_.U16Or(uint64_t{offset} + 14, 0);
-    if (!Fits(uint64_t{offset} + res::kDirectorySize, uint64_t{count} * res::kDirectoryEntrySize)) return false;
+    if (!Fits(uint64_t{offset} + res::kDirectorySize, uint64_t{count} * res::kDirectoryEntrySize)) {
+      return Refuse(ResourceRefusal::kTableOutside);
+    }
     for (uint32_t i = 0; i < count; ++i) {
       // Counted before anything else, so a directory whose entries all name the same
       // table cannot make the walk run for ever.
-      if (++entries_seen_ > 4 * res::kMaxItems) return false;
+      if (++entries_seen_ > 4 * res::kMaxItems) return Refuse(ResourceRefusal::kTooMany);
       const uint64_t entry = uint64_t{offset} + res::kDirectorySize + uint64_t{i} * res::kDirectoryEntrySize;
       const uint32_t name_field = directory_.U32Or(entry, 0);
       const uint32_t target = directory_.U32Or(entry + 4, 0);
       const bool is_table = (target & res::kHighBit) != 0;
       if (level < 2) {
-        if (!is_table) return false;
+        if (!is_table) return Refuse(ResourceRefusal::kWrongEntryKind);
         if (!ReadKey(name_field, level == 0 ? item.type : item.name)) return false;
         if (!WalkTable(target & ~res::kHighBit, level + 1, item, items)) return false;
         continue;
       }
-      if (is_table || (name_field & res::kHighBit) != 0 || name_field > 0xFFFF) return false;
+      if (is_table) return Refuse(ResourceRefusal::kWrongEntryKind);
+      if ((name_field & res::kHighBit) != 0 || name_field > 0xFFFF) return Refuse(ResourceRefusal::kBadIdentifier);
       item.language = static_cast<uint16_t>(name_field);
       if (!ReadData(target, item)) return false;
       const auto key = std::make_tuple(item.type.id, item.type.name, item.name.id, item.name.name, item.language);
       if (!seen_.insert(key).second) continue;  // the loader only ever finds the first
-      if (items.size() >= res::kMaxItems) return false;
+      if (items.size() >= res::kMaxItems) return Refuse(ResourceRefusal::kTooMany);
       items.push_back(item);
     }
     return true;
   }
 
   bool ReadData(uint32_t offset, ResourceItem& item) {
-    if (!Fits(offset, res::kDataEntrySize)) return false;
+    if (!Fits(offset, res::kDataEntrySize)) return Refuse(ResourceRefusal::kTableOutside);
     const uint32_t rva = directory_.U32Or(offset, 0);
     const uint32_t size = directory_.U32Or(uint64_t{offset} + 4, 0);
     item.code_page = directory_.U32Or(uint64_t{offset} + 8, 0);
@@ -99,15 +108,16 @@ class DirectoryReader {
     // Every item is copied, so shared data would multiply the memory needed; real
     // resources never add up to more than the file.
     data_total_ += size;
-    if (data_total_ > image_.ImageSize()) return false;
+    if (data_total_ > image_.ImageSize()) return Refuse(ResourceRefusal::kTooMany);
     const std::optional<plat::ByteView> data = image_.ViewRva(rva).Sub(0, size);
-    if (!data) return false;
+    if (!data) return Refuse(ResourceRefusal::kDataOutside);
     item.data.assign(data->begin(), data->end());
     return true;
   }
 
   const CPE_ImageEditor& image_;
   plat::ByteView directory_;
+  mutable ResourceRefusal refusal_ = ResourceRefusal::kNone;
   size_t entries_seen_ = 0;
   uint64_t data_total_ = 0;
   std::set<std::tuple<uint16_t, std::u16string, uint16_t, std::u16string, uint16_t>> seen_;
@@ -121,19 +131,51 @@ constexpr uint32_t kResourceCharacteristics = 0x40000040;  // initialized data, 
 
 }  // namespace
 
+const char* ResourceRefusalText(ResourceRefusal refusal) {
+  switch (refusal) {
+    case ResourceRefusal::kNone:
+      return "";
+    case ResourceRefusal::kRootOutside:
+      return "the resource directory lies outside the sections' data";
+    case ResourceRefusal::kTableOutside:
+      return "a resource table or data entry lies outside the resource section";
+    case ResourceRefusal::kNameOutside:
+      return "a resource name lies outside the resource section";
+    case ResourceRefusal::kBadIdentifier:
+      return "a resource identifier or language is out of range";
+    case ResourceRefusal::kWrongEntryKind:
+      return "a resource entry is a table where data belongs, or the reverse";
+    case ResourceRefusal::kDataOutside:
+      return "a resource's data lies outside the image";
+    case ResourceRefusal::kTooMany:
+      return "the resource directory holds more resources than any program has";
+    case ResourceRefusal::kOutOfMemory:
+      return "out of memory";
+  }
+  return "";
+}
+
 bool ResourceTable::Read(const CPE_ImageEditor& image) {
+  refusal_ = ResourceRefusal::kNone;
   items_.clear();
   time_stamp_ = 0;
   major_version_ = minor_version_ = 0;
   const uint32_t root = image.DirectoryAddress(res::kDirResource);
   if (root == 0) return true;
   const plat::ByteView directory = image.ViewRva(root);
-  if (directory.empty()) return false;
+  if (directory.empty()) {
+    refusal_ = ResourceRefusal::kRootOutside;
+    return false;
+  }
   std::vector<ResourceItem> items;
   try {
     DirectoryReader reader(image, directory);
-    if (!reader.Walk(items)) return false;
+    if (!reader.Walk(items)) {
+      refusal_ = reader.Refusal();
+      return false;
+    }
   } catch (const std::bad_alloc&) {
+    refusal_ = ResourceRefusal::kOutOfMemory;
     return false;
   }
   items_ = std::move(items);
