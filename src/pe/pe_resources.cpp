@@ -108,7 +108,7 @@ class DirectoryReader {
     // Every item is copied, so shared data would multiply the memory needed; real
     // resources never add up to more than the file.
     data_total_ += size;
-    if (data_total_ > image_.ImageSize()) return Refuse(ResourceRefusal::kTooMany);
+    if (data_total_ > image_.ImageSize()) return Refuse(ResourceRefusal::kDataOutside);
     const std::optional<plat::ByteView> data = image_.ViewRva(rva).Sub(0, size);
     if (!data) return Refuse(ResourceRefusal::kDataOutside);
     item.data.assign(data->begin(), data->end());
