@@ -19,10 +19,10 @@
 #include "cli/macro_command.h"
 #include "cli/messages.h"
 #include "cli/report.h"
-#include "pe/byte_order.h"
 #include "pe/pe_image.h"
 #include "pe/pe_resources.h"
 #include "pe/version_info.h"
+#include "platform/byte_view.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
@@ -34,9 +34,6 @@ using nlohmann::ordered_json;
 
 constexpr char kDealPlayer[] = "IDS_ERR_EXEMACRO_DEALPLAYER";
 constexpr uint32_t kFixedInfoSignature = 0xFEEF04BDu;
-
-using pe::Get16;
-using pe::Get32;
 
 // ---- Failure messages -------------------------------------------------------------------
 
@@ -82,7 +79,7 @@ bool LoadExe(const Streams& io, const std::string& file, pe::CPE_ImageEditor& im
   std::vector<uint8_t> data(bytes->begin(), bytes->end());
   bytes.reset();
   if (!image.Parse(std::move(data))) {
-    Report(io, file, SystemText(plat::err::kBadExeFormat, file));
+    Report(io, file, SystemText(plat::err::kBadExeFormat, file) + u"\n" + plat::AsciiToUtf16(image.RefusalText()));
     return false;
   }
   return true;
@@ -97,10 +94,9 @@ struct InfoOptions {
 
 // Names and texts read from a file may hold any bytes; JSON needs valid UTF-8, and a
 // console is best served with what can be seen.
-std::string Printable(const uint8_t* text, size_t length) {
+std::string Printable(plat::ByteView text) {
   std::string out;
-  for (size_t i = 0; i < length; ++i) {
-    const uint8_t c = text[i];
+  for (const uint8_t c : text) {
     if (c >= 0x20 && c < 0x7F) {
       out += static_cast<char>(c);
     } else {
@@ -110,48 +106,6 @@ std::string Printable(const uint8_t* text, size_t length) {
     }
   }
   return out;
-}
-
-struct ImportList {
-  std::vector<std::string> names;
-  std::string note;  // why the list ended early, if it did
-};
-
-// The import directory read through the editor's own view of the sections, so that what
-// is listed is what RemoveImport would see. Every descriptor and name must lie in a
-// section's data; the first one that does not ends the list.
-ImportList ReadImports(const pe::CPE_ImageEditor& image) {
-  ImportList list;
-  const uint32_t table = image.DirectoryAddress(pe::pe::kDirImport);
-  if (table == 0) return list;
-  for (uint32_t index = 0;; ++index) {
-    const uint64_t at = uint64_t{table} + uint64_t{index} * pe::pe::kImportDescriptorSize;
-    uint32_t available = 0;
-    const uint8_t* descriptor = at <= 0xFFFFFFFFu ? image.ViewRva(static_cast<uint32_t>(at), &available) : nullptr;
-    if (descriptor == nullptr || available < pe::pe::kImportDescriptorSize) {
-      list.note = "import table: entry " + std::to_string(index) + " lies outside the sections' data";
-      return list;
-    }
-    const uint32_t name_rva = Get32(descriptor + 12);
-    if (name_rva == 0) return list;
-    // The editor refuses tables longer than this, terminator included.
-    if (index + 1 >= pe::CPE_ImageEditor::kMaxImportDescriptors) {
-      list.note = "import table: no terminating entry within " +
-                  std::to_string(pe::CPE_ImageEditor::kMaxImportDescriptors) + " entries";
-      return list;
-    }
-    const uint8_t* name = image.ViewRva(name_rva, &available);
-    if (name == nullptr) {
-      list.note = "import table: the name of entry " + std::to_string(index) + " lies outside the sections' data";
-      return list;
-    }
-    const void* end = std::memchr(name, 0, available);
-    if (end == nullptr) {
-      list.note = "import table: the name of entry " + std::to_string(index) + " does not end inside its section";
-      return list;
-    }
-    list.names.push_back(Printable(name, static_cast<size_t>(static_cast<const uint8_t*>(end) - name)));
-  }
 }
 
 struct StandardType {
@@ -182,10 +136,10 @@ std::string DottedVersion(uint32_t most, uint32_t least) {
          std::to_string(least & 0xFFFF);
 }
 
-std::string VersionText(const uint8_t* block, const pe::VersionValue& value) {
+std::string VersionText(plat::ByteView block, const pe::VersionValue& value) {
   std::u16string text;
   for (size_t i = 0; i + 1 < value.size; i += 2) {
-    const char16_t c = static_cast<char16_t>(Get16(block + value.offset + i));
+    const char16_t c = static_cast<char16_t>(block.U16Or(value.offset + i, 0));
     if (c == 0) break;
     text += c;
   }
@@ -203,23 +157,25 @@ ordered_json DescribeVersion(const pe::ResourceTable& table) {
   version["fixed_product_version"] = nullptr;
   const std::vector<uint8_t>& data = item->data;
   if (data.size() < 2) return version;
-  const uint8_t* block = data.data();
-  const size_t size = std::min<size_t>(Get16(block), data.size());
+  const plat::ByteView block = plat::ByteView(data).First(plat::ByteView(data).U16Or(0, 0));
+  const size_t size = block.size();
 
-  const std::optional<pe::VersionValue> fixed = pe::QueryVersionValue(block, size, u"\\");
-  if (fixed && !fixed->text && fixed->size >= 24 && Get32(block + fixed->offset) == kFixedInfoSignature) {
-    const uint8_t* info = block + fixed->offset;
-    version["fixed_file_version"] = DottedVersion(Get32(info + 8), Get32(info + 12));
-    version["fixed_product_version"] = DottedVersion(Get32(info + 16), Get32(info + 20));
+  const std::optional<pe::VersionValue> fixed = pe::QueryVersionValue(block.data(), size, u"\\");
+  if (fixed && !fixed->text && fixed->size >= 24 && block.U32Or(fixed->offset, 0) == kFixedInfoSignature) {
+    const plat::ByteView info = block.From(fixed->offset);
+    version["fixed_file_version"] = DottedVersion(info.U32Or(8, 0), info.U32Or(12, 0));
+    version["fixed_product_version"] = DottedVersion(info.U32Or(16, 0), info.U32Or(20, 0));
   }
-  const std::optional<pe::VersionValue> translation = pe::QueryVersionValue(block, size, u"\\VarFileInfo\\Translation");
+  const std::optional<pe::VersionValue> translation =
+      pe::QueryVersionValue(block.data(), size, u"\\VarFileInfo\\Translation");
   if (translation && translation->size >= 4) {
     static constexpr char16_t kHex[] = u"0123456789abcdef";
     std::u16string path = u"\\StringFileInfo\\";
-    for (uint16_t half : {Get16(block + translation->offset), Get16(block + translation->offset + 2)}) {
+    for (uint16_t half : {block.U16Or(translation->offset, 0), block.U16Or(translation->offset + 2, 0)}) {
       for (int shift = 12; shift >= 0; shift -= 4) path += kHex[(half >> shift) & 0xF];
     }
-    if (const std::optional<pe::VersionValue> text = pe::QueryVersionValue(block, size, path + u"\\FileVersion")) {
+    if (const std::optional<pe::VersionValue> text =
+            pe::QueryVersionValue(block.data(), size, path + u"\\FileVersion")) {
       version["file_version"] = VersionText(block, *text);
     }
   }
@@ -240,17 +196,17 @@ ordered_json Describe(const pe::CPE_ImageEditor& image, const std::u16string& pa
   report["format"] = image.IsPe32Plus() ? "PE32+" : "PE32";
   report["size"] = image.ImageSize();
 
-  const uint8_t* bytes = image.Image();
-  const size_t checksum_at = size_t{Get32(bytes + pe::pe::kLfanewOffset)} + pe::pe::kCheckSum;
-  const uint32_t stored = Get32(bytes + checksum_at);
-  const uint32_t computed = pe::PeChecksum(bytes, image.ImageSize(), checksum_at);
+  const plat::ByteView bytes(image.Image(), image.ImageSize());
+  const size_t checksum_at = size_t{bytes.U32Or(pe::pe::kLfanewOffset, 0)} + pe::pe::kCheckSum;
+  const uint32_t stored = bytes.U32Or(checksum_at, 0);
+  const uint32_t computed = pe::PeChecksum(bytes.data(), bytes.size(), checksum_at);
   report["checksum"] = {{"stored", hex(stored)}, {"computed", hex(computed)}, {"matches", stored == computed}};
 
   ordered_json sections = ordered_json::array();
   for (int slot = 0; slot < image.SectionCount(); ++slot) {
     const pe::SectionHeader& s = image.Section(slot);
     const size_t name_length = std::find(s.Name, s.Name + sizeof s.Name, '\0') - s.Name;
-    sections.push_back({{"name", Printable(reinterpret_cast<const uint8_t*>(s.Name), name_length)},
+    sections.push_back({{"name", Printable(plat::ByteView(reinterpret_cast<const uint8_t*>(s.Name), name_length))},
                         {"virtual_address", hex(s.VirtualAddress)},
                         {"virtual_size", hex(s.VirtualSize)},
                         {"raw_pointer", hex(s.PointerToRawData)},
@@ -259,12 +215,14 @@ ordered_json Describe(const pe::CPE_ImageEditor& image, const std::u16string& pa
   }
   report["sections"] = sections;
 
-  const ImportList imports = ReadImports(image);
-  report["imports"] = imports.names;
-  if (!imports.note.empty()) notes.push_back(imports.note);
+  const pe::ImportTable imports = image.Imports();
+  ordered_json names = ordered_json::array();
+  for (const std::string& name : imports.names) names.push_back(Printable(plat::ByteView(name)));
+  report["imports"] = names;
+  if (imports.damage != pe::ImportTable::Damage::kNone) notes.push_back(imports.Note());
 
   pe::ResourceTable table;
-  if (!table.Read(image)) notes.push_back("resource directory: damaged, no resources listed");
+  if (!table.Read(image)) notes.push_back("resource directory: " + table.RefusalText() + ", no resources listed");
   ordered_json resources = ordered_json::array();
   for (const pe::ResourceItem& item : table.Items()) {
     resources.push_back({{"type", KeyJson(item.type)},

@@ -5,7 +5,7 @@
 #include <new>
 #include <optional>
 
-#include "pe/byte_order.h"
+#include "platform/byte_view.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 
@@ -75,9 +75,11 @@ uint64_t VirtualEnd(const SectionHeader& s) {
 }  // namespace
 
 uint32_t PeChecksum(const uint8_t* data, size_t size, size_t checksum_offset) {
+  const plat::ByteView view(data, size);
+  size = view.size();
   auto byte_at = [&](size_t i) -> uint32_t {
     if (i >= checksum_offset && i - checksum_offset < 4) return 0;
-    return data[i];
+    return view.U8Or(i, 0);
   };
   uint32_t sum = 0;
   size_t i = 0;
@@ -91,6 +93,54 @@ uint32_t PeChecksum(const uint8_t* data, size_t size, size_t checksum_offset) {
   }
   sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<uint32_t>(sum + size);
+}
+
+const char* PeRefusalText(PeRefusal refusal) {
+  switch (refusal) {
+    case PeRefusal::kNone:
+      return "";
+    case PeRefusal::kNoImage:
+      return "no image is loaded";
+    case PeRefusal::kTruncatedHeaders:
+      return "the file ends inside the DOS or NT headers or the section table";
+    case PeRefusal::kNoDosSignature:
+      return "the file does not start with the DOS signature";
+    case PeRefusal::kNoPeSignature:
+      return "the NT headers do not start with the PE signature";
+    case PeRefusal::kUnknownOptionalHeader:
+      return "the optional header is neither PE32 nor PE32+ of its usual size";
+    case PeRefusal::kBadSectionCount:
+      return "the section count is 0 or more than 20";
+    case PeRefusal::kBadAlignment:
+      return "the file or section alignment is not a power of two the loader accepts";
+    case PeRefusal::kSectionOutsideFile:
+      return "a section's data lies outside the file";
+    case PeRefusal::kDamagedImportTable:
+      return "the import table lies outside the sections' data or is damaged";
+    case PeRefusal::kTooManyImports:
+      return "the import table has no terminating entry within 260 entries";
+    case PeRefusal::kBadParameter:
+      return "the edit asked for is not possible (empty data, long name or no such section)";
+    case PeRefusal::kNoSectionSlot:
+      return "no section can be added: the image already has 20";
+    case PeRefusal::kNoHeaderRoom:
+      return "no room for one more section header before the first section's data";
+    case PeRefusal::kPastAddressSpace:
+      return "the layout would no longer fit in 32 bits";
+    case PeRefusal::kOverlappingSections:
+      return "sections overlap each other or the headers";
+    case PeRefusal::kSectionMayNotMove:
+      return "a section after the one replaced would have to move and may not";
+    case PeRefusal::kOutOfMemory:
+      return "out of memory";
+  }
+  return "";
+}
+
+bool CPE_ImageEditor::Refuse(PeRefusal why, uint32_t error) {
+  refusal_ = why;
+  plat::SetLastError(error);
+  return false;
 }
 
 CPE_ImageEditor::CPE_ImageEditor() { std::fill(std::begin(states_), std::end(states_), kSlotFree); }
@@ -108,6 +158,7 @@ void CPE_ImageEditor::Reset() {
   symbols_at_ = symbols_size_ = 0;
   for (auto& block : added_) std::vector<uint8_t>().swap(block);
   std::fill(std::begin(states_), std::end(states_), kSlotFree);
+  refusal_ = PeRefusal::kNone;
 }
 
 bool CPE_ImageEditor::Load(std::u16string_view path) {
@@ -128,6 +179,7 @@ bool CPE_ImageEditor::Load(std::u16string_view path) {
     std::vector<uint8_t> image(bytes->begin(), bytes->end());
     bytes.reset();
     // What was read is not an image the editor can take.
+    if (image.empty()) refusal_ = PeRefusal::kTruncatedHeaders;
     if (image.empty() || !Parse(std::move(image))) {
       plat::SetLastError(plat::err::kBadExeFormat);
       return false;
@@ -140,72 +192,75 @@ bool CPE_ImageEditor::Load(std::u16string_view path) {
 }
 
 bool CPE_ImageEditor::Parse(const uint8_t* data, size_t size) {
-  if (data == nullptr || size == 0) return Fail(plat::err::kBadExeFormat);
+  if (data == nullptr || size == 0) return Refuse(PeRefusal::kTruncatedHeaders, plat::err::kBadExeFormat);
   try {
     std::vector<uint8_t> image(data, data + size);
     return Parse(std::move(image));
   } catch (const std::bad_alloc&) {
-    return Fail(plat::err::kNotEnoughMemory);
+    return Refuse(PeRefusal::kOutOfMemory, plat::err::kNotEnoughMemory);
   }
 }
 
 bool CPE_ImageEditor::Parse(std::vector<uint8_t>&& image) {
   // Everything is checked before anything is replaced, so a refused image leaves the
   // editor as it was.
-  const auto refuse = [] { return Fail(plat::err::kBadExeFormat); };
+  const auto refuse = [this](PeRefusal why) { return Refuse(why, plat::err::kBadExeFormat); };
   const size_t size = image.size();
-  if (size < pe::kDosHeaderSize || size > 0xFFFFFFFFu) return refuse();
-  const uint8_t* d = image.data();
-  if (Get16(d) != pe::kDosMagic) return refuse();
-  const uint64_t lfanew = Get32(d + pe::kLfanewOffset);
-  if (lfanew + pe::kOptionalMagic + 2 > size) return refuse();
-  if (Get32(d + lfanew) != pe::kPeSignature) return refuse();
-  const uint16_t optional_size = Get16(d + lfanew + pe::kSizeOfOptionalHeader);
-  const uint16_t magic = Get16(d + lfanew + pe::kOptionalMagic);
+  if (size < pe::kDosHeaderSize || size > 0xFFFFFFFFu) return refuse(PeRefusal::kTruncatedHeaders);
+  const plat::ByteView d(image);
+  if (d.U16Or(0, 0) != pe::kDosMagic) return refuse(PeRefusal::kNoDosSignature);
+  const uint64_t lfanew = d.U32Or(pe::kLfanewOffset, 0);
+  if (!d.Fits(lfanew, pe::kOptionalMagic + 2)) return refuse(PeRefusal::kTruncatedHeaders);
+  if (d.U32Or(lfanew, 0) != pe::kPeSignature) return refuse(PeRefusal::kNoPeSignature);
+  const uint16_t optional_size = d.U16Or(lfanew + pe::kSizeOfOptionalHeader, 0);
+  const uint16_t magic = d.U16Or(lfanew + pe::kOptionalMagic, 0);
   uint32_t nt_size = 0;
   if (magic == pe::kMagicPe32 && optional_size == pe::kOptionalHeader32Size) {
     nt_size = pe::kNtHeaders32Size;
   } else if (magic == pe::kMagicPe32Plus && optional_size == pe::kOptionalHeader64Size) {
     nt_size = pe::kNtHeaders64Size;
   } else {
-    return refuse();
+    return refuse(PeRefusal::kUnknownOptionalHeader);
   }
-  if (lfanew + nt_size > size) return refuse();
-  const uint8_t* nt = d + lfanew;
-  const uint16_t count = Get16(nt + pe::kNumberOfSections);
-  if (count == 0 || count > kMaxSections) return refuse();
-  if (lfanew + nt_size + uint64_t{count} * pe::kSectionHeaderSize > size) return refuse();
+  const std::optional<plat::ByteView> nt_view = d.Sub(lfanew, nt_size);
+  if (!nt_view) return refuse(PeRefusal::kTruncatedHeaders);
+  const plat::ByteView nt = *nt_view;
+  const uint16_t count = nt.U16Or(pe::kNumberOfSections, 0);
+  if (count == 0 || count > kMaxSections) return refuse(PeRefusal::kBadSectionCount);
+  if (!d.Fits(lfanew + nt_size, uint64_t{count} * pe::kSectionHeaderSize)) return refuse(PeRefusal::kTruncatedHeaders);
   // Alignments outside what the loader accepts would let Write place data gigabytes
   // away or divide by zero.
-  const uint32_t file_alignment = Get32(nt + pe::kFileAlignment);
-  const uint32_t section_alignment = Get32(nt + pe::kSectionAlignment);
-  if (!IsPowerOfTwo(file_alignment) || file_alignment > 0x10000 || !IsPowerOfTwo(section_alignment)) return refuse();
+  const uint32_t file_alignment = nt.U32Or(pe::kFileAlignment, 0);
+  const uint32_t section_alignment = nt.U32Or(pe::kSectionAlignment, 0);
+  if (!IsPowerOfTwo(file_alignment) || file_alignment > 0x10000 || !IsPowerOfTwo(section_alignment))
+    return refuse(PeRefusal::kBadAlignment);
 
   SectionHeader headers[kMaxSections] = {};
   for (uint16_t i = 0; i < count; ++i) {
-    const uint8_t* h = nt + nt_size + size_t{i} * pe::kSectionHeaderSize;
+    const plat::ByteView h = d.From(lfanew + nt_size + uint64_t{i} * pe::kSectionHeaderSize);
     SectionHeader& s = headers[i];
-    std::memcpy(s.Name, h, 8);
-    s.VirtualSize = Get32(h + 8);
-    s.VirtualAddress = Get32(h + 12);
-    s.SizeOfRawData = Get32(h + 16);
-    s.PointerToRawData = Get32(h + 20);
-    s.PointerToRelocations = Get32(h + 24);
-    s.PointerToLinenumbers = Get32(h + 28);
-    s.NumberOfRelocations = Get16(h + 32);
-    s.NumberOfLinenumbers = Get16(h + 34);
-    s.Characteristics = Get32(h + 36);
-    if (s.PointerToRawData > size) return refuse();
-    if (s.SizeOfRawData != 0 && uint64_t{s.PointerToRawData} + s.SizeOfRawData > size) return refuse();
+    h.CopyTo(0, s.Name, sizeof s.Name);
+    s.VirtualSize = h.U32Or(8, 0);
+    s.VirtualAddress = h.U32Or(12, 0);
+    s.SizeOfRawData = h.U32Or(16, 0);
+    s.PointerToRawData = h.U32Or(20, 0);
+    s.PointerToRelocations = h.U32Or(24, 0);
+    s.PointerToLinenumbers = h.U32Or(28, 0);
+    s.NumberOfRelocations = h.U16Or(32, 0);
+    s.NumberOfLinenumbers = h.U16Or(34, 0);
+    s.Characteristics = h.U32Or(36, 0);
+    if (s.PointerToRawData > size) return refuse(PeRefusal::kSectionOutsideFile);
+    if (s.SizeOfRawData != 0 && uint64_t{s.PointerToRawData} + s.SizeOfRawData > size)
+      return refuse(PeRefusal::kSectionOutsideFile);
   }
 
   // The symbol table and the strings after it, when they lie whole in the file and
   // apart from the headers and every section's data; anything else is not carried.
-  uint64_t symbols_at = Get32(nt + pe::kPointerToSymbolTable);
+  uint64_t symbols_at = nt.U32Or(pe::kPointerToSymbolTable, 0);
   uint64_t symbols_size = 0;
   if (symbols_at != 0) {
-    const uint64_t strings = symbols_at + uint64_t{Get32(nt + pe::kNumberOfSymbols)} * pe::kSymbolSize;
-    const uint32_t strings_size = strings + 4 <= size ? Get32(d + strings) : 0;
+    const uint64_t strings = symbols_at + uint64_t{nt.U32Or(pe::kNumberOfSymbols, 0)} * pe::kSymbolSize;
+    const uint32_t strings_size = d.U32Or(strings, 0);
     if (strings_size >= 4 && strings + strings_size <= size) symbols_size = strings + strings_size - symbols_at;
     if (symbols_at < lfanew + nt_size + uint64_t{count} * pe::kSectionHeaderSize) symbols_size = 0;
     for (uint16_t i = 0; i < count; ++i) {
@@ -225,7 +280,7 @@ bool CPE_ImageEditor::Parse(std::vector<uint8_t>&& image) {
   lfanew_ = static_cast<uint32_t>(lfanew);
   pe32plus_ = magic == pe::kMagicPe32Plus;
   nt_size_ = nt_size;
-  std::memcpy(nt_, image_.data() + lfanew_, nt_size);
+  plat::ByteView(image_).CopyTo(lfanew_, nt_, nt_size);
   for (uint16_t i = 0; i < count; ++i) {
     sections_[i] = headers[i];
     data_offset_[i] = headers[i].PointerToRawData;
@@ -234,10 +289,14 @@ bool CPE_ImageEditor::Parse(std::vector<uint8_t>&& image) {
   return true;
 }
 
-int CPE_ImageEditor::SectionCount() const { return IsLoaded() ? Get16(nt_ + pe::kNumberOfSections) : 0; }
+int CPE_ImageEditor::SectionCount() const {
+  return IsLoaded() ? plat::ByteView(nt_, sizeof nt_).U16Or(pe::kNumberOfSections, 0) : 0;
+}
 
-uint32_t CPE_ImageEditor::Nt32(uint32_t offset) const { return Get32(nt_ + offset); }
-void CPE_ImageEditor::SetNt32(uint32_t offset, uint32_t value) { Put32(nt_ + offset, value); }
+uint32_t CPE_ImageEditor::Nt32(uint32_t offset) const { return plat::ByteView(nt_, sizeof nt_).U32Or(offset, 0); }
+void CPE_ImageEditor::SetNt32(uint32_t offset, uint32_t value) {
+  plat::MutableByteView(nt_, sizeof nt_).Put32(offset, value);
+}
 
 uint32_t CPE_ImageEditor::DirectoryOffset(uint32_t index) const {
   if (!IsLoaded()) return 0;
@@ -299,52 +358,90 @@ bool CPE_ImageEditor::InsideLoadedSection(uint32_t offset, uint32_t size) const 
   return false;
 }
 
-bool CPE_ImageEditor::RemoveImport(std::string_view name) {
-  if (!IsLoaded()) return Fail(plat::err::kInvalidHandle);
+std::string ImportTable::Note() const {
+  const std::string entry = std::to_string(damaged_entry);
+  switch (damage) {
+    case Damage::kNone:
+      return {};
+    case Damage::kEntryOutside:
+      return "import table: entry " + entry + " lies outside the sections' data";
+    case Damage::kTooMany:
+      return "import table: no terminating entry within " + std::to_string(CPE_ImageEditor::kMaxImportDescriptors) +
+             " entries";
+    case Damage::kNameOutside:
+      return "import table: the name of entry " + entry + " lies outside the sections' data";
+    case Damage::kNameUnterminated:
+      return "import table: the name of entry " + entry + " does not end inside its section";
+  }
+  return {};
+}
+
+ImportTable CPE_ImageEditor::Imports() const {
+  ImportTable list;
   const uint32_t table_rva = DirectoryAddress(pe::kDirImport);
-  if (table_rva == 0) return true;  // imports nothing, so there is nothing to drop
+  if (table_rva == 0) return list;
+  auto damaged = [&list](ImportTable::Damage damage, uint32_t index) {
+    list.damage = damage;
+    list.damaged_entry = index;
+    return list;
+  };
+  // The table must lie in the loaded bytes of one section, as RemoveImport edits it there.
   uint32_t table = 0;
   uint32_t table_end = 0;
-  if (!RvaToOffset(table_rva, &table, &table_end)) return Fail(plat::err::kBadExeFormat);
-
-  // Offsets of the descriptors that stay, in order; the walk stops before there are more.
-  uint32_t kept[kMaxImportDescriptors];
-  uint32_t kept_count = 0;
-  bool matched = false;
-  uint32_t at = table;
-  for (;;) {
-    // No terminator inside the section.
-    if (uint64_t{at} + pe::kImportDescriptorSize > table_end) return Fail(plat::err::kBadExeFormat);
-    const uint32_t name_rva = Get32(image_.data() + at + 12);
-    if (name_rva == 0) break;
-    if ((at - table) / pe::kImportDescriptorSize + 1 >= kMaxImportDescriptors) return Fail(plat::err::kNotSupported);
+  if (!RvaToOffset(table_rva, &table, &table_end)) return damaged(ImportTable::Damage::kEntryOutside, 0);
+  const plat::ByteView loaded(image_);
+  for (uint32_t index = 0;; ++index) {
+    const uint64_t at = uint64_t{table} + uint64_t{index} * pe::kImportDescriptorSize;
+    if (!plat::RangeFits(table_end, at, pe::kImportDescriptorSize)) {
+      return damaged(ImportTable::Damage::kEntryOutside, index);
+    }
+    const uint32_t name_rva = loaded.U32Or(at + 12, 0);
+    if (name_rva == 0) {
+      list.end = static_cast<uint32_t>(at);
+      return list;
+    }
+    if (index + 1 >= kMaxImportDescriptors) return damaged(ImportTable::Damage::kTooMany, index);
     uint32_t name_at = 0;
     uint32_t name_end = 0;
-    if (!RvaToOffset(name_rva, &name_at, &name_end)) return Fail(plat::err::kBadExeFormat);
-    const uint8_t* text = image_.data() + name_at;
-    const void* nul = std::memchr(text, 0, name_end - name_at);
-    if (nul == nullptr) return Fail(plat::err::kBadExeFormat);
-    const std::string_view library(reinterpret_cast<const char*>(text),
-                                   static_cast<size_t>(static_cast<const uint8_t*>(nul) - text));
-    if (AsciiEqualNoCase(library, name)) {
-      matched = true;
-    } else {
-      kept[kept_count++] = at;
-    }
-    at += pe::kImportDescriptorSize;
+    if (!RvaToOffset(name_rva, &name_at, &name_end)) return damaged(ImportTable::Damage::kNameOutside, index);
+    const plat::ByteView text = loaded.First(name_end).From(name_at);
+    const uint8_t* nul = std::find(text.begin(), text.end(), uint8_t{0});
+    if (nul == text.end()) return damaged(ImportTable::Damage::kNameUnterminated, index);
+    list.names.emplace_back(reinterpret_cast<const char*>(text.data()), static_cast<size_t>(nul - text.begin()));
+    list.descriptors.push_back(static_cast<uint32_t>(at));
   }
-  if (!matched) return true;
+}
 
-  // Kept descriptors only ever move towards the start, so copying in order never
-  // overwrites one still to be copied.
-  uint8_t* base = image_.data();
-  uint32_t out = table;
-  for (uint32_t k = 0; k < kept_count; ++k) {
-    const uint32_t from = kept[k];
-    if (from != out) std::memmove(base + out, base + from, pe::kImportDescriptorSize);
+bool CPE_ImageEditor::RemoveImport(std::string_view name) {
+  if (!IsLoaded()) return Refuse(PeRefusal::kNoImage, plat::err::kInvalidHandle);
+  ImportTable imports;
+  try {
+    imports = Imports();
+  } catch (const std::bad_alloc&) {
+    return Refuse(PeRefusal::kOutOfMemory, plat::err::kNotEnoughMemory);
+  }
+  if (imports.damage == ImportTable::Damage::kTooMany)
+    return Refuse(PeRefusal::kTooManyImports, plat::err::kNotSupported);
+  if (imports.damage != ImportTable::Damage::kNone)
+    return Refuse(PeRefusal::kDamagedImportTable, plat::err::kBadExeFormat);
+  if (imports.descriptors.empty()) return true;  // imports nothing, so there is nothing to drop
+  if (std::none_of(imports.names.begin(), imports.names.end(),
+                   [name](const std::string& library) { return AsciiEqualNoCase(library, name); })) {
+    return true;
+  }
+
+  // Kept descriptors only ever move towards the start, by whole descriptors, so copying
+  // in order never overwrites one still to be copied.
+  const plat::MutableByteView file(image_);
+  uint32_t out = imports.descriptors.front();
+  for (size_t k = 0; k < imports.names.size(); ++k) {
+    if (AsciiEqualNoCase(imports.names[k], name)) continue;
+    const uint32_t from = imports.descriptors[k];
+    if (from != out) file.CopyFrom(out, *plat::ByteView(image_).Sub(from, pe::kImportDescriptorSize));
     out += pe::kImportDescriptorSize;
   }
-  std::memset(base + out, 0, pe::kImportDescriptorSize);
+  static constexpr uint8_t kTerminator[pe::kImportDescriptorSize] = {};
+  file.CopyFrom(out, plat::ByteView(kTerminator, sizeof kTerminator));
   return true;
 }
 
@@ -372,13 +469,13 @@ uint64_t CPE_ImageEditor::NextFileOffset(int count) const {
 }
 
 SectionHeader* CPE_ImageEditor::NewSectionHeader(uint64_t data_size) {
-  auto refuse = [](uint32_t error) -> SectionHeader* {
-    plat::SetLastError(error);
+  auto refuse = [this](PeRefusal why, uint32_t error) -> SectionHeader* {
+    Refuse(why, error);
     return nullptr;
   };
-  if (!IsLoaded()) return refuse(plat::err::kInvalidHandle);
+  if (!IsLoaded()) return refuse(PeRefusal::kNoImage, plat::err::kInvalidHandle);
   const int count = SectionCount();
-  if (count >= kMaxSections || count < 1) return refuse(plat::err::kNotSupported);
+  if (count >= kMaxSections || count < 1) return refuse(PeRefusal::kNoSectionSlot, plat::err::kNotSupported);
   const uint32_t fa = Nt32(pe::kFileAlignment);
   const uint32_t sa = Nt32(pe::kSectionAlignment);
   const uint64_t raw = Align(data_size, fa);
@@ -387,13 +484,13 @@ SectionHeader* CPE_ImageEditor::NewSectionHeader(uint64_t data_size) {
   const uint64_t pointer = NextFileOffset(count + 1);
   if (virtual_address == 0 || raw > 0xFFFFFFFFu || virtual_size > 0xFFFFFFFFu ||
       virtual_address + virtual_size > 0xFFFFFFFFu || pointer + raw > 0xFFFFFFFFu) {
-    return refuse(plat::err::kArithmeticOverflow);
+    return refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
   }
   // One more header must not run into the first section's data.
   const uint64_t headers_end = HeadersEnd(count + 1);
   for (int i = 0; i < count; ++i) {
     if (sections_[i].SizeOfRawData != 0 && sections_[i].PointerToRawData < headers_end) {
-      return refuse(plat::err::kNotSupported);
+      return refuse(PeRefusal::kNoHeaderRoom, plat::err::kNotSupported);
     }
   }
 
@@ -408,7 +505,7 @@ SectionHeader* CPE_ImageEditor::NewSectionHeader(uint64_t data_size) {
 
 uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
   if (size == 0) {
-    plat::SetLastError(plat::err::kInvalidParameter);
+    Refuse(PeRefusal::kBadParameter, plat::err::kInvalidParameter);
     return nullptr;
   }
   SectionHeader* s = NewSectionHeader(size);
@@ -418,7 +515,7 @@ uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
     added_[count].assign(s->SizeOfRawData, 0);
   } catch (const std::bad_alloc&) {
     *s = SectionHeader{};
-    plat::SetLastError(plat::err::kNotEnoughMemory);
+    Refuse(PeRefusal::kOutOfMemory, plat::err::kNotEnoughMemory);
     return nullptr;
   }
   std::memcpy(s->Name, ".mdata\0\0", 8);
@@ -429,8 +526,9 @@ uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
 }
 
 bool CPE_ImageEditor::AddSection(std::string_view name, std::vector<uint8_t>&& data, uint32_t characteristics) {
-  if (data.empty() || name.size() > sizeof(SectionHeader::Name)) return Fail(plat::err::kInvalidParameter);
-  if (data.size() > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
+  if (data.empty() || name.size() > sizeof(SectionHeader::Name))
+    return Refuse(PeRefusal::kBadParameter, plat::err::kInvalidParameter);
+  if (data.size() > 0xFFFFFFFFu) return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
   SectionHeader* s = NewSectionHeader(data.size());
   if (s == nullptr) return false;
   const int count = SectionCount();
@@ -445,8 +543,7 @@ bool CPE_ImageEditor::AddSection(std::string_view name, std::vector<uint8_t>&& d
 }
 
 void CPE_ImageEditor::SetSectionCount(int count) {
-  nt_[pe::kNumberOfSections] = static_cast<uint8_t>(count);
-  nt_[pe::kNumberOfSections + 1] = static_cast<uint8_t>(count >> 8);
+  plat::MutableByteView(nt_, sizeof nt_).Put16(pe::kNumberOfSections, static_cast<uint16_t>(count));
   // The loader maps only SizeOfHeaders bytes of headers: a section header past them would
   // not be seen. NewSectionHeader made sure the table ends before any section's data.
   const uint64_t headers = Align(HeadersEnd(count), Nt32(pe::kFileAlignment));
@@ -463,15 +560,12 @@ int CPE_ImageEditor::SectionOfRva(uint32_t rva) const {
   return -1;
 }
 
-const uint8_t* CPE_ImageEditor::ViewRva(uint32_t rva, uint32_t* available) const {
+plat::ByteView CPE_ImageEditor::ViewRva(uint32_t rva) const {
   const int slot = SectionOfRva(rva);
-  if (slot < 0) return nullptr;
+  if (slot < 0) return {};
   const SectionHeader& s = sections_[slot];
-  const uint64_t within = rva - s.VirtualAddress;
   const uint64_t have = std::min<uint64_t>(SectionDataSize(slot), s.SizeOfRawData);
-  if (within >= have) return nullptr;
-  *available = static_cast<uint32_t>(have - within);
-  return SectionData(slot) + within;
+  return plat::ByteView(SectionData(slot), static_cast<size_t>(have)).From(rva - s.VirtualAddress);
 }
 
 uint32_t CPE_ImageEditor::NextSectionAddress() const {
@@ -493,8 +587,8 @@ void CPE_ImageEditor::SetDirectory(uint32_t index, uint32_t address, uint32_t si
 bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
                                          bool (*may_move)(const SectionHeader&)) {
   const int count = SectionCount();
-  if (slot < 0 || slot >= count) return Fail(plat::err::kInvalidParameter);
-  if (data.size() > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
+  if (slot < 0 || slot >= count) return Refuse(PeRefusal::kBadParameter, plat::err::kInvalidParameter);
+  if (data.size() > 0xFFFFFFFFu) return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
   const uint32_t fa = Nt32(pe::kFileAlignment);
   const uint32_t sa = Nt32(pe::kSectionAlignment);
   const SectionHeader& s = sections_[slot];
@@ -505,7 +599,8 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
   const uint64_t old_raw_end = s.SizeOfRawData != 0 ? pointer + Align(s.SizeOfRawData, fa) : pointer;
   const uint64_t va_end = Align(uint64_t{s.VirtualAddress} + virtual_size, sa);
   const uint64_t raw_end = Align(pointer + raw, fa);
-  if (va_end > 0xFFFFFFFFu || raw_end > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
+  if (va_end > 0xFFFFFFFFu || raw_end > 0xFFFFFFFFu)
+    return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
 
   // The sections after this one, in memory and in the file, whatever the table's order:
   // those move up together by what the new data needs, which keeps their spacing. All
@@ -521,7 +616,7 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
       after_in_memory[i] = true;
       if (va_end > other.VirtualAddress) va_shift = std::max<uint64_t>(va_shift, va_end - other.VirtualAddress);
     } else if (VirtualEnd(other) > s.VirtualAddress) {
-      return Fail(plat::err::kBadExeFormat);
+      return Refuse(PeRefusal::kOverlappingSections, plat::err::kBadExeFormat);
     }
     if (other.SizeOfRawData == 0) continue;
     const uint64_t begin = Align(other.PointerToRawData, fa);
@@ -529,7 +624,7 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
       after_in_file[i] = true;
       if (raw_end > begin) raw_shift = std::max<uint64_t>(raw_shift, raw_end - begin);
     } else if (begin + Align(other.SizeOfRawData, fa) > pointer) {
-      return Fail(plat::err::kBadExeFormat);
+      return Refuse(PeRefusal::kOverlappingSections, plat::err::kBadExeFormat);
     }
   }
   va_shift = Align(va_shift, sa);
@@ -539,11 +634,11 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
     const bool moves_in_file = after_in_file[i] && raw_shift != 0;
     if (!moves_in_memory && !moves_in_file) continue;
     const SectionHeader& other = sections_[i];
-    if (may_move == nullptr || !may_move(other)) return Fail(plat::err::kNotSupported);
+    if (may_move == nullptr || !may_move(other)) return Refuse(PeRefusal::kSectionMayNotMove, plat::err::kNotSupported);
     if (VirtualEnd(other) + (moves_in_memory ? va_shift : 0) > 0xFFFFFFFFu ||
         Align(other.PointerToRawData, fa) + Align(other.SizeOfRawData, fa) + (moves_in_file ? raw_shift : 0) >
             0xFFFFFFFFu) {
-      return Fail(plat::err::kArithmeticOverflow);
+      return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
     }
   }
 
@@ -574,7 +669,7 @@ bool CPE_ImageEditor::ReplaceSectionData(int slot, std::vector<uint8_t>&& data,
 }
 
 bool CPE_ImageEditor::Write(std::u16string_view path) {
-  if (!IsLoaded()) return Fail(plat::err::kInvalidHandle);
+  if (!IsLoaded()) return Refuse(PeRefusal::kNoImage, plat::err::kInvalidHandle);
   const int count = SectionCount();
   const uint32_t fa = Nt32(pe::kFileAlignment);
   const uint32_t sa = Nt32(pe::kSectionAlignment);
@@ -593,18 +688,19 @@ bool CPE_ImageEditor::Write(std::u16string_view path) {
     // Without file data the pointer means nothing; one left past the new file's end
     // would have readers (this editor among them) refuse the file.
     const uint64_t pr = sr == 0 ? 0 : Align(sections_[i].PointerToRawData, fa);
-    if (va + vs > 0xFFFFFFFFu || pr + sr > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
+    if (va + vs > 0xFFFFFFFFu || pr + sr > 0xFFFFFFFFu)
+      return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
     aligned[i].VirtualAddress = static_cast<uint32_t>(va);
     aligned[i].VirtualSize = static_cast<uint32_t>(vs);
     aligned[i].PointerToRawData = static_cast<uint32_t>(pr);
     aligned[i].SizeOfRawData = static_cast<uint32_t>(sr);
     virtual_end = std::max(virtual_end, VirtualEnd(aligned[i]));
     if (sr == 0) continue;
-    if (pr < HeadersEnd(count)) return Fail(plat::err::kBadExeFormat);
+    if (pr < HeadersEnd(count)) return Refuse(PeRefusal::kOverlappingSections, plat::err::kBadExeFormat);
     for (int j = 0; j < i; ++j) {
       if (aligned[j].SizeOfRawData != 0 && pr < uint64_t{aligned[j].PointerToRawData} + aligned[j].SizeOfRawData &&
           aligned[j].PointerToRawData < pr + sr) {
-        return Fail(plat::err::kBadExeFormat);
+        return Refuse(PeRefusal::kOverlappingSections, plat::err::kBadExeFormat);
       }
     }
     file_end = std::max(file_end, pr + sr);
@@ -613,13 +709,14 @@ bool CPE_ImageEditor::Write(std::u16string_view path) {
   // The symbol and string tables follow the sections, wherever those now end.
   const uint64_t symbols_at = file_end;
   const uint64_t total = file_end + symbols_size_;
-  if (size_of_image > 0xFFFFFFFFu || total > 0xFFFFFFFFu) return Fail(plat::err::kArithmeticOverflow);
+  if (size_of_image > 0xFFFFFFFFu || total > 0xFFFFFFFFu)
+    return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
 
   std::vector<uint8_t> out;
   try {
     out.assign(static_cast<size_t>(total), 0);
   } catch (const std::bad_alloc&) {
-    return Fail(plat::err::kNotEnoughMemory);
+    return Refuse(PeRefusal::kOutOfMemory, plat::err::kNotEnoughMemory);
   }
   // Only section data is carried over, so an appended certificate table is gone; an
   // entry left pointing at its old place would have signature checks read the new
@@ -638,38 +735,36 @@ bool CPE_ImageEditor::Write(std::u16string_view path) {
   SetNt32(pe::kSizeOfImage, static_cast<uint32_t>(size_of_image));
 
   // The DOS header and stub are the loaded bytes up to the PE signature.
-  const size_t head = std::max<size_t>(lfanew_, pe::kDosHeaderSize);
-  std::copy(image_.begin(), image_.begin() + static_cast<std::ptrdiff_t>(head), out.begin());
-  std::memcpy(out.data() + lfanew_, nt_, nt_size_);
+  const plat::MutableByteView file(out);
+  const plat::ByteView loaded(image_);
+  file.CopyFrom(0, loaded.First(std::max<size_t>(lfanew_, pe::kDosHeaderSize)));
+  file.CopyFrom(lfanew_, plat::ByteView(nt_, nt_size_));
   for (int i = 0; i < count; ++i) {
-    uint8_t* h = out.data() + lfanew_ + nt_size_ + size_t(i) * pe::kSectionHeaderSize;
+    const uint64_t h = uint64_t{lfanew_} + nt_size_ + uint64_t(i) * pe::kSectionHeaderSize;
     const SectionHeader& s = sections_[i];
-    std::memcpy(h, s.Name, 8);
-    Put32(h + 8, s.VirtualSize);
-    Put32(h + 12, s.VirtualAddress);
-    Put32(h + 16, s.SizeOfRawData);
-    Put32(h + 20, s.PointerToRawData);
-    Put32(h + 24, s.PointerToRelocations);
-    Put32(h + 28, s.PointerToLinenumbers);
-    Put16(h + 32, s.NumberOfRelocations);
-    Put16(h + 34, s.NumberOfLinenumbers);
-    Put32(h + 36, s.Characteristics);
+    file.CopyFrom(h, plat::ByteView(reinterpret_cast<const uint8_t*>(s.Name), sizeof s.Name));
+    file.Put32(h + 8, s.VirtualSize);
+    file.Put32(h + 12, s.VirtualAddress);
+    file.Put32(h + 16, s.SizeOfRawData);
+    file.Put32(h + 20, s.PointerToRawData);
+    file.Put32(h + 24, s.PointerToRelocations);
+    file.Put32(h + 28, s.PointerToLinenumbers);
+    file.Put16(h + 32, s.NumberOfRelocations);
+    file.Put16(h + 34, s.NumberOfLinenumbers);
+    file.Put32(h + 36, s.Characteristics);
   }
   for (int i = 0; i < count; ++i) {
     const SectionHeader& s = sections_[i];
     if (s.SizeOfRawData == 0) continue;
     // Alignment may have grown the section past the bytes there are; the rest stays zero.
     const size_t have = std::min<size_t>(SectionDataSize(i), s.SizeOfRawData);
-    if (have != 0) std::memcpy(out.data() + s.PointerToRawData, SectionData(i), have);
+    file.CopyFrom(s.PointerToRawData, plat::ByteView(SectionData(i), have));
   }
-  if (symbols_size_ != 0) std::memcpy(out.data() + symbols_at, image_.data() + symbols_at_, symbols_size_);
+  if (symbols_size_ != 0) file.CopyFrom(symbols_at, *loaded.Sub(symbols_at_, symbols_size_));
 
   // The checksum is that of the finished file, so it is worked out on exactly these bytes.
   const size_t checksum_at = size_t{lfanew_} + pe::kCheckSum;
-  if (checksum_at + 4 <= out.size()) {
-    Put32(out.data() + checksum_at, 0);
-    Put32(out.data() + checksum_at, PeChecksum(out.data(), out.size(), checksum_at));
-  }
+  if (file.Put32(checksum_at, 0)) file.Put32(checksum_at, PeChecksum(out.data(), out.size(), checksum_at));
   return WriteFileWhole(path, out.data(), out.size());
 }
 
@@ -686,17 +781,16 @@ bool CPE_ImageEditor::FixChecksum(std::u16string_view path) {
     plat::SetLastError(plat::err::kNegativeSeek);
     return false;
   }
-  uint8_t* d = reinterpret_cast<uint8_t*>(bytes->data());
-  const size_t size = bytes->size();
-  if (size < pe::kDosHeaderSize || Get16(d) != pe::kDosMagic) return Fail(plat::err::kBadExeFormat);
-  const uint64_t lfanew = Get32(d + pe::kLfanewOffset);
-  if (lfanew + pe::kCheckSum + 4 > size || Get32(d + lfanew) != pe::kPeSignature) {
+  const plat::MutableByteView d(reinterpret_cast<uint8_t*>(bytes->data()), bytes->size());
+  if (d.size() < pe::kDosHeaderSize || d.View().U16Or(0, 0) != pe::kDosMagic) return Fail(plat::err::kBadExeFormat);
+  const uint64_t lfanew = d.View().U32Or(pe::kLfanewOffset, 0);
+  if (!d.Fits(lfanew, pe::kCheckSum + 4) || d.View().U32Or(lfanew, 0) != pe::kPeSignature) {
     return Fail(plat::err::kBadExeFormat);
   }
   const size_t checksum_at = static_cast<size_t>(lfanew) + pe::kCheckSum;
-  Put32(d + checksum_at, 0);
-  Put32(d + checksum_at, PeChecksum(d, size, checksum_at));
-  return WriteFileWhole(path, d, size);
+  d.Put32(checksum_at, 0);
+  d.Put32(checksum_at, PeChecksum(d.data(), d.size(), checksum_at));
+  return WriteFileWhole(path, d.data(), d.size());
 }
 
 }  // namespace pe

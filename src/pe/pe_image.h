@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/byte_view.h"
+
 namespace pe {
 
 namespace pe {
@@ -72,6 +74,44 @@ static_assert(offsetof(SectionHeader, Characteristics) == 36);
 // taken as zero, plus the file's length.
 uint32_t PeChecksum(const uint8_t* data, size_t size, size_t checksum_offset);
 
+// The import table as the editor finds it, and as RemoveImport edits it: from the
+// directory entry through the loaded bytes of the section holding it, up to the all-zero
+// terminator. A damaged table ends the walk at the entry where it stopped.
+struct ImportTable {
+  enum class Damage { kNone, kEntryOutside, kTooMany, kNameOutside, kNameUnterminated };
+  std::vector<std::string> names;     // the libraries' names, in table order
+  std::vector<uint32_t> descriptors;  // where each named entry lies in the image buffer
+  uint32_t end = 0;                   // where the terminator lies, when one was found
+  Damage damage = Damage::kNone;
+  uint32_t damaged_entry = 0;  // the entry the walk stopped at
+  // One line saying where a damaged table ended; empty when it is whole.
+  std::string Note() const;
+};
+
+// Why the editor last refused an image or an edit.
+enum class PeRefusal {
+  kNone,
+  kNoImage,
+  kTruncatedHeaders,
+  kNoDosSignature,
+  kNoPeSignature,
+  kUnknownOptionalHeader,
+  kBadSectionCount,
+  kBadAlignment,
+  kSectionOutsideFile,
+  kDamagedImportTable,
+  kTooManyImports,
+  kBadParameter,
+  kNoSectionSlot,
+  kNoHeaderRoom,
+  kPastAddressSpace,
+  kOverlappingSections,
+  kSectionMayNotMove,
+  kOutOfMemory,
+};
+// One English sentence for `refusal`, without a final stop; empty for kNone.
+const char* PeRefusalText(PeRefusal refusal);
+
 class CPE_ImageEditor {
  public:
   static constexpr int kMaxSections = 20;
@@ -100,6 +140,9 @@ class CPE_ImageEditor {
   // True when the image stays consistent (whether or not the library was imported); false
   // when its import table cannot be edited safely, with nothing changed.
   bool RemoveImport(std::string_view name);
+  // The import table walked as RemoveImport walks it (empty when the image has none).
+  // Throws std::bad_alloc when out of memory.
+  ImportTable Imports() const;
   // Writes every section's data at its (aligned) PointerToRawData, followed by the COFF
   // symbol and string tables when the image has them, through a temporary file beside
   // `path` that replaces it only when complete. Refuses, with the reason as the last
@@ -110,8 +153,8 @@ class CPE_ImageEditor {
   // The slot whose address range (virtual or raw, whichever is larger) holds `rva`, or -1.
   int SectionOfRva(uint32_t rva) const;
   // The bytes at `rva` up to the end of its section's data, in whatever state the section
-  // is; null when no section's data holds the address.
-  const uint8_t* ViewRva(uint32_t rva, uint32_t* available) const;
+  // is; empty when no section's data holds the address.
+  plat::ByteView ViewRva(uint32_t rva) const;
   // Where a section appended now would start in memory: after the furthest section, in
   // whatever order the table lists them; 0 when that is past 32 bits.
   uint32_t NextSectionAddress() const;
@@ -129,6 +172,11 @@ class CPE_ImageEditor {
   void SetDirectory(uint32_t index, uint32_t address, uint32_t size);
   static bool FixChecksum(std::u16string_view path);
 
+  // Why the last refused call refused (the failures of file access aside, which leave
+  // only the last error); kNone until one does.
+  PeRefusal Refusal() const { return refusal_; }
+  std::string RefusalText() const { return PeRefusalText(refusal_); }
+
   bool IsLoaded() const { return !image_.empty(); }
   bool IsPe32Plus() const { return pe32plus_; }
   uint32_t ImageSize() const { return static_cast<uint32_t>(image_.size()); }
@@ -144,6 +192,7 @@ class CPE_ImageEditor {
   uint32_t DirectorySize(uint32_t index) const;
 
  private:
+  bool Refuse(PeRefusal why, uint32_t error);
   uint32_t Nt32(uint32_t offset) const;
   void SetNt32(uint32_t offset, uint32_t value);
   uint32_t DirectoryOffset(uint32_t index) const;  // 0 when the image has no such entry
@@ -179,6 +228,7 @@ class CPE_ImageEditor {
   // point into the strings, so tools need the tables wherever the sections end.
   uint32_t symbols_at_ = 0;
   uint32_t symbols_size_ = 0;
+  PeRefusal refusal_ = PeRefusal::kNone;
 };
 
 }  // namespace pe

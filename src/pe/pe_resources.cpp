@@ -6,7 +6,7 @@
 #include <set>
 #include <tuple>
 
-#include "pe/byte_order.h"
+#include "platform/byte_view.h"
 #include "platform/platform.h"
 
 namespace pe {
@@ -32,85 +32,92 @@ bool ItemBefore(const ResourceItem& a, const ResourceItem& b) {
 // from `base` (the directory's root, up to its section's end).
 class DirectoryReader {
  public:
-  DirectoryReader(const CPE_ImageEditor& image, const uint8_t* base, uint32_t size)
-      : image_(image), base_(base), size_(size) {}
+  DirectoryReader(const CPE_ImageEditor& image, plat::ByteView directory) : image_(image), directory_(directory) {}
 
   bool Walk(std::vector<ResourceItem>& items) {
     ResourceItem item;
     return WalkTable(0, 0, item, items);
   }
 
+  ResourceRefusal Refusal() const { return refusal_; }
+
  private:
-  bool Fits(uint64_t offset, uint64_t length) const { return offset <= size_ && length <= size_ - offset; }
+  bool Fits(uint64_t offset, uint64_t length) const { return directory_.Fits(offset, length); }
+  bool Refuse(ResourceRefusal why) const {
+    refusal_ = why;
+    return false;
+  }
 
   bool ReadKey(uint32_t field, ResourceKey& key) const {
     key = ResourceKey{};
     if ((field & res::kHighBit) == 0) {
-      if (field > 0xFFFF) return false;
+      if (field > 0xFFFF) return Refuse(ResourceRefusal::kBadIdentifier);
       key.id = static_cast<uint16_t>(field);
       return true;
     }
     const uint32_t at = field & ~res::kHighBit;
-    if (!Fits(at, 2)) return false;
-    const uint16_t length = Get16(base_ + at);
-    if (length == 0 || !Fits(uint64_t{at} + 2, uint64_t{length} * 2)) return false;
+    if (!Fits(at, 2)) return Refuse(ResourceRefusal::kNameOutside);
+    const uint16_t length = directory_.U16Or(at, 0);
+    if (length == 0 || !Fits(uint64_t{at} + 2, uint64_t{length} * 2)) return Refuse(ResourceRefusal::kNameOutside);
     key.name.resize(length);
-    for (uint16_t i = 0; i < length; ++i) key.name[i] = static_cast<char16_t>(Get16(base_ + at + 2 + 2 * i));
+    for (uint16_t i = 0; i < length; ++i)
+      key.name[i] = static_cast<char16_t>(directory_.U16Or(uint64_t{at} + 2 + 2 * i, 0));
     return true;
   }
 
   bool WalkTable(uint32_t offset, int level, ResourceItem& item, std::vector<ResourceItem>& items) {
-    if (!Fits(offset, res::kDirectorySize)) return false;
-    const uint8_t* table = base_ + offset;
-    const uint32_t count = uint32_t{Get16(table + 12)} + Get16(table + 14);
-    if (!Fits(uint64_t{offset} + res::kDirectorySize, uint64_t{count} * res::kDirectoryEntrySize)) return false;
+    if (!Fits(offset, res::kDirectorySize)) return Refuse(ResourceRefusal::kTableOutside);
+    const uint32_t count =
+        uint32_t{directory_.U16Or(uint64_t{offset} + 12, 0)} + directory_.U16Or(uint64_t{offset} + 14, 0);
+    if (!Fits(uint64_t{offset} + res::kDirectorySize, uint64_t{count} * res::kDirectoryEntrySize)) {
+      return Refuse(ResourceRefusal::kTableOutside);
+    }
     for (uint32_t i = 0; i < count; ++i) {
       // Counted before anything else, so a directory whose entries all name the same
       // table cannot make the walk run for ever.
-      if (++entries_seen_ > 4 * res::kMaxItems) return false;
-      const uint8_t* entry = table + res::kDirectorySize + size_t{i} * res::kDirectoryEntrySize;
-      const uint32_t name_field = Get32(entry);
-      const uint32_t target = Get32(entry + 4);
+      if (++entries_seen_ > 4 * res::kMaxItems) return Refuse(ResourceRefusal::kTooMany);
+      const uint64_t entry = uint64_t{offset} + res::kDirectorySize + uint64_t{i} * res::kDirectoryEntrySize;
+      const uint32_t name_field = directory_.U32Or(entry, 0);
+      const uint32_t target = directory_.U32Or(entry + 4, 0);
       const bool is_table = (target & res::kHighBit) != 0;
       if (level < 2) {
-        if (!is_table) return false;
+        if (!is_table) return Refuse(ResourceRefusal::kWrongEntryKind);
         if (!ReadKey(name_field, level == 0 ? item.type : item.name)) return false;
         if (!WalkTable(target & ~res::kHighBit, level + 1, item, items)) return false;
         continue;
       }
-      if (is_table || (name_field & res::kHighBit) != 0 || name_field > 0xFFFF) return false;
+      if (is_table) return Refuse(ResourceRefusal::kWrongEntryKind);
+      if ((name_field & res::kHighBit) != 0 || name_field > 0xFFFF) return Refuse(ResourceRefusal::kBadIdentifier);
       item.language = static_cast<uint16_t>(name_field);
       if (!ReadData(target, item)) return false;
       const auto key = std::make_tuple(item.type.id, item.type.name, item.name.id, item.name.name, item.language);
       if (!seen_.insert(key).second) continue;  // the loader only ever finds the first
-      if (items.size() >= res::kMaxItems) return false;
+      if (items.size() >= res::kMaxItems) return Refuse(ResourceRefusal::kTooMany);
       items.push_back(item);
     }
     return true;
   }
 
   bool ReadData(uint32_t offset, ResourceItem& item) {
-    if (!Fits(offset, res::kDataEntrySize)) return false;
-    const uint8_t* entry = base_ + offset;
-    const uint32_t rva = Get32(entry);
-    const uint32_t size = Get32(entry + 4);
-    item.code_page = Get32(entry + 8);
+    if (!Fits(offset, res::kDataEntrySize)) return Refuse(ResourceRefusal::kTableOutside);
+    const uint32_t rva = directory_.U32Or(offset, 0);
+    const uint32_t size = directory_.U32Or(uint64_t{offset} + 4, 0);
+    item.code_page = directory_.U32Or(uint64_t{offset} + 8, 0);
     item.data.clear();
     if (size == 0) return true;
     // Every item is copied, so shared data would multiply the memory needed; real
     // resources never add up to more than the file.
     data_total_ += size;
-    if (data_total_ > image_.ImageSize()) return false;
-    uint32_t available = 0;
-    const uint8_t* data = image_.ViewRva(rva, &available);
-    if (data == nullptr || available < size) return false;
-    item.data.assign(data, data + size);
+    if (data_total_ > image_.ImageSize()) return Refuse(ResourceRefusal::kDataOutside);
+    const std::optional<plat::ByteView> data = image_.ViewRva(rva).Sub(0, size);
+    if (!data) return Refuse(ResourceRefusal::kDataOutside);
+    item.data.assign(data->begin(), data->end());
     return true;
   }
 
   const CPE_ImageEditor& image_;
-  const uint8_t* base_;
-  uint32_t size_;
+  plat::ByteView directory_;
+  mutable ResourceRefusal refusal_ = ResourceRefusal::kNone;
   size_t entries_seen_ = 0;
   uint64_t data_total_ = 0;
   std::set<std::tuple<uint16_t, std::u16string, uint16_t, std::u16string, uint16_t>> seen_;
@@ -124,26 +131,57 @@ constexpr uint32_t kResourceCharacteristics = 0x40000040;  // initialized data, 
 
 }  // namespace
 
+const char* ResourceRefusalText(ResourceRefusal refusal) {
+  switch (refusal) {
+    case ResourceRefusal::kNone:
+      return "";
+    case ResourceRefusal::kRootOutside:
+      return "the resource directory lies outside the sections' data";
+    case ResourceRefusal::kTableOutside:
+      return "a resource table or data entry lies outside the resource section";
+    case ResourceRefusal::kNameOutside:
+      return "a resource name lies outside the resource section";
+    case ResourceRefusal::kBadIdentifier:
+      return "a resource identifier or language is out of range";
+    case ResourceRefusal::kWrongEntryKind:
+      return "a resource entry is a table where data belongs, or the reverse";
+    case ResourceRefusal::kDataOutside:
+      return "a resource's data lies outside the image";
+    case ResourceRefusal::kTooMany:
+      return "the resource directory holds more resources than any program has";
+    case ResourceRefusal::kOutOfMemory:
+      return "out of memory";
+  }
+  return "";
+}
+
 bool ResourceTable::Read(const CPE_ImageEditor& image) {
+  refusal_ = ResourceRefusal::kNone;
   items_.clear();
   time_stamp_ = 0;
   major_version_ = minor_version_ = 0;
   const uint32_t root = image.DirectoryAddress(res::kDirResource);
   if (root == 0) return true;
-  uint32_t available = 0;
-  const uint8_t* base = image.ViewRva(root, &available);
-  if (base == nullptr) return false;
+  const plat::ByteView directory = image.ViewRva(root);
+  if (directory.empty()) {
+    refusal_ = ResourceRefusal::kRootOutside;
+    return false;
+  }
   std::vector<ResourceItem> items;
   try {
-    DirectoryReader reader(image, base, available);
-    if (!reader.Walk(items)) return false;
+    DirectoryReader reader(image, directory);
+    if (!reader.Walk(items)) {
+      refusal_ = reader.Refusal();
+      return false;
+    }
   } catch (const std::bad_alloc&) {
+    refusal_ = ResourceRefusal::kOutOfMemory;
     return false;
   }
   items_ = std::move(items);
-  time_stamp_ = Get32(base + 4);
-  major_version_ = Get16(base + 8);
-  minor_version_ = Get16(base + 10);
+  time_stamp_ = directory.U32Or(4, 0);
+  major_version_ = directory.U16Or(8, 0);
+  minor_version_ = directory.U16Or(10, 0);
   return true;
 }
 
@@ -258,18 +296,19 @@ std::vector<uint8_t> ResourceTable::Serialize(uint32_t section_rva) const {
     at += sorted[i]->data.size();
   }
   std::vector<uint8_t> out(Align8(at), 0);
+  const plat::MutableByteView view(out);
 
   auto write_table = [&](size_t offset, size_t named, size_t identified) {
-    Put32(&out[offset + 4], time_stamp_);
-    Put16(&out[offset + 8], major_version_);
-    Put16(&out[offset + 10], minor_version_);
-    Put16(&out[offset + 12], static_cast<uint16_t>(named));
-    Put16(&out[offset + 14], static_cast<uint16_t>(identified));
+    view.Put32(offset + 4, time_stamp_);
+    view.Put16(offset + 8, major_version_);
+    view.Put16(offset + 10, minor_version_);
+    view.Put16(offset + 12, static_cast<uint16_t>(named));
+    view.Put16(offset + 14, static_cast<uint16_t>(identified));
   };
   auto write_entry = [&](size_t table, size_t index, const ResourceKey& key, size_t text, uint32_t target) {
-    uint8_t* entry = &out[table + res::kDirectorySize + index * res::kDirectoryEntrySize];
-    Put32(entry, key.IsName() ? res::kHighBit | static_cast<uint32_t>(text) : key.id);
-    Put32(entry + 4, target);
+    const size_t entry = table + res::kDirectorySize + index * res::kDirectoryEntrySize;
+    view.Put32(entry, key.IsName() ? res::kHighBit | static_cast<uint32_t>(text) : key.id);
+    view.Put32(entry + 4, target);
   };
   auto named_count = [&](const std::vector<Range>& ranges, bool types_level) {
     size_t n = 0;
@@ -296,16 +335,16 @@ std::vector<uint8_t> ResourceTable::Serialize(uint32_t section_rva) const {
         ResourceKey language;
         language.id = item.language;
         write_entry(languages, l, language, 0, static_cast<uint32_t>(entry));
-        Put32(&out[entry], section_rva + static_cast<uint32_t>(data_at[item_index]));
-        Put32(&out[entry + 4], static_cast<uint32_t>(item.data.size()));
-        Put32(&out[entry + 8], item.code_page);
-        if (!item.data.empty()) std::memcpy(&out[data_at[item_index]], item.data.data(), item.data.size());
+        view.Put32(entry, section_rva + static_cast<uint32_t>(data_at[item_index]));
+        view.Put32(entry + 4, static_cast<uint32_t>(item.data.size()));
+        view.Put32(entry + 8, item.code_page);
+        view.CopyFrom(data_at[item_index], item.data);
       }
     }
   }
   for (const auto& [text, offset] : texts) {
-    Put16(&out[offset], static_cast<uint16_t>(text->size()));
-    for (size_t i = 0; i < text->size(); ++i) Put16(&out[offset + 2 + 2 * i], static_cast<uint16_t>((*text)[i]));
+    view.Put16(offset, static_cast<uint16_t>(text->size()));
+    for (size_t i = 0; i < text->size(); ++i) view.Put16(offset + 2 + 2 * i, static_cast<uint16_t>((*text)[i]));
   }
   return out;
 }

@@ -52,6 +52,21 @@ struct ResourceItem {
   std::vector<uint8_t> data;
 };
 
+// Why a resource directory was refused as damaged.
+enum class ResourceRefusal {
+  kNone,
+  kRootOutside,
+  kTableOutside,
+  kNameOutside,
+  kBadIdentifier,
+  kWrongEntryKind,
+  kDataOutside,
+  kTooMany,
+  kOutOfMemory,
+};
+// One English sentence for `refusal`, without a final stop; empty for kNone.
+const char* ResourceRefusalText(ResourceRefusal refusal);
+
 class ResourceTable {
  public:
   // Reads the image's resource directory (three levels: type, name, language). An image
@@ -59,6 +74,10 @@ class ResourceTable {
   // is damaged: a table or text outside the resource section, data outside the image, an
   // entry that is a table where data belongs (or the reverse), or more than kMaxItems.
   bool Read(const CPE_ImageEditor& image);
+
+  // Why the last Read refused; kNone after one that did not.
+  ResourceRefusal Refusal() const { return refusal_; }
+  std::string RefusalText() const { return ResourceRefusalText(refusal_); }
 
   const std::vector<ResourceItem>& Items() const { return items_; }
   bool Empty() const { return items_.empty(); }
@@ -83,6 +102,7 @@ class ResourceTable {
   uint32_t time_stamp_ = 0;
   uint16_t major_version_ = 0;
   uint16_t minor_version_ = 0;
+  ResourceRefusal refusal_ = ResourceRefusal::kNone;
 };
 
 // BeginUpdateResourceW / UpdateResourceW / EndUpdateResourceW on an executable, done by

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "pe/byte_order.h"
 #include "pe/pe_resources.h"
 #include "pe/version_info.h"
+#include "platform/byte_view.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 
@@ -81,17 +81,19 @@ EditOutcome ReplaceStartupPicture(std::u16string_view exe, std::u16string_view b
 
 std::optional<std::vector<IconImage>> IconImages(const uint8_t* data, size_t length) {
   if (data == nullptr || length < kIconDirectorySize) return std::nullopt;
-  if (Get16(data) != 0 || Get16(data + 2) != 1) return std::nullopt;
-  const uint32_t count = Get16(data + 4);
+  const plat::ByteView file(data, length);
+  if (file.U16Or(0, 0) != 0 || file.U16Or(2, 0) != 1) return std::nullopt;
+  const uint32_t count = file.U16Or(4, 0);
   if (count == 0 || count > kMaxIconImages) return std::nullopt;
   if (kIconDirectorySize + uint64_t{count} * kIconFileEntrySize > length) return std::nullopt;
   std::vector<IconImage> images;
   images.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
     IconImage image;
-    image.entry = data + kIconDirectorySize + size_t{i} * kIconFileEntrySize;
-    image.size = Get32(image.entry + 8);
-    image.offset = Get32(image.entry + 12);
+    const size_t entry = kIconDirectorySize + size_t{i} * kIconFileEntrySize;
+    image.entry = data + entry;
+    image.size = file.U32Or(entry + 8, 0);
+    image.offset = file.U32Or(entry + 12, 0);
     // An empty image would delete the icon it is written to instead of writing it.
     if (image.size == 0 || uint64_t{image.offset} + image.size > length) return std::nullopt;
     images.push_back(image);
@@ -123,7 +125,8 @@ bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& i
   std::vector<uint16_t> old_ids;
   if (const ResourceItem* old_group = table.Find(res::kTypeGroupIcon, group, res::kLanguageNeutral)) {
     const std::vector<uint8_t>& data = old_group->data;
-    const uint32_t count = data.size() >= kIconDirectorySize ? Get16(data.data() + 4) : 0;
+    const plat::ByteView view(data);
+    const uint32_t count = data.size() >= kIconDirectorySize ? view.U16Or(4, 0) : 0;
     if (data.size() < kIconDirectorySize || count > kMaxIconImages ||
         data.size() < kIconDirectorySize + size_t{count} * kIconGroupEntrySize) {
       update.Discard();
@@ -131,7 +134,7 @@ bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& i
       return false;
     }
     for (uint32_t i = 0; i < count; ++i)
-      old_ids.push_back(Get16(data.data() + kIconDirectorySize + i * kIconGroupEntrySize + 12));
+      old_ids.push_back(view.U16Or(kIconDirectorySize + i * kIconGroupEntrySize + 12, 0));
   }
 
   // Identifiers for the new images: the old ones in order, then free ones found upwards.
@@ -162,11 +165,12 @@ bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& i
   for (uint16_t id : old_ids) update.Update(res::kTypeIcon, id, res::kLanguageNeutral, nullptr, 0);
 
   std::vector<uint8_t> directory(kIconDirectorySize + images->size() * kIconGroupEntrySize, 0);
-  std::memcpy(directory.data(), icon.Data(), kIconDirectorySize);
+  const plat::MutableByteView out(directory);
+  out.CopyFrom(0, plat::ByteView(icon.Data(), kIconDirectorySize));
   for (size_t i = 0; i < images->size(); ++i) {
-    uint8_t* entry = directory.data() + kIconDirectorySize + i * kIconGroupEntrySize;
-    std::memcpy(entry, (*images)[i].entry, 12);
-    Put16(entry + 12, ids[i]);
+    const size_t entry = kIconDirectorySize + i * kIconGroupEntrySize;
+    out.CopyFrom(entry, plat::ByteView((*images)[i].entry, 12));
+    out.Put16(entry + 12, ids[i]);
   }
   bool ok = update.Update(res::kTypeGroupIcon, group, res::kLanguageNeutral, directory.data(),
                           static_cast<uint32_t>(directory.size()));
@@ -192,7 +196,7 @@ bool BlankVersionStrings(std::u16string_view exe) {
   }
   std::vector<uint8_t> block(
       version->data.begin(),
-      version->data.begin() + std::min<size_t>(Get16(version->data.data()), version->data.size()));
+      version->data.begin() + std::min<size_t>(plat::ByteView(version->data).U16Or(0, 0), version->data.size()));
 
   const std::optional<VersionValue> translation =
       QueryVersionValue(block.data(), block.size(), u"\\VarFileInfo\\Translation");
@@ -201,8 +205,9 @@ bool BlankVersionStrings(std::u16string_view exe) {
     plat::SetLastError(plat::err::kResourceNameNotFound);
     return false;
   }
-  const uint16_t language = Get16(block.data() + translation->offset);
-  const uint16_t code_page = Get16(block.data() + translation->offset + 2);
+  const plat::ByteView view(block);
+  const uint16_t language = view.U16Or(translation->offset, 0);
+  const uint16_t code_page = view.U16Or(translation->offset + 2, 0);
   static constexpr char16_t kHex[] = u"0123456789abcdef";
   std::u16string table = u"\\StringFileInfo\\";
   for (uint16_t part : {language, code_page}) {
@@ -210,7 +215,9 @@ bool BlankVersionStrings(std::u16string_view exe) {
   }
   for (const char16_t* name : kBlankedVersionValues) {
     if (const std::optional<VersionValue> value = QueryVersionValue(block.data(), block.size(), table + u"\\" + name)) {
-      std::memset(block.data() + value->offset, 0, value->size);
+      if (std::optional<plat::MutableByteView> blanked = plat::MutableByteView(block).Sub(value->offset, value->size)) {
+        std::fill(blanked->data(), blanked->data() + blanked->size(), uint8_t{0});
+      }
     }
   }
   // As with the system's service, a write that fails is not reported.

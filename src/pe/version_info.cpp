@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "pe/byte_order.h"
+#include "platform/byte_view.h"
 
 namespace pe {
 namespace {
@@ -20,21 +20,21 @@ struct Node {
 };
 
 // The node at `at`, which must lie inside [at, limit).
-std::optional<Node> ReadNode(const uint8_t* block, size_t at, size_t limit) {
+std::optional<Node> ReadNode(plat::ByteView block, size_t at, size_t limit) {
   constexpr size_t kHead = 6;
   if (at > limit || limit - at < kHead) return std::nullopt;
   Node node;
   node.begin = at;
-  const size_t length = Get16(block + at);
+  const size_t length = block.U16Or(at, 0);
   if (length < kHead || length > limit - at) return std::nullopt;
   node.end = at + length;
-  const size_t value_length = Get16(block + at + 2);
-  node.value.text = Get16(block + at + 4) == 1;
+  const size_t value_length = block.U16Or(at + 2, 0);
+  node.value.text = block.U16Or(at + 4, 0) == 1;
   node.key = at + kHead;
   size_t cursor = node.key;
   for (;;) {
     if (cursor + 2 > node.end) return std::nullopt;  // the key must end inside the node
-    if (Get16(block + cursor) == 0) break;
+    if (block.U16Or(cursor, 0) == 0) break;
     cursor += 2;
   }
   node.key_length = (cursor - node.key) / 2;
@@ -47,10 +47,10 @@ std::optional<Node> ReadNode(const uint8_t* block, size_t at, size_t limit) {
   return node;
 }
 
-bool KeyEquals(const uint8_t* block, const Node& node, std::u16string_view name) {
+bool KeyEquals(plat::ByteView block, const Node& node, std::u16string_view name) {
   if (node.key_length != name.size()) return false;
   for (size_t i = 0; i < name.size(); ++i) {
-    if (AsciiUpper(static_cast<char16_t>(Get16(block + node.key + 2 * i))) != AsciiUpper(name[i])) return false;
+    if (AsciiUpper(static_cast<char16_t>(block.U16Or(node.key + 2 * i, 0))) != AsciiUpper(name[i])) return false;
   }
   return true;
 }
@@ -59,7 +59,8 @@ bool KeyEquals(const uint8_t* block, const Node& node, std::u16string_view name)
 
 std::optional<VersionValue> QueryVersionValue(const uint8_t* block, size_t size, std::u16string_view path) {
   if (block == nullptr) return std::nullopt;
-  std::optional<Node> node = ReadNode(block, 0, size);
+  const plat::ByteView view(block, size);
+  std::optional<Node> node = ReadNode(view, 0, size);
   if (!node) return std::nullopt;
   while (!path.empty()) {
     const size_t skip = path.find_first_not_of(u'\\');
@@ -70,9 +71,9 @@ std::optional<VersionValue> QueryVersionValue(const uint8_t* block, size_t size,
     path.remove_prefix(cut == std::u16string_view::npos ? path.size() : cut);
     std::optional<Node> found;
     for (size_t child = node->children; child < node->end;) {
-      std::optional<Node> candidate = ReadNode(block, child, node->end);
+      std::optional<Node> candidate = ReadNode(view, child, node->end);
       if (!candidate) return std::nullopt;
-      if (KeyEquals(block, *candidate, name)) {
+      if (KeyEquals(view, *candidate, name)) {
         found = candidate;
         break;
       }

@@ -374,12 +374,13 @@ TEST_F(PeCommandTest, FailuresNameTheFileAndLeaveTheExecutableAlone) {
   // The system's words for a file that is no program name it where they say "%1".
   const std::string bad_format = SystemText(plat::err::kBadExeFormat);
   ASSERT_NE(bad_format.find("%1"), std::string::npos) << bad_format;
-  auto not_program = [&](std::u16string_view name) {
+  // ... followed by why the editor refused it.
+  auto not_program = [&](std::u16string_view name, pe::PeRefusal why) {
     std::string text = bad_format;
     text.replace(text.find("%1"), 2, File(name));
-    return text;
+    return text + "\n" + pe::PeRefusalText(why);
   };
-  const std::string not_pe = not_program(u"text.exe");
+  const std::string not_pe = not_program(u"text.exe", pe::PeRefusal::kNoDosSignature);
   const Case cases[] = {
       {{"info", "@none.exe"}, u"none.exe", missing_exe},
       {{"set-icon", "@none.exe", "@a.ico"}, u"none.exe", missing_exe},
@@ -387,7 +388,7 @@ TEST_F(PeCommandTest, FailuresNameTheFileAndLeaveTheExecutableAlone) {
       {{"blank-version", "@none.exe"}, u"none.exe", missing_exe},
       {{"info", "@text.exe"}, u"text.exe", not_pe},
       {{"set-bitmap", "@text.exe", "@a.bmp"}, u"text.exe", not_pe},
-      {{"blank-version", "@empty.bmp"}, u"empty.bmp", not_program(u"empty.bmp")},
+      {{"blank-version", "@empty.bmp"}, u"empty.bmp", not_program(u"empty.bmp", pe::PeRefusal::kTruncatedHeaders)},
       {{"set-icon", "@a.exe", "@cursor.ico"}, u"cursor.ico", EnglishText("IDS_ERR_LOADICON", u"") + "\n" + sys_invalid},
       {{"set-icon", "@a.exe", "@cut.ico"}, u"cut.ico", EnglishText("IDS_ERR_LOADICON", u"") + "\n" + sys_invalid},
       {{"set-icon", "@a.exe", "@empty.bmp"}, u"empty.bmp", EnglishText("IDS_ERR_LOADICON", u"") + "\n" + sys_invalid},
@@ -489,7 +490,8 @@ TEST_F(PeCommandTest, DamagedResourceDirectoryIsANoteNotAFailure) {
   Put(u"r.exe", file);
   const json report = Info(u"r.exe");
   EXPECT_EQ(report["resources"], json::array());
-  EXPECT_EQ(report["notes"], json({"resource directory: damaged, no resources listed"}));
+  EXPECT_EQ(report["notes"], json({"resource directory: a resource table or data entry lies outside the resource "
+                                   "section, no resources listed"}));
   EXPECT_TRUE(report["version"].is_null());
 }
 

@@ -718,44 +718,52 @@ TEST_P(PeImageTest, EveryTruncationOfTheHeadersIsRefused) {
 TEST_P(PeImageTest, BrokenHeadersAreRefused) {
   const Bytes good = Builder().Build();
   const PeLayout layout = LayoutOf(good);
+  // Why the image was refused; kNone when it was taken.
   auto refused = [](const Bytes& bytes) {
     CPE_ImageEditor editor;
-    return !editor.Parse(bytes.data(), bytes.size()) && !editor.IsLoaded();
+    if (editor.Parse(bytes.data(), bytes.size()) || editor.IsLoaded()) return PeRefusal::kNone;
+    EXPECT_FALSE(editor.RefusalText().empty());
+    return editor.Refusal();
   };
   Bytes b = good;
   b[1] = 'X';
-  EXPECT_TRUE(refused(b)) << "no MZ";
-  for (uint32_t lfanew : {0xFFFFFFF0u, 0x7FFFFFFFu, static_cast<uint32_t>(good.size() - 2), 0x40u}) {
+  EXPECT_EQ(refused(b), PeRefusal::kNoDosSignature) << "no MZ";
+  const std::pair<uint32_t, PeRefusal> lfanews[] = {
+      {0xFFFFFFF0u, PeRefusal::kTruncatedHeaders},
+      {0x7FFFFFFFu, PeRefusal::kTruncatedHeaders},
+      {static_cast<uint32_t>(good.size() - 2), PeRefusal::kTruncatedHeaders},
+      {0x40u, PeRefusal::kNoPeSignature}};
+  for (const auto& [lfanew, why] : lfanews) {
     b = good;
     Write32(b, 0x3C, lfanew);
-    EXPECT_TRUE(refused(b)) << "e_lfanew " << lfanew;
+    EXPECT_EQ(refused(b), why) << "e_lfanew " << lfanew;
   }
   b = good;
   b[layout.nt + 3] = 1;
-  EXPECT_TRUE(refused(b)) << "PE followed by a non-zero byte";
+  EXPECT_EQ(refused(b), PeRefusal::kNoPeSignature) << "PE followed by a non-zero byte";
   for (uint16_t count : {0, 21, 0xFFFF}) {
     b = good;
     Write16(b, layout.nt + 6, count);
-    EXPECT_TRUE(refused(b)) << "section count " << count;
+    EXPECT_EQ(refused(b), PeRefusal::kBadSectionCount) << "section count " << count;
   }
   b = good;
   Write16(b, layout.nt + 0x14, GetParam() ? 224 : 240);
-  EXPECT_TRUE(refused(b)) << "optional header size of the other width";
+  EXPECT_EQ(refused(b), PeRefusal::kUnknownOptionalHeader) << "optional header size of the other width";
   b = good;
   Write16(b, layout.nt + 0x18, 0x107);
-  EXPECT_TRUE(refused(b)) << "ROM magic";
+  EXPECT_EQ(refused(b), PeRefusal::kUnknownOptionalHeader) << "ROM magic";
   b = good;
   Write32(b, layout.nt + 0x3C, 0);
-  EXPECT_TRUE(refused(b)) << "file alignment 0";
+  EXPECT_EQ(refused(b), PeRefusal::kBadAlignment) << "file alignment 0";
   b = good;
   Write32(b, layout.nt + 0x38, 0x1001);
-  EXPECT_TRUE(refused(b)) << "section alignment not a power of two";
+  EXPECT_EQ(refused(b), PeRefusal::kBadAlignment) << "section alignment not a power of two";
   b = good;
   Write32(b, layout.section_table + 40 + 20, static_cast<uint32_t>(good.size() - 0x100));
-  EXPECT_TRUE(refused(b)) << "raw data past the end";
+  EXPECT_EQ(refused(b), PeRefusal::kSectionOutsideFile) << "raw data past the end";
   b = good;
   Write32(b, layout.section_table + 40 + 16, 0xFFFFFF00u);
-  EXPECT_TRUE(refused(b)) << "huge raw size";
+  EXPECT_EQ(refused(b), PeRefusal::kSectionOutsideFile) << "huge raw size";
 }
 
 TEST_P(PeImageTest, SectionTablePastTheEndIsRefused) {

@@ -194,16 +194,20 @@ class DamagedDirectory : public ::testing::Test {
     };
     return builder.Build();
   }
-  static bool Reads(const Bytes& section) {
+  static bool Reads(const Bytes& section) { return Refusal(section) == ResourceRefusal::kNone; }
+  // Why the directory was refused; kNone when it read.
+  static ResourceRefusal Refusal(const Bytes& section) {
     const Bytes image = ImageHolding(section);
     CPE_ImageEditor editor;
     EXPECT_TRUE(editor.Parse(image.data(), image.size()));
     ResourceTable table;
     const bool ok = table.Read(editor);
+    EXPECT_EQ(ok, table.Refusal() == ResourceRefusal::kNone);
     if (!ok) {
       EXPECT_TRUE(table.Empty());
+      EXPECT_FALSE(table.RefusalText().empty());
     }
-    return ok;
+    return table.Refusal();
   }
   // A valid one-resource directory (type 3, id 1, language 0, 4 bytes of data).
   static Bytes OneResource() { return BuildResourceDirectory({Res(3, 1, 0, Pattern(4, 1))}, 0x2000); }
@@ -214,7 +218,7 @@ TEST_F(DamagedDirectory, ValidOneResourceDirectoryReads) { EXPECT_TRUE(Reads(One
 TEST_F(DamagedDirectory, TableThatNamesItselfIsRefused) {
   Bytes section = OneResource();
   brankel_test::Write32(section, 20, 0x80000000u);  // the type's table is the root again
-  EXPECT_FALSE(Reads(section));
+  EXPECT_EQ(Refusal(section), ResourceRefusal::kWrongEntryKind);
 }
 
 TEST_F(DamagedDirectory, EntriesThatAllNameOneTableStopTheWalk) {
@@ -236,7 +240,7 @@ TEST_F(DamagedDirectory, EntriesThatAllNameOneTableStopTheWalk) {
   brankel_test::Write32(section, languages + 20, entry);
   brankel_test::Write32(section, entry, 0x2000);
   brankel_test::Write32(section, entry + 4, 0);
-  EXPECT_FALSE(Reads(section));
+  EXPECT_EQ(Refusal(section), ResourceRefusal::kTooMany);
 }
 
 TEST_F(DamagedDirectory, OffsetsAndSizesOutsideTheirPlaceAreRefused) {
@@ -244,24 +248,25 @@ TEST_F(DamagedDirectory, OffsetsAndSizesOutsideTheirPlaceAreRefused) {
     const char* what;
     size_t at;
     uint32_t value;
+    ResourceRefusal why;
   };
   // Offsets within OneResource(): root entry at 16, type table at 24 (entry 40), name
   // table at 48 (entry 64), data entry at 72.
   const Case cases[] = {
-      {"type table beyond the section", 20, 0x80000000u | 0x7FFFFFF0u},
-      {"entry count beyond the section", 14, 0xFFFF},
-      {"language level holding a table", 68, 0x80000000u | 24},
-      {"type level holding data", 20, 72},
-      {"data address outside every section", 72, 0x00900000},
-      {"data size past its section", 76, 0x10000},
-      {"named type text beyond the section", 16, 0x80000000u | 0x00F00000},
-      {"language identifier wider than 16 bits", 64, 0x10409},
+      {"type table beyond the section", 20, 0x80000000u | 0x7FFFFFF0u, ResourceRefusal::kTableOutside},
+      {"entry count beyond the section", 14, 0xFFFF, ResourceRefusal::kTableOutside},
+      {"language level holding a table", 68, 0x80000000u | 24, ResourceRefusal::kWrongEntryKind},
+      {"type level holding data", 20, 72, ResourceRefusal::kWrongEntryKind},
+      {"data address outside every section", 72, 0x00900000, ResourceRefusal::kDataOutside},
+      {"data size past its section", 76, 0x10000, ResourceRefusal::kDataOutside},
+      {"named type text beyond the section", 16, 0x80000000u | 0x00F00000, ResourceRefusal::kNameOutside},
+      {"language identifier wider than 16 bits", 64, 0x10409, ResourceRefusal::kBadIdentifier},
   };
   for (const Case& c : cases) {
     Bytes section = OneResource();
     ASSERT_EQ(Read32(section, 20), 0x80000000u | 24) << "layout of the sample moved";
     brankel_test::Write32(section, c.at, c.value);
-    EXPECT_FALSE(Reads(section)) << c.what;
+    EXPECT_EQ(Refusal(section), c.why) << c.what;
   }
 }
 
@@ -273,6 +278,7 @@ TEST_F(DamagedDirectory, DirectoryOutsideEverySectionIsRefused) {
   ASSERT_TRUE(editor.Parse(image.data(), image.size()));
   ResourceTable table;
   EXPECT_FALSE(table.Read(editor));
+  EXPECT_EQ(table.Refusal(), ResourceRefusal::kRootOutside);
 }
 
 // ---- Placing the rebuilt section ------------------------------------------------------
