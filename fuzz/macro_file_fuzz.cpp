@@ -1,4 +1,4 @@
-// A macro file's bytes, read the way the build reads and rewrites a macro: every block
+// A macro file's bytes, read from memory the way the build reads and rewrites a macro: every block
 // loaded, every command's record looked up, one record replaced by a larger one. The same
 // bytes also go to the unpacker as a packed stream.
 #include <algorithm>
@@ -8,11 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_file.h"
 #include "macro/attachments.h"
 #include "macro/macro_file.h"
 #include "macro/macro_format.h"
-#include "platform/platform.h"
+#include "platform/byte_view.h"
 
 namespace {
 
@@ -25,9 +24,9 @@ void CheckInsideBlock(const uint8_t* record, const uint8_t* block, size_t block_
   }
 }
 
-void ReadMacro(const std::u16string& path) {
+void ReadMacro(plat::ByteView input) {
   macro::CFile_Macro file;
-  if (!file.Open(path)) return;
+  if (!file.OpenMemory(input)) return;
   const macro::MacroCommand* commands = nullptr;
   const bool commands_ok = file.ReadCommands(&commands) == 1;
   uint8_t* block = nullptr;
@@ -36,7 +35,7 @@ void ReadMacro(const std::u16string& path) {
 
   // The attachments area, its compound file and every stream in it.
   macro::CAttachments_Manager attachments;
-  if (attachments.ReadFromMacroFile(file.File(), file.Header()) == 1) {
+  if (attachments.ReadFromMacroMemory(file.Memory(), file.Header()) == 1) {
     for (uint32_t i = 0; i < attachments.Count(); ++i) attachments.StreamSize(attachments.StreamName(i));
   }
 
@@ -68,8 +67,7 @@ void ReadMacro(const std::u16string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const fuzz::ScratchFile input(u"mfz");
-  if (input.Write(data, size)) ReadMacro(input.Path());
+  ReadMacro(plat::ByteView(data, size));
 
   // Whatever unpacks must pack and unpack to the same bytes again; the spare bytes that
   // hold a parameter block's terminator start out zero.

@@ -197,6 +197,43 @@ int CAttachments_Manager::ReadFromMacroFile(plat::FileHandle file, const MacroFi
   return opened ? 1 : 0;
 }
 
+int CAttachments_Manager::ReadFromMacroMemory(plat::ByteView file, const MacroFileHeader& header) {
+  if (!(header.FileFlags & kFileFlagAttachments)) return 1;
+  const uint64_t size = file.size();
+  if (size < uint64_t{header.TotalSize} + kAttachmentsHeadSize) return 1;
+  Free();
+  const uint64_t at = header.TotalSize;
+  const uint32_t magic = file.U32Or(at, 0), count = file.U32Or(at + 8, 0), rest = file.U32Or(at + 12, 0),
+                 table = file.U32Or(at + 16, 0);
+  // The area must lie inside the file, and its table inside the area.
+  const uint64_t after_head = size - header.TotalSize - kAttachmentsHeadSize;
+  SetItemSize(kAttachmentItemSize);
+  if (magic != kAttachmentsMagic || after_head < rest || table > rest ||
+      !EnsureCapacity(table / kAttachmentItemSize + 1)) {
+    AddKeyError(kKeyAttachmentsBad, kErrAttachmentsBad);
+    return 0;
+  }
+  SetCount(count <= Capacity() ? count : 0);
+  const uint64_t table_at = at + kAttachmentsHeadSize;
+  if (!file.CopyTo(table_at, Data(), table)) {
+    RecordSystemError(kKeyRead);
+    return 0;
+  }
+  ReleaseStorage();
+  if (!temp_path_.empty()) plat::DeleteFile(temp_path_);
+  temp_path_.clear();
+  auto storage = std::make_unique<CompoundFile>();
+  const plat::ByteView compound = file.Sub(table_at + table, rest - table).value_or(plat::ByteView());
+  const bool opened = storage->OpenMemory(compound.data(), compound.size());
+  if (opened) {
+    storage_ = std::move(storage);
+  } else {
+    RecordCodeError(kKeyOpenTemp, kErrAttachmentsOpenTemp);
+  }
+  RebuildIndex();
+  return opened ? 1 : 0;
+}
+
 int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char16_t** err_key, uint32_t* err_code) {
   const auto fail = [&](const char16_t* key, uint32_t code) {
     if (err_key != nullptr) *err_key = key;

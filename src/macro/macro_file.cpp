@@ -17,18 +17,6 @@ constexpr size_t kNamedItemTableBytes = size_t{kMaxNamedItems} * kNamedItemSize;
 
 int32_t Now() { return static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr))); }
 
-enum class ReadResult { kOk, kFailed, kShort };
-
-// A failed read leaves the system's error to tell why; a block the file does not hold in
-// full is a bad file.
-ReadResult ReadBlockBytes(plat::FileHandle file, uint8_t* out, size_t length) {
-  uint32_t done = 0;
-  if (length > UINT32_MAX || !plat::ReadFile(file, out, static_cast<uint32_t>(length), &done)) {
-    return ReadResult::kFailed;
-  }
-  return done == length ? ReadResult::kOk : ReadResult::kShort;
-}
-
 uint64_t Position(plat::FileHandle file) {
   uint64_t position = 0;
   plat::SeekFile(file, 0, plat::SeekOrigin::kCurrent, &position);
@@ -64,6 +52,24 @@ void NormaliseNamedItems(std::vector<MacroNamedItem>& items, uint16_t count) {
   }
 }
 
+// The header checks every open makes: `read` as it lies in the file (`whole` when all of
+// it was there) becomes `*header` with the password restored.
+bool CheckHeader(bool whole, MacroFileHeader read, MacroFileHeader* header, uint16_t* version) {
+  if (!whole || !HasMacroMagic(read)) {
+    SetMacroFileError(kErrFileFormat, kKeyFileFormat);
+    return false;
+  }
+  if (version != nullptr) *version = read.Version;
+  if (read.Version != kMacroVersion) {
+    SetMacroFileError(kErrFileVersion, kKeyFileVersion);
+    return false;
+  }
+  if (read.EditorFlag37 != 1) read.EditorFlag37 = 0;
+  RestorePasswordField(read);
+  *header = read;
+  return true;
+}
+
 }  // namespace
 
 plat::FileHandle OpenMacroHeader(std::u16string_view path, MacroFileHeader* header, uint32_t access, uint32_t share,
@@ -72,20 +78,11 @@ plat::FileHandle OpenMacroHeader(std::u16string_view path, MacroFileHeader* head
   plat::FileHandle file = plat::OpenFile(path, access, share, plat::Disposition::kOpenExisting);
   if (file == nullptr) return nullptr;
   MacroFileHeader read{};
-  if (!plat::ReadExact(file, &read, sizeof read) || !HasMacroMagic(read)) {
+  const bool whole = plat::ReadExact(file, &read, sizeof read);
+  if (!CheckHeader(whole, read, header, version)) {
     plat::CloseFile(file);
-    SetMacroFileError(kErrFileFormat, kKeyFileFormat);
     return nullptr;
   }
-  if (version != nullptr) *version = read.Version;
-  if (read.Version != kMacroVersion) {
-    plat::CloseFile(file);
-    SetMacroFileError(kErrFileVersion, kKeyFileVersion);
-    return nullptr;
-  }
-  if (read.EditorFlag37 != 1) read.EditorFlag37 = 0;
-  RestorePasswordField(read);
-  *header = read;
   return file;
 }
 
@@ -115,6 +112,9 @@ CFile_Macro::~CFile_Macro() { Close(); }
 void CFile_Macro::Close() {
   if (file_ != nullptr) plat::CloseFile(file_);
   file_ = nullptr;
+  memory_ = {};
+  memory_position_ = 0;
+  in_memory_ = false;
   header_ = MacroFileHeader{};
   commands_ = {};
   named_items_ = {};
@@ -151,16 +151,60 @@ int CFile_Macro::Open(std::u16string_view path) {
   return 1;
 }
 
+int CFile_Macro::OpenMemory(plat::ByteView bytes) {
+  ClearMacroFileError();
+  MacroFileHeader read{};
+  MacroFileHeader header{};
+  if (!CheckHeader(bytes.CopyTo(0, &read, sizeof read), read, &header, nullptr)) return 0;
+  if (bytes.size() < header.TotalSize) {
+    SetMacroFileError(kErrBadFile, kKeyBadFile);
+    return 0;
+  }
+  std::vector<uint8_t> copy;
+  if (!AllocateZeroed(copy, bytes.size())) {
+    SetMacroFileError(kErrNotEnoughMem, kKeyNotEnoughMem);
+    return 0;
+  }
+  if (!bytes.empty()) std::memcpy(copy.data(), bytes.data(), bytes.size());
+  Close();
+  header_ = header;
+  memory_ = std::move(copy);
+  in_memory_ = true;
+  return 1;
+}
+
+bool CFile_Macro::SeekSource(uint32_t offset) {
+  if (!in_memory_) return plat::SeekFile(file_, offset, plat::SeekOrigin::kBegin, nullptr);
+  // As in a file, a position past the end is no error; reading there is.
+  memory_position_ = offset;
+  return true;
+}
+
+CFile_Macro::ReadResult CFile_Macro::ReadSource(void* out, size_t length) {
+  if (in_memory_) {
+    const plat::ByteView memory(memory_);
+    const plat::ByteView rest = memory.From(memory_position_);
+    const size_t done = std::min(rest.size(), length);
+    if (done != 0) std::memcpy(out, rest.data(), done);
+    memory_position_ += done;
+    return done == length ? ReadResult::kOk : ReadResult::kShort;
+  }
+  uint32_t done = 0;
+  if (length > UINT32_MAX || !plat::ReadFile(file_, out, static_cast<uint32_t>(length), &done)) {
+    return ReadResult::kFailed;
+  }
+  return done == length ? ReadResult::kOk : ReadResult::kShort;
+}
+
 bool CFile_Macro::StoredLength(uint32_t offset, uint64_t plain_length, uint64_t* length) {
-  if (!plat::SeekFile(file_, offset, plat::SeekOrigin::kBegin, nullptr)) return false;
+  if (!SeekSource(offset)) return false;
   if (!header_.Packed) {
     *length = plain_length;
     return true;
   }
   uint8_t bytes[4];
-  if (!plat::ReadExact(file_, bytes, 4)) return false;
-  *length = static_cast<uint64_t>(bytes[0]) | (static_cast<uint64_t>(bytes[1]) << 8) |
-            (static_cast<uint64_t>(bytes[2]) << 16) | (static_cast<uint64_t>(bytes[3]) << 24);
+  if (ReadSource(bytes, 4) != ReadResult::kOk) return false;
+  *length = plat::le::Load32(bytes);
   return true;
 }
 
@@ -178,7 +222,7 @@ bool CFile_Macro::ReadStoredBlock(uint32_t offset, uint64_t plain_length, size_t
     return false;
   }
   *length = static_cast<size_t>(stored_length);
-  if (const ReadResult read = ReadBlockBytes(file_, stored->data(), *length); read != ReadResult::kOk) {
+  if (const ReadResult read = ReadSource(stored->data(), *length); read != ReadResult::kOk) {
     // A failed read leaves the system's error to tell why; a block the file does not
     // hold in full is a bad file.
     if (read == ReadResult::kShort) SetMacroFileError(kErrBadFile, kKeyBadFile);
@@ -198,7 +242,7 @@ CFile_Macro::LoadStart CFile_Macro::BeginLoad(bool* loaded, bool have_block, uin
     }
     return LoadStart::kDone;
   }
-  if (file_ == nullptr) {
+  if (!IsSourceOpen()) {
     SetMacroFileError(kErrFileOpen, kKeyFileOpen);
     return LoadStart::kFailed;
   }
@@ -334,7 +378,7 @@ int CFile_Macro::LoadNamedItems() {
     if (length > BlockRoom(header_)) return refuse(kErrBadFile, kKeyBadFile);
     std::vector<uint8_t> stored;
     if (!AllocateZeroed(stored, length)) return refuse(kErrNotEnoughMem, kKeyNotEnoughMem);
-    if (!plat::ReadExact(file_, stored.data(), stored.size())) return drop();
+    if (ReadSource(stored.data(), stored.size()) != ReadResult::kOk) return drop();
     std::vector<uint8_t> expanded;
     UnpackError error = UnpackError::kNone;
     if (!UnpackBlock(stored.data(), stored.size(), 0, expanded, kNamedItemTableBytes, &error)) {
@@ -342,7 +386,7 @@ int CFile_Macro::LoadNamedItems() {
     }
     if (expanded.size() < count * kNamedItemSize) return drop();
     std::memcpy(named_items_.data(), expanded.data(), expanded.size());
-  } else if (!plat::ReadExact(file_, named_items_.data(), count * kNamedItemSize)) {
+  } else if (ReadSource(named_items_.data(), count * kNamedItemSize) != ReadResult::kOk) {
     return drop();
   }
   named_items_loaded_ = true;

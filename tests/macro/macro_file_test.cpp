@@ -231,6 +231,85 @@ TEST_F(MacroFileTest, HeaderFailures) {
   EXPECT_NE(file.File(), nullptr);
 }
 
+// Everything a reader can learn from a file, in one text: what each call returned and the
+// key it left, and the blocks' bytes. The file and the memory reader must agree on it.
+std::string ReadOutcome(CFile_Macro& file, int opened) {
+  std::string out = "open " + std::to_string(opened) + " " + brankel_test::Narrow(ErrorKey());
+  if (opened != 1) return out;
+  const MacroCommand* commands = nullptr;
+  out += "; commands " + std::to_string(file.ReadCommands(&commands)) + " " + brankel_test::Narrow(ErrorKey());
+  if (commands != nullptr) {
+    out += " " + std::string(reinterpret_cast<const char*>(commands), file.Header().CommandCount * kCommandSize);
+  }
+  uint8_t* params = nullptr;
+  out += "; params " + std::to_string(file.GetParamBlock(&params)) + " " + brankel_test::Narrow(ErrorKey());
+  out += " " + std::to_string(file.Header().ParamBlockSize);
+  if (params != nullptr) {
+    out += " " + std::string(reinterpret_cast<const char*>(params), file.Header().ParamBlockSize + kParamSpare);
+  }
+  out += "; items " + std::to_string(file.LoadNamedItems()) + " " + brankel_test::Narrow(ErrorKey());
+  out += " " + std::to_string(file.Header().NamedItemCount);
+  if (file.NamedItems() != nullptr) {
+    out += " " + std::string(reinterpret_cast<const char*>(file.NamedItems()), kMaxNamedItems * kNamedItemSize);
+  }
+  out += "; password " + brankel_test::Narrow(HeaderPassword(file.Header()));
+  return out;
+}
+
+TEST_F(MacroFileTest, MemoryReaderMatchesTheFileReaderOnDamagedFiles) {
+  const auto with = [](std::string bytes, size_t at, uint32_t value, size_t width = 4) {
+    std::memcpy(bytes.data() + at, &value, width);
+    return bytes;
+  };
+  const std::string plain = Sample().Password(u"pw").Bytes();
+  const std::string packed = Sample().Packed().Password(u"pw").Bytes();
+  MacroFileHeader head;
+  std::memcpy(&head, packed.data(), sizeof head);
+  MacroBuilder missing;
+  missing.Command(0x0101, 4).Param(3, Bytes(4, 1));
+  std::string bad_magic = plain;
+  bad_magic[1] = 'X';
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"plain", plain},
+      {"packed", packed},
+      {"empty", ""},
+      {"header cut", plain.substr(0, kHeaderSize - 1)},
+      {"bad magic", bad_magic},
+      {"older version", with(plain, 8, 259, 2)},
+      {"newer version", with(plain, 8, 513, 2)},
+      {"file shorter than its total", plain.substr(0, plain.size() - 1)},
+      {"plain command count beyond the file", with(plain, 16, 0xFFFFFFFFu)},
+      {"packed commands expanding short", with(packed, 16, head.CommandCount + 1)},
+      {"packed command length beyond the file", with(packed, head.CommandBlockOffset, 0x7FFFFFF0u)},
+      {"packed param length beyond the file", with(packed, head.ParamBlockOffset, 0x7FFFFFF0u)},
+      {"param block beyond the file", with(plain, 20, 0x00FFFFFFu)},
+      {"param offset beyond the file", with(plain, 28, 0x7FFFFFF0u)},
+      {"named items beyond the file", with(packed, kHeaderSize, static_cast<uint32_t>(packed.size()))},
+      {"too many named items", with(plain, 12, 257, 2)},
+      {"record missing", missing.Bytes()},
+      {"packed params not a stream", with(packed, head.ParamBlockOffset + 4, 0x12345678u)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(WriteBytes(Path(u"case.msd"), c.bytes));
+    CFile_Macro from_file;
+    const std::string file_outcome = ReadOutcome(from_file, from_file.Open(Path(u"case.msd")));
+    CFile_Macro from_memory;
+    const std::string memory_outcome = ReadOutcome(from_memory, from_memory.OpenMemory(plat::ByteView(c.bytes)));
+    EXPECT_EQ(memory_outcome, file_outcome);
+  }
+  // Memory was copied: the reader does not depend on the caller's buffer.
+  std::string bytes = plain;
+  CFile_Macro file;
+  ASSERT_EQ(file.OpenMemory(plat::ByteView(bytes)), 1);
+  std::fill(bytes.begin(), bytes.end(), '\0');
+  EXPECT_EQ(file.ReadCommands(nullptr), 1);
+  EXPECT_EQ(file.Memory().size(), plain.size());
+}
+
 TEST_F(MacroFileTest, CheckMacroFileSize) {
   const std::string good = Sample().Bytes();
   MacroFileHeader header{};
