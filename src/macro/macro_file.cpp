@@ -228,7 +228,7 @@ bool CFile_Macro::ReadStoredBlock(uint32_t offset, uint64_t plain_length, size_t
     if (read == ReadResult::kShort) SetMacroFileError(kErrBadFile, kKeyBadFile);
     return false;
   }
-  if (header_.Scrambled) ScrambleBlock(stored->data(), *length, PasswordKey(header_));
+  if (header_.Scrambled) ScrambleBlock(plat::MutableByteView(stored->data(), *length), PasswordKey(header_));
   return true;
 }
 
@@ -271,7 +271,8 @@ bool CFile_Macro::LoadCommandRecords() {
     // The stream must expand to exactly the count's records: a longer claim is refused
     // before it is allocated, a shorter one after.
     UnpackError error = UnpackError::kNone;
-    if (!UnpackBlock(stored.data(), length, 0, expanded, table_bytes, &error) || expanded.size() < table_bytes) {
+    if (!UnpackBlock(plat::ByteView(stored.data(), length), 0, expanded, table_bytes, &error) ||
+        expanded.size() < table_bytes) {
       // Refused for good, except for memory, which may be there on a later try.
       commands_loaded_ = error != UnpackError::kNoMemory;
       SetUnpackError(error);
@@ -306,7 +307,7 @@ bool CFile_Macro::LoadParamBlock() {
   if (header_.Packed) {
     std::vector<uint8_t> expanded;
     UnpackError error = UnpackError::kNone;
-    if (!UnpackBlock(stored.data(), size, kParamSpare, expanded, kMaxParamBlockSize, &error)) {
+    if (!UnpackBlock(plat::ByteView(stored.data(), size), kParamSpare, expanded, kMaxParamBlockSize, &error)) {
       // Refused for good, except for memory, which may be there on a later try.
       params_loaded_ = error != UnpackError::kNoMemory;
       SetUnpackError(error);
@@ -316,7 +317,7 @@ bool CFile_Macro::LoadParamBlock() {
     stored = std::move(expanded);
   }
   params_loaded_ = true;
-  header_.ParamBlockSize = static_cast<uint32_t>(NormaliseParamBlock(stored.data(), size));
+  header_.ParamBlockSize = static_cast<uint32_t>(NormaliseParamBlock(plat::MutableByteView(stored), size));
   params_ = std::move(stored);
   return true;
 }
@@ -330,7 +331,7 @@ int CFile_Macro::ReadCommands(const MacroCommand** commands) {
   bool all_found = true;
   for (const MacroCommand& command : commands_) {
     if (command.ParamId == kNoParamId || command.ParamId == 0xFFFF) continue;
-    if (FindParamRecord(command.ParamId, Params(), header_.ParamBlockSize) == nullptr) {
+    if (FindParamRecord(command.ParamId, ParamView()).empty()) {
       SetMacroFileError(kErrBadFile, kKeyBadFile);
       all_found = false;
     }
@@ -381,7 +382,7 @@ int CFile_Macro::LoadNamedItems() {
     if (ReadSource(stored.data(), stored.size()) != ReadResult::kOk) return drop();
     std::vector<uint8_t> expanded;
     UnpackError error = UnpackError::kNone;
-    if (!UnpackBlock(stored.data(), stored.size(), 0, expanded, kNamedItemTableBytes, &error)) {
+    if (!UnpackBlock(plat::ByteView(stored), 0, expanded, kNamedItemTableBytes, &error)) {
       return error == UnpackError::kNoMemory ? refuse(kErrNotEnoughMem, kKeyNotEnoughMem) : drop();
     }
     if (expanded.size() < count * kNamedItemSize) return drop();
@@ -394,40 +395,45 @@ int CFile_Macro::LoadNamedItems() {
   return 1;
 }
 
-int CFile_Macro::SetParamRecord(uint16_t id, uint8_t* record) {
-  if (!params_loaded_ || params_.empty() || record == nullptr) return 0;
-  const uint8_t* found = FindParamRecord(id, Params(), header_.ParamBlockSize);
-  if (found == nullptr) return 0;
-  if ((record[0] | (record[1] << 8)) == (found[0] | (found[1] << 8))) return 1;
+int CFile_Macro::SetParamRecord(uint16_t id, plat::MutableByteView record) {
+  if (!params_loaded_ || params_.empty() || !record.Fits(0, kParamHeadSize)) return 0;
+  const plat::ByteView found = FindParamRecord(id, ParamView());
+  if (found.empty()) return 0;
+  if (record.View().U16Or(0, 0) == found.U16Or(0, 0)) return 1;
 
   // The new id is the smallest one no record carries, so the new record can never be
   // shadowed by an older one with the same id.
   std::set<uint16_t> used;
-  for (size_t offset = 0; offset < header_.ParamBlockSize;) {
-    const uint8_t* at = Params() + offset;
+  const plat::ByteView block = ParamView();
+  for (uint64_t offset = 0; offset < block.size();) {
+    const plat::ByteView at = block.From(offset);
     if (ParamRecordSize(at) == 0) break;
     used.insert(ParamRecordId(at));
-    offset += 4 + ParamRecordSize(at);
+    offset += kParamHeadSize + uint64_t{ParamRecordSize(at)};
   }
   uint16_t candidate = 0;
   while (used.count(candidate) != 0 || candidate == kNoParamId) ++candidate;
   if (candidate > 0x3FFF) return 0;
+  const uint64_t record_length = kParamHeadSize + uint64_t{ParamRecordSize(record)};
+  if (!record.Fits(0, record_length)) return 0;
   SetParamRecordId(record, candidate);
 
-  const size_t record_length = 4 + static_cast<size_t>(ParamRecordSize(record));
   const size_t old_size = header_.ParamBlockSize;
   // The block must still fit the file's sizes with the new record in it.
   if (uint64_t{old_size} + record_length > kMaxParamBlockSize) return 0;
   std::vector<uint8_t> grown;
   if (!AllocateZeroed(grown, uint64_t{old_size} + record_length + kParamSpare)) return 0;
-  std::memcpy(grown.data(), params_.data(), old_size);
-  std::memcpy(grown.data() + old_size, record, record_length);
-  size_t size = old_size + record_length;
-  WriteParamTerminator(grown.data() + size);
+  const plat::MutableByteView into(grown);
+  into.CopyFrom(0, block);
+  into.CopyFrom(old_size, record.View().First(record_length));
+  size_t size = old_size + static_cast<size_t>(record_length);
+  WriteParamTerminator(into.Sub(size, kParamSpare).value_or(plat::MutableByteView()));
 
   // Take the old record out; everything after it moves down, the terminator with it.
-  const size_t at = static_cast<size_t>(FindParamRecord(id, grown.data(), size) - grown.data());
-  const size_t old_length = 4 + static_cast<size_t>(ParamRecordSize(grown.data() + at));
+  const plat::ByteView old = FindParamRecord(id, plat::ByteView(grown).First(size));
+  if (old.empty()) return 0;
+  const size_t at = static_cast<size_t>(old.data() - grown.data());
+  const size_t old_length = old.size();
   std::memmove(grown.data() + at, grown.data() + at + old_length, size + kParamTerminatorSize - (at + old_length));
   size -= old_length;
   params_ = std::move(grown);
@@ -471,15 +477,17 @@ int WriteMacroFile(std::u16string_view path, const MacroCommand* commands, const
   // last error.
   const auto write_block = [&](const void* data, uint64_t length, bool scramble) -> int64_t {
     std::vector<uint8_t> bytes;
-    const bool made = static_cast<size_t>(length) == length &&
-                      (header.Packed ? PackBlock(static_cast<const uint8_t*>(data), static_cast<size_t>(length), bytes)
-                                     : AllocateZeroed(bytes, length));
+    const bool made =
+        static_cast<size_t>(length) == length &&
+        (header.Packed
+             ? PackBlock(plat::ByteView(static_cast<const uint8_t*>(data), static_cast<size_t>(length)), bytes)
+             : AllocateZeroed(bytes, length));
     if (!made) {
       plat::SetLastError(plat::err::kNotEnoughMemory);
       return -1;
     }
     if (!header.Packed && length != 0) std::memcpy(bytes.data(), data, bytes.size());
-    if (scramble) ScrambleBlock(bytes.data(), bytes.size(), key);
+    if (scramble) ScrambleBlock(plat::MutableByteView(bytes), key);
     const uint64_t stored = bytes.size() + (header.Packed ? 4 : 0);
     // TotalSize must still count the whole file.
     if (header.TotalSize + stored > UINT32_MAX) {

@@ -40,11 +40,10 @@ class CFile_Macro {
   int LoadNamedItems();
   // Replaces the record `id` by `record` (head and payload) when its size differs; the
   // record gets a new id, written into its head, which the caller stores in the command.
-  int SetParamRecord(uint16_t id, uint8_t* record);
+  // A view that does not hold the whole record its head states is refused (0).
+  int SetParamRecord(uint16_t id, plat::MutableByteView record);
 
-  static const uint8_t* FindParamRecord(uint16_t id, const uint8_t* block, size_t limit) {
-    return macro::FindParamRecord(id, block, limit);
-  }
+  static plat::ByteView FindParamRecord(uint16_t id, plat::ByteView block) { return macro::FindParamRecord(id, block); }
 
   const MacroFileHeader& Header() const { return header_; }
   MacroFileHeader& Header() { return header_; }
@@ -54,6 +53,8 @@ class CFile_Macro {
   const MacroCommand* Commands() const { return commands_loaded_ && !commands_.empty() ? commands_.data() : nullptr; }
   MacroCommand* Commands() { return commands_loaded_ && !commands_.empty() ? commands_.data() : nullptr; }
   uint8_t* Params() { return params_.empty() ? nullptr : params_.data(); }
+  // The loaded parameter block, ParamBlockSize bytes (without the terminator after it).
+  plat::ByteView ParamView() const { return plat::ByteView(params_).First(header_.ParamBlockSize); }
   const MacroNamedItem* NamedItems() const { return named_items_.empty() ? nullptr : named_items_.data(); }
 
  private:

@@ -63,7 +63,8 @@ class MacroFileTest : public brankel_test::ScratchTest {
     ASSERT_EQ(file.Header().ParamBlockSize, expected_params.size());
     if (!expected_params.empty()) {
       EXPECT_EQ(std::memcmp(params, expected_params.data(), expected_params.size()), 0);
-      EXPECT_EQ(ParamRecordId(params + expected_params.size()), kNoParamId) << "terminator placed";
+      EXPECT_EQ(ParamRecordId(plat::ByteView(params + expected_params.size(), kParamTerminatorSize)), kNoParamId)
+          << "terminator placed";
     }
     ASSERT_EQ(file.LoadNamedItems(), 1);
     EXPECT_EQ(file.Header().NamedItemCount, builder.NamedItems().size());
@@ -573,12 +574,14 @@ TEST_F(MacroFileTest, SetParamRecordAppendsWithANewIdAndRemovesTheOld) {
   ASSERT_EQ(file.Open(Path(u"set.msd")), 1);
   ASSERT_EQ(file.ReadCommands(nullptr), 1);
   Bytes same = ParamRecordBytes(1, Bytes(3, 0xEE));
-  EXPECT_EQ(file.SetParamRecord(1, same.data()), 1);
-  EXPECT_EQ(ParamRecordId(same.data()), 1) << "same size: left to the caller, nothing moves";
+  EXPECT_EQ(file.SetParamRecord(1, plat::MutableByteView(same)), 1);
+  EXPECT_EQ(ParamRecordId(plat::ByteView(same)), 1) << "same size: left to the caller, nothing moves";
 
   Bytes bigger = ParamRecordBytes(1, Bytes(10, 0xB1));
-  ASSERT_EQ(file.SetParamRecord(1, bigger.data()), 1);
-  EXPECT_EQ(ParamRecordId(bigger.data()), 3);
+  EXPECT_EQ(file.SetParamRecord(1, plat::MutableByteView(bigger.data(), bigger.size() - 1)), 0)
+      << "a view shorter than its head says";
+  ASSERT_EQ(file.SetParamRecord(1, plat::MutableByteView(bigger)), 1);
+  EXPECT_EQ(ParamRecordId(plat::ByteView(bigger)), 3);
   const uint8_t* block = file.Params();
   const Bytes expected = [&] {
     Bytes b = ParamRecordBytes(0, Bytes(2, 0xA0));
@@ -589,9 +592,9 @@ TEST_F(MacroFileTest, SetParamRecordAppendsWithANewIdAndRemovesTheOld) {
   }();
   ASSERT_EQ(file.Header().ParamBlockSize, expected.size());
   EXPECT_EQ(Bytes(block, block + expected.size()), expected);
-  EXPECT_EQ(ParamRecordId(block + expected.size()), kNoParamId);
-  EXPECT_EQ(FindParamRecord(1, block, file.Header().ParamBlockSize), nullptr);
-  EXPECT_EQ(file.SetParamRecord(1, bigger.data()), 0) << "the old id is gone";
+  EXPECT_EQ(ParamRecordId(plat::ByteView(block + expected.size(), kParamTerminatorSize)), kNoParamId);
+  EXPECT_TRUE(FindParamRecord(1, file.ParamView()).empty());
+  EXPECT_EQ(file.SetParamRecord(1, plat::MutableByteView(bigger)), 0) << "the old id is gone";
 }
 
 TEST_F(MacroFileTest, SetParamRecordNeverReusesAnIdInUse) {
@@ -602,12 +605,12 @@ TEST_F(MacroFileTest, SetParamRecordNeverReusesAnIdInUse) {
   ASSERT_EQ(file.Open(Path(u"order.msd")), 1);
   ASSERT_EQ(file.ReadCommands(nullptr), 1);
   Bytes bigger = ParamRecordBytes(0, Bytes(8, 9));
-  ASSERT_EQ(file.SetParamRecord(0, bigger.data()), 1);
-  EXPECT_EQ(ParamRecordId(bigger.data()), 3) << "ids 0, 1 and 2 were all taken";
-  const uint8_t* found = FindParamRecord(3, file.Params(), file.Header().ParamBlockSize);
-  ASSERT_NE(found, nullptr);
+  ASSERT_EQ(file.SetParamRecord(0, plat::MutableByteView(bigger)), 1);
+  EXPECT_EQ(ParamRecordId(plat::ByteView(bigger)), 3) << "ids 0, 1 and 2 were all taken";
+  const plat::ByteView found = FindParamRecord(3, file.ParamView());
+  ASSERT_FALSE(found.empty());
   EXPECT_EQ(ParamRecordSize(found), 8u);
-  EXPECT_EQ(ParamRecordSize(FindParamRecord(1, file.Params(), file.Header().ParamBlockSize)), 2u);
+  EXPECT_EQ(ParamRecordSize(FindParamRecord(1, file.ParamView())), 2u);
 }
 
 TEST_F(MacroFileTest, PlainBlockWithItsTerminatorReadsTheSame) {
