@@ -44,7 +44,7 @@ size_t NormaliseParamBlock(plat::MutableByteView block, size_t size) {
     const uint32_t record_size = ParamRecordSize(at(offset));
     if (record_size == 0) break;
     last = offset;
-    // Counted in 64 bits: a stated size near 2^18 must not wrap a 32-bit size_t.
+    // Counted in 64 bits: near the end of a large block the sum could wrap a 32-bit size_t.
     const uint64_t next = uint64_t{offset} + kParamHeadSize + record_size;
     if (next > size) {
       offset = size + 1;
