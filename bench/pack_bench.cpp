@@ -56,7 +56,7 @@ void Pack(benchmark::State& state, Data kind) {
   const std::vector<uint8_t> data = MakeData(kind);
   size_t packed_size = 0;
   for (auto _ : state) {
-    std::vector<uint8_t> packed = macro::PackBlock(data.data(), data.size());
+    std::vector<uint8_t> packed = macro::PackBlock(plat::ByteView(data));
     packed_size = packed.size();
     benchmark::DoNotOptimize(packed.data());
   }
@@ -66,10 +66,10 @@ void Pack(benchmark::State& state, Data kind) {
 
 void Unpack(benchmark::State& state, Data kind) {
   const std::vector<uint8_t> data = MakeData(kind);
-  const std::vector<uint8_t> packed = macro::PackBlock(data.data(), data.size());
+  const std::vector<uint8_t> packed = macro::PackBlock(plat::ByteView(data));
   std::vector<uint8_t> out;
   for (auto _ : state) {
-    if (!macro::UnpackBlock(packed.data(), packed.size(), macro::kParamSpare, out)) {
+    if (!macro::UnpackBlock(plat::ByteView(packed), macro::kParamSpare, out)) {
       state.SkipWithError("stream refused");
       break;
     }

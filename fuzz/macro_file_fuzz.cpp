@@ -1,4 +1,4 @@
-// A macro file's bytes, read the way the build reads and rewrites a macro: every block
+// A macro file's bytes, read from memory the way the build reads and rewrites a macro: every block
 // loaded, every command's record looked up, one record replaced by a larger one. The same
 // bytes also go to the unpacker as a packed stream.
 #include <algorithm>
@@ -8,26 +8,26 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_file.h"
 #include "macro/attachments.h"
 #include "macro/macro_file.h"
 #include "macro/macro_format.h"
-#include "platform/platform.h"
+#include "platform/byte_view.h"
 
 namespace {
 
-// A record found for a command must lie wholly inside the loaded block: the rewriting
-// code copies it by its stated size.
-void CheckInsideBlock(const uint8_t* record, const uint8_t* block, size_t block_size) {
-  if (record == nullptr) return;
-  if (record < block || static_cast<size_t>(record - block) + 4 + macro::ParamRecordSize(record) > block_size) {
+// A record found for a command must lie wholly inside the loaded block, its head's size
+// and all: the rewriting code copies it by its stated size.
+void CheckInsideBlock(plat::ByteView record, plat::ByteView block) {
+  if (record.empty()) return;
+  if (record.data() < block.data() || record.end() > block.end() ||
+      record.size() != 4 + uint64_t{macro::ParamRecordSize(record)}) {
     __builtin_trap();
   }
 }
 
-void ReadMacro(const std::u16string& path) {
+void ReadMacro(plat::ByteView input) {
   macro::CFile_Macro file;
-  if (!file.Open(path)) return;
+  if (!file.OpenMemory(input)) return;
   const macro::MacroCommand* commands = nullptr;
   const bool commands_ok = file.ReadCommands(&commands) == 1;
   uint8_t* block = nullptr;
@@ -36,64 +36,63 @@ void ReadMacro(const std::u16string& path) {
 
   // The attachments area, its compound file and every stream in it.
   macro::CAttachments_Manager attachments;
-  if (attachments.ReadFromMacroFile(file.File(), file.Header()) == 1) {
+  if (attachments.ReadFromMacroMemory(file.Memory(), file.Header()) == 1) {
     for (uint32_t i = 0; i < attachments.Count(); ++i) attachments.StreamSize(attachments.StreamName(i));
   }
 
   if (!commands_ok || file.Commands() == nullptr) return;
 
-  const uint8_t* first = nullptr;
+  plat::ByteView first;
   for (uint32_t i = 0; i < file.Header().CommandCount; ++i) {
-    const uint8_t* record =
-        macro::CFile_Macro::FindParamRecord(file.Commands()[i].ParamId, file.Params(), file.Header().ParamBlockSize);
-    CheckInsideBlock(record, file.Params(), file.Header().ParamBlockSize);
-    if (first == nullptr) first = record;
+    const plat::ByteView record = macro::CFile_Macro::FindParamRecord(file.Commands()[i].ParamId, file.ParamView());
+    CheckInsideBlock(record, file.ParamView());
+    if (first.empty()) first = record;
   }
-  if (first == nullptr) return;
+  if (first.empty()) return;
 
   // A longer copy of the record, as a rewritten file name makes one.
   const uint16_t id = macro::ParamRecordId(first);
   const uint32_t size = macro::ParamRecordSize(first);
   const uint32_t grown = size + 16 <= macro::kMaxParamPayload ? size + 16 : size - 16;
   std::vector<uint8_t> record(4 + size_t{grown}, 0x5A);
-  std::memcpy(record.data(), first, 4 + std::min(size, grown));
-  macro::SetParamRecordHead(record.data(), id, grown);
-  if (file.SetParamRecord(id, record.data()) != 1) return;
-  const uint16_t new_id = macro::ParamRecordId(record.data());
-  const uint8_t* placed = macro::CFile_Macro::FindParamRecord(new_id, file.Params(), file.Header().ParamBlockSize);
-  if (placed == nullptr || macro::ParamRecordSize(placed) != grown) __builtin_trap();
-  CheckInsideBlock(placed, file.Params(), file.Header().ParamBlockSize);
+  plat::MutableByteView(record).CopyFrom(0, first.First(4 + uint64_t{std::min(size, grown)}));
+  macro::SetParamRecordHead(plat::MutableByteView(record), id, grown);
+  if (file.SetParamRecord(id, plat::MutableByteView(record)) != 1) return;
+  const uint16_t new_id = macro::ParamRecordId(plat::ByteView(record));
+  const plat::ByteView placed = macro::CFile_Macro::FindParamRecord(new_id, file.ParamView());
+  if (placed.empty() || macro::ParamRecordSize(placed) != grown) __builtin_trap();
+  CheckInsideBlock(placed, file.ParamView());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const fuzz::ScratchFile input(u"mfz");
-  if (input.Write(data, size)) ReadMacro(input.Path());
+  ReadMacro(plat::ByteView(data, size));
 
   // Whatever unpacks must pack and unpack to the same bytes again; the spare bytes that
   // hold a parameter block's terminator start out zero.
   std::vector<uint8_t> block;
-  if (macro::UnpackBlock(data, size, macro::kParamSpare, block) && block.size() > macro::kParamSpare) {
+  if (macro::UnpackBlock(plat::ByteView(data, size), macro::kParamSpare, block) && block.size() > macro::kParamSpare) {
     const size_t n = block.size() - macro::kParamSpare;
     for (size_t i = n; i < block.size(); ++i) {
       if (block[i] != 0) __builtin_trap();
     }
-    const std::vector<uint8_t> packed = macro::PackBlock(block.data(), n);
+    const std::vector<uint8_t> packed = macro::PackBlock(plat::ByteView(block.data(), n));
     std::vector<uint8_t> again;
-    if (!macro::UnpackBlock(packed.data(), packed.size(), 0, again) || again.size() != n ||
+    if (!macro::UnpackBlock(plat::ByteView(packed), 0, again) || again.size() != n ||
         std::memcmp(again.data(), block.data(), n) != 0) {
       __builtin_trap();
     }
   }
   // A limit is kept exactly: a block within it unpacks as without it, one beyond it is
   // refused as too long.
-  const uint64_t limit = macro::PackedOutputLength(data, size) ^ (size & 1);
+  const uint64_t limit = macro::PackedOutputLength(plat::ByteView(data, size)) ^ (size & 1);
   std::vector<uint8_t> limited;
   macro::UnpackError error = macro::UnpackError::kNone;
-  const bool within = macro::UnpackBlock(data, size, 0, limited, limit, &error);
-  if (within ? limited.size() > limit || block.size() != limited.size() + macro::kParamSpare
-             : error == macro::UnpackError::kTooLong && macro::PackedOutputLength(data, size) <= limit) {
+  const bool within = macro::UnpackBlock(plat::ByteView(data, size), 0, limited, limit, &error);
+  if (within
+          ? limited.size() > limit || block.size() != limited.size() + macro::kParamSpare
+          : error == macro::UnpackError::kTooLong && macro::PackedOutputLength(plat::ByteView(data, size)) <= limit) {
     __builtin_trap();
   }
   return 0;

@@ -175,7 +175,7 @@ std::span<const uint8_t> RecordPayload(const uint8_t* record, const uint8_t* blo
   const size_t offset = static_cast<size_t>(record - block);
   if (offset > block_size || block_size - offset < 4) return {};
   const size_t room = block_size - offset - 4;
-  return {record + 4, std::min<size_t>(macro::ParamRecordSize(record), room)};
+  return {record + 4, std::min<size_t>(macro::ParamRecordSize(plat::ByteView(record, 4)), room)};
 }
 
 // ---- The walk -----------------------------------------------------------------------------------
@@ -367,7 +367,8 @@ bool CMakeExe_Builder::ScanMacroFile(int32_t macro_index, std::u16string_view ma
     }
     const macro::MacroCommand& command = commands[i];
     if ((command.Flags & macro::kCommandDisabled) != 0 || command.ParamId == macro::kNoParamId) continue;
-    const uint8_t* record = macro::CFile_Macro::FindParamRecord(command.ParamId, block, block_size);
+    const uint8_t* record =
+        macro::CFile_Macro::FindParamRecord(command.ParamId, plat::ByteView(block, block_size)).data();
     if (record == nullptr) continue;
     bool list_full = false;
     ScanCommand(lists_, ScriptFolder(), macro_index, command, RecordPayload(record, block, block_size),

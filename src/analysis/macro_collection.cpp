@@ -135,7 +135,7 @@ bool Walker::Walk(int32_t caller, std::u16string_view path, std::u16string_view 
     const macro::MacroCommand& command = commands[i];
     if (command.Flags & macro::kCommandDisabled) continue;
     if (command.ParamId == macro::kNoParamId) continue;
-    const uint8_t* record = macro::FindParamRecord(command.ParamId, params, params_size);
+    const uint8_t* record = macro::FindParamRecord(command.ParamId, plat::ByteView(params, params_size)).data();
     if (record == nullptr) continue;
     const CallLayout* layout = LayoutOf(command.Code);
     if (layout == nullptr) continue;
@@ -157,7 +157,7 @@ bool Walker::Call(int32_t caller, const CallLayout& layout, const uint8_t* recor
   }
 
   const uint8_t* payload = record + 4;
-  const size_t size = macro::ParamRecordSize(record);
+  const size_t size = macro::ParamRecordSize(plat::ByteView(record, macro::kParamHeadSize));
   // A record too short to hold the kind names nothing.
   if (size <= layout.kind_at) return true;
 

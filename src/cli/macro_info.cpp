@@ -92,7 +92,6 @@ MacroInfo DescribeMacro(macro::CFile_Macro& macro, const std::string& file) {
     }
   }
   const macro::MacroCommand* commands = macro.Commands();
-  const uint8_t* params = macro.Params();
   for (uint32_t i = 0; commands != nullptr && i < header.CommandCount; ++i) {
     const macro::MacroCommand command = commands[i];
     MacroCommandInfo entry;
@@ -100,7 +99,8 @@ MacroInfo DescribeMacro(macro::CFile_Macro& macro, const std::string& file) {
     entry.code = command.Code;
     entry.param_id = command.ParamId;
     entry.disabled = (command.Flags & macro::kCommandDisabled) != 0;
-    if (const uint8_t* record = macro::CFile_Macro::FindParamRecord(command.ParamId, params, header.ParamBlockSize)) {
+    if (const plat::ByteView record = macro::CFile_Macro::FindParamRecord(command.ParamId, macro.ParamView());
+        !record.empty()) {
       entry.payload_size = macro::ParamRecordSize(record);
     }
     info.commands.push_back(entry);

@@ -152,16 +152,18 @@ int CAttachments_Manager::ReadFromMacroFile(plat::FileHandle file, const MacroFi
     return 0;
   }
   Free();
-  uint32_t head[5] = {};
-  if (!plat::ReadExact(file, head, sizeof head)) {
+  uint8_t head_bytes[kAttachmentsHeadSize] = {};
+  if (!plat::ReadExact(file, head_bytes, sizeof head_bytes)) {
     RecordSystemError(kKeyRead);
     return 0;
   }
-  const uint32_t count = head[2], rest = head[3], table = head[4];
+  const plat::ByteView head(head_bytes, sizeof head_bytes);
+  const uint32_t magic = head.U32Or(0, 0), count = head.U32Or(8, 0), rest = head.U32Or(12, 0),
+                 table = head.U32Or(16, 0);
   // The area must lie inside the file, and its table inside the area.
   const uint64_t after_head = size - header.TotalSize - kAttachmentsHeadSize;
   SetItemSize(kAttachmentItemSize);
-  if (head[0] != kAttachmentsMagic || after_head < rest || table > rest ||
+  if (magic != kAttachmentsMagic || after_head < rest || table > rest ||
       !EnsureCapacity(table / kAttachmentItemSize + 1)) {
     AddKeyError(kKeyAttachmentsBad, kErrAttachmentsBad);
     return 0;
@@ -193,6 +195,43 @@ int CAttachments_Manager::ReadFromMacroFile(plat::FileHandle file, const MacroFi
   temp_path_ = temp;
   const bool opened = OpenStorage();
   if (!opened) RecordCodeError(kKeyOpenTemp, kErrAttachmentsOpenTemp);
+  RebuildIndex();
+  return opened ? 1 : 0;
+}
+
+int CAttachments_Manager::ReadFromMacroMemory(plat::ByteView file, const MacroFileHeader& header) {
+  if (!(header.FileFlags & kFileFlagAttachments)) return 1;
+  const uint64_t size = file.size();
+  if (size < uint64_t{header.TotalSize} + kAttachmentsHeadSize) return 1;
+  Free();
+  const uint64_t at = header.TotalSize;
+  const uint32_t magic = file.U32Or(at, 0), count = file.U32Or(at + 8, 0), rest = file.U32Or(at + 12, 0),
+                 table = file.U32Or(at + 16, 0);
+  // The area must lie inside the file, and its table inside the area.
+  const uint64_t after_head = size - header.TotalSize - kAttachmentsHeadSize;
+  SetItemSize(kAttachmentItemSize);
+  if (magic != kAttachmentsMagic || after_head < rest || table > rest ||
+      !EnsureCapacity(table / kAttachmentItemSize + 1)) {
+    AddKeyError(kKeyAttachmentsBad, kErrAttachmentsBad);
+    return 0;
+  }
+  SetCount(count <= Capacity() ? count : 0);
+  const uint64_t table_at = at + kAttachmentsHeadSize;
+  if (!file.CopyTo(table_at, Data(), table)) {
+    RecordSystemError(kKeyRead);
+    return 0;
+  }
+  ReleaseStorage();
+  if (!temp_path_.empty()) plat::DeleteFile(temp_path_);
+  temp_path_.clear();
+  auto storage = std::make_unique<CompoundFile>();
+  const plat::ByteView compound = file.Sub(table_at + table, rest - table).value_or(plat::ByteView());
+  const bool opened = storage->OpenMemory(compound.data(), compound.size());
+  if (opened) {
+    storage_ = std::move(storage);
+  } else {
+    RecordCodeError(kKeyOpenTemp, kErrAttachmentsOpenTemp);
+  }
   RebuildIndex();
   return opened ? 1 : 0;
 }
@@ -233,8 +272,12 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
   uint64_t compound_size = 0;
   plat::GetFileSize(storage, &compound_size);
   const uint64_t table = uint64_t{Count()} * kAttachmentItemSize;
-  const uint32_t head[5] = {kAttachmentsMagic, 256, Count(), static_cast<uint32_t>(table + compound_size),
-                            static_cast<uint32_t>(table)};
+  std::vector<uint8_t> head;
+  plat::ByteWriter head_writer(head);
+  for (const uint64_t field :
+       {uint64_t{kAttachmentsMagic}, uint64_t{256}, uint64_t{Count()}, table + compound_size, table}) {
+    head_writer.U32(static_cast<uint32_t>(field));
+  }
   const auto close_both = [&] {
     plat::CloseFile(storage);
     plat::CloseFile(file);
@@ -246,7 +289,7 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
     return fail(kKeyWrite, plat::err::kInvalidData);
   }
   if (!plat::SeekFile(file, header.TotalSize, plat::SeekOrigin::kBegin, nullptr) ||
-      !plat::WriteExact(file, head, sizeof head)) {
+      !plat::WriteExact(file, head.data(), head.size())) {
     const uint32_t error = plat::GetLastError();
     close_both();
     reopen();
@@ -308,11 +351,11 @@ bool CAttachments_Manager::ExtractStream(std::u16string_view name, std::u16strin
   }
   if (bytes->size() > kHeaderSize) {
     MacroFileHeader header;
-    std::memcpy(&header, bytes->data(), sizeof header);
-    if (HasMacroMagic(header)) {
+    if (plat::ByteView(*bytes).CopyTo(0, &header, sizeof header) && HasMacroMagic(header)) {
       // MacroName holds 127 characters: a longer stream name is cut, never written past.
       plat::SetFixedText(header.MacroName, 128, name);
-      std::memcpy(bytes->data(), &header, sizeof header);
+      plat::MutableByteView(*bytes).CopyFrom(0,
+                                             plat::ByteView(reinterpret_cast<const uint8_t*>(&header), sizeof header));
     }
   }
   plat::FileHandle out = plat::OpenFile(target, plat::kGenericRead | plat::kGenericWrite, plat::kShareWrite,

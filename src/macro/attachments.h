@@ -12,6 +12,7 @@
 #include "macro/compound_file.h"
 #include "macro/macro_format.h"
 #include "macro/vl_error.h"
+#include "platform/byte_view.h"
 #include "platform/platform.h"
 
 namespace macro {
@@ -79,6 +80,10 @@ class CAttachments_Manager : public CVL_ItemBuffer, public CMacroError {
   // Reads the area of the macro file open as `file` with `header`. A file without the
   // area has no items and succeeds. Errors are recorded in this object.
   int ReadFromMacroFile(plat::FileHandle file, const MacroFileHeader& header);
+  // The same for a macro file held in memory (`file` is all of it): the same checks and
+  // errors, but the compound file is kept in memory, not in a temporary file, so the
+  // streams can be looked up and extracted but the area cannot be written back.
+  int ReadFromMacroMemory(plat::ByteView file, const MacroFileHeader& header);
   // Appends the area (this table and the temporary compound file) to the macro file at
   // `path`; on failure `*err_key` and `*err_code` (a system error number) say why.
   int WriteToMacroFile(std::u16string_view path, const char16_t** err_key, uint32_t* err_code);

@@ -49,12 +49,6 @@ constexpr size_t kStartAt = 116;
 constexpr size_t kSizeAt = 120;
 constexpr size_t kMaxNameBytes = 64;
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-uint64_t Get64(const uint8_t* p) { return uint64_t{Get32(p)} | (uint64_t{Get32(p + 4)} << 32); }
-
 std::string Num(uint64_t value) { return std::to_string(value); }
 
 std::string SectorText(uint32_t sector) {
@@ -321,7 +315,8 @@ bool CompoundFile::Load() {
       return Fail(CompoundError::kTruncated, "only " + Num(data_size_) + " bytes, shorter than a header");
     }
     if (!ReadAt(0, header, kHeaderSize)) return false;
-    if (!LoadHeader(header) || !LoadFat(header) || !LoadDirectory()) return false;
+    const plat::ByteView head(header, kHeaderSize);
+    if (!LoadHeader(head) || !LoadFat(head) || !LoadDirectory()) return false;
   } catch (const std::exception&) {
     // Allocation failures (bad_alloc, length_error) are the only exceptions possible.
     FailOutOfMemory();
@@ -338,10 +333,7 @@ bool CompoundFile::ReadAt(uint64_t offset, uint8_t* out, size_t length) {
     return Fail(CompoundError::kTruncated, "the data ends before byte " + Num(offset + length));
   }
   if (length == 0) return true;
-  if (file_ == nullptr) {
-    std::memcpy(out, memory_.data() + offset, length);
-    return true;
-  }
+  if (file_ == nullptr) return plat::ByteView(memory_).CopyTo(offset, out, length);
   uint64_t position = 0;
   if (!plat::SeekFile(file_, static_cast<int64_t>(base_ + offset), plat::SeekOrigin::kBegin, &position)) {
     system_error_ = plat::GetLastError();
@@ -376,16 +368,16 @@ bool CompoundFile::ReadSector(uint32_t sector, uint8_t* out) {
   return true;
 }
 
-bool CompoundFile::LoadHeader(const uint8_t* header) {
-  if (std::memcmp(header, kSignature, sizeof kSignature) != 0) {
+bool CompoundFile::LoadHeader(plat::ByteView header) {
+  if (!header.Fits(0, kHeaderSize) || std::memcmp(header.data(), kSignature, sizeof kSignature) != 0) {
     return Fail(CompoundError::kBadSignature, "the signature is not that of a compound file");
   }
-  if (Get16(header + kByteOrderAt) != 0xFFFE) {
+  if (header.U16Or(kByteOrderAt, 0) != 0xFFFE) {
     return Fail(CompoundError::kBadHeader, "the byte order mark is not FFFE");
   }
   // The minor version is not checked: writers disagree on it and it changes no layout.
-  major_version_ = Get16(header + kMajorVersionAt);
-  const uint16_t shift = Get16(header + kSectorShiftAt);
+  major_version_ = header.U16Or(kMajorVersionAt, 0);
+  const uint16_t shift = header.U16Or(kSectorShiftAt, 0);
   if (major_version_ != 3 && major_version_ != 4) {
     return Fail(CompoundError::kBadVersion, "major version " + Num(major_version_));
   }
@@ -393,11 +385,11 @@ bool CompoundFile::LoadHeader(const uint8_t* header) {
     return Fail(CompoundError::kBadVersion,
                 "sector shift " + Num(shift) + " does not belong to version " + Num(major_version_));
   }
-  if (Get16(header + kMiniSectorShiftAt) != 6) {
-    return Fail(CompoundError::kBadHeader, "mini sector shift " + Num(Get16(header + kMiniSectorShiftAt)));
+  if (header.U16Or(kMiniSectorShiftAt, 0) != 6) {
+    return Fail(CompoundError::kBadHeader, "mini sector shift " + Num(header.U16Or(kMiniSectorShiftAt, 0)));
   }
-  if (Get32(header + kCutoffAt) != kMiniStreamCutoff) {
-    return Fail(CompoundError::kBadHeader, "mini stream cutoff " + Num(Get32(header + kCutoffAt)));
+  if (header.U32Or(kCutoffAt, 0) != kMiniStreamCutoff) {
+    return Fail(CompoundError::kBadHeader, "mini stream cutoff " + Num(header.U32Or(kCutoffAt, 0)));
   }
   sector_size_ = 1u << shift;
   // Version 4 pads its header to a whole sector; sector 0 follows it.
@@ -408,14 +400,14 @@ bool CompoundFile::LoadHeader(const uint8_t* header) {
   // bytes fail on their own.
   sector_count_ = static_cast<uint32_t>(
       std::min<uint64_t>(CeilDiv(data_size_ - sector_size_, sector_size_), uint64_t{kMaxRegularSector} + 1));
-  first_dir_sector_ = Get32(header + kFirstDirAt);
-  first_mini_fat_sector_ = Get32(header + kFirstMiniFatAt);
+  first_dir_sector_ = header.U32Or(kFirstDirAt, 0);
+  first_mini_fat_sector_ = header.U32Or(kFirstMiniFatAt, 0);
   return true;
 }
 
-bool CompoundFile::LoadFat(const uint8_t* header) {
+bool CompoundFile::LoadFat(plat::ByteView header) {
   // The FAT's sectors: the first 109 listed in the header, the rest in the DIFAT chain.
-  const uint32_t fat_count = Get32(header + kFatCountAt);
+  const uint32_t fat_count = header.U32Or(kFatCountAt, 0);
   if (fat_count == 0) return Fail(CompoundError::kBadHeader, "the header lists no FAT sectors");
   if (fat_count > sector_count_) {
     return Fail(CompoundError::kBadHeader,
@@ -424,13 +416,13 @@ bool CompoundFile::LoadFat(const uint8_t* header) {
   std::vector<uint32_t> fat_sectors;
   fat_sectors.reserve(fat_count);
   for (uint32_t i = 0; i < std::min(fat_count, kHeaderDifatCount); ++i) {
-    fat_sectors.push_back(Get32(header + kHeaderDifatAt + 4 * size_t{i}));
+    fat_sectors.push_back(header.U32Or(kHeaderDifatAt + 4 * size_t{i}, 0));
   }
   // Each DIFAT sector adds up to `per_sector` entries, so the walk ends after at most
   // fat_count / per_sector + 1 steps whatever the links say.
   const uint32_t per_sector = sector_size_ / 4 - 1;
   std::vector<uint8_t> difat(sector_size_);
-  uint32_t next = Get32(header + kFirstDifatAt);
+  uint32_t next = header.U32Or(kFirstDifatAt, 0);
   while (fat_sectors.size() < fat_count) {
     if (next >= sector_count_) {
       return Fail(next == kEndOfChain ? CompoundError::kChainTooShort : CompoundError::kSectorOutOfRange,
@@ -439,9 +431,9 @@ bool CompoundFile::LoadFat(const uint8_t* header) {
     }
     if (!ReadSector(next, difat.data())) return false;
     for (uint32_t i = 0; i < per_sector && fat_sectors.size() < fat_count; ++i) {
-      fat_sectors.push_back(Get32(difat.data() + 4 * size_t{i}));
+      fat_sectors.push_back(plat::ByteView(difat).U32Or(4 * size_t{i}, 0));
     }
-    next = Get32(difat.data() + 4 * size_t{per_sector});
+    next = plat::ByteView(difat).U32Or(4 * size_t{per_sector}, 0);
   }
 
   const uint64_t entries = uint64_t{fat_count} * (sector_size_ / 4);
@@ -457,7 +449,7 @@ bool CompoundFile::LoadFat(const uint8_t* header) {
     }
     if (!ReadSector(fat_sectors[i], sector.data())) return false;
     for (uint32_t k = 0; k < sector_size_ / 4; ++k) {
-      fat_[size_t{i} * (sector_size_ / 4) + k] = Get32(sector.data() + 4 * size_t{k});
+      fat_[size_t{i} * (sector_size_ / 4) + k] = plat::ByteView(sector).U32Or(4 * size_t{k}, 0);
     }
   }
   return true;
@@ -495,8 +487,8 @@ bool CompoundFile::LoadDirectory() {
   const uint64_t count = dir.size() / kEntrySize;
 
   auto parse = [&](uint32_t id, size_t parent, uint32_t depth, CompoundEntry* entry) -> bool {
-    const uint8_t* p = dir.data() + size_t{id} * kEntrySize;
-    const uint16_t name_bytes = Get16(p + kNameLengthAt);
+    const plat::ByteView p = plat::ByteView(dir).Sub(uint64_t{id} * kEntrySize, kEntrySize).value_or(plat::ByteView());
+    const uint16_t name_bytes = p.U16Or(kNameLengthAt, 0);
     if (name_bytes == 0 || name_bytes % 2 != 0 || name_bytes > kMaxNameBytes) {
       return Fail(CompoundError::kBadEntryName, "entry " + Num(id) + " has a name length of " + Num(name_bytes));
     }
@@ -504,15 +496,15 @@ bool CompoundFile::LoadDirectory() {
     if (units == 0) return Fail(CompoundError::kBadEntryName, "entry " + Num(id) + " has an empty name");
     entry->name.resize(units);
     for (size_t i = 0; i < units; ++i) {
-      entry->name[i] = static_cast<char16_t>(Get16(p + 2 * i));
+      entry->name[i] = static_cast<char16_t>(p.U16Or(2 * i, 0));
       if (entry->name[i] == 0) {
         return Fail(CompoundError::kBadEntryName, "entry " + Num(id) + " has a NUL inside its name");
       }
     }
-    if (Get16(p + 2 * units) != 0) {
+    if (p.U16Or(2 * units, 0) != 0) {
       return Fail(CompoundError::kBadEntryName, "entry " + Num(id) + "'s name is not terminated");
     }
-    const uint8_t type = p[kTypeAt];
+    const uint8_t type = p.U8Or(kTypeAt, 0);
     const bool is_root = id == 0;
     if (is_root ? type != 5 : (type != 1 && type != 2)) {
       return Fail(CompoundError::kBadEntryType, "entry " + Num(id) + " has type " + Num(type));
@@ -521,11 +513,11 @@ bool CompoundFile::LoadDirectory() {
     entry->dir_id = id;
     entry->parent = parent;
     entry->depth = depth;
-    entry->start_sector = Get32(p + kStartAt);
+    entry->start_sector = p.U32Or(kStartAt, 0);
     entry->size = 0;
     if (type != 1) {
       // Version 3 writers were free to leave the high half uninitialised.
-      uint64_t size = Get64(p + kSizeAt);
+      uint64_t size = p.U64Or(kSizeAt, 0);
       if (major_version_ == 3) size &= 0xFFFFFFFFu;
       if (size > data_size_) {
         return Fail(CompoundError::kBadStreamSize,
@@ -535,7 +527,9 @@ bool CompoundFile::LoadDirectory() {
     }
     return true;
   };
-  auto link = [&](uint32_t id, size_t field) { return Get32(dir.data() + size_t{id} * kEntrySize + field); };
+  auto link = [&](uint32_t id, size_t field) {
+    return plat::ByteView(dir).U32Or(uint64_t{id} * kEntrySize + field, 0);
+  };
 
   // Each id may be reached once in the whole tree; that alone keeps the walk finite.
   std::vector<bool> reached(static_cast<size_t>(count), false);
@@ -615,7 +609,7 @@ bool CompoundFile::LoadMini() {
   for (size_t i = 0; i < chain.size(); ++i) {
     if (!ReadSector(chain[i], sector.data())) return remember();
     for (uint32_t k = 0; k < sector_size_ / 4; ++k) {
-      mini_fat_[i * (sector_size_ / 4) + k] = Get32(sector.data() + 4 * size_t{k});
+      mini_fat_[i * (sector_size_ / 4) + k] = plat::ByteView(sector).U32Or(4 * size_t{k}, 0);
     }
   }
   return true;

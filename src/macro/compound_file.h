@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/byte_view.h"
 #include "platform/platform.h"
 
 namespace macro {
@@ -116,8 +117,8 @@ class CompoundFile {
   std::optional<std::vector<uint8_t>> ReadEntryUnguarded(size_t index);
   std::optional<uint64_t> StreamSizeUnguarded(std::u16string_view path);
   bool Load();
-  bool LoadHeader(const uint8_t* header);
-  bool LoadFat(const uint8_t* header);
+  bool LoadHeader(plat::ByteView header);
+  bool LoadFat(plat::ByteView header);
   bool LoadDirectory();
   bool LoadMini();
   bool ReadAt(uint64_t offset, uint8_t* out, size_t length);

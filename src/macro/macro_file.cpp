@@ -17,18 +17,6 @@ constexpr size_t kNamedItemTableBytes = size_t{kMaxNamedItems} * kNamedItemSize;
 
 int32_t Now() { return static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr))); }
 
-enum class ReadResult { kOk, kFailed, kShort };
-
-// A failed read leaves the system's error to tell why; a block the file does not hold in
-// full is a bad file.
-ReadResult ReadBlockBytes(plat::FileHandle file, uint8_t* out, size_t length) {
-  uint32_t done = 0;
-  if (length > UINT32_MAX || !plat::ReadFile(file, out, static_cast<uint32_t>(length), &done)) {
-    return ReadResult::kFailed;
-  }
-  return done == length ? ReadResult::kOk : ReadResult::kShort;
-}
-
 uint64_t Position(plat::FileHandle file) {
   uint64_t position = 0;
   plat::SeekFile(file, 0, plat::SeekOrigin::kCurrent, &position);
@@ -64,6 +52,24 @@ void NormaliseNamedItems(std::vector<MacroNamedItem>& items, uint16_t count) {
   }
 }
 
+// The header checks every open makes: `read` as it lies in the file (`whole` when all of
+// it was there) becomes `*header` with the password restored.
+bool CheckHeader(bool whole, MacroFileHeader read, MacroFileHeader* header, uint16_t* version) {
+  if (!whole || !HasMacroMagic(read)) {
+    SetMacroFileError(kErrFileFormat, kKeyFileFormat);
+    return false;
+  }
+  if (version != nullptr) *version = read.Version;
+  if (read.Version != kMacroVersion) {
+    SetMacroFileError(kErrFileVersion, kKeyFileVersion);
+    return false;
+  }
+  if (read.EditorFlag37 != 1) read.EditorFlag37 = 0;
+  RestorePasswordField(read);
+  *header = read;
+  return true;
+}
+
 }  // namespace
 
 plat::FileHandle OpenMacroHeader(std::u16string_view path, MacroFileHeader* header, uint32_t access, uint32_t share,
@@ -72,20 +78,11 @@ plat::FileHandle OpenMacroHeader(std::u16string_view path, MacroFileHeader* head
   plat::FileHandle file = plat::OpenFile(path, access, share, plat::Disposition::kOpenExisting);
   if (file == nullptr) return nullptr;
   MacroFileHeader read{};
-  if (!plat::ReadExact(file, &read, sizeof read) || !HasMacroMagic(read)) {
+  const bool whole = plat::ReadExact(file, &read, sizeof read);
+  if (!CheckHeader(whole, read, header, version)) {
     plat::CloseFile(file);
-    SetMacroFileError(kErrFileFormat, kKeyFileFormat);
     return nullptr;
   }
-  if (version != nullptr) *version = read.Version;
-  if (read.Version != kMacroVersion) {
-    plat::CloseFile(file);
-    SetMacroFileError(kErrFileVersion, kKeyFileVersion);
-    return nullptr;
-  }
-  if (read.EditorFlag37 != 1) read.EditorFlag37 = 0;
-  RestorePasswordField(read);
-  *header = read;
   return file;
 }
 
@@ -115,6 +112,9 @@ CFile_Macro::~CFile_Macro() { Close(); }
 void CFile_Macro::Close() {
   if (file_ != nullptr) plat::CloseFile(file_);
   file_ = nullptr;
+  memory_ = {};
+  memory_position_ = 0;
+  in_memory_ = false;
   header_ = MacroFileHeader{};
   commands_ = {};
   named_items_ = {};
@@ -151,16 +151,60 @@ int CFile_Macro::Open(std::u16string_view path) {
   return 1;
 }
 
+int CFile_Macro::OpenMemory(plat::ByteView bytes) {
+  ClearMacroFileError();
+  MacroFileHeader read{};
+  MacroFileHeader header{};
+  if (!CheckHeader(bytes.CopyTo(0, &read, sizeof read), read, &header, nullptr)) return 0;
+  if (bytes.size() < header.TotalSize) {
+    SetMacroFileError(kErrBadFile, kKeyBadFile);
+    return 0;
+  }
+  std::vector<uint8_t> copy;
+  if (!AllocateZeroed(copy, bytes.size())) {
+    SetMacroFileError(kErrNotEnoughMem, kKeyNotEnoughMem);
+    return 0;
+  }
+  if (!bytes.empty()) std::memcpy(copy.data(), bytes.data(), bytes.size());
+  Close();
+  header_ = header;
+  memory_ = std::move(copy);
+  in_memory_ = true;
+  return 1;
+}
+
+bool CFile_Macro::SeekSource(uint32_t offset) {
+  if (!in_memory_) return plat::SeekFile(file_, offset, plat::SeekOrigin::kBegin, nullptr);
+  // As in a file, a position past the end is no error; reading there is.
+  memory_position_ = offset;
+  return true;
+}
+
+CFile_Macro::ReadResult CFile_Macro::ReadSource(void* out, size_t length) {
+  if (in_memory_) {
+    const plat::ByteView memory(memory_);
+    const plat::ByteView rest = memory.From(memory_position_);
+    const size_t done = std::min(rest.size(), length);
+    if (done != 0) std::memcpy(out, rest.data(), done);
+    memory_position_ += done;
+    return done == length ? ReadResult::kOk : ReadResult::kShort;
+  }
+  uint32_t done = 0;
+  if (length > UINT32_MAX || !plat::ReadFile(file_, out, static_cast<uint32_t>(length), &done)) {
+    return ReadResult::kFailed;
+  }
+  return done == length ? ReadResult::kOk : ReadResult::kShort;
+}
+
 bool CFile_Macro::StoredLength(uint32_t offset, uint64_t plain_length, uint64_t* length) {
-  if (!plat::SeekFile(file_, offset, plat::SeekOrigin::kBegin, nullptr)) return false;
+  if (!SeekSource(offset)) return false;
   if (!header_.Packed) {
     *length = plain_length;
     return true;
   }
   uint8_t bytes[4];
-  if (!plat::ReadExact(file_, bytes, 4)) return false;
-  *length = static_cast<uint64_t>(bytes[0]) | (static_cast<uint64_t>(bytes[1]) << 8) |
-            (static_cast<uint64_t>(bytes[2]) << 16) | (static_cast<uint64_t>(bytes[3]) << 24);
+  if (ReadSource(bytes, 4) != ReadResult::kOk) return false;
+  *length = plat::le::Load32(bytes);
   return true;
 }
 
@@ -178,13 +222,13 @@ bool CFile_Macro::ReadStoredBlock(uint32_t offset, uint64_t plain_length, size_t
     return false;
   }
   *length = static_cast<size_t>(stored_length);
-  if (const ReadResult read = ReadBlockBytes(file_, stored->data(), *length); read != ReadResult::kOk) {
+  if (const ReadResult read = ReadSource(stored->data(), *length); read != ReadResult::kOk) {
     // A failed read leaves the system's error to tell why; a block the file does not
     // hold in full is a bad file.
     if (read == ReadResult::kShort) SetMacroFileError(kErrBadFile, kKeyBadFile);
     return false;
   }
-  if (header_.Scrambled) ScrambleBlock(stored->data(), *length, PasswordKey(header_));
+  if (header_.Scrambled) ScrambleBlock(plat::MutableByteView(stored->data(), *length), PasswordKey(header_));
   return true;
 }
 
@@ -198,7 +242,7 @@ CFile_Macro::LoadStart CFile_Macro::BeginLoad(bool* loaded, bool have_block, uin
     }
     return LoadStart::kDone;
   }
-  if (file_ == nullptr) {
+  if (!IsSourceOpen()) {
     SetMacroFileError(kErrFileOpen, kKeyFileOpen);
     return LoadStart::kFailed;
   }
@@ -227,7 +271,8 @@ bool CFile_Macro::LoadCommandRecords() {
     // The stream must expand to exactly the count's records: a longer claim is refused
     // before it is allocated, a shorter one after.
     UnpackError error = UnpackError::kNone;
-    if (!UnpackBlock(stored.data(), length, 0, expanded, table_bytes, &error) || expanded.size() < table_bytes) {
+    if (!UnpackBlock(plat::ByteView(stored.data(), length), 0, expanded, table_bytes, &error) ||
+        expanded.size() < table_bytes) {
       // Refused for good, except for memory, which may be there on a later try.
       commands_loaded_ = error != UnpackError::kNoMemory;
       SetUnpackError(error);
@@ -262,7 +307,7 @@ bool CFile_Macro::LoadParamBlock() {
   if (header_.Packed) {
     std::vector<uint8_t> expanded;
     UnpackError error = UnpackError::kNone;
-    if (!UnpackBlock(stored.data(), size, kParamSpare, expanded, kMaxParamBlockSize, &error)) {
+    if (!UnpackBlock(plat::ByteView(stored.data(), size), kParamSpare, expanded, kMaxParamBlockSize, &error)) {
       // Refused for good, except for memory, which may be there on a later try.
       params_loaded_ = error != UnpackError::kNoMemory;
       SetUnpackError(error);
@@ -272,7 +317,7 @@ bool CFile_Macro::LoadParamBlock() {
     stored = std::move(expanded);
   }
   params_loaded_ = true;
-  header_.ParamBlockSize = static_cast<uint32_t>(NormaliseParamBlock(stored.data(), size));
+  header_.ParamBlockSize = static_cast<uint32_t>(NormaliseParamBlock(plat::MutableByteView(stored), size));
   params_ = std::move(stored);
   return true;
 }
@@ -286,7 +331,7 @@ int CFile_Macro::ReadCommands(const MacroCommand** commands) {
   bool all_found = true;
   for (const MacroCommand& command : commands_) {
     if (command.ParamId == kNoParamId || command.ParamId == 0xFFFF) continue;
-    if (FindParamRecord(command.ParamId, Params(), header_.ParamBlockSize) == nullptr) {
+    if (FindParamRecord(command.ParamId, ParamView()).empty()) {
       SetMacroFileError(kErrBadFile, kKeyBadFile);
       all_found = false;
     }
@@ -334,15 +379,15 @@ int CFile_Macro::LoadNamedItems() {
     if (length > BlockRoom(header_)) return refuse(kErrBadFile, kKeyBadFile);
     std::vector<uint8_t> stored;
     if (!AllocateZeroed(stored, length)) return refuse(kErrNotEnoughMem, kKeyNotEnoughMem);
-    if (!plat::ReadExact(file_, stored.data(), stored.size())) return drop();
+    if (ReadSource(stored.data(), stored.size()) != ReadResult::kOk) return drop();
     std::vector<uint8_t> expanded;
     UnpackError error = UnpackError::kNone;
-    if (!UnpackBlock(stored.data(), stored.size(), 0, expanded, kNamedItemTableBytes, &error)) {
+    if (!UnpackBlock(plat::ByteView(stored), 0, expanded, kNamedItemTableBytes, &error)) {
       return error == UnpackError::kNoMemory ? refuse(kErrNotEnoughMem, kKeyNotEnoughMem) : drop();
     }
     if (expanded.size() < count * kNamedItemSize) return drop();
     std::memcpy(named_items_.data(), expanded.data(), expanded.size());
-  } else if (!plat::ReadExact(file_, named_items_.data(), count * kNamedItemSize)) {
+  } else if (ReadSource(named_items_.data(), count * kNamedItemSize) != ReadResult::kOk) {
     return drop();
   }
   named_items_loaded_ = true;
@@ -350,40 +395,45 @@ int CFile_Macro::LoadNamedItems() {
   return 1;
 }
 
-int CFile_Macro::SetParamRecord(uint16_t id, uint8_t* record) {
-  if (!params_loaded_ || params_.empty() || record == nullptr) return 0;
-  const uint8_t* found = FindParamRecord(id, Params(), header_.ParamBlockSize);
-  if (found == nullptr) return 0;
-  if ((record[0] | (record[1] << 8)) == (found[0] | (found[1] << 8))) return 1;
+int CFile_Macro::SetParamRecord(uint16_t id, plat::MutableByteView record) {
+  if (!params_loaded_ || params_.empty() || !record.Fits(0, kParamHeadSize)) return 0;
+  const plat::ByteView found = FindParamRecord(id, ParamView());
+  if (found.empty()) return 0;
+  if (record.View().U16Or(0, 0) == found.U16Or(0, 0)) return 1;
 
   // The new id is the smallest one no record carries, so the new record can never be
   // shadowed by an older one with the same id.
   std::set<uint16_t> used;
-  for (size_t offset = 0; offset < header_.ParamBlockSize;) {
-    const uint8_t* at = Params() + offset;
+  const plat::ByteView block = ParamView();
+  for (uint64_t offset = 0; offset < block.size();) {
+    const plat::ByteView at = block.From(offset);
     if (ParamRecordSize(at) == 0) break;
     used.insert(ParamRecordId(at));
-    offset += 4 + ParamRecordSize(at);
+    offset += kParamHeadSize + uint64_t{ParamRecordSize(at)};
   }
   uint16_t candidate = 0;
   while (used.count(candidate) != 0 || candidate == kNoParamId) ++candidate;
   if (candidate > 0x3FFF) return 0;
+  const uint64_t record_length = kParamHeadSize + uint64_t{ParamRecordSize(record)};
+  if (!record.Fits(0, record_length)) return 0;
   SetParamRecordId(record, candidate);
 
-  const size_t record_length = 4 + static_cast<size_t>(ParamRecordSize(record));
   const size_t old_size = header_.ParamBlockSize;
   // The block must still fit the file's sizes with the new record in it.
   if (uint64_t{old_size} + record_length > kMaxParamBlockSize) return 0;
   std::vector<uint8_t> grown;
   if (!AllocateZeroed(grown, uint64_t{old_size} + record_length + kParamSpare)) return 0;
-  std::memcpy(grown.data(), params_.data(), old_size);
-  std::memcpy(grown.data() + old_size, record, record_length);
-  size_t size = old_size + record_length;
-  WriteParamTerminator(grown.data() + size);
+  const plat::MutableByteView into(grown);
+  into.CopyFrom(0, block);
+  into.CopyFrom(old_size, record.View().First(record_length));
+  size_t size = old_size + static_cast<size_t>(record_length);
+  WriteParamTerminator(into.Sub(size, kParamSpare).value_or(plat::MutableByteView()));
 
   // Take the old record out; everything after it moves down, the terminator with it.
-  const size_t at = static_cast<size_t>(FindParamRecord(id, grown.data(), size) - grown.data());
-  const size_t old_length = 4 + static_cast<size_t>(ParamRecordSize(grown.data() + at));
+  const plat::ByteView old = FindParamRecord(id, plat::ByteView(grown).First(size));
+  if (old.empty()) return 0;
+  const size_t at = static_cast<size_t>(old.data() - grown.data());
+  const size_t old_length = old.size();
   std::memmove(grown.data() + at, grown.data() + at + old_length, size + kParamTerminatorSize - (at + old_length));
   size -= old_length;
   params_ = std::move(grown);
@@ -427,15 +477,17 @@ int WriteMacroFile(std::u16string_view path, const MacroCommand* commands, const
   // last error.
   const auto write_block = [&](const void* data, uint64_t length, bool scramble) -> int64_t {
     std::vector<uint8_t> bytes;
-    const bool made = static_cast<size_t>(length) == length &&
-                      (header.Packed ? PackBlock(static_cast<const uint8_t*>(data), static_cast<size_t>(length), bytes)
-                                     : AllocateZeroed(bytes, length));
+    const bool made =
+        static_cast<size_t>(length) == length &&
+        (header.Packed
+             ? PackBlock(plat::ByteView(static_cast<const uint8_t*>(data), static_cast<size_t>(length)), bytes)
+             : AllocateZeroed(bytes, length));
     if (!made) {
       plat::SetLastError(plat::err::kNotEnoughMemory);
       return -1;
     }
     if (!header.Packed && length != 0) std::memcpy(bytes.data(), data, bytes.size());
-    if (scramble) ScrambleBlock(bytes.data(), bytes.size(), key);
+    if (scramble) ScrambleBlock(plat::MutableByteView(bytes), key);
     const uint64_t stored = bytes.size() + (header.Packed ? 4 : 0);
     // TotalSize must still count the whole file.
     if (header.TotalSize + stored > UINT32_MAX) {

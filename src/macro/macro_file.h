@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "macro/macro_format.h"
+#include "platform/byte_view.h"
 #include "platform/platform.h"
 
 namespace macro {
@@ -22,6 +23,10 @@ class CFile_Macro {
   // Opens and checks `path` (upgrading an older version first); on success the object
   // drops what it held and keeps the new file open. 1 or 0.
   int Open(std::u16string_view path);
+  // The same for a whole macro file held in memory (copied, so the caller's buffer may
+  // go): the same checks, results and error keys as Open, except that an older version
+  // is not upgraded (memory has no file to upgrade) and access is never denied.
+  int OpenMemory(plat::ByteView bytes);
   void Close();
 
   // Loads the command records and the parameter block and checks every command's record
@@ -35,22 +40,31 @@ class CFile_Macro {
   int LoadNamedItems();
   // Replaces the record `id` by `record` (head and payload) when its size differs; the
   // record gets a new id, written into its head, which the caller stores in the command.
-  int SetParamRecord(uint16_t id, uint8_t* record);
+  // A view that does not hold the whole record its head states is refused (0).
+  int SetParamRecord(uint16_t id, plat::MutableByteView record);
 
-  static const uint8_t* FindParamRecord(uint16_t id, const uint8_t* block, size_t limit) {
-    return macro::FindParamRecord(id, block, limit);
-  }
+  static plat::ByteView FindParamRecord(uint16_t id, plat::ByteView block) { return macro::FindParamRecord(id, block); }
 
   const MacroFileHeader& Header() const { return header_; }
   MacroFileHeader& Header() { return header_; }
   plat::FileHandle File() const { return file_; }
+  // The whole file when it was opened from memory; empty otherwise.
+  plat::ByteView Memory() const { return in_memory_ ? plat::ByteView(memory_) : plat::ByteView(); }
   const MacroCommand* Commands() const { return commands_loaded_ && !commands_.empty() ? commands_.data() : nullptr; }
   MacroCommand* Commands() { return commands_loaded_ && !commands_.empty() ? commands_.data() : nullptr; }
   uint8_t* Params() { return params_.empty() ? nullptr : params_.data(); }
+  // The loaded parameter block, ParamBlockSize bytes (without the terminator after it).
+  plat::ByteView ParamView() const { return plat::ByteView(params_).First(header_.ParamBlockSize); }
   const MacroNamedItem* NamedItems() const { return named_items_.empty() ? nullptr : named_items_.data(); }
 
  private:
   enum class LoadStart { kDone, kFailed, kLoad };
+  enum class ReadResult { kOk, kFailed, kShort };
+  // The open file or memory, read the same way: a seek that always succeeds in memory,
+  // reads that fall short where the data ends.
+  bool IsSourceOpen() const { return file_ != nullptr || in_memory_; }
+  bool SeekSource(uint32_t offset);
+  ReadResult ReadSource(void* out, size_t length);
   // What every block load does first: clear the error state; a loaded block is done (one
   // whose unpacking failed is a bad file); a closed file fails; an empty block is done.
   LoadStart BeginLoad(bool* loaded, bool have_block, uint64_t declared);
@@ -65,6 +79,9 @@ class CFile_Macro {
                        const char16_t* too_long_key, std::vector<uint8_t>* stored, size_t* length);
 
   plat::FileHandle file_ = nullptr;
+  std::vector<uint8_t> memory_;  // the file, when opened from memory
+  uint64_t memory_position_ = 0;
+  bool in_memory_ = false;
   MacroFileHeader header_{};
   std::vector<MacroCommand> commands_;
   std::vector<MacroNamedItem> named_items_;

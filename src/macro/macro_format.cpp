@@ -7,21 +7,28 @@
 
 namespace macro {
 
-void SetParamRecordHead(uint8_t* record, uint16_t id, uint32_t size) {
+bool SetParamRecordHead(plat::MutableByteView record, uint16_t id, uint32_t size) {
   const uint16_t low = static_cast<uint16_t>(size & 0xFFFF);
   const uint16_t high = static_cast<uint16_t>((id & 0x3FFF) | (((size >> 16) & 0x3) << 14));
-  record[0] = static_cast<uint8_t>(low), record[1] = static_cast<uint8_t>(low >> 8);
-  record[2] = static_cast<uint8_t>(high), record[3] = static_cast<uint8_t>(high >> 8);
+  if (!record.Fits(0, kParamHeadSize)) return false;
+  return record.Put16(0, low) && record.Put16(2, high);
 }
 
-void SetParamRecordId(uint8_t* record, uint16_t id) { SetParamRecordHead(record, id, ParamRecordSize(record)); }
-
-void WriteParamTerminator(uint8_t* at) {
-  SetParamRecordHead(at, kNoParamId, 0);
-  at[4] = 0;
+bool SetParamRecordId(plat::MutableByteView record, uint16_t id) {
+  return SetParamRecordHead(record, id, ParamRecordSize(record));
 }
 
-size_t NormaliseParamBlock(uint8_t* block, size_t size) {
+bool WriteParamTerminator(plat::MutableByteView at) {
+  if (!at.Fits(0, kParamTerminatorSize)) return false;
+  return SetParamRecordHead(at, kNoParamId, 0) && at.Put8(4, 0);
+}
+
+size_t NormaliseParamBlock(plat::MutableByteView block, size_t size) {
+  if (block.size() < kParamSpare) return 0;
+  size = std::min(size, block.size() - kParamSpare);
+  const auto at = [&](size_t offset) {
+    return block.Sub(offset, block.size() - offset).value_or(plat::MutableByteView());
+  };
   if (size == 0) {
     WriteParamTerminator(block);
     return 0;
@@ -29,41 +36,49 @@ size_t NormaliseParamBlock(uint8_t* block, size_t size) {
   size_t offset = 0;
   size_t last = 0;
   while (offset < size) {
-    if (size - offset < 4) {
+    if (size - offset < kParamHeadSize) {
       // A head cut off by the block's end is no record.
-      WriteParamTerminator(block + offset);
+      WriteParamTerminator(at(offset));
       return offset;
     }
-    const uint32_t record_size = ParamRecordSize(block + offset);
+    const uint32_t record_size = ParamRecordSize(at(offset));
     if (record_size == 0) break;
     last = offset;
-    offset += 4 + static_cast<size_t>(record_size);
+    // Counted in 64 bits: near the end of a large block the sum could wrap a 32-bit size_t.
+    const uint64_t next = uint64_t{offset} + kParamHeadSize + record_size;
+    if (next > size) {
+      offset = size + 1;
+      break;
+    }
+    offset = static_cast<size_t>(next);
   }
   if (offset > size) {
-    SetParamRecordHead(block + last, ParamRecordId(block + last), static_cast<uint32_t>(size - last - 4));
-    WriteParamTerminator(block + size);
+    SetParamRecordHead(at(last), ParamRecordId(at(last)), static_cast<uint32_t>(size - last - kParamHeadSize));
+    WriteParamTerminator(at(size));
     return size;
   }
-  WriteParamTerminator(block + offset);
+  WriteParamTerminator(at(offset));
   return offset;
 }
 
-const uint8_t* FindParamRecord(uint16_t id, const uint8_t* block, size_t limit) {
-  if (block == nullptr || id == kNoParamId) return nullptr;
-  size_t total = 0;
-  const uint8_t* record = block;
-  while (ParamRecordId(record) != kNoParamId) {
+plat::ByteView FindParamRecord(uint16_t id, plat::ByteView block) {
+  if (id == kNoParamId) return {};
+  uint64_t offset = 0;
+  for (;;) {
+    const plat::ByteView record = block.From(offset);
+    // The terminator, or no head left in the block.
+    if (ParamRecordId(record) == kNoParamId) return {};
     const uint32_t size = ParamRecordSize(record);
-    if (size == 0) return nullptr;
-    total += 4 + static_cast<size_t>(size);
-    if (ParamRecordId(record) == id) return record;
-    if (limit < total) return nullptr;
-    record += 4 + size;
+    if (size == 0) return {};
+    if (ParamRecordId(record) == id) return record.First(kParamHeadSize + uint64_t{size});
+    offset += kParamHeadSize + uint64_t{size};
   }
-  return nullptr;
 }
 
-bool PackBlock(const uint8_t* data, size_t n, std::vector<uint8_t>& out) {
+bool PackBlock(plat::ByteView input, std::vector<uint8_t>& out) {
+  // Every index below is under n, the view's size.
+  const uint8_t* const data = input.data();
+  const size_t n = input.size();
   // Worst case: every byte the escape, each written as a run of three.
   if (n > UINT32_MAX || !AllocateZeroed(out, kPackHeadSize + 3 * uint64_t{n})) {
     out.clear();
@@ -92,20 +107,21 @@ bool PackBlock(const uint8_t* data, size_t n, std::vector<uint8_t>& out) {
   return true;
 }
 
-std::vector<uint8_t> PackBlock(const uint8_t* data, size_t n) {
+std::vector<uint8_t> PackBlock(plat::ByteView data) {
   std::vector<uint8_t> out;
-  PackBlock(data, n, out);
+  PackBlock(data, out);
   return out;
 }
 
-uint32_t PackedOutputLength(const uint8_t* stream, size_t length) {
-  if (length < kPackHeadSize) return 0;
-  return static_cast<uint32_t>(stream[2]) | (static_cast<uint32_t>(stream[3]) << 8) |
-         (static_cast<uint32_t>(stream[4]) << 16) | (static_cast<uint32_t>(stream[5]) << 24);
+uint32_t PackedOutputLength(plat::ByteView stream) {
+  if (stream.size() < kPackHeadSize) return 0;
+  return stream.U32Or(2, 0);
 }
 
-bool UnpackBlock(const uint8_t* stream, size_t length, size_t spare, std::vector<uint8_t>& out, uint64_t limit,
-                 UnpackError* error) {
+bool UnpackBlock(plat::ByteView stream, size_t spare, std::vector<uint8_t>& out, uint64_t limit, UnpackError* error) {
+  // Every index below is under length, the view's size.
+  const uint8_t* const bytes = stream.data();
+  const size_t length = stream.size();
   const auto fail = [&](UnpackError why) {
     out = std::vector<uint8_t>();
     if (error != nullptr) *error = why;
@@ -115,7 +131,7 @@ bool UnpackBlock(const uint8_t* stream, size_t length, size_t spare, std::vector
   uint64_t n = 0;
   if (length != 0) {
     if (length < kPackHeadSize) return fail(UnpackError::kNotPacked);
-    n = PackedOutputLength(stream, length);
+    n = PackedOutputLength(stream);
     // No stream expands more than 254 bytes from 3; a larger claim is not a packed block
     // and must not make us allocate what it says.
     if (n / 254 > (length - kPackHeadSize) / 3 + 1) return fail(UnpackError::kNotPacked);
@@ -125,14 +141,14 @@ bool UnpackBlock(const uint8_t* stream, size_t length, size_t spare, std::vector
   // exceed what the process can address, which AllocateZeroed refuses.
   if (spare > UINT64_MAX - n || !AllocateZeroed(out, n + spare)) return fail(UnpackError::kNoMemory);
   if (length == 0) return true;
-  const uint8_t escape = stream[0];
+  const uint8_t escape = bytes[0];
   const size_t block = static_cast<size_t>(n);
   size_t in = kPackHeadSize, put = 0;
   while (in < length && put < block) {
-    const uint8_t byte = stream[in];
+    const uint8_t byte = bytes[in];
     if (byte == escape && in + 1 < length) {
-      const size_t count = stream[in + 1];
-      const uint8_t value = in + 2 < length ? stream[in + 2] : 0;
+      const size_t count = bytes[in + 1];
+      const uint8_t value = in + 2 < length ? bytes[in + 2] : 0;
       const size_t copies = std::min(count, block - put);
       std::memset(out.data() + put, value, copies);
       put += copies;
@@ -145,7 +161,9 @@ bool UnpackBlock(const uint8_t* stream, size_t length, size_t spare, std::vector
   return true;
 }
 
-void ScrambleBlock(uint8_t* data, size_t n, std::string_view key) {
+void ScrambleBlock(plat::MutableByteView bytes, std::string_view key) {
+  uint8_t* const data = bytes.data();
+  const size_t n = bytes.size();
   const size_t k = key.size();
   if (k == 0) return;
   for (size_t start = 0; start < n; start += k) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/byte_view.h"
+
 namespace macro {
 
 static_assert(std::endian::native == std::endian::little, "records are stored as they lie in memory");
@@ -123,32 +125,46 @@ static_assert(offsetof(MacroCommand, Flags) == 20);
 
 // ---- Parameter records -----------------------------------------------------------------------
 // A record is a 4-byte head (size bits 0-15; id in bits 0-13 of the second word, size bits
-// 16-17 in its top bits) and the payload.
+// 16-17 in its top bits) and the payload. A view too short for a head is no record: size
+// 0, id kNoParamId.
 
-inline uint32_t ParamRecordSize(const uint8_t* record) {
-  const uint16_t low = static_cast<uint16_t>(record[0] | (record[1] << 8));
-  const uint16_t high = static_cast<uint16_t>(record[2] | (record[3] << 8));
+inline constexpr size_t kParamHeadSize = 4;
+
+inline uint32_t ParamRecordSize(plat::ByteView record) {
+  if (!record.Fits(0, kParamHeadSize)) return 0;
+  const uint16_t low = record.U16Or(0, 0);
+  const uint16_t high = record.U16Or(2, 0);
   return low + (static_cast<uint32_t>(high >> 14) << 16);
 }
-inline uint16_t ParamRecordId(const uint8_t* record) {
-  return static_cast<uint16_t>((record[2] | (record[3] << 8)) & 0x3FFF);
+inline uint16_t ParamRecordId(plat::ByteView record) {
+  if (!record.Fits(0, kParamHeadSize)) return kNoParamId;
+  return static_cast<uint16_t>(record.U16Or(2, 0) & 0x3FFF);
 }
-void SetParamRecordHead(uint8_t* record, uint16_t id, uint32_t size);
-void SetParamRecordId(uint8_t* record, uint16_t id);
-// The terminator: head 0x1FFF0000 (size 0, id 8191) and one zero byte.
-void WriteParamTerminator(uint8_t* at);
+// The payload the head states, cut to what the view holds.
+inline plat::ByteView ParamRecordPayload(plat::ByteView record) {
+  return record.From(kParamHeadSize).First(ParamRecordSize(record));
+}
+// False (nothing written) when the view has no room for a head.
+bool SetParamRecordHead(plat::MutableByteView record, uint16_t id, uint32_t size);
+bool SetParamRecordId(plat::MutableByteView record, uint16_t id);
+// The terminator: head 0x1FFF0000 (size 0, id 8191) and one zero byte. False (nothing
+// written) when it does not fit.
+bool WriteParamTerminator(plat::MutableByteView at);
 inline constexpr size_t kParamTerminatorSize = 5;
 
 // The walk a reader does after loading: records are followed from the start until one of
 // size 0 or the end of the block. A last record that runs past the end is cut to end there
 // (a head that does not fit is dropped); the terminator is written after the last record,
 // into the spare bytes that follow the block. Returns the block's new length.
-// `block` must have room for size + kParamSpare bytes.
-size_t NormaliseParamBlock(uint8_t* block, size_t size);
+// `block` holds the `size` bytes and the kParamSpare after them; a shorter view is taken
+// to end its block kParamSpare bytes early (and one without the spare has none: 0).
+size_t NormaliseParamBlock(plat::MutableByteView block, size_t size);
 
-// The first record with `id` in a block ending with a terminator; `limit` is the block's
-// length (or SIZE_MAX to walk to the terminator). nullptr for kNoParamId or no match.
-const uint8_t* FindParamRecord(uint16_t id, const uint8_t* block, size_t limit);
+// The first record with `id` in `block` (head and payload, cut to the block), empty for
+// kNoParamId or no match. The walk stops at the terminator, at a record of size 0, or
+// where the block ends: a record that starts inside the block is found even when its
+// stated size runs past it.
+plat::ByteView FindParamRecord(uint16_t id, plat::ByteView block);
 
 // ---- Memory for file data ------------------------------------------------------------------
 
@@ -177,9 +193,9 @@ inline constexpr size_t kPackHeadSize = 6;
 
 // Packs n > 0 bytes: the 6-byte head (escape, 0, n) and the runs. False, with `out` empty,
 // when n does not fit the head or the room for the worst case cannot be had.
-bool PackBlock(const uint8_t* data, size_t n, std::vector<uint8_t>& out);
+bool PackBlock(plat::ByteView data, std::vector<uint8_t>& out);
 // The same, with an empty result on failure (a packed block is never empty).
-std::vector<uint8_t> PackBlock(const uint8_t* data, size_t n);
+std::vector<uint8_t> PackBlock(plat::ByteView data);
 
 // Why a stream was not unpacked.
 enum class UnpackError {
@@ -188,20 +204,20 @@ enum class UnpackError {
   kTooLong,    // the block is longer than the caller's limit
   kNoMemory,   // the block with its spare bytes cannot be had in this process
 };
-// Unpacks a stream of `length` bytes into its block followed by `spare` zero bytes. An
+// Unpacks a stream into its block followed by `spare` zero bytes. An
 // empty stream gives an empty block. A block longer than `limit` bytes is refused before
 // anything is allocated. Never throws; on failure `out` is empty and `*error` (when
 // given) says why.
-bool UnpackBlock(const uint8_t* stream, size_t length, size_t spare, std::vector<uint8_t>& out,
-                 uint64_t limit = UINT64_MAX, UnpackError* error = nullptr);
+bool UnpackBlock(plat::ByteView stream, size_t spare, std::vector<uint8_t>& out, uint64_t limit = UINT64_MAX,
+                 UnpackError* error = nullptr);
 // The output length a stream declares (0 when it has no complete head).
-uint32_t PackedOutputLength(const uint8_t* stream, size_t length);
+uint32_t PackedOutputLength(plat::ByteView stream);
 
 // ---- Scrambling -----------------------------------------------------------------------------
 
 // XORs each chunk of key.size() bytes: byte i of a chunk of length c with (c + key[i]).
 // Its own inverse; no change with an empty key.
-void ScrambleBlock(uint8_t* data, size_t n, std::string_view key);
+void ScrambleBlock(plat::MutableByteView data, std::string_view key);
 
 // The header's password as the scrambling key: its text in the ANSI code page.
 std::string PasswordKey(const MacroFileHeader& header);

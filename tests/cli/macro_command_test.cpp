@@ -193,9 +193,11 @@ TEST_F(MacroCommandTest, PackedScrambledFileAsJson) {
   ASSERT_FALSE(info.is_discarded()) << run.out;
 
   // Each block is stored as a 4-byte length and its packed stream.
-  const size_t items = 4 + macro::PackBlock(reinterpret_cast<const uint8_t*>(parts.items.data()), 2 * 1044).size();
-  const size_t commands = 4 + macro::PackBlock(reinterpret_cast<const uint8_t*>(parts.commands.data()), 72).size();
-  const size_t params = 4 + macro::PackBlock(parts.params.data(), parts.params.size()).size();
+  const size_t items =
+      4 + macro::PackBlock(plat::ByteView(reinterpret_cast<const uint8_t*>(parts.items.data()), 2 * 1044)).size();
+  const size_t commands =
+      4 + macro::PackBlock(plat::ByteView(reinterpret_cast<const uint8_t*>(parts.commands.data()), 72)).size();
+  const size_t params = 4 + macro::PackBlock(plat::ByteView(parts.params)).size();
   EXPECT_EQ(info["file"], file);
   EXPECT_EQ(info["name"], "Invoice run \xC3\xA9t\xC3\xA9");
   EXPECT_EQ(info["version"], 512);

@@ -224,6 +224,56 @@ TEST_F(AttachmentsTest, DamagedCompoundFileIsRecorded) {
   EXPECT_FALSE(plat::FileExists(temp)) << "the temporary file goes with its manager";
 }
 
+TEST_F(AttachmentsTest, MemoryReadMatchesTheFileRead) {
+  const auto with = [](std::string bytes, size_t at, uint32_t value) {
+    std::memcpy(bytes.data() + at, &value, 4);
+    return bytes;
+  };
+  std::vector<uint8_t> damaged = compound_;
+  damaged[0] = 0;
+  const std::string good = host_ + Area({Item(u"Sub.msd", u".msd"), Item(u"notes.txt", u".txt")}, compound_);
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"good", good},
+      {"no area", host_ + std::string(19, 'x')},
+      {"magic", host_ + Area({Item(u"a", u".txt")}, compound_, 0x12345678)},
+      {"rest past the file", good.substr(0, good.size() - 1)},
+      {"table larger than the area", with(good, host_.size() + 16, 0xFFFFFF00u)},
+      {"count beyond the table", with(good, host_.size() + 8, 5)},
+      {"no compound file", host_ + Area({Item(u"a", u".txt")}, {})},
+      {"damaged compound file", host_ + Area({Item(u"notes.txt", u".txt")}, damaged)},
+  };
+  // What a reader of the area can see: result, key, items, and the streams they name.
+  const auto outcome = [this](CAttachments_Manager& manager, int result) {
+    std::string out =
+        std::to_string(result) + " " + brankel_test::Narrow(LastKey(manager)) + " " + std::to_string(manager.Count());
+    for (uint32_t i = 0; i < manager.Count(); ++i) {
+      out += " " + std::string(reinterpret_cast<const char*>(manager.Item(i)), kAttachmentItemSize);
+      const std::optional<uint64_t> size = manager.StreamSize(manager.StreamName(i));
+      out += size ? std::to_string(*size) : "none";
+    }
+    return out;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CAttachments_Manager from_file;
+    const std::string file_outcome = outcome(from_file, Read(c.bytes, from_file));
+    CFile_Macro file;
+    ASSERT_EQ(file.OpenMemory(plat::ByteView(c.bytes)), 1);
+    CAttachments_Manager from_memory;
+    EXPECT_EQ(outcome(from_memory, from_memory.ReadFromMacroMemory(file.Memory(), file.Header())), file_outcome);
+    EXPECT_EQ(from_memory.TempPath(), u"") << "nothing goes through a temporary file";
+  }
+  CFile_Macro file;
+  ASSERT_EQ(file.OpenMemory(plat::ByteView(good)), 1);
+  CAttachments_Manager manager;
+  ASSERT_EQ(manager.ReadFromMacroMemory(file.Memory(), file.Header()), 1);
+  ASSERT_TRUE(manager.ExtractStream(u"notes.txt", Path(u"notes.txt")));
+  EXPECT_EQ(ReadBytes(Path(u"notes.txt")), std::string(notes_.begin(), notes_.end()));
+}
+
 TEST(ItemBuffer, ReserveKeepsItemsAndGetItemChecksBounds) {
   CAttachments_Manager buffer;
   EXPECT_EQ(buffer.GetItem(0), nullptr);

@@ -69,7 +69,7 @@ MacroBuilder& MacroBuilder::NamedItem(std::u16string_view name, uint8_t kinds) {
 
 std::vector<uint8_t> ParamRecordBytes(uint16_t id, const std::vector<uint8_t>& payload) {
   std::vector<uint8_t> record(4 + payload.size());
-  macro::SetParamRecordHead(record.data(), id, static_cast<uint32_t>(payload.size()));
+  macro::SetParamRecordHead(plat::MutableByteView(record), id, static_cast<uint32_t>(payload.size()));
   std::copy(payload.begin(), payload.end(), record.begin() + 4);
   return record;
 }
@@ -120,7 +120,7 @@ std::vector<uint8_t> MacroBuilder::ParamBlock() const {
   }
   if (terminator_ && !block.empty()) {
     uint8_t terminator[macro::kParamTerminatorSize];
-    macro::WriteParamTerminator(terminator);
+    macro::WriteParamTerminator(plat::MutableByteView(terminator, sizeof terminator));
     block.insert(block.end(), terminator, terminator + sizeof terminator);
   }
   return block;
@@ -158,8 +158,8 @@ std::string MacroBuilder::Bytes() const {
   std::string body;
   // Stores one block; returns the length field as the header counts it.
   const auto store = [&](std::vector<uint8_t> block, bool scramble) {
-    if (packed_) block = macro::PackBlock(block.data(), block.size());
-    if (scramble && header.Scrambled) macro::ScrambleBlock(block.data(), block.size(), key);
+    if (packed_) block = macro::PackBlock(plat::ByteView(block));
+    if (scramble && header.Scrambled) macro::ScrambleBlock(plat::MutableByteView(block), key);
     if (packed_) {
       const uint32_t length = static_cast<uint32_t>(block.size());
       body.append(reinterpret_cast<const char*>(&length), 4);

@@ -63,7 +63,8 @@ class MacroFileTest : public brankel_test::ScratchTest {
     ASSERT_EQ(file.Header().ParamBlockSize, expected_params.size());
     if (!expected_params.empty()) {
       EXPECT_EQ(std::memcmp(params, expected_params.data(), expected_params.size()), 0);
-      EXPECT_EQ(ParamRecordId(params + expected_params.size()), kNoParamId) << "terminator placed";
+      EXPECT_EQ(ParamRecordId(plat::ByteView(params + expected_params.size(), kParamTerminatorSize)), kNoParamId)
+          << "terminator placed";
     }
     ASSERT_EQ(file.LoadNamedItems(), 1);
     EXPECT_EQ(file.Header().NamedItemCount, builder.NamedItems().size());
@@ -229,6 +230,85 @@ TEST_F(MacroFileTest, HeaderFailures) {
   EXPECT_EQ(plat::GetLastError(), plat::err::kFileNotFound);
   EXPECT_EQ(HeaderPassword(file.Header()), u"") << "failed opens keep the earlier state";
   EXPECT_NE(file.File(), nullptr);
+}
+
+// Everything a reader can learn from a file, in one text: what each call returned and the
+// key it left, and the blocks' bytes. The file and the memory reader must agree on it.
+std::string ReadOutcome(CFile_Macro& file, int opened) {
+  std::string out = "open " + std::to_string(opened) + " " + brankel_test::Narrow(ErrorKey());
+  if (opened != 1) return out;
+  const MacroCommand* commands = nullptr;
+  out += "; commands " + std::to_string(file.ReadCommands(&commands)) + " " + brankel_test::Narrow(ErrorKey());
+  if (commands != nullptr) {
+    out += " " + std::string(reinterpret_cast<const char*>(commands), file.Header().CommandCount * kCommandSize);
+  }
+  uint8_t* params = nullptr;
+  out += "; params " + std::to_string(file.GetParamBlock(&params)) + " " + brankel_test::Narrow(ErrorKey());
+  out += " " + std::to_string(file.Header().ParamBlockSize);
+  if (params != nullptr) {
+    out += " " + std::string(reinterpret_cast<const char*>(params), file.Header().ParamBlockSize + kParamSpare);
+  }
+  out += "; items " + std::to_string(file.LoadNamedItems()) + " " + brankel_test::Narrow(ErrorKey());
+  out += " " + std::to_string(file.Header().NamedItemCount);
+  if (file.NamedItems() != nullptr) {
+    out += " " + std::string(reinterpret_cast<const char*>(file.NamedItems()), kMaxNamedItems * kNamedItemSize);
+  }
+  out += "; password " + brankel_test::Narrow(HeaderPassword(file.Header()));
+  return out;
+}
+
+TEST_F(MacroFileTest, MemoryReaderMatchesTheFileReaderOnDamagedFiles) {
+  const auto with = [](std::string bytes, size_t at, uint32_t value, size_t width = 4) {
+    std::memcpy(bytes.data() + at, &value, width);
+    return bytes;
+  };
+  const std::string plain = Sample().Password(u"pw").Bytes();
+  const std::string packed = Sample().Packed().Password(u"pw").Bytes();
+  MacroFileHeader head;
+  std::memcpy(&head, packed.data(), sizeof head);
+  MacroBuilder missing;
+  missing.Command(0x0101, 4).Param(3, Bytes(4, 1));
+  std::string bad_magic = plain;
+  bad_magic[1] = 'X';
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"plain", plain},
+      {"packed", packed},
+      {"empty", ""},
+      {"header cut", plain.substr(0, kHeaderSize - 1)},
+      {"bad magic", bad_magic},
+      {"older version", with(plain, 8, 259, 2)},
+      {"newer version", with(plain, 8, 513, 2)},
+      {"file shorter than its total", plain.substr(0, plain.size() - 1)},
+      {"plain command count beyond the file", with(plain, 16, 0xFFFFFFFFu)},
+      {"packed commands expanding short", with(packed, 16, head.CommandCount + 1)},
+      {"packed command length beyond the file", with(packed, head.CommandBlockOffset, 0x7FFFFFF0u)},
+      {"packed param length beyond the file", with(packed, head.ParamBlockOffset, 0x7FFFFFF0u)},
+      {"param block beyond the file", with(plain, 20, 0x00FFFFFFu)},
+      {"param offset beyond the file", with(plain, 28, 0x7FFFFFF0u)},
+      {"named items beyond the file", with(packed, kHeaderSize, static_cast<uint32_t>(packed.size()))},
+      {"too many named items", with(plain, 12, 257, 2)},
+      {"record missing", missing.Bytes()},
+      {"packed params not a stream", with(packed, head.ParamBlockOffset + 4, 0x12345678u)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(WriteBytes(Path(u"case.msd"), c.bytes));
+    CFile_Macro from_file;
+    const std::string file_outcome = ReadOutcome(from_file, from_file.Open(Path(u"case.msd")));
+    CFile_Macro from_memory;
+    const std::string memory_outcome = ReadOutcome(from_memory, from_memory.OpenMemory(plat::ByteView(c.bytes)));
+    EXPECT_EQ(memory_outcome, file_outcome);
+  }
+  // Memory was copied: the reader does not depend on the caller's buffer.
+  std::string bytes = plain;
+  CFile_Macro file;
+  ASSERT_EQ(file.OpenMemory(plat::ByteView(bytes)), 1);
+  std::fill(bytes.begin(), bytes.end(), '\0');
+  EXPECT_EQ(file.ReadCommands(nullptr), 1);
+  EXPECT_EQ(file.Memory().size(), plain.size());
 }
 
 TEST_F(MacroFileTest, CheckMacroFileSize) {
@@ -494,12 +574,14 @@ TEST_F(MacroFileTest, SetParamRecordAppendsWithANewIdAndRemovesTheOld) {
   ASSERT_EQ(file.Open(Path(u"set.msd")), 1);
   ASSERT_EQ(file.ReadCommands(nullptr), 1);
   Bytes same = ParamRecordBytes(1, Bytes(3, 0xEE));
-  EXPECT_EQ(file.SetParamRecord(1, same.data()), 1);
-  EXPECT_EQ(ParamRecordId(same.data()), 1) << "same size: left to the caller, nothing moves";
+  EXPECT_EQ(file.SetParamRecord(1, plat::MutableByteView(same)), 1);
+  EXPECT_EQ(ParamRecordId(plat::ByteView(same)), 1) << "same size: left to the caller, nothing moves";
 
   Bytes bigger = ParamRecordBytes(1, Bytes(10, 0xB1));
-  ASSERT_EQ(file.SetParamRecord(1, bigger.data()), 1);
-  EXPECT_EQ(ParamRecordId(bigger.data()), 3);
+  EXPECT_EQ(file.SetParamRecord(1, plat::MutableByteView(bigger.data(), bigger.size() - 1)), 0)
+      << "a view shorter than its head says";
+  ASSERT_EQ(file.SetParamRecord(1, plat::MutableByteView(bigger)), 1);
+  EXPECT_EQ(ParamRecordId(plat::ByteView(bigger)), 3);
   const uint8_t* block = file.Params();
   const Bytes expected = [&] {
     Bytes b = ParamRecordBytes(0, Bytes(2, 0xA0));
@@ -510,9 +592,9 @@ TEST_F(MacroFileTest, SetParamRecordAppendsWithANewIdAndRemovesTheOld) {
   }();
   ASSERT_EQ(file.Header().ParamBlockSize, expected.size());
   EXPECT_EQ(Bytes(block, block + expected.size()), expected);
-  EXPECT_EQ(ParamRecordId(block + expected.size()), kNoParamId);
-  EXPECT_EQ(FindParamRecord(1, block, file.Header().ParamBlockSize), nullptr);
-  EXPECT_EQ(file.SetParamRecord(1, bigger.data()), 0) << "the old id is gone";
+  EXPECT_EQ(ParamRecordId(plat::ByteView(block + expected.size(), kParamTerminatorSize)), kNoParamId);
+  EXPECT_TRUE(FindParamRecord(1, file.ParamView()).empty());
+  EXPECT_EQ(file.SetParamRecord(1, plat::MutableByteView(bigger)), 0) << "the old id is gone";
 }
 
 TEST_F(MacroFileTest, SetParamRecordNeverReusesAnIdInUse) {
@@ -523,12 +605,12 @@ TEST_F(MacroFileTest, SetParamRecordNeverReusesAnIdInUse) {
   ASSERT_EQ(file.Open(Path(u"order.msd")), 1);
   ASSERT_EQ(file.ReadCommands(nullptr), 1);
   Bytes bigger = ParamRecordBytes(0, Bytes(8, 9));
-  ASSERT_EQ(file.SetParamRecord(0, bigger.data()), 1);
-  EXPECT_EQ(ParamRecordId(bigger.data()), 3) << "ids 0, 1 and 2 were all taken";
-  const uint8_t* found = FindParamRecord(3, file.Params(), file.Header().ParamBlockSize);
-  ASSERT_NE(found, nullptr);
+  ASSERT_EQ(file.SetParamRecord(0, plat::MutableByteView(bigger)), 1);
+  EXPECT_EQ(ParamRecordId(plat::ByteView(bigger)), 3) << "ids 0, 1 and 2 were all taken";
+  const plat::ByteView found = FindParamRecord(3, file.ParamView());
+  ASSERT_FALSE(found.empty());
   EXPECT_EQ(ParamRecordSize(found), 8u);
-  EXPECT_EQ(ParamRecordSize(FindParamRecord(1, file.Params(), file.Header().ParamBlockSize)), 2u);
+  EXPECT_EQ(ParamRecordSize(FindParamRecord(1, file.ParamView())), 2u);
 }
 
 TEST_F(MacroFileTest, PlainBlockWithItsTerminatorReadsTheSame) {
