@@ -7,6 +7,7 @@
 #include "analysis/make_exe_builder.h"
 #include "analysis/memory_failure.h"
 #include "analysis/references.h"
+#include "app/res_string.h"
 #include "macro/error_state.h"
 #include "macro/macro_file.h"
 #include "platform/platform.h"
@@ -72,12 +73,6 @@ constexpr size_t k3106FurtherCount = 0x1086;
 
 // ---- Free functions ---------------------------------------------------------------------------
 
-uint32_t NameHash(std::u16string_view text) {
-  uint32_t hash = 0;
-  for (char16_t unit : text) hash = hash * 131u + unit;
-  return hash & 0x7FFFFFFFu;
-}
-
 CommandNames ReadCommandNames(uint16_t code, plat::ByteView payload) {
   CommandNames found;
   const NameSource* source = FindNameSource(code);
@@ -89,7 +84,7 @@ CommandNames ReadCommandNames(uint16_t code, plat::ByteView payload) {
     if (payload.U8Or(k3106Flags, 0) & k3106FirstNameFlag) {
       const std::u16string_view trimmed = TrimBlanks(first);
       if (!StartsWithInput(trimmed) && !HasPercent(first)) {
-        found.names.push_back({first, NameHash(plat::ToLower(trimmed)), source->offset});
+        found.names.push_back({first, app::KeyHash(plat::ToLower(trimmed)), source->offset});
       }
     }
     if (payload.U16Or(k3106FurtherCount, 0) != 0) {
@@ -100,7 +95,7 @@ CommandNames ReadCommandNames(uint16_t code, plat::ByteView payload) {
         if (text.empty()) break;
         const std::u16string_view trimmed = TrimBlanks(text);
         if (StartsWithInput(trimmed) || trimmed.empty() || HasPercent(trimmed)) continue;
-        found.names.push_back({std::u16string(trimmed), NameHash(plat::ToLower(trimmed)), static_cast<size_t>(at)});
+        found.names.push_back({std::u16string(trimmed), app::KeyHash(plat::ToLower(trimmed)), static_cast<size_t>(at)});
       }
     }
     return found;
@@ -124,7 +119,7 @@ CommandNames ReadCommandNames(uint16_t code, plat::ByteView payload) {
     const std::u16string lower = plat::ToLower(trimmed);
     std::u16string_view name = lower;
     if (name.starts_with(u".\\")) name.remove_prefix(2);
-    found.names.push_back({std::u16string(name), NameHash(lower), source->offset});
+    found.names.push_back({std::u16string(name), app::KeyHash(lower), source->offset});
   }
   found.offer_again = true;
   return found;

@@ -24,15 +24,10 @@ inline constexpr int32_t kExtraFileStopCount = 512;
 
 inline constexpr char16_t kKeyTooManyExtraFiles[] = u"IDS_ERR_TOOMANYEXTRAFILE";
 
-// h = h * 131 + unit over the UTF-16 units, wrapping at 32 bits, then the sign bit dropped.
-// Callers pass names trimmed and lower-cased; the rewrite of the packed macros finds a
-// command's entry again by this value.
-uint32_t NameHash(std::u16string_view text);
-
 // One name a command's parameters give, as the resolver takes it.
 struct CommandName {
   std::u16string name;
-  // NameHash of the name trimmed and lower-cased (before a leading ".\\" goes).
+  // app::KeyHash of the name trimmed and lower-cased (before a leading ".\\" goes).
   uint32_t hash = 0;
   // Where in the payload the text that holds the name starts.
   size_t text_offset = 0;

@@ -22,7 +22,6 @@ namespace {
 
 using analysis::CMakeExe_Builder;
 using analysis::CVLMultipleFilename;
-using analysis::NameHash;
 using analysis::ResolveExtraFile;
 using project::ExtraFileEntry;
 using project::MakeTargetName;
@@ -151,22 +150,6 @@ class ExtraFilesTest : public ScratchTest {
 };
 
 // ---- Name hash and name lists ------------------------------------------------------------------
-
-TEST(ExtraNameHash, MatchesTheRuleWrittenOut) {
-  EXPECT_EQ(NameHash(u""), 0u);
-  EXPECT_EQ(NameHash(u"a"), 97u);
-  EXPECT_EQ(NameHash(u"ab"), 97u * 131u + 98u);
-  EXPECT_EQ(NameHash(u"abc"), (97u * 131u + 98u) * 131u + 99u);
-  for (std::u16string_view text : {u"c:\\pics\\a.bmp", u"data\\x.txt", u"\u00e9t\u00e9\\\uffff\uffff.txt",
-                                   u"a rather long name that wraps the hash many times over.dat"}) {
-    EXPECT_EQ(NameHash(text), ReferenceHash(text)) << Narrow(text);
-    EXPECT_LT(NameHash(text), 0x80000000u);
-  }
-  // Four units of 0xFFFF overflow 32 bits; the sign bit is dropped, not the value clamped.
-  const uint32_t wrapped = ReferenceHash(u"\uffff\uffff\uffff\uffff");
-  EXPECT_EQ(NameHash(u"\uffff\uffff\uffff\uffff"), wrapped);
-  EXPECT_NE(wrapped, 0x7FFFFFFFu);
-}
 
 TEST(ExtraMultipleFilename, SplitsFolderAndNames) {
   const CVLMultipleFilename three(u"C:\\Pics\\a.bmp;b.bmp;c.bmp");
