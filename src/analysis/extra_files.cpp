@@ -7,6 +7,7 @@
 #include "analysis/make_exe_builder.h"
 #include "analysis/memory_failure.h"
 #include "analysis/references.h"
+#include "app/res_string.h"
 #include "macro/error_state.h"
 #include "macro/macro_file.h"
 #include "platform/platform.h"
@@ -22,37 +23,6 @@ using project::ExtraFileEntry;
 constexpr char16_t kKeyOpenScript[] = u"IDS_ERR_OPENSCRIPT";
 constexpr char16_t kKeyNotEnoughMem[] = u"IDS_ERR_NOTENOUGHMEM";
 constexpr size_t kEntryPathChars = 260;
-
-// ---- Reading a payload that may be short or damaged -----------------------------------------
-
-uint8_t PayloadByte(std::span<const uint8_t> payload, size_t offset) {
-  return offset < payload.size() ? payload[offset] : 0;
-}
-
-uint16_t PayloadWord(std::span<const uint8_t> payload, size_t offset) {
-  if (offset >= payload.size() || payload.size() - offset < 2) return 0;
-  return static_cast<uint16_t>(payload[offset] | (payload[offset + 1] << 8));
-}
-
-// The UTF-16 text at `offset`: empty past the record's end, and ending at the record's
-// end when its terminator is missing (an odd last byte is no unit). *next is where the
-// following text would start.
-std::u16string PayloadText(std::span<const uint8_t> payload, size_t offset, size_t* next = nullptr) {
-  std::u16string text;
-  size_t at = offset;
-  bool terminated = false;
-  while (at < payload.size() && payload.size() - at >= 2) {
-    const char16_t unit = static_cast<char16_t>(payload[at] | (payload[at + 1] << 8));
-    at += 2;
-    if (unit == 0) {
-      terminated = true;
-      break;
-    }
-    text.push_back(unit);
-  }
-  if (next != nullptr) *next = terminated ? at : std::max(offset, payload.size());
-  return text;
-}
 
 // ---- Where each command keeps its name -------------------------------------------------------
 
@@ -81,8 +51,9 @@ const NameSource* FindNameSource(uint16_t code) {
 }
 
 // Command 0x1205 names a file only in one of its modes.
-bool FindImageNamesFile(std::span<const uint8_t> payload) {
-  return PayloadByte(payload, 0x24F) != 0 && PayloadByte(payload, 0x569) != 0 && PayloadByte(payload, 0x56A) == 1;
+// Missing fields of a short or damaged payload read as zero.
+bool FindImageNamesFile(plat::ByteView payload) {
+  return payload.U8Or(0x24F, 0) != 0 && payload.U8Or(0x569, 0) != 0 && payload.U8Or(0x56A, 0) == 1;
 }
 
 // "abc:x" is a word followed by a colon (a window or a variable), not a drive letter.
@@ -102,10 +73,56 @@ constexpr size_t k3106FurtherCount = 0x1086;
 
 // ---- Free functions ---------------------------------------------------------------------------
 
-uint32_t NameHash(std::u16string_view text) {
-  uint32_t hash = 0;
-  for (char16_t unit : text) hash = hash * 131u + unit;
-  return hash & 0x7FFFFFFFu;
+CommandNames ReadCommandNames(uint16_t code, plat::ByteView payload) {
+  CommandNames found;
+  const NameSource* source = FindNameSource(code);
+  if (source == nullptr) return found;
+
+  if (source->kind == NameKind::kFirstAndFurther) {
+    uint64_t further = 0;
+    const std::u16string first = payload.Utf16z(source->offset, SIZE_MAX, &further);
+    if (payload.U8Or(k3106Flags, 0) & k3106FirstNameFlag) {
+      const std::u16string_view trimmed = TrimBlanks(first);
+      if (!StartsWithInput(trimmed) && !HasPercent(first)) {
+        found.names.push_back({first, app::KeyHash(plat::ToLower(trimmed)), source->offset});
+      }
+    }
+    if (payload.U16Or(k3106FurtherCount, 0) != 0) {
+      for (;;) {
+        const uint64_t at = further;
+        const std::u16string text = payload.Utf16z(at, SIZE_MAX, &further);
+        // A text cut short by the payload's end leaves nothing after it to read.
+        if (text.empty()) break;
+        const std::u16string_view trimmed = TrimBlanks(text);
+        if (StartsWithInput(trimmed) || trimmed.empty() || HasPercent(trimmed)) continue;
+        found.names.push_back({std::u16string(trimmed), app::KeyHash(plat::ToLower(trimmed)), static_cast<size_t>(at)});
+      }
+    }
+    return found;
+  }
+
+  std::u16string text;
+  if (code != 0x1205 || FindImageNamesFile(payload)) text = payload.Utf16z(source->offset);
+  if (source->kind == NameKind::kOneColonRule && !ColonRuleAllowsFile(text)) return found;
+  if (HasPercent(text) || StartsWithInput(text) || text.empty()) return found;
+
+  std::vector<std::u16string> paths;
+  if (source->kind == NameKind::kList) {
+    const CVLMultipleFilename names(text);
+    for (size_t i = 0; i < names.Count(); ++i) paths.push_back(names.Path(i));
+  } else {
+    paths.push_back(std::move(text));
+  }
+  for (const std::u16string& path : paths) {
+    const std::u16string_view trimmed = TrimBlanks(path);
+    if (HasPercent(trimmed) || StartsWithInput(trimmed)) continue;
+    const std::u16string lower = plat::ToLower(trimmed);
+    std::u16string_view name = lower;
+    if (name.starts_with(u".\\")) name.remove_prefix(2);
+    found.names.push_back({std::u16string(name), app::KeyHash(lower), source->offset});
+  }
+  found.offer_again = true;
+  return found;
 }
 
 CVLMultipleFilename::CVLMultipleFilename(std::u16string_view text) {
@@ -235,14 +252,13 @@ Offer OfferEntry(project::CMakeExe_FileLists& lists, ExtraFileEntry& entry, std:
   return Offer::kNoRoom;
 }
 
-// One command's names into `lists`; allocation failures propagate to the callers'
+// One command's names, resolved on this computer, into `lists`; allocation failures propagate to the callers'
 // boundaries.
 bool ScanCommand(project::CMakeExe_FileLists& lists, std::u16string_view folder, int32_t macro_index,
                  const macro::MacroCommand& command, std::span<const uint8_t> payload, int32_t command_index,
                  bool* list_full) {
   if (list_full != nullptr) *list_full = false;
-  const NameSource* source = FindNameSource(command.Code);
-  if (source == nullptr) return false;
+  const CommandNames found = ReadCommandNames(command.Code, payload);
   const int32_t count_before = lists.ExtraCount();
   ExtraFileEntry entry = FreshEntry(macro_index, command_index);
   // Offers the buffer, then readies it for the next name; false once the list is full.
@@ -255,60 +271,13 @@ bool ScanCommand(project::CMakeExe_FileLists& lists, std::u16string_view folder,
     return true;
   };
 
-  if (source->kind == NameKind::kFirstAndFurther) {
-    size_t further = 0;
-    const std::u16string first = PayloadText(payload, source->offset, &further);
-    if (PayloadByte(payload, k3106Flags) & k3106FirstNameFlag) {
-      const std::u16string_view trimmed = TrimBlanks(first);
-      if (!StartsWithInput(trimmed)) {
-        entry.NameHash = NameHash(plat::ToLower(trimmed));
-        if (!HasPercent(first)) {
-          ResolveInto(entry, first, folder);
-          if (!offer()) return lists.ExtraCount() > count_before;
-        }
-      }
-    }
-    if (PayloadWord(payload, k3106FurtherCount) != 0) {
-      for (;;) {
-        size_t next = further;
-        const std::u16string text = PayloadText(payload, further, &next);
-        if (text.empty()) break;
-        further = next;
-        const std::u16string_view trimmed = TrimBlanks(text);
-        if (StartsWithInput(trimmed) || trimmed.empty() || HasPercent(trimmed)) continue;
-        entry.NameHash = NameHash(plat::ToLower(trimmed));
-        ResolveInto(entry, trimmed, folder);
-        if (!offer()) break;
-      }
-    }
-    return lists.ExtraCount() > count_before;
-  }
-
-  std::u16string text;
-  if (command.Code != 0x1205 || FindImageNamesFile(payload)) text = PayloadText(payload, source->offset);
-  if (source->kind == NameKind::kOneColonRule && !ColonRuleAllowsFile(text)) return false;
-  if (HasPercent(text) || StartsWithInput(text) || text.empty()) return false;
-
-  std::vector<std::u16string> paths;
-  if (source->kind == NameKind::kList) {
-    const CVLMultipleFilename names(text);
-    for (size_t i = 0; i < names.Count(); ++i) paths.push_back(names.Path(i));
-  } else {
-    paths.push_back(std::move(text));
-  }
-  for (const std::u16string& path : paths) {
-    const std::u16string_view trimmed = TrimBlanks(path);
-    if (HasPercent(trimmed) || StartsWithInput(trimmed)) continue;
-    const std::u16string lower = plat::ToLower(trimmed);
-    entry.NameHash = NameHash(lower);
-    std::u16string_view name = lower;
-    if (name.starts_with(u".\\")) name.remove_prefix(2);
-    ResolveInto(entry, name, folder);
+  for (const CommandName& named : found.names) {
+    entry.NameHash = named.hash;
+    ResolveInto(entry, named.name, folder);
     if (!offer()) return lists.ExtraCount() > count_before;
   }
-  // The buffer once more as it stands: it holds the last path that resolved, which the
-  // list already has, so this adds nothing unless that path was refused.
-  offer();
+  // The buffer once more as it stands.
+  if (found.offer_again) offer();
   return lists.ExtraCount() > count_before;
 }
 

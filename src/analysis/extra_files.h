@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/byte_view.h"
+
 namespace analysis {
 
 // The command codes whose parameter records name files.
@@ -22,10 +24,28 @@ inline constexpr int32_t kExtraFileStopCount = 512;
 
 inline constexpr char16_t kKeyTooManyExtraFiles[] = u"IDS_ERR_TOOMANYEXTRAFILE";
 
-// h = h * 131 + unit over the UTF-16 units, wrapping at 32 bits, then the sign bit dropped.
-// Callers pass names trimmed and lower-cased; the rewrite of the packed macros finds a
-// command's entry again by this value.
-uint32_t NameHash(std::u16string_view text);
+// One name a command's parameters give, as the resolver takes it.
+struct CommandName {
+  std::u16string name;
+  // app::KeyHash of the name trimmed and lower-cased (before a leading ".\\" goes).
+  uint32_t hash = 0;
+  // Where in the payload the text that holds the name starts.
+  size_t text_offset = 0;
+};
+
+// What one command names, read from its parameter payload alone: no disk, no lists.
+struct CommandNames {
+  std::vector<CommandName> names;
+  // The one-name and list commands offer their entry buffer once more after their names
+  // (it still holds the last path that resolved, so this adds nothing unless the list
+  // refused that path before).
+  bool offer_again = false;
+};
+
+// The names the command `code` keeps in `payload`, in the order they are offered:
+// variables, inputs and the texts a command's mode does not use left out, a text the
+// payload cuts short ending with it. A code that names no files gives none.
+CommandNames ReadCommandNames(uint16_t code, plat::ByteView payload);
 
 // A text that lists file names: "C:\Pics\a.bmp;b.bmp;c.bmp" names three files in C:\Pics\.
 // Without a ";" the whole text is the one name and the folder is empty. Otherwise the

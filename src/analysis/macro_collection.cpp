@@ -10,6 +10,7 @@
 #include "macro/error_state.h"
 #include "macro/macro_file.h"
 #include "macro/macro_format.h"
+#include "platform/byte_view.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
 
@@ -37,18 +38,6 @@ const CallLayout* LayoutOf(uint16_t code) {
     if (layout.code == code) return &layout;
   }
   return nullptr;
-}
-
-// The zero-terminated UTF-16 text at `at` of a payload; a text the payload cuts short ends
-// there, and a payload too short to reach `at` holds an empty one.
-std::u16string PayloadText(const uint8_t* payload, size_t size, size_t at) {
-  std::u16string text;
-  for (size_t i = at; i + 1 < size; i += 2) {
-    const char16_t unit = static_cast<char16_t>(payload[i] | (payload[i + 1] << 8));
-    if (unit == 0) break;
-    text.push_back(unit);
-  }
-  return text;
 }
 
 // The message of an allocation failure. Formatting it allocates too; should that fail as
@@ -162,7 +151,8 @@ bool Walker::Call(int32_t caller, const CallLayout& layout, const uint8_t* recor
   if (size <= layout.kind_at) return true;
 
   const uint8_t kind = payload[layout.kind_at];
-  const std::u16string name = PayloadText(payload, size, layout.name_at);
+  // A text the payload cuts short ends there; one past its end is empty.
+  const std::u16string name = plat::ByteView(payload, size).Utf16z(layout.name_at);
   const std::u16string_view tested = layout.test_trimmed ? TrimBlanks(name) : std::u16string_view(name);
   if (!tested.empty() && tested.find(u'%') != std::u16string_view::npos) return true;  // a variable
   if (StartsWithInput(tested) || kind == kRefNotAFile) return true;

@@ -22,7 +22,6 @@ namespace {
 
 using analysis::CMakeExe_Builder;
 using analysis::CVLMultipleFilename;
-using analysis::NameHash;
 using analysis::ResolveExtraFile;
 using project::ExtraFileEntry;
 using project::MakeTargetName;
@@ -152,22 +151,6 @@ class ExtraFilesTest : public ScratchTest {
 
 // ---- Name hash and name lists ------------------------------------------------------------------
 
-TEST(ExtraNameHash, MatchesTheRuleWrittenOut) {
-  EXPECT_EQ(NameHash(u""), 0u);
-  EXPECT_EQ(NameHash(u"a"), 97u);
-  EXPECT_EQ(NameHash(u"ab"), 97u * 131u + 98u);
-  EXPECT_EQ(NameHash(u"abc"), (97u * 131u + 98u) * 131u + 99u);
-  for (std::u16string_view text : {u"c:\\pics\\a.bmp", u"data\\x.txt", u"\u00e9t\u00e9\\\uffff\uffff.txt",
-                                   u"a rather long name that wraps the hash many times over.dat"}) {
-    EXPECT_EQ(NameHash(text), ReferenceHash(text)) << Narrow(text);
-    EXPECT_LT(NameHash(text), 0x80000000u);
-  }
-  // Four units of 0xFFFF overflow 32 bits; the sign bit is dropped, not the value clamped.
-  const uint32_t wrapped = ReferenceHash(u"\uffff\uffff\uffff\uffff");
-  EXPECT_EQ(NameHash(u"\uffff\uffff\uffff\uffff"), wrapped);
-  EXPECT_NE(wrapped, 0x7FFFFFFFu);
-}
-
 TEST(ExtraMultipleFilename, SplitsFolderAndNames) {
   const CVLMultipleFilename three(u"C:\\Pics\\a.bmp;b.bmp;c.bmp");
   ASSERT_EQ(three.Count(), 3u);
@@ -198,6 +181,70 @@ TEST(ExtraMultipleFilename, SplitsFolderAndNames) {
 }
 
 // ---- Resolution and display names ----------------------------------------------------------------
+
+// ---- Reading a command's names from its payload alone ---------------------------------------
+
+TEST(ExtraCommandNames, EachCommandsTextsInOfferOrder) {
+  struct Expected {
+    std::u16string name;
+    std::u16string hashed;  // the text the hash is of
+    size_t offset;
+  };
+  struct Case {
+    const char* what;
+    uint16_t code;
+    Payload payload;
+    std::vector<Expected> names;
+    bool offer_again;
+  };
+  Payload cut_set = FileSet(u" C:\\One.txt ", true, {u"in:x", u"C:\\%v%", u"Two.txt"});
+  const size_t cut_at = cut_set.Bytes().size() - 2;
+  cut_set.Text(cut_at, u"Cut", false).Byte(cut_at + 6, 'Z');
+  const Case cases[] = {
+      {"one name, lower-cased",
+       0x4201,
+       Payload().Text(0x44, u" C:\\A.TXT "),
+       {{u"c:\\a.txt", u"c:\\a.txt", 0x44}},
+       true},
+      {"a leading .\\ goes after hashing",
+       0x2501,
+       Payload().Text(0, u".\\Sub\\N.txt"),
+       {{u"sub\\n.txt", u".\\sub\\n.txt", 0}},
+       true},
+      {"a list shares its text's offset",
+       0x2309,
+       Payload().Text(0x84, u"D:\\P\\x.bmp;Y.bmp;"),
+       {{u"d:\\p\\x.bmp", u"d:\\p\\x.bmp", 0x84}, {u"d:\\p\\y.bmp", u"d:\\p\\y.bmp", 0x84}},
+       true},
+      {"a text cut short by the payload ends with it",
+       0x4201,
+       Payload(0x44).Text(0x44, u"C:\\Cut", false).Byte(0x44 + 12, 'Z'),
+       {{u"c:\\cut", u"c:\\cut", 0x44}},
+       true},
+      {"file set: first untrimmed, further trimmed, the last one cut short",
+       0x3106,
+       cut_set,
+       {{u" C:\\One.txt ", u"c:\\one.txt", 0x1088},
+        {u"Two.txt", u"two.txt", 0x1088 + 2 * 13 + 2 * 5 + 2 * 7},
+        {u"Cut", u"cut", cut_at}},
+       false},
+      {"find image outside its file mode", 0x1205, Payload().Text(0x56E, u"C:\\x.bmp"), {}, false},
+      {"a word before a colon is no drive", 0x2301, Payload().Text(0, u"win:x"), {}, false},
+      {"a variable", 0x430C, Payload().Text(0, u"C:\\%dir%\\a"), {}, false},
+      {"payload ends before the text", 0x650F, Payload(0x84), {}, false},
+      {"a code that names no files", 0x1206, Payload().Text(0, u"C:\\a.txt"), {}, false},
+  };
+  for (const Case& c : cases) {
+    const analysis::CommandNames found = analysis::ReadCommandNames(c.code, plat::ByteView(c.payload.Bytes()));
+    EXPECT_EQ(found.offer_again, c.offer_again) << c.what;
+    ASSERT_EQ(found.names.size(), c.names.size()) << c.what;
+    for (size_t i = 0; i < c.names.size(); ++i) {
+      EXPECT_EQ(found.names[i].name, c.names[i].name) << c.what << " #" << i;
+      EXPECT_EQ(found.names[i].hash, ReferenceHash(c.names[i].hashed)) << c.what << " #" << i;
+      EXPECT_EQ(found.names[i].text_offset, c.names[i].offset) << c.what << " #" << i;
+    }
+  }
+}
 
 TEST_F(ExtraFilesTest, ResolvesAbsoluteThenScriptFolderThenSearchPath) {
   std::u16string path = u"before";

@@ -16,14 +16,27 @@ std::u16string Get(const CVLResString& table, std::u16string_view key) {
   return out;
 }
 
+// The hash written out the long way, as a check on the library's loop.
+uint32_t ReferenceHash(std::u16string_view text) {
+  uint64_t h = 0;
+  for (char16_t c : text) h = (h * 131 + c) % 0x100000000ull;
+  return static_cast<uint32_t>(h) & 0x7FFFFFFFu;
+}
+
 TEST(KeyHash, MultipliesBy131AndClearsTheTopBit) {
   EXPECT_EQ(KeyHash(u""), 0u);
   EXPECT_EQ(KeyHash(u"A"), 65u);
   EXPECT_EQ(KeyHash(u"AB"), 65u * 131u + 66u);
-  // Wraps at 32 bits before the top bit is cleared.
-  uint32_t h = 0;
-  for (char16_t c : std::u16string_view(u"IDS_ERR_INVALID_RESFILE")) h = h * 131u + c;
-  EXPECT_EQ(KeyHash(u"IDS_ERR_INVALID_RESFILE"), h & 0x7FFFFFFFu);
+  EXPECT_EQ(KeyHash(u"abc"), (97u * 131u + 98u) * 131u + 99u);
+  for (std::u16string_view text : {u"IDS_ERR_INVALID_RESFILE", u"c:\\pics\\a.bmp", u"\u00e9t\u00e9\\\uffff\uffff.txt",
+                                   u"a rather long name that wraps the hash many times over.dat"}) {
+    EXPECT_EQ(KeyHash(text), ReferenceHash(text));
+    EXPECT_LT(KeyHash(text), 0x80000000u);
+  }
+  // Four units of 0xFFFF overflow 32 bits; the top bit is dropped, not the value clamped.
+  const uint32_t wrapped = ReferenceHash(u"\uffff\uffff\uffff\uffff");
+  EXPECT_EQ(KeyHash(u"\uffff\uffff\uffff\uffff"), wrapped);
+  EXPECT_NE(wrapped, 0x7FFFFFFFu);
 }
 
 TEST(LanguageTable, EntriesFollowTheLineRules) {
