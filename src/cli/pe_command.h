@@ -31,7 +31,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "cli/lng_command.h"
+#include "cli/cli.h"
 #include "pe/resource_edits.h"
 
 namespace CLI {

@@ -10,12 +10,12 @@
 #include "analysis/make_exe_builder.h"
 #include "app/res_string.h"
 #include "app/vl_win_app.h"
-#include "macro/macro_builder.h"
 #include "platform/platform.h"
-#include "platform/scratch.h"
 #include "platform/unicode.h"
 #include "project/options.h"
 #include "project/target_name.h"
+#include "support/macro_builder.h"
+#include "support/scratch.h"
 
 namespace brankel_test {
 namespace {

@@ -7,15 +7,15 @@
 
 #include "analysis/failing_allocation.h"
 #include "analysis/macro_collection.h"
-#include "analysis/script_builder.h"
 #include "app/res_string.h"
 #include "app/vl_win_app.h"
 #include "macro/error_state.h"
-#include "macro/macro_builder.h"
 #include "platform/platform.h"
-#include "platform/scratch.h"
 #include "platform/unicode.h"
 #include "project/file_lists.h"
+#include "support/macro_builder.h"
+#include "support/scratch.h"
+#include "support/script_builder.h"
 
 namespace analysis {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "app/config_text.h"
 #include "app/vl_reg.h"
-#include "platform/scratch.h"
 #include "platform/testing.h"
+#include "support/scratch.h"
 
 namespace app {
 namespace {

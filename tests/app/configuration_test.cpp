@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "app/brankel_app.h"
-#include "app/machine_config.h"
-#include "platform/scratch.h"
 #include "platform/testing.h"
 #include "platform/unicode.h"
+#include "support/machine_config.h"
+#include "support/scratch.h"
 
 namespace app {
 namespace {

@@ -6,9 +6,9 @@
 
 #include "app/lang_file.h"
 #include "app/res_string.h"
-#include "platform/needs_md5.h"
 #include "platform/platform.h"
-#include "platform/scratch.h"
+#include "support/needs_md5.h"
+#include "support/scratch.h"
 
 namespace app {
 namespace {

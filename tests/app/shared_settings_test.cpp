@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "app/shared_settings.h"
-#include "platform/scratch.h"
 #include "platform/unicode.h"
+#include "support/scratch.h"
 
 namespace app {
 namespace {

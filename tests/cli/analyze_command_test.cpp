@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "analysis/script_builder.h"
-#include "cli/run_cli.h"
-#include "macro/macro_builder.h"
 #include "platform/platform.h"
-#include "platform/scratch.h"
+#include "support/macro_builder.h"
+#include "support/run_cli.h"
+#include "support/scratch.h"
+#include "support/script_builder.h"
 
 namespace cli {
 namespace {

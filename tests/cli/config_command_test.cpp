@@ -4,10 +4,10 @@
 #include <nlohmann/json.hpp>
 
 #include "app/brankel_app.h"
-#include "app/machine_config.h"
-#include "cli/run_cli.h"
-#include "platform/scratch.h"
 #include "platform/testing.h"
+#include "support/machine_config.h"
+#include "support/run_cli.h"
+#include "support/scratch.h"
 
 namespace cli {
 namespace {

@@ -5,9 +5,9 @@
 #include "app/lang_file.h"
 #include "app/res_string.h"
 #include "cli/cli.h"
-#include "cli/run_cli.h"
-#include "platform/needs_md5.h"
-#include "platform/scratch.h"
+#include "support/needs_md5.h"
+#include "support/run_cli.h"
+#include "support/scratch.h"
 
 namespace cli {
 namespace {

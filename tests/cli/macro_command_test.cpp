@@ -12,13 +12,13 @@
 #include "cli/installation.h"
 #include "cli/macro_command.h"
 #include "cli/macro_info.h"
-#include "cli/run_cli.h"
-#include "macro/attachment_builder.h"
-#include "macro/compound_builder.h"
-#include "macro/macro_builder.h"
 #include "macro/macro_file.h"
 #include "macro/macro_format.h"
-#include "platform/scratch.h"
+#include "support/attachment_builder.h"
+#include "support/compound_builder.h"
+#include "support/macro_builder.h"
+#include "support/run_cli.h"
+#include "support/scratch.h"
 
 namespace cli {
 namespace {

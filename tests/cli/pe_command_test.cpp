@@ -16,16 +16,16 @@
 #include "app/res_string.h"
 #include "app/system_error.h"
 #include "app/text_format.h"
-#include "cli/run_cli.h"
-#include "pe/fixtures.h"
-#include "pe/image_files.h"
-#include "pe/pe_builder.h"
 #include "pe/pe_image.h"
 #include "pe/pe_resources.h"
 #include "pe/resource_edits.h"
 #include "pe/version_info.h"
 #include "platform/file_io.h"
-#include "platform/scratch.h"
+#include "support/fixtures.h"
+#include "support/image_files.h"
+#include "support/pe_builder.h"
+#include "support/run_cli.h"
+#include "support/scratch.h"
 
 namespace cli {
 namespace {

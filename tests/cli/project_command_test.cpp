@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "cli/run_cli.h"
-#include "platform/scratch.h"
 #include "platform/unicode.h"
 #include "project/project_file.h"
+#include "support/run_cli.h"
+#include "support/scratch.h"
 
 namespace cli {
 namespace {

@@ -4,14 +4,14 @@
 #include <memory>
 
 #include "app/res_string.h"
-#include "macro/attachment_builder.h"
 #include "macro/attachments.h"
-#include "macro/compound_builder.h"
 #include "macro/error_state.h"
-#include "macro/macro_builder.h"
 #include "macro/macro_file.h"
-#include "platform/scratch.h"
 #include "platform/unicode.h"
+#include "support/attachment_builder.h"
+#include "support/compound_builder.h"
+#include "support/macro_builder.h"
+#include "support/scratch.h"
 
 namespace macro {
 namespace {

@@ -5,8 +5,8 @@
 #include <map>
 #include <set>
 
-#include "macro/compound_builder.h"
-#include "platform/scratch.h"
+#include "support/compound_builder.h"
+#include "support/scratch.h"
 
 namespace macro {
 namespace {

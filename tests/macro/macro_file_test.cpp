@@ -10,9 +10,9 @@
 #endif
 
 #include "macro/error_state.h"
-#include "macro/macro_builder.h"
 #include "macro/macro_file.h"
-#include "platform/scratch.h"
+#include "support/macro_builder.h"
+#include "support/scratch.h"
 
 namespace macro {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <random>
 
-#include "macro/macro_builder.h"
 #include "macro/macro_format.h"
+#include "support/macro_builder.h"
 
 namespace macro {
 namespace {

@@ -11,14 +11,14 @@
 #include <string_view>
 #include <vector>
 
-#include "pe/fixtures.h"
-#include "pe/image_files.h"
-#include "pe/pe_builder.h"
 #include "pe/pe_image.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
-#include "platform/scratch.h"
 #include "platform/unicode.h"
+#include "support/fixtures.h"
+#include "support/image_files.h"
+#include "support/pe_builder.h"
+#include "support/scratch.h"
 
 #ifndef _WIN32
 #include <unistd.h>

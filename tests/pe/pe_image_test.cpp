@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "pe/pe_builder.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
-#include "platform/scratch.h"
+#include "support/pe_builder.h"
+#include "support/scratch.h"
 
 namespace pe {
 namespace {

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "pe/pe_builder.h"
 #include "pe/pe_image.h"
 #include "pe/resource_builder.h"
 #include "platform/platform.h"
-#include "platform/scratch.h"
+#include "support/pe_builder.h"
+#include "support/scratch.h"
 
 namespace pe {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "pe/pe_builder.h"
+#include "support/pe_builder.h"
 
 namespace brankel_test {
 namespace {

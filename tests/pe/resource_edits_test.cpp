@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "pe/fixtures.h"
-#include "pe/image_files.h"
-#include "pe/pe_builder.h"
 #include "pe/pe_resources.h"
 #include "pe/resource_builder.h"
 #include "pe/version_info.h"
 #include "platform/platform.h"
-#include "platform/scratch.h"
+#include "support/fixtures.h"
+#include "support/image_files.h"
+#include "support/pe_builder.h"
+#include "support/scratch.h"
 
 namespace pe {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/scratch.h"
 #include "platform/testing.h"
+#include "support/scratch.h"
 
 namespace brankel_test {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "platform/scratch.h"
+#include "support/scratch.h"
 
 namespace brankel_test {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/scratch.h"
 #include "platform/testing.h"
+#include "support/scratch.h"
 
 namespace brankel_test {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/scratch.h"
+#include "support/scratch.h"
 
 namespace brankel_test {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "platform/needs_md5.h"
-#include "platform/scratch.h"
 #include "platform/testing.h"
+#include "support/needs_md5.h"
+#include "support/scratch.h"
 
 namespace brankel_test {
 namespace {

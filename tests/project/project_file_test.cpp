@@ -4,10 +4,10 @@
 
 #include "app/brankel_app.h"
 #include "app/system_error.h"
-#include "macro/macro_builder.h"
-#include "platform/scratch.h"
 #include "platform/unicode.h"
 #include "project/project_file.h"
+#include "support/macro_builder.h"
+#include "support/scratch.h"
 
 namespace project {
 namespace {

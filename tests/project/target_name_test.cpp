@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/scratch.h"
+#include "support/scratch.h"
 
 namespace project {
 namespace {

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "macro/compound_builder.h"
 #include "macro/compound_file.h"
-#include "platform/scratch.h"
+#include "support/compound_builder.h"
+#include "support/scratch.h"
 
 namespace macro {
 namespace {

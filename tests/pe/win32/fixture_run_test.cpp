@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "pe/fixtures.h"
-#include "pe/pe_builder.h"
 #include "pe/pe_image.h"
 #include "pe/win32/run_program.h"
-#include "platform/scratch.h"
+#include "support/fixtures.h"
+#include "support/pe_builder.h"
+#include "support/scratch.h"
 
 namespace brankel_test {
 namespace {

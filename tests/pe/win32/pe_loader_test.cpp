@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "pe/pe_builder.h"
 #include "pe/pe_image.h"
 #include "pe/win32/system_checks.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
-#include "platform/scratch.h"
+#include "support/pe_builder.h"
+#include "support/scratch.h"
 
 namespace pe {
 namespace {

@@ -13,15 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "cli/run_cli.h"
-#include "pe/fixtures.h"
-#include "pe/image_files.h"
-#include "pe/pe_builder.h"
 #include "pe/pe_image.h"
 #include "pe/win32/run_program.h"
 #include "pe/win32/system_checks.h"
 #include "platform/platform.h"
-#include "platform/scratch.h"
+#include "support/fixtures.h"
+#include "support/image_files.h"
+#include "support/pe_builder.h"
+#include "support/run_cli.h"
+#include "support/scratch.h"
 
 namespace pe {
 namespace {

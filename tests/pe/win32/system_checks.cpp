@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "pe/pe_builder.h"
+#include "support/pe_builder.h"
 
 namespace brankel_test {
 

@@ -1,9 +1,9 @@
-#include "analysis/script_builder.h"
+#include "support/script_builder.h"
 
 #include <gtest/gtest.h>
 
-#include "macro/attachment_builder.h"
-#include "macro/compound_builder.h"
+#include "support/attachment_builder.h"
+#include "support/compound_builder.h"
 
 namespace brankel_test {
 

@@ -1,4 +1,4 @@
-#include "cli/run_cli.h"
+#include "support/run_cli.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "macro/compound_builder.h"
+#include "support/compound_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "platform/scratch.h"
+#include "support/scratch.h"
 
 namespace brankel_test {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pe/image_files.h"
+#include "support/image_files.h"
 
 namespace brankel_test {
 

@@ -1,4 +1,4 @@
-#include "macro/attachment_builder.h"
+#include "support/attachment_builder.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
-#include "macro/macro_builder.h"
+#include "support/macro_builder.h"
 
 #include <cstring>
 
 #include "platform/platform.h"
-#include "platform/scratch.h"
+#include "support/scratch.h"
 
 namespace brankel_test {
 

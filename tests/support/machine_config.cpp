@@ -1,7 +1,7 @@
-#include "app/machine_config.h"
+#include "support/machine_config.h"
 
-#include "platform/scratch.h"
 #include "platform/testing.h"
+#include "support/scratch.h"
 
 namespace brankel_test {
 

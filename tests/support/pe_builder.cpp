@@ -1,4 +1,4 @@
-#include "pe/pe_builder.h"
+#include "support/pe_builder.h"
 
 #include <algorithm>
 #include <cstdint>

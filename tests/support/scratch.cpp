@@ -1,4 +1,4 @@
-#include "platform/scratch.h"
+#include "support/scratch.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "pe/image_files.h"
+#include "support/image_files.h"
 
 namespace brankel_test {
 namespace {

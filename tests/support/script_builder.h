@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "macro/macro_builder.h"
+#include "support/macro_builder.h"
 
 namespace brankel_test {
 

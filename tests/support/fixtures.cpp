@@ -1,4 +1,4 @@
-#include "pe/fixtures.h"
+#include "support/fixtures.h"
 
 #include <initializer_list>
 
