@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/byte_view.h"
+
 namespace plat {
 namespace {
 
@@ -115,9 +117,8 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 std::u16string FromUtf16Le(std::string_view bytes) {
   std::u16string text;
   text.reserve(bytes.size() / 2);
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
-  }
+  const ByteView view(bytes);
+  for (uint64_t i = 0; view.Fits(i, 2); i += 2) text.push_back(static_cast<char16_t>(*view.U16(i)));
   return text;
 }
 

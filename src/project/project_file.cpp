@@ -6,6 +6,7 @@
 #include "app/brankel_app.h"
 #include "app/system_error.h"
 #include "app/text_format.h"
+#include "platform/byte_view.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
@@ -111,21 +112,22 @@ int SaveProject(MakeExeOptions& record, std::u16string_view script, const CMakeE
 std::optional<ProjectContents> ParseProject(std::string_view bytes, ProjectRefusal* why) {
   if (bytes.size() < kOptionsSize) return Refuse(why, kRefusedFormat);
   if (bytes.size() > kMaxProjectSize) return Refuse(why, kRefusedDamaged);
+  const plat::ByteView view(bytes);
   ProjectContents contents;
   contents.record = std::make_unique<MakeExeOptions>();
-  std::memcpy(contents.record.get(), bytes.data(), sizeof(MakeExeOptions));
+  if (!view.CopyTo(0, contents.record.get(), sizeof(MakeExeOptions))) return Refuse(why, kRefusedFormat);
   if (const char16_t* defect = ProjectDefect(*contents.record, bytes.size()); defect != nullptr) {
     return Refuse(why, defect);
   }
-  const char* at = bytes.data() + kOptionsSize;
   contents.macros.resize(static_cast<size_t>(contents.record->MacroCount));
   contents.extras.resize(static_cast<size_t>(contents.record->ExtraFileCount));
+  const size_t macro_bytes = contents.macros.size() * kMacroEntrySize;
   // An empty list has no storage to copy into, not even zero bytes.
-  if (!contents.macros.empty()) std::memcpy(contents.macros.data(), at, contents.macros.size() * kMacroEntrySize);
-  if (!contents.extras.empty()) {
-    std::memcpy(contents.extras.data(), at + contents.macros.size() * kMacroEntrySize,
-                contents.extras.size() * kExtraEntrySize);
-  }
+  const bool copied =
+      (contents.macros.empty() || view.CopyTo(kOptionsSize, contents.macros.data(), macro_bytes)) &&
+      (contents.extras.empty() || view.CopyTo(uint64_t{kOptionsSize} + macro_bytes, contents.extras.data(),
+                                              contents.extras.size() * kExtraEntrySize));
+  if (!copied) return Refuse(why, kRefusedDamaged);
   return contents;
 }
 
