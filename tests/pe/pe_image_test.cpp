@@ -611,10 +611,15 @@ TEST_P(PeImageTest, ReplacedDataNeverLandsOnSectionsOutOfTableOrder) {
 TEST_P(PeImageTest, EveryRefusalLeavesItsReason) {
   const Bytes good = ThreeImports(GetParam()).Build();
   const PeLayout layout = LayoutOf(good);
-  auto loaded = [](const Bytes& image) {
-    auto editor = std::make_unique<CPE_ImageEditor>();
-    EXPECT_TRUE(editor->Parse(image.data(), image.size()));
-    return editor;
+  // The editor of the case at hand, kept so that its reason can be read afterwards.
+  std::unique_ptr<CPE_ImageEditor> editor;
+  auto fresh = [&]() -> CPE_ImageEditor& {
+    editor = std::make_unique<CPE_ImageEditor>();
+    return *editor;
+  };
+  auto loaded = [&](const Bytes& image) -> CPE_ImageEditor* {
+    EXPECT_TRUE(fresh().Parse(image.data(), image.size()));
+    return editor.get();
   };
   auto with = [&](uint32_t at, uint32_t value) {
     Bytes image = good;
@@ -637,65 +642,73 @@ TEST_P(PeImageTest, EveryRefusalLeavesItsReason) {
     const char* name;
     std::function<bool()> fails;
     uint32_t error;
+    PeRefusal reason = PeRefusal::kNone;  // kNone: a static call, no editor to ask
   };
   const Case cases[] = {
       {"parse no image",
        [&] {
-         CPE_ImageEditor e;
+         CPE_ImageEditor& e = fresh();
          return !e.Parse(good.data(), 100);
        },
-       plat::err::kBadExeFormat},
+       plat::err::kBadExeFormat, PeRefusal::kTruncatedHeaders},
       {"parse nothing",
        [&] {
-         CPE_ImageEditor e;
+         CPE_ImageEditor& e = fresh();
          return !e.Parse(nullptr, 0);
        },
-       plat::err::kBadExeFormat},
-      {"payload of nothing", [&] { return loaded(good)->AddDataSection(0) == nullptr; }, plat::err::kInvalidParameter},
+       plat::err::kBadExeFormat, PeRefusal::kTruncatedHeaders},
+      {"payload of nothing", [&] { return loaded(good)->AddDataSection(0) == nullptr; }, plat::err::kInvalidParameter,
+       PeRefusal::kBadParameter},
       {"payload without an image",
        [&] {
-         CPE_ImageEditor e;
+         CPE_ImageEditor& e = fresh();
          return e.AddDataSection(1) == nullptr;
        },
-       plat::err::kInvalidHandle},
+       plat::err::kInvalidHandle, PeRefusal::kNoImage},
       {"payload past 32 bits", [&] { return loaded(good)->AddDataSection(0xFFFFFFFFu) == nullptr; },
-       plat::err::kArithmeticOverflow},
+       plat::err::kArithmeticOverflow, PeRefusal::kPastAddressSpace},
       {"payload as a 21st section", [&] { return loaded(twenty.Build())->AddDataSection(1) == nullptr; },
-       plat::err::kNotSupported},
+       plat::err::kNotSupported, PeRefusal::kNoSectionSlot},
       {"payload header on section data", [&] { return loaded(crowded.Build())->AddDataSection(1) == nullptr; },
-       plat::err::kNotSupported},
+       plat::err::kNotSupported, PeRefusal::kNoHeaderRoom},
       {"section past the address space",
        [&] { return !loaded(with(layout.section_table + 3 * 40 + 12, 0xFFFFF000u))->AddSection(".x", Bytes(1), 0); },
-       plat::err::kArithmeticOverflow},
+       plat::err::kArithmeticOverflow, PeRefusal::kPastAddressSpace},
       {"import removal without an image",
        [&] {
-         CPE_ImageEditor e;
+         CPE_ImageEditor& e = fresh();
          return !e.RemoveImport("A.DLL");
        },
-       plat::err::kInvalidHandle},
+       plat::err::kInvalidHandle, PeRefusal::kNoImage},
       {"import table outside the sections",
        [&] { return !loaded(with(layout.directories + 8, 0x00800000))->RemoveImport("WINMM.DLL"); },
-       plat::err::kBadExeFormat},
-      {"import table too long", [&] { return !loaded(many.Build())->RemoveImport("0.DLL"); }, plat::err::kNotSupported},
+       plat::err::kBadExeFormat, PeRefusal::kDamagedImportTable},
+      {"import table too long", [&] { return !loaded(many.Build())->RemoveImport("0.DLL"); }, plat::err::kNotSupported,
+       PeRefusal::kTooManyImports},
       {"replace a free slot", [&] { return !loaded(good)->ReplaceSectionData(5, Bytes(4), MayAlwaysMove); },
-       plat::err::kInvalidParameter},
+       plat::err::kInvalidParameter, PeRefusal::kBadParameter},
       {"replace under an overlapping section",
        [&] { return !loaded(with(layout.section_table + 8, 0x1800))->ReplaceSectionData(1, Bytes(4), MayAlwaysMove); },
-       plat::err::kBadExeFormat},
+       plat::err::kBadExeFormat, PeRefusal::kOverlappingSections},
       {"write without an image",
        [&] {
-         CPE_ImageEditor e;
+         CPE_ImageEditor& e = fresh();
          return !e.Write(out);
        },
-       plat::err::kInvalidHandle},
+       plat::err::kInvalidHandle, PeRefusal::kNoImage},
       {"write past 32 bits", [&] { return !loaded(with(layout.section_table + 3 * 40 + 12, 0xFFFFF000u))->Write(out); },
-       plat::err::kArithmeticOverflow},
+       plat::err::kArithmeticOverflow, PeRefusal::kPastAddressSpace},
       {"checksum of a foreign file", [&] { return !CPE_ImageEditor::FixChecksum(foreign); }, plat::err::kBadExeFormat},
   };
   for (const Case& c : cases) {
     plat::SetLastError(plat::err::kFileExists);
+    editor.reset();
     EXPECT_TRUE(c.fails()) << c.name;
     EXPECT_EQ(plat::GetLastError(), c.error) << c.name;
+    if (c.reason == PeRefusal::kNone) continue;
+    ASSERT_NE(editor, nullptr) << c.name;
+    EXPECT_EQ(editor->Refusal(), c.reason) << c.name << ": " << editor->RefusalText();
+    EXPECT_FALSE(editor->RefusalText().empty()) << c.name;
   }
   EXPECT_FALSE(plat::FileExists(out));
 }
