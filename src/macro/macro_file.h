@@ -82,7 +82,8 @@ class CFile_Macro {
   std::vector<uint8_t> memory_;  // the file, when opened from memory
   uint64_t memory_position_ = 0;
   bool in_memory_ = false;
-  MacroFileHeader header_{};
+  // Aligned so that its 32-bit fields are too: callers bind references to them.
+  alignas(8) MacroFileHeader header_{};
   std::vector<MacroCommand> commands_;
   std::vector<MacroNamedItem> named_items_;
   std::vector<uint8_t> params_;  // ParamBlockSize bytes, then the terminator's room
