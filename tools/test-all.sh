@@ -10,7 +10,7 @@ top=$PWD
 
 packages=(cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev libgtest-dev googletest libmd-dev
           libcli11-dev nlohmann-json3-dev libbenchmark-dev clang-format
-          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth file)
+          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth file ccache)
 
 install_missing() {
   local missing=()
@@ -38,10 +38,15 @@ if ! git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run --Werror; t
 fi
 
 jobs=$(nproc)
+# A compiler cache makes a second run (CI after a local one) rebuild only what changed.
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 # linux32 after linux: its language files are signed by the 64-bit brankel.
 for preset in linux linux-asan linux32 fuzz win32 win64; do
   step "configure and build: $preset"
-  cmake --preset "$preset" -DBRANKEL_WERROR=ON >/dev/null
+  cmake --preset "$preset" -DBRANKEL_WERROR=ON "${launcher[@]}" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
 

@@ -1,0 +1,1 @@
+#include "packager/exe_builder.h"

@@ -1,0 +1,1 @@
+#include "packager/reference_rewrite.h"

@@ -1,0 +1,1 @@
+#include "packager/runtime_modules.h"

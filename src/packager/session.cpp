@@ -1,0 +1,1 @@
+#include "packager/session.h"
