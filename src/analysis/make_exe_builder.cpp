@@ -33,4 +33,8 @@ void CMakeExe_Builder::SetMessage(const char16_t* key, std::u16string_view argum
   plat::SetFixedText(message_, kBuilderMessageChars, lists_.Message());
 }
 
+void CMakeExe_Builder::SetBuilderText(std::u16string_view text) {
+  plat::SetFixedText(message_, kBuilderMessageChars, text);
+}
+
 }  // namespace analysis

@@ -37,6 +37,11 @@ class CMakeExe_Builder {
 
   // What the last failing operation reports; empty when it had nothing to say.
   std::u16string_view Message() const;
+  // The message rules of the lists (a key's text with its argument; an empty key: no
+  // message; no key: the system's text for the last error), on the builder's message.
+  void SetBuilderMessage(const char16_t* key, std::u16string_view argument = {}) { SetMessage(key, argument); }
+  // A message of the build's own words, cut to the message's 259 characters.
+  void SetBuilderText(std::u16string_view text);
 
   // Adds an extra entry for every distinct file that the commands of the macro file at
   // `macro_path` name; `macro_index` is that file's entry in the macro list. Each entry

@@ -1,6 +1,7 @@
 #include "app/system_error.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -37,6 +38,16 @@ int FormatSystemError(uint32_t code, char16_t* buffer, size_t chars, bool with_c
   if (text.size() > 1 && text.back() == u'\n') text.resize(text.size() - 2);
   write(used, text);
   return 1;
+}
+
+std::u16string SystemErrorText(uint32_t code, std::u16string_view file) {
+  char16_t buffer[1024];
+  FormatSystemError(code, buffer, std::size(buffer), false);
+  std::u16string text = buffer;
+  for (size_t at = text.find(u"%1"); at != std::u16string::npos; at = text.find(u"%1", at + file.size())) {
+    text.replace(at, 2, file);
+  }
+  return text;
 }
 
 }  // namespace app

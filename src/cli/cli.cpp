@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "cli/analyze_command.h"
+#include "cli/build_command.h"
 #include "cli/config_command.h"
 #include "cli/lng_command.h"
 #include "cli/macro_command.h"
@@ -18,6 +19,7 @@ int RunBrankel(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
   int result = 0;
   const Streams streams{out, err};
   AddAnalyzeCommand(app, streams, result);
+  AddBuildCommand(app, streams, result);
   AddConfigCommand(app, streams, result);
   AddLngCommand(app, streams, result);
   AddMacroCommand(app, streams, result);

@@ -1,6 +1,11 @@
 #include "cli/installation.h"
 
+#include <cstdio>
+
+#include "app/brankel_app.h"
+#include "app/res_string.h"
 #include "platform/platform.h"
+#include "platform/unicode.h"
 
 namespace cli {
 
@@ -28,6 +33,19 @@ std::vector<std::u16string> LanguageFolders() {
   std::vector<std::u16string> folders;
   for (const std::u16string& installation : InstallationFolders()) folders.push_back(installation + u"sysdata\\");
   return folders;
+}
+
+bool LoadApplication(app::CBrankelApp& application, app::CVLResString& texts, const Streams& io) {
+  application.SetProgramFolder(InstallationFolder());
+  if (!application.LoadConfiguration()) {
+    std::fprintf(io.err, "brankel: %s\n", plat::Utf16ToUtf8(app::LoadStringResource(107)).c_str());
+    return false;
+  }
+  for (const std::u16string& language_file : application.LanguageFiles()) {
+    if (plat::FileExists(language_file)) texts.LoadFile(language_file);
+  }
+  application.SetLanguageTable(&texts);
+  return true;
 }
 
 }  // namespace cli

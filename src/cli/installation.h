@@ -5,6 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
+
+namespace app {
+class CBrankelApp;
+class CVLResString;
+}  // namespace app
+
 namespace cli {
 
 // The candidate installation folders, in order, each ending in a backslash.
@@ -14,5 +21,10 @@ std::u16string InstallationFolder();
 // The sysdata folders tried, in order, for the English language files that give failure
 // messages their text: the program's own installation first, then the build's.
 std::vector<std::u16string> LanguageFolders();
+
+// Starts `application` in the installation as the program does: its configuration, then
+// the language files into `texts`, which becomes its language table. False, with the
+// reason on io.err, when the configuration cannot be had.
+bool LoadApplication(app::CBrankelApp& application, app::CVLResString& texts, const Streams& io);
 
 }  // namespace cli

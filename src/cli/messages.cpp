@@ -29,14 +29,7 @@ std::u16string LanguageText(std::u16string_view key) {
 }
 
 std::u16string SystemText(uint32_t code, const std::string& file) {
-  char16_t buffer[1024];
-  app::FormatSystemError(code, buffer, std::size(buffer), false);
-  std::u16string text = buffer;
-  const std::u16string name = plat::Utf8ToUtf16(file);
-  for (size_t at = text.find(u"%1"); at != std::u16string::npos; at = text.find(u"%1", at + name.size())) {
-    text.replace(at, 2, name);
-  }
-  return ConsoleLines(text);
+  return ConsoleLines(app::SystemErrorText(code, plat::Utf8ToUtf16(file)));
 }
 
 }  // namespace cli

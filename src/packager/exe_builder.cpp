@@ -1,1 +1,437 @@
 #include "packager/exe_builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <new>
+#include <optional>
+
+#include "app/brankel_app.h"
+#include "app/system_error.h"
+#include "packager/payload.h"
+#include "packager/reference_rewrite.h"
+#include "packager/session.h"
+#include "pe/resource_edits.h"
+#include "platform/platform.h"
+#include "platform/unicode.h"
+
+namespace packager {
+namespace {
+
+constexpr uint32_t kMessageBoxError = 16;
+constexpr char16_t kPlayerName[] = u"Runvale.exe";
+constexpr char16_t kStubName[] = u"sysdata\\Stubvale.dat";
+// The proxy language file travels inside payload B's header; anything near this size is
+// not a language file, and is refused before it is read into memory.
+constexpr uint64_t kLanguageFileLimit = 16u << 20;
+// Files are read into the section in pieces the system's 32-bit read count can carry.
+constexpr uint32_t kReadPiece = 1u << 24;
+
+template <size_t N>
+std::u16string Field(const char16_t (&field)[N]) {
+  return std::u16string(plat::FixedText(field, N));
+}
+
+std::u16string FileNamePart(std::u16string_view path) {
+  const size_t slash = path.find_last_of(u'\\');
+  return std::u16string(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
+}
+
+// The script's own name for payload A: after its last backslash; nothing when the path
+// ends with a drive's colon.
+std::u16string ScriptFileName(std::u16string_view script) {
+  const size_t slash = script.find_last_of(u'\\');
+  if (slash != std::u16string_view::npos) return std::u16string(script.substr(slash + 1));
+  if (!script.empty() && script.back() == u':') return {};
+  return std::u16string(script);
+}
+
+std::u16string FolderPart(std::u16string_view path) {
+  const size_t slash = path.find_last_of(u'\\');
+  return slash == std::u16string_view::npos ? std::u16string(u".\\") : std::u16string(path.substr(0, slash + 1));
+}
+
+// The size of a file as the system reports it for an open handle.
+std::optional<uint64_t> FileSizeOf(std::u16string_view path) {
+  plat::FileHandle file =
+      plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, plat::Disposition::kOpenExisting);
+  if (file == nullptr) return std::nullopt;
+  uint64_t size = 0;
+  const bool ok = plat::GetFileSize(file, &size);
+  const uint32_t error = plat::GetLastError();
+  plat::CloseFile(file);
+  if (!ok) {
+    plat::SetLastError(error);
+    return std::nullopt;
+  }
+  return size;
+}
+
+// SOURCE_DATE_EPOCH, the reproducible-build convention: when set, the build takes its time
+// stamps from it and names the player copy inside the EXE by its content.
+std::optional<uint32_t> SourceDateEpoch() {
+  const char* text = std::getenv("SOURCE_DATE_EPOCH");
+  if (text == nullptr || *text == 0) return std::nullopt;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  if (end == nullptr || *end != 0 || value > 0xFFFFFFFFull) return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
+std::optional<std::vector<uint8_t>> ReadWholeFile(std::u16string_view path, uint64_t limit) {
+  const std::optional<uint64_t> size = FileSizeOf(path);
+  if (!size) return std::nullopt;
+  if (*size > limit) {
+    plat::SetLastError(plat::err::kNotEnoughMemory);
+    return std::nullopt;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(*size));
+  // The size was measured on another handle; a file that changed in between is refused.
+  plat::FileHandle file =
+      plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, plat::Disposition::kOpenExisting);
+  if (file == nullptr) return std::nullopt;
+  uint32_t done = 0;
+  const bool ok = bytes.empty() || (plat::ReadFile(file, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) &&
+                                    done == bytes.size());
+  plat::CloseFile(file);
+  if (!ok) return std::nullopt;
+  return bytes;
+}
+
+bool Exists(std::u16string_view path) { return !path.empty() && plat::FileExists(path) && !plat::IsDirectory(path); }
+
+}  // namespace
+
+CMakeExe_Builder::CMakeExe_Builder(app::CBrankelApp& application)
+    : analysis::CMakeExe_Builder(&application),
+      application_(application),
+      player_path_(application.ProgramFolder() + kPlayerName),
+      stub_path_(application.ProgramFolder() + kStubName) {}
+
+void CMakeExe_Builder::SetMessageText(std::u16string text) { SetBuilderText(text); }
+
+void CMakeExe_Builder::SetSystemMessage(uint32_t error, std::u16string_view path) {
+  std::u16string text = app::SystemErrorText(error, path);
+  if (!path.empty() && text.find(path) == std::u16string::npos) text = std::u16string(path) + u"\r\n" + text;
+  SetBuilderText(text);
+}
+
+bool CMakeExe_Builder::ReadInto(std::u16string_view path, plat::MutableByteView out) {
+  plat::FileHandle file =
+      plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, plat::Disposition::kOpenExisting);
+  if (file == nullptr) return false;
+  uint64_t size = 0;
+  bool ok = plat::GetFileSize(file, &size) && size == out.size();
+  if (!ok && plat::GetLastError() == plat::err::kSuccess) plat::SetLastError(plat::err::kInvalidData);
+  for (size_t at = 0; ok && at < out.size();) {
+    const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(kReadPiece, out.size() - at));
+    uint32_t done = 0;
+    ok = plat::ReadFile(file, out.data() + at, piece, &done) && done == piece;
+    at += piece;
+  }
+  const uint32_t error = plat::GetLastError();
+  plat::CloseFile(file);
+  if (!ok) plat::SetLastError(error == plat::err::kSuccess ? plat::err::kHandleEof : error);
+  return ok;
+}
+
+bool CMakeExe_Builder::BuildExe(std::u16string_view destination, const project::MakeExeOptions& options,
+                                std::u16string_view picture, std::u16string_view icon, uint32_t run_mode,
+                                bool reset_version) {
+  run_mode_ = run_mode;
+  SetBuilderMessage(u"");
+  exe_name_ = Field(options.ExeName);
+  packed_.clear();
+
+  // The new EXE is made beside the destination and takes its place only when whole, so a
+  // failed build leaves the previous EXE as it was.
+  const std::u16string staging = plat::GetTempFileName(FolderPart(destination), u"~Mb");
+  if (staging.empty()) {
+    SetSystemMessage(plat::GetLastError(), destination);
+    ShowError(u"IDS_ERR_EXEMACRO_BUILDDEST", Message());
+    return false;
+  }
+
+  std::u16string player_copy;
+  const bool built = BuildSteps(destination, staging, options, picture, icon, reset_version, &player_copy);
+  if (!player_copy.empty()) plat::DeleteFile(player_copy);
+  if (!built) plat::DeleteFile(staging);
+  return built;
+}
+
+void CMakeExe_Builder::ShowError(const char16_t* key, std::u16string_view argument) {
+  application_.MessageBoxByKey(key, nullptr, kMessageBoxError, argument);
+}
+
+bool CMakeExe_Builder::BuildSteps(std::u16string_view destination, std::u16string_view staging,
+                                  const project::MakeExeOptions& options, std::u16string_view picture,
+                                  std::u16string_view icon, bool reset_version, std::u16string* player_copy) {
+  if (!BuildPlayerCopy(ScriptPath(), icon, options, player_copy, reset_version)) {
+    if (!Message().empty()) ShowError(u"IDS_ERR_EXEMACRO_DEALPLAYER", Message());
+    return false;
+  }
+  if (Exists(picture)) {
+    const pe::EditOutcome outcome = pe::ReplaceStartupPicture(*player_copy, picture);
+    if (!outcome.Succeeded()) {
+      const std::u16string key = plat::AnsiToWide(outcome.key);
+      if (key == u"IDS_ERR_EXEMACRO_DEALPLAYER") {
+        SetSystemMessage(plat::GetLastError(), *player_copy);
+        ShowError(key.c_str(), Message());
+      } else if (outcome.argument.empty()) {
+        application_.MessageBoxByKey(key.c_str(), nullptr, kMessageBoxError);
+      } else {
+        ShowError(key.c_str(), outcome.argument);
+      }
+      return false;
+    }
+    if (!pe::CPE_ImageEditor::FixChecksum(*player_copy)) {
+      SetSystemMessage(plat::GetLastError(), *player_copy);
+      ShowError(u"IDS_ERR_EXEMACRO_DEALPLAYER", Message());
+      return false;
+    }
+  }
+  if (!BuildFinalExe(staging)) {
+    ShowError(u"IDS_ERR_EXEMACRO_BUILDDEST", Message());
+    return false;
+  }
+  if (Exists(icon)) {
+    const std::optional<pe::IconData> data = pe::ReadIconFile(icon);
+    if (!data || !pe::ReplaceIconGroup(staging, pe::kExeIconGroup, *data)) {
+      SetSystemMessage(plat::GetLastError());
+      ShowError(u"IDS_ERR_EXEMACRO_DEALPLAYER", Message());
+      return false;
+    }
+  }
+  if (!pe::CPE_ImageEditor::FixChecksum(staging) || !plat::MoveFile(staging, destination, true)) {
+    SetSystemMessage(plat::GetLastError(), destination);
+    ShowError(u"IDS_ERR_EXEMACRO_BUILDDEST", Message());
+    return false;
+  }
+  return true;
+}
+
+bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16string_view icon,
+                                       const project::MakeExeOptions& options, std::u16string* player_path,
+                                       bool reset_version) {
+  player_path->clear();
+  modules_.ResetModuleMarks();
+  if (!RewriteMacroCopies(*this, application_.DataFolder())) return false;
+  modules_.ScanModuleNeeds(FileLists(), application_.LanguageCode());
+
+  if (!Load(player_path_)) {
+    SetBuilderMessage(u"IDS_ERR_OPENFILE", player_path_);
+    return false;
+  }
+  for (const std::string& name : modules_.RemovableImports()) {
+    if (!RemoveImport(name)) {
+      SetMessageText(player_path_ + u"\r\n" + plat::Utf8ToUtf16(RefusalText()));
+      return false;
+    }
+  }
+  if (!modules_.AddRuntimeFiles(FileLists(), application_.ProgramFolder(), application_.ResourceFile(),
+                                application_.LanguageCode())) {
+    SetBuilderMessage(u"IDS_ERR_TOOMANYEXTRAFILE", script_path);
+    return false;
+  }
+
+  // The records, each measured now and read anew when the section is filled.
+  project::CMakeExe_FileLists& lists = FileLists();
+  const project::MacroListEntry* macros = lists.MacroEntries();
+  std::vector<PlannedRecord> records;
+  std::vector<std::u16string> sources;
+  for (int32_t i = 0; i < lists.MacroCount(); ++i) {
+    const project::MacroListEntry& entry = macros[i];
+    if (entry.UserAdded != 0) continue;
+    const std::u16string path = Field(entry.Path);
+    const std::u16string source = entry.TempPath[0] != 0 ? Field(entry.TempPath) : path;
+    const std::optional<uint64_t> size = FileSizeOf(source);
+    if (!size) {
+      SetBuilderMessage(u"IDS_ERR_GETFILEATTRIB", path);
+      return false;
+    }
+    records.push_back({entry.EntryType, *size, ScriptRelativeName(path, ScriptFolder()), 0});
+    sources.push_back(source);
+  }
+  const PayloadPlan plan = PlanPayloadA(std::move(records));
+  if (!plan.refusal.empty()) {
+    SetMessageText(plat::Utf8ToUtf16(plan.refusal));
+    return false;
+  }
+  uint8_t* data = AddDataSection(plan.total_size);
+  if (data == nullptr) {
+    SetBuilderMessage(nullptr);
+    return false;
+  }
+  const plat::MutableByteView section(data, plan.total_size);
+  PutPayloadAHeader(section, options, static_cast<uint32_t>(lists.MacroCount()), ScriptFileName(script_path));
+  for (size_t i = 0; i < plan.records.size(); ++i) {
+    const PlannedRecord& record = plan.records[i];
+    const auto body = section.Sub(record.offset + kFileRecordHeadSize, static_cast<size_t>(record.size));
+    if (!PutPayloadARecordHead(section, record) || !body || !ReadInto(sources[i], *body)) {
+      SetSystemMessage(plat::GetLastError(), sources[i]);
+      return false;
+    }
+  }
+
+  std::u16string temporary = plat::GetTempFileName(plat::GetTempPath(), u"~Ma");
+  if (temporary.size() < 3) {
+    SetBuilderMessage(nullptr);
+    return false;
+  }
+  plat::DeleteFile(temporary);
+  temporary.replace(temporary.size() - 3, 3, u"exe");
+  const std::optional<uint32_t> epoch = SourceDateEpoch();
+  if (epoch) SetTimeStamp(*epoch);
+  if (!Write(temporary)) {
+    SetSystemMessage(plat::GetLastError(), temporary);
+    return false;
+  }
+  *player_path = temporary;
+
+  if (reset_version) pe::BlankVersionStrings(temporary);
+  if (Exists(icon)) {
+    const std::optional<pe::IconData> icon_data = pe::ReadIconFile(icon);
+    if (!icon_data || !pe::ReplaceIconGroup(temporary, pe::kPlayerIconGroup, *icon_data)) {
+      SetSystemMessage(plat::GetLastError());
+      return false;
+    }
+  }
+  if (!pe::CPE_ImageEditor::FixChecksum(temporary)) {
+    SetSystemMessage(plat::GetLastError(), temporary);
+    return false;
+  }
+
+  // Inside the EXE the copy is known by its temporary name, or, for a reproducible build,
+  // by a name drawn from its content.
+  std::u16string target = FileNamePart(temporary);
+  if (epoch) {
+    const std::optional<std::vector<uint8_t>> bytes = ReadWholeFile(temporary, 0xFFFFFFFFull);
+    if (!bytes) {
+      SetSystemMessage(plat::GetLastError(), temporary);
+      return false;
+    }
+    const plat::Md5Digest digest = plat::Md5(bytes->data(), bytes->size());
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", digest[0], digest[1], digest[2], digest[3]);
+    target = u"~Ma" + plat::Utf8ToUtf16(hex) + u".exe";
+  }
+  project::ExtraFileEntry entry{};
+  entry.ParentIndex = project::kNoParent;
+  entry.FileKind = kFileKindPlayer;
+  entry.UserAdded = 1;
+  entry.CommandIndex = -1;
+  plat::SetFixedText(entry.SourcePath, std::size(entry.SourcePath), temporary);
+  plat::SetFixedText(entry.TargetName, std::size(entry.TargetName), target);
+  if (!lists.AddExtraEntry(entry)) {
+    SetBuilderMessage(u"IDS_ERR_TOOMANYEXTRAFILE", script_path);
+    return false;
+  }
+  return true;
+}
+
+bool CMakeExe_Builder::BuildFinalExe(std::u16string_view destination) {
+  packed_.clear();
+  plat::SetCurrentDirectory(application_.ProgramFolder());
+  const std::optional<std::vector<uint8_t>> language =
+      ReadWholeFile(application_.ProxyLanguageFile(), kLanguageFileLimit);
+  if (!language) {
+    SetBuilderMessage(u"IDS_ERR_OPENFILE", u"");
+    return false;
+  }
+  if (!Load(stub_path_)) {
+    SetBuilderMessage(u"IDS_ERR_OPENFILE", stub_path_);
+    return false;
+  }
+
+  // The first file of a name wins; a later one loses its name and stays behind.
+  project::CMakeExe_FileLists& lists = FileLists();
+  project::ExtraFileEntry* extras = lists.ExtraEntries();
+  std::vector<PlannedRecord> records;
+  std::vector<std::u16string> sources;
+  for (int32_t i = 0; i < lists.ExtraCount(); ++i) {
+    project::ExtraFileEntry& entry = extras[i];
+    const bool packed =
+        entry.TargetName[0] != 0 && entry.OnSearchPath == 0 && (entry.UserAdded != 0 || entry.Excluded == 0);
+    if (!packed) continue;
+    const std::u16string target = Field(entry.TargetName);
+    const bool taken = std::any_of(extras, extras + i, [&](const project::ExtraFileEntry& earlier) {
+      return earlier.TargetName[0] != 0 && plat::EqualNoCase(Field(earlier.TargetName), target);
+    });
+    if (taken) {
+      entry.TargetName[0] = 0;
+      continue;
+    }
+    const std::u16string source = Field(entry.SourcePath);
+    const std::optional<uint64_t> size = FileSizeOf(source);
+    if (!size) {
+      SetBuilderMessage(u"IDS_ERR_GETFILEATTRIB", source);
+      return false;
+    }
+    records.push_back({static_cast<uint8_t>(entry.FileKind & 0xFF), *size, target, 0});
+    sources.push_back(source);
+  }
+  const PayloadPlan plan = PlanPayloadB(std::move(records), static_cast<uint32_t>(language->size()));
+  if (!plan.refusal.empty()) {
+    SetMessageText(plat::Utf8ToUtf16(plan.refusal));
+    return false;
+  }
+  uint8_t* data = AddDataSection(plan.total_size);
+  if (data == nullptr) {
+    SetBuilderMessage(nullptr);
+    return false;
+  }
+  const plat::MutableByteView section(data, plan.total_size);
+  PutPayloadBHeader(section, plan, static_cast<uint8_t>(run_mode_), modules_.WebInstallerNeeded(), exe_name_,
+                    plat::ByteView(*language));
+  for (size_t i = 0; i < plan.records.size(); ++i) {
+    const PlannedRecord& record = plan.records[i];
+    const size_t padded = static_cast<size_t>(*FileRecordSpan(record.size) - kFileRecordHeadSize);
+    const auto body = section.Sub(record.offset + kFileRecordHeadSize, padded);
+    if (!body || !ReadInto(sources[i], plat::MutableByteView(body->data(), static_cast<size_t>(record.size)))) {
+      SetBuilderMessage(u"IDS_ERR_GETFILEATTRIB", sources[i]);
+      return false;
+    }
+    PutPayloadBRecordHead(section, record, plat::Md5(body->data(), body->size()));
+    PackedFile file{record.type, record.name, sources[i], record.size};
+    if (progress_) progress_(file);
+    packed_.push_back(std::move(file));
+  }
+  if (const std::optional<uint32_t> epoch = SourceDateEpoch()) SetTimeStamp(*epoch);
+  if (!Write(destination)) {
+    SetSystemMessage(plat::GetLastError(), destination);
+    packed_.clear();
+    return false;
+  }
+  return true;
+}
+
+BuildOutcome BuildSession(PackagingSession& session, std::u16string_view player, std::u16string_view stub,
+                          std::function<void(const PackedFile&)> progress) {
+  BuildOutcome outcome;
+  project::MakeExeOptions& record = session.Record();
+  // Fields the build page clears before every build.
+  record.Reserved39 = 0;
+  record.Reserved1604[0] = 0;
+  std::fill(std::begin(record.Reserved2124), std::end(record.Reserved2124), uint8_t{0});
+
+  CMakeExe_Builder builder(session.Application());
+  builder.SetScriptPath(session.Script(), session.ScriptFolder());
+  if (builder.FileLists().CopyFrom(session.Lists()) < 0) {
+    session.Application().MessageBoxByKey(u"IDS_ERR_TOOMANYEXTRAFILE", nullptr, kMessageBoxError, session.Script());
+    return outcome;
+  }
+  if (!player.empty()) builder.SetPlayerPath(std::u16string(player));
+  if (!stub.empty()) builder.SetStubPath(std::u16string(stub));
+  builder.SetProgress(std::move(progress));
+  outcome.destination = Field(record.DestinationPath);
+  outcome.built = builder.BuildExe(outcome.destination, record, Field(record.PicturePath), Field(record.IconPath),
+                                   record.RunMode, record.ResetVersion != 0);
+  if (outcome.built) {
+    outcome.files = builder.PackedFiles();
+    outcome.size = FileSizeOf(outcome.destination).value_or(0);
+  }
+  return outcome;
+}
+
+}  // namespace packager

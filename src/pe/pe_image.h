@@ -33,6 +33,7 @@ inline constexpr uint32_t kImportDescriptorSize = 20;
 
 // Offsets from the PE signature.
 inline constexpr uint32_t kNumberOfSections = 0x06;
+inline constexpr uint32_t kTimeDateStamp = 0x08;
 inline constexpr uint32_t kPointerToSymbolTable = 0x0C;
 inline constexpr uint32_t kNumberOfSymbols = 0x10;
 inline constexpr uint32_t kSymbolSize = 18;
@@ -171,6 +172,10 @@ class CPE_ImageEditor {
   bool AddSection(std::string_view name, std::vector<uint8_t>&& data, uint32_t characteristics);
   void SetDirectory(uint32_t index, uint32_t address, uint32_t size);
   static bool FixChecksum(std::u16string_view path);
+  // The link time the file header records (seconds since 1970), for reproducible builds.
+  void SetTimeStamp(uint32_t seconds) {
+    if (IsLoaded()) SetNt32(pe::kTimeDateStamp, seconds);
+  }
 
   // Why the last refused call refused (the failures of file access aside, which leave
   // only the last error); kNone until one does.

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -140,6 +141,8 @@ bool SetCurrentDirectory(std::u16string_view path);
 // file need not exist. Empty on failure (last error set).
 std::u16string GetFullPathName(std::u16string_view path);
 std::u16string GetModuleFileName();  // the running program
+// Whether `stream` is a console a person watches, rather than a file or a pipe.
+bool IsTerminal(std::FILE* stream);
 
 // A path as the host's shell gives it (UTF-8; relative to the process's working folder)
 // as an absolute Windows path. On Windows that is the path itself, made absolute.

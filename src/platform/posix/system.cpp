@@ -322,4 +322,6 @@ uint32_t Win32FromErrno(int error) {
 void SetLastErrorFromErrno(int error) { SetLastError(Win32FromErrno(error)); }
 
 }  // namespace posix
+bool IsTerminal(std::FILE* stream) { return stream != nullptr && isatty(fileno(stream)) == 1; }
+
 }  // namespace plat

@@ -4,6 +4,8 @@
 
 #include "platform/win32/win32_common.h"
 
+#include <io.h>
+
 #include <cwchar>
 
 #include <algorithm>
@@ -279,5 +281,7 @@ char16_t VirtualKeyToChar(uint32_t virtual_key) {
   if (::MultiByteToWideChar(CP_ACP, 0, &byte, 1, &wide, 1) != 1) return 0;
   return static_cast<char16_t>(wide);
 }
+
+bool IsTerminal(std::FILE* stream) { return stream != nullptr && _isatty(_fileno(stream)) != 0; }
 
 }  // namespace plat
