@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "macro/macro_file.h"
+#include "packager/payload.h"
+#include "pe/pe_image.h"
+#include "platform/platform.h"
+#include "support/macro_builder.h"
+#include "support/run_cli.h"
+#include "support/scratch.h"
+#include "support/script_builder.h"
+
+namespace cli {
+namespace {
+
+using brankel_test::Call;
+using brankel_test::Calls;
+using brankel_test::MacroBuilder;
+using brankel_test::Narrow;
+using brankel_test::RunCli;
+using nlohmann::json;
+
+constexpr uint16_t kOpenFile = 0x230A;  // names one file, its text at payload offset 0
+
+std::vector<uint8_t> TextAt(size_t offset, std::u16string_view text) {
+  std::vector<uint8_t> payload(offset, 0x7F);
+  for (char16_t c : text) payload.insert(payload.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+  payload.insert(payload.end(), {0, 0});
+  return payload;
+}
+
+std::vector<std::string> TemporaryFiles(const char16_t* pattern) {
+  std::vector<std::string> names;
+  plat::FindData found;
+  plat::FindHandle find = plat::FindFirstFile(plat::GetTempPath() + pattern, &found);
+  if (find == nullptr) return names;
+  do {
+    names.push_back(Narrow(found.name));
+  } while (plat::FindNextFile(find, &found));
+  plat::FindClose(find);
+  return names;
+}
+
+// The ".mdata" section of a loaded image.
+std::optional<plat::ByteView> DataSection(const pe::CPE_ImageEditor& image) {
+  for (int slot = 0; slot < image.SectionCount(); ++slot) {
+    const pe::SectionHeader& header = image.Section(slot);
+    if (std::string(header.Name, strnlen(header.Name, 8)) != ".mdata" || image.SectionData(slot) == nullptr) continue;
+    return plat::ByteView(image.SectionData(slot), header.SizeOfRawData);
+  }
+  return std::nullopt;
+}
+
+void SetVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value == nullptr ? "" : value);
+#else
+  if (value == nullptr) {
+    unsetenv(name);
+  } else {
+    setenv(name, value, 1);
+  }
+#endif
+}
+
+class BuildCommandTest : public brankel_test::ScratchTest {
+ protected:
+  void TearDown() override {
+    SetVariable("SOURCE_DATE_EPOCH", nullptr);
+    ScratchTest::TearDown();
+  }
+  void Write(std::u16string_view name, const std::string& bytes) {
+    ASSERT_TRUE(brankel_test::WriteBytes(Path(name), bytes)) << Narrow(name);
+  }
+  std::string Arg(std::u16string_view name) const { return Narrow(Path(name)); }
+
+  // Three levels of calls (main -> a -> sub\deep), a callee that a and b both call, a
+  // picture that a and b both name (a by its path in the script folder, b absolutely), a
+  // file in a subfolder, and an attached library that calls one more macro.
+  void WriteTree() {
+    for (const char16_t* folder : {u"sub", u"pics", u"data"}) ASSERT_TRUE(plat::CreateDirectory(Path(folder)));
+    Write(u"pics\\shared.bmp", "BMP bytes");
+    Write(u"data\\notes.txt", "notes");
+
+    MacroBuilder main = Calls({{brankel_test::kRunMacro, brankel_test::kByPath, u"a.msd"},
+                               {brankel_test::kCallMacro, brankel_test::kByPath, Path(u"b.msd")}});
+    const std::string library =
+        Calls({{brankel_test::kCallMacro, brankel_test::kByPath, Path(u"fromlibrary.msd")}}).Bytes();
+    Write(u"main.msd", brankel_test::WithAttachments(main, {{u"lib", u".msl", library}}));
+
+    MacroBuilder a = Calls({{brankel_test::kCallMacro, brankel_test::kByPath, Path(u"shared.msd")},
+                            {brankel_test::kCallMacro, brankel_test::kByPath, Path(u"sub\\deep.msd")}});
+    a.Command(kOpenFile, 40).Param(40, TextAt(0, u"pics\\shared.bmp"));
+    Write(u"a.msd", a.Bytes());
+
+    MacroBuilder b = Calls({{brankel_test::kCallMacro, brankel_test::kByPath, Path(u"shared.msd")}});
+    b.Command(kOpenFile, 40).Param(40, TextAt(0, Path(u"pics\\shared.bmp")));
+    Write(u"b.msd", b.Bytes());
+
+    MacroBuilder deep;
+    deep.Command(kOpenFile, 40).Param(40, TextAt(0, Path(u"data\\notes.txt")));
+    Write(u"sub\\deep.msd", deep.Bytes());
+    Write(u"shared.msd", MacroBuilder().Bytes());
+    Write(u"fromlibrary.msd", MacroBuilder().Bytes());
+  }
+
+  brankel_test::CliOutput Build(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"build", "--json", Arg(u"main.msd"), "-o", Arg(u"out\\main.exe")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCli(args);
+  }
+};
+
+TEST_F(BuildCommandTest, PacksEveryMacroAndFileAndTheCopiesNameOnlyPackedFiles) {
+  WriteTree();
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
+  const std::vector<std::string> temporary_before = TemporaryFiles(u"~*");
+  const brankel_test::CliOutput run = Build();
+  if (run.code != 0 && run.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << run.err;
+  ASSERT_EQ(run.code, 0) << run.err << run.out;
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["built"], true);
+  EXPECT_EQ(report["output"], Arg(u"out\\main.exe"));
+
+  pe::CPE_ImageEditor exe;
+  ASSERT_TRUE(exe.Load(Path(u"out\\main.exe"))) << exe.RefusalText();
+  const std::optional<plat::ByteView> section_b = DataSection(exe);
+  ASSERT_TRUE(section_b);
+  std::string refusal;
+  const std::optional<packager::PayloadB> payload_b = packager::ReadPayloadB(*section_b, &refusal);
+  ASSERT_TRUE(payload_b) << refusal;
+  EXPECT_EQ(report["records"].size(), payload_b->records.size());
+
+  std::multiset<std::string> files;
+  std::optional<plat::ByteView> player;
+  for (const packager::PayloadBRecord& record : payload_b->records) {
+    if (record.kind == packager::kFileKindPlayer) player = record.data;
+    if (record.kind == packager::kFileKindFile) files.insert(Narrow(record.target_name));
+  }
+  // The picture both macros name is packed once.
+  EXPECT_EQ(files, (std::multiset<std::string>{"pics\\shared.bmp", "data\\notes.txt"}));
+  ASSERT_TRUE(player);
+
+  pe::CPE_ImageEditor player_copy;
+  ASSERT_TRUE(player_copy.Parse(player->data(), player->size())) << player_copy.RefusalText();
+  const std::optional<plat::ByteView> section_a = DataSection(player_copy);
+  ASSERT_TRUE(section_a);
+  const std::optional<packager::PayloadA> payload_a = packager::ReadPayloadA(*section_a, &refusal);
+  ASSERT_TRUE(payload_a) << refusal;
+  EXPECT_EQ(Narrow(payload_a->script_name), "main.msd");
+
+  std::set<std::string> macros;
+  for (const packager::PayloadARecord& record : payload_a->records) {
+    if (record.type == packager::kEntryMacroFile) macros.insert(Narrow(record.name));
+  }
+  const std::set<std::string> expected_macros = {"main.msd",   "a.msd",          "b.msd",
+                                                 "shared.msd", "sub\\deep.msd", "fromlibrary.msd"};
+  EXPECT_EQ(macros, expected_macros);
+
+  // Every reference in every packed copy names a packed macro or a packed file.
+  std::set<std::string> names_found;
+  for (const packager::PayloadARecord& record : payload_a->records) {
+    if (record.type != packager::kEntryMacroFile) continue;
+    SCOPED_TRACE(Narrow(record.name));
+    macro::CFile_Macro copy;
+    ASSERT_EQ(copy.OpenMemory(record.data), 1);
+    const macro::MacroCommand* commands = nullptr;
+    ASSERT_EQ(copy.ReadCommands(&commands), 1);
+    uint8_t* block = nullptr;
+    ASSERT_EQ(copy.GetParamBlock(&block), 1);
+    for (uint32_t i = 0; i < copy.Header().CommandCount; ++i) {
+      const plat::ByteView found = macro::FindParamRecord(commands[i].ParamId, copy.ParamView());
+      const plat::ByteView payload = found.From(macro::kParamHeadSize);
+      std::u16string name;
+      if (commands[i].Code == brankel_test::kCallMacro) name = payload.Utf16z(8, 260);
+      if (commands[i].Code == brankel_test::kRunMacro) name = payload.Utf16z(258, 260);
+      if (commands[i].Code == kOpenFile) {
+        name = payload.Utf16z(0, 260);
+        EXPECT_TRUE(files.count(Narrow(name))) << Narrow(name);
+      } else {
+        EXPECT_TRUE(expected_macros.count(Narrow(name))) << Narrow(name);
+      }
+      names_found.insert(Narrow(name));
+    }
+  }
+  EXPECT_TRUE(names_found.count("shared.msd"));
+  EXPECT_TRUE(names_found.count("sub\\deep.msd"));
+
+  // No temporary copy, player copy or staging file stays behind.
+  EXPECT_EQ(TemporaryFiles(u"~*"), temporary_before);
+  EXPECT_EQ(brankel_test::ReadBytes(Path(u"a.msd")), [&] {
+    MacroBuilder a = Calls({{brankel_test::kCallMacro, brankel_test::kByPath, Path(u"shared.msd")},
+                            {brankel_test::kCallMacro, brankel_test::kByPath, Path(u"sub\\deep.msd")}});
+    a.Command(kOpenFile, 40).Param(40, TextAt(0, u"pics\\shared.bmp"));
+    return a.Bytes();
+  }()) << "the user's macro file changed";
+}
+
+TEST_F(BuildCommandTest, ReportsEveryMissingFileAtOnceAndWritesNothing) {
+  WriteTree();
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
+  ASSERT_TRUE(plat::DeleteFile(Path(u"shared.msd")));
+  ASSERT_TRUE(plat::DeleteFile(Path(u"data\\notes.txt")));
+  const std::vector<std::string> temporary_before = TemporaryFiles(u"~*");
+  const brankel_test::CliOutput run = Build();
+  EXPECT_EQ(run.code, 1) << run.err;
+  EXPECT_NE(run.err.find("missing macro file: " + Narrow(plat::ToLower(Path(u"shared.msd")))), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("missing file: "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("notes.txt (named by "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("deep.msd, line 1)"), std::string::npos) << run.err;
+  EXPECT_FALSE(plat::FileExists(Path(u"out\\main.exe")));
+  EXPECT_EQ(TemporaryFiles(u"~*"), temporary_before);
+}
+
+TEST_F(BuildCommandTest, AFailedBuildLeavesThePreviousExeAndNoStrayFile) {
+  WriteTree();
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
+  Write(u"out\\main.exe", "the previous EXE");
+  const std::vector<std::string> temporary_before = TemporaryFiles(u"~*");
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    const char* cause;
+  };
+  const Case cases[] = {
+      {"unreadable player", {"--player", Arg(u"no-player.exe")}, "no-player.exe"},
+      {"stub that is no program", {"--stub", Arg(u"data\\notes.txt")}, "notes.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const brankel_test::CliOutput run = Build(c.args);
+    EXPECT_EQ(run.code, 1) << run.err;
+    EXPECT_NE(run.err.find(c.cause), std::string::npos) << run.err;
+    EXPECT_EQ(brankel_test::ReadBytes(Path(u"out\\main.exe")), "the previous EXE");
+    EXPECT_EQ(TemporaryFiles(u"~*"), temporary_before);
+  }
+  // A destination folder that is not there.
+  const brankel_test::CliOutput run =
+      RunCli({"build", Arg(u"main.msd"), "-o", Arg(u"nowhere\\main.exe")});
+  EXPECT_EQ(run.code, 1) << run.err;
+  EXPECT_NE(run.err.find("nowhere"), std::string::npos) << run.err;
+  EXPECT_FALSE(plat::FileExists(Path(u"nowhere")));
+}
+
+TEST_F(BuildCommandTest, BadAnswersAreUsageErrors) {
+  WriteTree();
+  const std::vector<std::vector<std::string>> cases = {
+      {"--run-mode", "2"},
+      {"--play-times", "0"},
+      {"--exclude", "not-listed.txt"},
+      {"--add", Arg(u"no-such-file.txt")},
+      {"--icon", Arg(u"no-such.ico")},
+      {"--startup", "--tips", ""},
+  };
+  for (const std::vector<std::string>& extra : cases) {
+    SCOPED_TRACE(extra.front());
+    EXPECT_EQ(Build(extra).code, 2);
+  }
+}
+
+TEST_F(BuildCommandTest, SourceDateEpochMakesTwoBuildsIdentical) {
+  WriteTree();
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
+  SetVariable("SOURCE_DATE_EPOCH", "1700000000");
+  const brankel_test::CliOutput first = Build({"-o", Arg(u"out\\first.exe")});
+  if (first.code != 0 && first.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << first.err;
+  ASSERT_EQ(first.code, 0) << first.err;
+  ASSERT_EQ(Build({"-o", Arg(u"out\\second.exe")}).code, 0);
+  const std::string a = brankel_test::ReadBytes(Path(u"out\\first.exe"));
+  EXPECT_FALSE(a.empty());
+  EXPECT_TRUE(a == brankel_test::ReadBytes(Path(u"out\\second.exe")));
+}
+
+TEST_F(BuildCommandTest, ExcludedAndAddedFilesAndTheProjectFile) {
+  WriteTree();
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
+  Write(u"extra.dat", "added by the user");
+  const brankel_test::CliOutput run = Build({"--exclude", "data\\notes.txt", "--add", Arg(u"extra.dat") + "=docs\\extra.dat",
+                                             "--name", "Packed", "--save-project"});
+  if (run.code != 0 && run.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << run.err;
+  ASSERT_EQ(run.code, 0) << run.err;
+  std::set<std::string> targets;
+  for (const json& record : json::parse(run.out)["records"]) {
+    if (record["kind"] == 0) targets.insert(record["target_name"].get<std::string>());
+  }
+  EXPECT_EQ(targets, (std::set<std::string>{"pics\\shared.bmp", "docs\\extra.dat"}));
+  EXPECT_TRUE(plat::FileExists(Path(u"main.packproj")));
+}
+
+}  // namespace
+}  // namespace cli
