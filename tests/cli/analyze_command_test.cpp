@@ -180,20 +180,29 @@ TEST_F(AnalyzeCommandTest, FullExtraListFitsBackIntoTheWizardsLists) {
   EXPECT_NE(std::string(report["messages"][0]).find("too many files"), std::string::npos) << report["messages"][0];
 }
 
-TEST_F(AnalyzeCommandTest, MissingCalledFileMakesTheListsIncomplete) {
-  Write(u"main.msd", Calls({{brankel_test::kRunMacro, brankel_test::kByPath, u"gone.msd"}}).Bytes());
+TEST_F(AnalyzeCommandTest, MissingCalledFilesAreAllToldAndTheRestIsStillSearched) {
+  // Two calls lead nowhere; the script itself still names a file, which the discovery finds.
+  MacroBuilder main = Calls({{brankel_test::kRunMacro, brankel_test::kByPath, u"gone.msd"},
+                             {brankel_test::kRunMacro, brankel_test::kByPath, u"lost.msd"}});
+  main.Command(0x4311, 70).Param(70, TextAt(0, u"notes.txt"));
+  Write(u"main.msd", main.Bytes());
+  Write(u"notes.txt", "x");
   const brankel_test::CliOutput run = RunCli({"analyze", "--json", Arg(u"main.msd")});
   EXPECT_EQ(run.code, 1);
   const json report = json::parse(run.out);
   EXPECT_EQ(report["complete"], false);
-  ASSERT_EQ(report["macros"].size(), 2u);
+  ASSERT_EQ(report["macros"].size(), 3u);
   EXPECT_EQ(report["macros"][1]["missing"], true);
-  EXPECT_TRUE(report["extra_files"].empty());
-  ASSERT_EQ(report["messages"].size(), 1u);
-  const std::string message = report["messages"][0];
-  EXPECT_NE(message.find("could not be found"), std::string::npos) << message;
-  EXPECT_NE(message.find("gone.msd"), std::string::npos) << message;
-  EXPECT_NE(run.err.find("gone.msd"), std::string::npos) << run.err;
+  EXPECT_EQ(report["macros"][2]["missing"], true);
+  ASSERT_EQ(report["extra_files"].size(), 1u);
+  EXPECT_EQ(report["extra_files"][0]["target_name"], "notes.txt");
+  ASSERT_EQ(report["messages"].size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    const std::string message = report["messages"][i];
+    EXPECT_NE(message.find("could not be found"), std::string::npos) << message;
+    EXPECT_NE(message.find(i == 0 ? "gone.msd" : "lost.msd"), std::string::npos) << message;
+  }
+  EXPECT_NE(run.err.find("lost.msd"), std::string::npos) << run.err;
 }
 
 TEST_F(AnalyzeCommandTest, LimitMetDeepInAChainMakesTheListsIncomplete) {
