@@ -123,8 +123,8 @@ bool ApplyAnswers(const BuildAnswers& a, packager::PackagingSession& session, st
   if (a.play_option_window) r.ShowPlayOption = *a.play_option_window ? 1 : 0;
   if (a.system_ui) r.UseSystemUI = *a.system_ui ? 1 : 0;
   if (a.own_parameters) {
-    r.PlayFlags = *a.own_parameters ? (r.PlayFlags | project::kPlayOwnParameters)
-                                    : (r.PlayFlags & ~project::kPlayOwnParameters);
+    r.PlayFlags =
+        *a.own_parameters ? (r.PlayFlags | project::kPlayOwnParameters) : (r.PlayFlags & ~project::kPlayOwnParameters);
   }
   SetBit(r.PlayOptionFlags, 0x20, a.save_play_options);
   if (a.tray_icon) SetBit(r.PlayOptionFlags, 0x40, !*a.tray_icon);
@@ -240,8 +240,8 @@ int Build(const BuildAnswers& answers, const Streams& io) {
     if (!file.named_by.empty()) {
       where = " (named by " + U8(file.named_by) + (file.line > 0 ? ", line " + std::to_string(file.line) : "") + ")";
     }
-    std::fprintf(io.err, "brankel: missing %s: %s%s\n", file.macro_file ? "macro file" : "file",
-                 U8(file.path).c_str(), where.c_str());
+    std::fprintf(io.err, "brankel: missing %s: %s%s\n", file.macro_file ? "macro file" : "file", U8(file.path).c_str(),
+                 where.c_str());
   }
   if (!missing.empty() || !analysed) {
     for (const std::u16string& message : session.Messages()) {
@@ -274,7 +274,8 @@ int Build(const BuildAnswers& answers, const Streams& io) {
   if (answers.json) {
     PrintReport(io.out, DescribeOutcome(outcome, messages), true);
   } else if (outcome.built) {
-    std::fprintf(io.out, "%s\n", U8(ConsoleLines(session.KeyText(u"IDS_MES_EXEMACROBUILDOK", outcome.destination))).c_str());
+    std::fprintf(io.out, "%s\n",
+                 U8(ConsoleLines(session.KeyText(u"IDS_MES_EXEMACROBUILDOK", outcome.destination))).c_str());
   }
   return outcome.built ? kBuilt : kFailed;
 }
@@ -299,8 +300,7 @@ void AddBuildCommand(CLI::App& app, const Streams& streams, int& result) {
   build->add_flag("--play-option-window,!--no-play-option-window", a->play_option_window,
                   "show the play option window");
   build->add_flag("--system-ui,!--no-system-ui", a->system_ui, "play with the system's look");
-  build->add_flag("--own-parameters,!--default-parameters", a->own_parameters,
-                  "use the macro's own play parameters");
+  build->add_flag("--own-parameters,!--default-parameters", a->own_parameters, "use the macro's own play parameters");
   build->add_flag("--save-play-options,!--no-save-play-options", a->save_play_options,
                   "save the play options in the EXE");
   build->add_flag("--tray-icon,!--no-tray-icon", a->tray_icon, "show the tray icon while playing");

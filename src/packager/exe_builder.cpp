@@ -203,7 +203,8 @@ bool CMakeExe_Builder::BuildSteps(std::u16string_view destination, std::u16strin
       return false;
     }
   }
-  if (!pe::CPE_ImageEditor::FixChecksum(staging) || !plat::MoveFile(staging, destination, true)) {
+  // Write gave the EXE its checksum; only the icon edit makes it stale.
+  if ((Exists(icon) && !pe::CPE_ImageEditor::FixChecksum(staging)) || !plat::MoveFile(staging, destination, true)) {
     SetSystemMessage(plat::GetLastError(), destination);
     ShowError(u"IDS_ERR_EXEMACRO_BUILDDEST", Message());
     return false;
@@ -289,6 +290,7 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
   }
   *player_path = temporary;
 
+  Reset();  // the copy is on disk; the edits below work on the file
   if (reset_version) pe::BlankVersionStrings(temporary);
   if (Exists(icon)) {
     const std::optional<pe::IconData> icon_data = pe::ReadIconFile(icon);
@@ -297,7 +299,7 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
       return false;
     }
   }
-  if (!pe::CPE_ImageEditor::FixChecksum(temporary)) {
+  if ((reset_version || Exists(icon)) && !pe::CPE_ImageEditor::FixChecksum(temporary)) {
     SetSystemMessage(plat::GetLastError(), temporary);
     return false;
   }
@@ -398,8 +400,12 @@ bool CMakeExe_Builder::BuildFinalExe(std::u16string_view destination) {
     packed_.push_back(std::move(file));
   }
   if (const std::optional<uint32_t> epoch = SourceDateEpoch()) SetTimeStamp(*epoch);
-  if (!Write(destination)) {
-    SetSystemMessage(plat::GetLastError(), destination);
+  const bool written = Write(destination);
+  const uint32_t error = plat::GetLastError();
+  // The payload is on disk now; the image need not be held while the icon is edited.
+  Reset();
+  if (!written) {
+    SetSystemMessage(error, destination);
     packed_.clear();
     return false;
   }

@@ -32,33 +32,124 @@ bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The file is written beside the target and then takes its place, so a failure at any
-// point leaves whatever was there byte for byte, and no half-written executable.
-bool WriteFileWhole(std::u16string_view path, const uint8_t* data, size_t size) {
-  const std::u16string full = plat::GetFullPathName(path);
-  if (full.empty()) return false;
-  const size_t slash = full.find_last_of(u"\\/");
-  const std::u16string folder = slash == std::u16string::npos ? std::u16string(u".") : full.substr(0, slash);
-  const std::u16string temporary = plat::GetTempFileName(folder, u"~pe");
-  if (temporary.empty()) return false;
-  plat::FileHandle file = plat::OpenFile(temporary, plat::kGenericWrite, 0, plat::Disposition::kCreateAlways);
-  bool ok = file != nullptr;
-  size_t done_total = 0;
-  while (ok && done_total < size) {
-    const uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(size - done_total, 0x40000000));
-    uint32_t done = 0;
-    ok = plat::WriteFile(file, data + done_total, chunk, &done) && done == chunk;
-    done_total += chunk;
+// The PE checksum as bytes stream past: 16-bit little-endian words summed with the carry
+// folded back in, then the file size added. Folding once at the end gives the same value
+// as folding after every word, and lets the loop run at memory speed.
+class ChecksumStream {
+ public:
+  void Add(const uint8_t* data, size_t size) {
+    size_t i = 0;
+    if (size != 0 && odd_) {
+      sum_ += uint64_t{data[0]} << 8;
+      odd_ = false;
+      i = 1;
+    }
+    for (; i + 1 < size; i += 2) sum_ += plat::le::Load16(data + i);
+    if (i < size) {
+      sum_ += data[i];
+      odd_ = true;
+    }
+    size_ += size;
   }
-  ok = ok && plat::SetEndOfFile(file);
-  if (file != nullptr) ok = plat::CloseFile(file) && ok;
-  ok = ok && plat::MoveFile(temporary, full, true);
-  if (!ok) {
+  // Zero bytes add nothing but move the word boundary.
+  void AddZeros(uint64_t count) {
+    if (count % 2 != 0) odd_ = !odd_;
+    size_ += count;
+  }
+  uint32_t Value() const {
+    uint64_t folded = sum_;
+    while ((folded >> 16) != 0) folded = (folded & 0xFFFF) + (folded >> 16);
+    return static_cast<uint32_t>(folded + size_);
+  }
+
+ private:
+  uint64_t sum_ = 0;
+  uint64_t size_ = 0;
+  bool odd_ = false;
+};
+
+// A file written beside its target and moved into place once complete, so a failure at
+// any point leaves whatever was there byte for byte, and no half-written executable.
+// Pieces are appended in file order and summed for the checksum on the way.
+class StagedFile {
+ public:
+  StagedFile() = default;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  ~StagedFile() {
+    if (temporary_.empty()) return;
     const uint32_t error = plat::GetLastError();
-    plat::DeleteFile(temporary);
+    if (file_ != nullptr) plat::CloseFile(file_);
+    plat::DeleteFile(temporary_);
     plat::SetLastError(error);
   }
-  return ok;
+
+  bool Open(std::u16string_view path) {
+    target_ = plat::GetFullPathName(path);
+    if (target_.empty()) return false;
+    const size_t slash = target_.find_last_of(u"\\/");
+    const std::u16string folder = slash == std::u16string::npos ? std::u16string(u".") : target_.substr(0, slash);
+    temporary_ = plat::GetTempFileName(folder, u"~pe");
+    if (temporary_.empty()) return false;
+    file_ = plat::OpenFile(temporary_, plat::kGenericWrite, 0, plat::Disposition::kCreateAlways);
+    return file_ != nullptr;
+  }
+  bool Append(plat::ByteView bytes) {
+    sum_.Add(bytes.data(), bytes.size());
+    return WriteRaw(bytes.data(), bytes.size());
+  }
+  bool AppendZeros(uint64_t count) {
+    static const uint8_t zeros[0x10000] = {};
+    sum_.AddZeros(count);
+    for (; count != 0;) {
+      const size_t piece = static_cast<size_t>(std::min<uint64_t>(count, sizeof zeros));
+      if (!WriteRaw(zeros, piece)) return false;
+      count -= piece;
+    }
+    return true;
+  }
+  uint64_t Position() const { return position_; }
+  uint32_t Checksum() const { return sum_.Value(); }
+  // Overwrites four bytes already written (they were summed as they were then).
+  bool Patch32(uint64_t offset, uint32_t value) {
+    uint8_t bytes[4];
+    plat::le::Store32(bytes, value);
+    uint32_t done = 0;
+    return plat::SeekFile(file_, static_cast<int64_t>(offset), plat::SeekOrigin::kBegin, nullptr) &&
+           plat::WriteFile(file_, bytes, 4, &done) && done == 4 &&
+           plat::SeekFile(file_, static_cast<int64_t>(position_), plat::SeekOrigin::kBegin, nullptr);
+  }
+  bool Commit() {
+    bool ok = plat::SetEndOfFile(file_);
+    ok = plat::CloseFile(file_) && ok;
+    file_ = nullptr;
+    ok = ok && plat::MoveFile(temporary_, target_, true);
+    if (ok) temporary_.clear();
+    return ok;
+  }
+
+ private:
+  bool WriteRaw(const uint8_t* data, size_t size) {
+    for (size_t at = 0; at < size;) {
+      const uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(size - at, 0x40000000));
+      uint32_t done = 0;
+      if (!plat::WriteFile(file_, data + at, chunk, &done) || done != chunk) return false;
+      at += chunk;
+    }
+    position_ += size;
+    return true;
+  }
+
+  std::u16string target_;
+  std::u16string temporary_;
+  plat::FileHandle file_ = nullptr;
+  uint64_t position_ = 0;
+  ChecksumStream sum_;
+};
+
+bool WriteFileWhole(std::u16string_view path, const uint8_t* data, size_t size) {
+  StagedFile file;
+  return file.Open(path) && file.Append(plat::ByteView(data, size)) && file.Commit();
 }
 
 bool Fail(uint32_t error) {
@@ -76,23 +167,13 @@ uint64_t VirtualEnd(const SectionHeader& s) {
 
 uint32_t PeChecksum(const uint8_t* data, size_t size, size_t checksum_offset) {
   const plat::ByteView view(data, size);
-  size = view.size();
-  auto byte_at = [&](size_t i) -> uint32_t {
-    if (i >= checksum_offset && i - checksum_offset < 4) return 0;
-    return view.U8Or(i, 0);
-  };
-  uint32_t sum = 0;
-  size_t i = 0;
-  for (; i + 1 < size; i += 2) {
-    sum += byte_at(i) | (byte_at(i + 1) << 8);
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  if (i < size) {
-    sum += byte_at(i);
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint32_t>(sum + size);
+  ChecksumStream sum;
+  const size_t before = std::min(checksum_offset, view.size());
+  const size_t field = std::min<size_t>(4, view.size() - before);
+  sum.Add(view.data(), before);
+  sum.AddZeros(field);
+  sum.Add(view.data() + before + field, view.size() - before - field);
+  return sum.Value();
 }
 
 const char* PeRefusalText(PeRefusal refusal) {
@@ -712,12 +793,6 @@ bool CPE_ImageEditor::Write(std::u16string_view path) {
   if (size_of_image > 0xFFFFFFFFu || total > 0xFFFFFFFFu)
     return Refuse(PeRefusal::kPastAddressSpace, plat::err::kArithmeticOverflow);
 
-  std::vector<uint8_t> out;
-  try {
-    out.assign(static_cast<size_t>(total), 0);
-  } catch (const std::bad_alloc&) {
-    return Refuse(PeRefusal::kOutOfMemory, plat::err::kNotEnoughMemory);
-  }
   // Only section data is carried over, so an appended certificate table is gone; an
   // entry left pointing at its old place would have signature checks read the new
   // payload or nothing.
@@ -734,8 +809,16 @@ bool CPE_ImageEditor::Write(std::u16string_view path) {
   std::copy(aligned, aligned + count, sections_);
   SetNt32(pe::kSizeOfImage, static_cast<uint32_t>(size_of_image));
 
+  // The headers are assembled here; the sections' data goes to the file straight from the
+  // image, so a large payload is never held twice.
+  std::vector<uint8_t> head;
+  try {
+    head.assign(static_cast<size_t>(HeadersEnd(count)), 0);
+  } catch (const std::bad_alloc&) {
+    return Refuse(PeRefusal::kOutOfMemory, plat::err::kNotEnoughMemory);
+  }
   // The DOS header and stub are the loaded bytes up to the PE signature.
-  const plat::MutableByteView file(out);
+  const plat::MutableByteView file(head);
   const plat::ByteView loaded(image_);
   file.CopyFrom(0, loaded.First(std::max<size_t>(lfanew_, pe::kDosHeaderSize)));
   file.CopyFrom(lfanew_, plat::ByteView(nt_, nt_size_));
@@ -753,19 +836,31 @@ bool CPE_ImageEditor::Write(std::u16string_view path) {
     file.Put16(h + 34, s.NumberOfLinenumbers);
     file.Put32(h + 36, s.Characteristics);
   }
+  // The checksum is that of the finished file: summed with its own field zero, then put in.
+  const size_t checksum_at = size_t{lfanew_} + pe::kCheckSum;
+  file.Put32(checksum_at, 0);
+
+  struct Piece {
+    uint64_t at;
+    plat::ByteView bytes;
+  };
+  std::vector<Piece> pieces = {{0, plat::ByteView(head)}};
   for (int i = 0; i < count; ++i) {
     const SectionHeader& s = sections_[i];
     if (s.SizeOfRawData == 0) continue;
     // Alignment may have grown the section past the bytes there are; the rest stays zero.
     const size_t have = std::min<size_t>(SectionDataSize(i), s.SizeOfRawData);
-    file.CopyFrom(s.PointerToRawData, plat::ByteView(SectionData(i), have));
+    pieces.push_back({s.PointerToRawData, plat::ByteView(SectionData(i), have)});
   }
-  if (symbols_size_ != 0) file.CopyFrom(symbols_at, *loaded.Sub(symbols_at_, symbols_size_));
+  if (symbols_size_ != 0) pieces.push_back({symbols_at, *loaded.Sub(symbols_at_, symbols_size_)});
+  std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.at < b.at; });
 
-  // The checksum is that of the finished file, so it is worked out on exactly these bytes.
-  const size_t checksum_at = size_t{lfanew_} + pe::kCheckSum;
-  if (file.Put32(checksum_at, 0)) file.Put32(checksum_at, PeChecksum(out.data(), out.size(), checksum_at));
-  return WriteFileWhole(path, out.data(), out.size());
+  StagedFile out;
+  if (!out.Open(path)) return false;
+  for (const Piece& piece : pieces) {
+    if (!out.AppendZeros(piece.at - out.Position()) || !out.Append(piece.bytes)) return false;
+  }
+  return out.AppendZeros(total - out.Position()) && out.Patch32(checksum_at, out.Checksum()) && out.Commit();
 }
 
 bool CPE_ImageEditor::FixChecksum(std::u16string_view path) {

@@ -112,8 +112,8 @@ class BuildCommandTest : public brankel_test::ScratchTest {
     Write(u"fromlibrary.msd", MacroBuilder().Bytes());
   }
 
-  brankel_test::CliOutput Build(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"build", "--json", Arg(u"main.msd"), "-o", Arg(u"out\\main.exe")};
+  brankel_test::CliOutput Build(std::vector<std::string> extra = {}, std::u16string_view output = u"out\\main.exe") {
+    std::vector<std::string> args = {"build", "--json", Arg(u"main.msd"), "-o", Arg(output)};
     args.insert(args.end(), extra.begin(), extra.end());
     return RunCli(args);
   }
@@ -161,7 +161,7 @@ TEST_F(BuildCommandTest, PacksEveryMacroAndFileAndTheCopiesNameOnlyPackedFiles) 
   for (const packager::PayloadARecord& record : payload_a->records) {
     if (record.type == packager::kEntryMacroFile) macros.insert(Narrow(record.name));
   }
-  const std::set<std::string> expected_macros = {"main.msd",   "a.msd",          "b.msd",
+  const std::set<std::string> expected_macros = {"main.msd",   "a.msd",         "b.msd",
                                                  "shared.msd", "sub\\deep.msd", "fromlibrary.msd"};
   EXPECT_EQ(macros, expected_macros);
 
@@ -244,8 +244,7 @@ TEST_F(BuildCommandTest, AFailedBuildLeavesThePreviousExeAndNoStrayFile) {
     EXPECT_EQ(TemporaryFiles(u"~*"), temporary_before);
   }
   // A destination folder that is not there.
-  const brankel_test::CliOutput run =
-      RunCli({"build", Arg(u"main.msd"), "-o", Arg(u"nowhere\\main.exe")});
+  const brankel_test::CliOutput run = RunCli({"build", Arg(u"main.msd"), "-o", Arg(u"nowhere\\main.exe")});
   EXPECT_EQ(run.code, 1) << run.err;
   EXPECT_NE(run.err.find("nowhere"), std::string::npos) << run.err;
   EXPECT_FALSE(plat::FileExists(Path(u"nowhere")));
@@ -271,10 +270,10 @@ TEST_F(BuildCommandTest, SourceDateEpochMakesTwoBuildsIdentical) {
   WriteTree();
   ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
   SetVariable("SOURCE_DATE_EPOCH", "1700000000");
-  const brankel_test::CliOutput first = Build({"-o", Arg(u"out\\first.exe")});
+  const brankel_test::CliOutput first = Build({}, u"out\\first.exe");
   if (first.code != 0 && first.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << first.err;
   ASSERT_EQ(first.code, 0) << first.err;
-  ASSERT_EQ(Build({"-o", Arg(u"out\\second.exe")}).code, 0);
+  ASSERT_EQ(Build({}, u"out\\second.exe").code, 0);
   const std::string a = brankel_test::ReadBytes(Path(u"out\\first.exe"));
   EXPECT_FALSE(a.empty());
   EXPECT_TRUE(a == brankel_test::ReadBytes(Path(u"out\\second.exe")));
@@ -284,8 +283,9 @@ TEST_F(BuildCommandTest, ExcludedAndAddedFilesAndTheProjectFile) {
   WriteTree();
   ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
   Write(u"extra.dat", "added by the user");
-  const brankel_test::CliOutput run = Build({"--exclude", "data\\notes.txt", "--add", Arg(u"extra.dat") + "=docs\\extra.dat",
-                                             "--name", "Packed", "--save-project"});
+  const brankel_test::CliOutput run =
+      Build({"--exclude", "data\\notes.txt", "--add", Arg(u"extra.dat") + "=docs\\extra.dat", "--name", "Packed",
+             "--save-project"});
   if (run.code != 0 && run.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << run.err;
   ASSERT_EQ(run.code, 0) << run.err;
   std::set<std::string> targets;
