@@ -5,6 +5,7 @@
 
 #include "cli/analyze_command.h"
 #include "cli/config_command.h"
+#include "cli/inspect_command.h"
 #include "cli/lng_command.h"
 #include "cli/macro_command.h"
 #include "cli/pe_command.h"
@@ -19,6 +20,7 @@ int RunBrankel(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
   const Streams streams{out, err};
   AddAnalyzeCommand(app, streams, result);
   AddConfigCommand(app, streams, result);
+  AddInspectCommand(app, streams, result);
   AddLngCommand(app, streams, result);
   AddMacroCommand(app, streams, result);
   AddPeCommand(app, streams, result);
