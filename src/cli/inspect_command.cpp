@@ -126,12 +126,29 @@ ordered_json DescribePlayerCopy(const packager::PayloadB& payload, Failures& fai
   return out;
 }
 
+// Whether Windows takes the name part for a device ("NUL", "com1.txt"): writing there
+// would not make a file at all.
+bool IsDeviceName(std::u16string_view part) {
+  std::u16string base = plat::ToUpper(part.substr(0, part.find(u'.')));
+  while (!base.empty() && base.back() == u' ') base.pop_back();
+  for (const char16_t* device : {u"CON", u"PRN", u"AUX", u"NUL"}) {
+    if (base == device) return true;
+  }
+  return base.size() == 4 && (base.starts_with(u"COM") || base.starts_with(u"LPT")) && base[3] >= u'1' &&
+         base[3] <= u'9';
+}
+
 // Why a target name may not be written under the extraction folder, or null when it may:
 // it must stay inside, whatever the system makes of its parts.
 const char* UnsafeTarget(std::u16string_view name) {
   if (name.empty()) return "it is empty";
   if (name.front() == u'\\' || name.front() == u'/') return "it is absolute";
   if (name.find(u':') != std::u16string_view::npos) return "it holds a drive or a colon";
+  for (const char16_t c : name) {
+    if (c < 0x20 || std::u16string_view(u"<>\"|?*").find(c) != std::u16string_view::npos) {
+      return "it holds a character no file name may hold";
+    }
+  }
   size_t start = 0;
   while (start <= name.size()) {
     size_t end = name.find_first_of(u"\\/", start);
@@ -139,6 +156,7 @@ const char* UnsafeTarget(std::u16string_view name) {
     const std::u16string_view part = name.substr(start, end - start);
     // Windows drops trailing dots and blanks from a name, so ". ." or "..." is ".." to it.
     if (!part.empty() && part.find_first_not_of(u". ") == std::u16string_view::npos) return "it has a \"..\" part";
+    if (IsDeviceName(part)) return "it names a device";
     start = end + 1;
   }
   return nullptr;

@@ -158,7 +158,7 @@ TEST_F(InspectCommandTest, ATamperedFileFailsNamingItsRecord) {
 TEST_F(InspectCommandTest, ExtractWritesFilesAndRefusesNamesLeavingTheFolder) {
   const std::string player = WritePlayer();
   std::vector<Packed> files = kFiles;
-  for (const char16_t* bad : {u"..\\x", u"a\\. .\\x", u"C:x", u"\\x", u"/x", u""}) {
+  for (const char16_t* bad : {u"..\\x", u"a\\. .\\x", u"C:x", u"\\x", u"/x", u"", u"a\\Nul.txt", u"a?"}) {
     files.push_back({packager::kFileKindFile, bad, "escape"});
   }
   WriteBuilt(files);
@@ -169,7 +169,9 @@ TEST_F(InspectCommandTest, ExtractWritesFilesAndRefusesNamesLeavingTheFolder) {
         "record 3 (\"a\\. .\\x\") is not extracted: it has a \"..\" part",
         "record 4 (\"C:x\") is not extracted: it holds a drive or a colon",
         "record 5 (\"\\x\") is not extracted: it is absolute", "record 6 (\"/x\") is not extracted: it is absolute",
-        "record 7 (\"\") is not extracted: it is empty"}) {
+        "record 7 (\"\") is not extracted: it is empty",
+        "record 8 (\"a\\Nul.txt\") is not extracted: it names a device",
+        "record 9 (\"a?\") is not extracted: it holds a character no file name may hold"}) {
     EXPECT_NE(run.err.find(reason), std::string::npos) << reason << "\n" << run.err;
   }
   EXPECT_FALSE(plat::FileExists(Path(u"x")));
