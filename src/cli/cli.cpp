@@ -6,6 +6,7 @@
 #include "cli/analyze_command.h"
 #include "cli/build_command.h"
 #include "cli/config_command.h"
+#include "cli/inspect_command.h"
 #include "cli/lng_command.h"
 #include "cli/macro_command.h"
 #include "cli/pe_command.h"
@@ -21,6 +22,7 @@ int RunBrankel(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
   AddAnalyzeCommand(app, streams, result);
   AddBuildCommand(app, streams, result);
   AddConfigCommand(app, streams, result);
+  AddInspectCommand(app, streams, result);
   AddLngCommand(app, streams, result);
   AddMacroCommand(app, streams, result);
   AddPeCommand(app, streams, result);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/byte_view.h"
+#include "platform/platform.h"
 #include "project/options.h"
 
 namespace packager {
@@ -25,6 +26,13 @@ inline constexpr uint32_t kPayloadBHeaderSize = 288;
 inline constexpr uint32_t kFileRecordHeadSize = 552;
 inline constexpr size_t kPayloadARecordLimit = 260;
 inline constexpr size_t kPayloadBRecordLimit = 512;
+// The largest section a plan accepts. The stub reads its payload in a 32-bit process
+// whose address space ends at 2 GiB, and the image around the section and the file
+// alignment after it need room too, so the limit stays a little below 2 GiB.
+inline constexpr uint32_t kPayloadSizeLimit = 0x7FFF0000;
+// Record names and the EXE name in units, terminator included.
+inline constexpr size_t kRecordNameUnits = 260;
+inline constexpr size_t kExeNameUnits = 130;
 
 inline constexpr uint8_t kEntryMacroFile = 3;
 inline constexpr uint8_t kEntryLanguageFile = 4;
@@ -32,7 +40,11 @@ inline constexpr uint8_t kFileKindFile = 0;
 inline constexpr uint8_t kFileKindRuntime = 1;
 inline constexpr uint8_t kFileKindPlayer = 2;
 
-using Md5Digest = std::array<uint8_t, 16>;
+using Md5Digest = plat::Md5Digest;
+
+// The name hash a payload A record carries: app::KeyHash of the name trimmed of blanks and
+// lower-cased, as the player looks its files up.
+uint32_t RecordNameHash(std::u16string_view name);
 
 // (552 + size) raised to a multiple of 8, or nothing when it passes 32 bits.
 std::optional<uint32_t> FileRecordSpan(uint64_t size);
@@ -46,7 +58,8 @@ struct PlannedRecord {
 };
 
 // Offsets of every record and the section size, or a reason when a count or size does
-// not fit (more records than the table, a total beyond 32 bits or the image limit).
+// not fit (more records than the table, a name longer than its field, a size or a total
+// beyond 32 bits or beyond kPayloadSizeLimit).
 struct PayloadPlan {
   std::vector<PlannedRecord> records;
   uint32_t first_record = 0;
@@ -57,7 +70,7 @@ PayloadPlan PlanPayloadA(std::vector<PlannedRecord> records);
 PayloadPlan PlanPayloadB(std::vector<PlannedRecord> records, uint32_t language_file_size);
 
 // Writers over a zero-filled section of the plan's total size. Each returns false without
-// writing when its data does not fit the view.
+// writing when its data does not fit the view or a text does not fit its field.
 bool PutPayloadAHeader(plat::MutableByteView section, const project::MakeExeOptions& options, uint32_t macro_count,
                        std::u16string_view script_name);
 bool PutPayloadARecordHead(plat::MutableByteView section, const PlannedRecord& record);
@@ -66,7 +79,11 @@ bool PutPayloadBHeader(plat::MutableByteView section, const PayloadPlan& plan, u
 bool PutPayloadBRecordHead(plat::MutableByteView section, const PlannedRecord& record, const Md5Digest& digest);
 
 // Readers, as the player and the stub read: every size and offset checked against the
-// section; `refusal` says what is wrong when nothing is returned.
+// section; `refusal` says what is wrong and where when nothing is returned. Payload A has
+// no record count of its own (its count is the macro list's, which may hold more entries
+// than were packed): its records run from 0x4000 up to a zero type byte or the end of the
+// section, and never more of them than the count. Payload B's records must end exactly at
+// its total size, which must lie inside the section.
 struct PayloadARecord {
   uint8_t type = 0;
   uint32_t size = 0;
@@ -92,6 +109,7 @@ struct PayloadBRecord {
 };
 struct PayloadB {
   uint32_t total_size = 0;
+  uint32_t first_record = 0;
   uint8_t run_mode = 0;
   bool web_installer = false;
   std::u16string exe_name;
