@@ -45,25 +45,6 @@ std::string RecordName(size_t index, const std::u16string& name) {
   return "record " + std::to_string(index) + " (\"" + Utf8(name) + "\")";
 }
 
-// The bytes of the image's ".mdata" section as its header gives them, cut to what the
-// image holds; nothing when it has no such section.
-std::optional<plat::ByteView> PayloadSection(const pe::CPE_ImageEditor& image) {
-  static constexpr char kName[8] = {'.', 'm', 'd', 'a', 't', 'a', '\0', '\0'};
-  const int count = std::min(image.SectionCount(), pe::CPE_ImageEditor::kMaxSections);
-  for (int slot = 0; slot < count; ++slot) {
-    const pe::SectionHeader& s = image.Section(slot);
-    if (std::memcmp(s.Name, kName, sizeof kName) != 0) continue;
-    const uint8_t* data = image.SectionData(slot);
-    if (data == nullptr) return plat::ByteView();
-    size_t have = s.SizeOfRawData;
-    if (image.SlotState(slot) == pe::CPE_ImageEditor::kSlotLoaded) {
-      have = std::min<size_t>(have, image.ImageSize() - static_cast<size_t>(data - image.Image()));
-    }
-    return plat::ByteView(data, have);
-  }
-  return std::nullopt;
-}
-
 // The option fields of the player that say how the built program behaves, read at their
 // places in payload A (the options record without its first 16 bytes).
 ordered_json DescribePlayerOptions(plat::ByteView options) {
@@ -103,7 +84,7 @@ ordered_json DescribePlayerCopy(const packager::PayloadB& payload, Failures& fai
     failures.Add(name + " is no executable image: " + image.RefusalText());
     return nullptr;
   }
-  const std::optional<plat::ByteView> section = PayloadSection(image);
+  const std::optional<plat::ByteView> section = packager::PayloadSection(image);
   if (!section) {
     failures.Add(name + " has no \".mdata\" section");
     return nullptr;
@@ -255,7 +236,7 @@ int Inspect(const InspectOptions& options, const Streams& io) {
     std::string why = image.Refusal() != pe::PeRefusal::kNone ? image.RefusalText()
                                                               : Utf8(ConsoleLines(SystemText(error, options.exe)));
     failures.Add("the file cannot be read as an executable: " + why);
-  } else if (const std::optional<plat::ByteView> section = PayloadSection(image); !section) {
+  } else if (const std::optional<plat::ByteView> section = packager::PayloadSection(image); !section) {
     failures.Add("the executable has no \".mdata\" section");
   } else {
     std::string refusal;

@@ -1,5 +1,7 @@
 #include "packager/payload.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -357,6 +359,23 @@ std::optional<PayloadB> ReadPayloadB(plat::ByteView section, std::string* refusa
     return std::nullopt;
   }
   return payload;
+}
+
+std::optional<plat::ByteView> PayloadSection(const pe::CPE_ImageEditor& image) {
+  static constexpr char kName[8] = {'.', 'm', 'd', 'a', 't', 'a', '\0', '\0'};
+  const int count = std::min(image.SectionCount(), pe::CPE_ImageEditor::kMaxSections);
+  for (int slot = 0; slot < count; ++slot) {
+    const pe::SectionHeader& s = image.Section(slot);
+    if (std::memcmp(s.Name, kName, sizeof kName) != 0) continue;
+    const uint8_t* data = image.SectionData(slot);
+    if (data == nullptr) return plat::ByteView();
+    size_t have = s.SizeOfRawData;
+    if (image.SlotState(slot) == pe::CPE_ImageEditor::kSlotLoaded) {
+      have = std::min<size_t>(have, image.ImageSize() - static_cast<size_t>(data - image.Image()));
+    }
+    return plat::ByteView(data, have);
+  }
+  return std::nullopt;
 }
 
 }  // namespace packager

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pe/pe_image.h"
 #include "platform/byte_view.h"
 #include "platform/platform.h"
 #include "project/options.h"
@@ -117,5 +118,9 @@ struct PayloadB {
   std::vector<PayloadBRecord> records;
 };
 std::optional<PayloadB> ReadPayloadB(plat::ByteView section, std::string* refusal);
+
+// The bytes of the image's ".mdata" section as its header gives them, cut to what the
+// image holds; nothing when it has no such section.
+std::optional<plat::ByteView> PayloadSection(const pe::CPE_ImageEditor& image);
 
 }  // namespace packager

@@ -49,16 +49,6 @@ std::vector<std::string> TemporaryFiles(const char16_t* pattern) {
   return names;
 }
 
-// The ".mdata" section of a loaded image.
-std::optional<plat::ByteView> DataSection(const pe::CPE_ImageEditor& image) {
-  for (int slot = 0; slot < image.SectionCount(); ++slot) {
-    const pe::SectionHeader& header = image.Section(slot);
-    if (std::string(header.Name, strnlen(header.Name, 8)) != ".mdata" || image.SectionData(slot) == nullptr) continue;
-    return plat::ByteView(image.SectionData(slot), header.SizeOfRawData);
-  }
-  return std::nullopt;
-}
-
 void SetVariable(const char* name, const char* value) {
 #ifdef _WIN32
   _putenv_s(name, value == nullptr ? "" : value);
@@ -132,7 +122,7 @@ TEST_F(BuildCommandTest, PacksEveryMacroAndFileAndTheCopiesNameOnlyPackedFiles) 
 
   pe::CPE_ImageEditor exe;
   ASSERT_TRUE(exe.Load(Path(u"out\\main.exe"))) << exe.RefusalText();
-  const std::optional<plat::ByteView> section_b = DataSection(exe);
+  const std::optional<plat::ByteView> section_b = packager::PayloadSection(exe);
   ASSERT_TRUE(section_b);
   std::string refusal;
   const std::optional<packager::PayloadB> payload_b = packager::ReadPayloadB(*section_b, &refusal);
@@ -151,7 +141,7 @@ TEST_F(BuildCommandTest, PacksEveryMacroAndFileAndTheCopiesNameOnlyPackedFiles) 
 
   pe::CPE_ImageEditor player_copy;
   ASSERT_TRUE(player_copy.Parse(player->data(), player->size())) << player_copy.RefusalText();
-  const std::optional<plat::ByteView> section_a = DataSection(player_copy);
+  const std::optional<plat::ByteView> section_a = packager::PayloadSection(player_copy);
   ASSERT_TRUE(section_a);
   const std::optional<packager::PayloadA> payload_a = packager::ReadPayloadA(*section_a, &refusal);
   ASSERT_TRUE(payload_a) << refusal;
