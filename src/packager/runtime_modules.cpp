@@ -188,11 +188,11 @@ bool ForEachEntry(const std::u16string& pattern, Visit visit) {
 }
 
 // Every file below `folder` + `relative`, named in the EXE by its path below the program
-// folder. The walk ends where a path no longer fits a field: nothing deeper could be
-// named, and a folder that loops back into itself grows its path without end.
+// folder. A folder too deep for any file of it to fit a field refuses the build: its files
+// could not be named, and a folder that loops back into itself would grow without end.
 bool AddFolderTree(Appender& appender, const std::u16string& folder, const std::u16string& relative) {
   const std::u16string base = folder + relative;
-  if (base.size() >= kMaxPathChars) return appender.Refuse(kKeyGetFileAttrib, base);
+  if (base.size() >= kMaxPathChars) return !plat::IsDirectory(base) || appender.Refuse(kKeyGetFileAttrib, base);
   return ForEachEntry(base + u"*.*", [&](const plat::FindData& data) {
     if (data.attributes & plat::kAttrDirectory) {
       if (!data.name.empty() && data.name.front() == u'.') return true;

@@ -280,6 +280,20 @@ TEST_F(RuntimeModulesTest, OcrEnginesShipTheirDataFiles) {
   ExpectLanguageFiles(0, folder_);
 }
 
+TEST_F(RuntimeModulesTest, AFolderTooDeepToNameItsFilesIsRefused) {
+  // Deep enough that no file name fits below it: it could as well be a loop of links.
+  std::u16string deep = u"modules\\paddleocr";
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"modules")));
+  ASSERT_TRUE(plat::CreateDirectory(Path(deep)));
+  while (Path(deep).size() < 259) {
+    deep += u"\\" + std::u16string(40, u'd');
+    ASSERT_TRUE(plat::CreateDirectory(Path(deep)));
+  }
+  modules_.MarkNeeded(kModulePaddle);
+  EXPECT_FALSE(Add(folder_));
+  EXPECT_EQ(lists_.Message(), u"IDS_ERR_GETFILEATTRIB");
+}
+
 TEST_F(RuntimeModulesTest, FullListsAndLongNamesAreRefused) {
   // The longest name formed without web or OCR modules is the error language file's.
   const size_t longest = std::u16string_view(u"sysdata\\errormsg_en.lng").size();
