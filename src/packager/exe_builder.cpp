@@ -218,7 +218,10 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
   player_path->clear();
   modules_.ResetModuleMarks();
   if (!RewriteMacroCopies(*this, application_.DataFolder())) return false;
-  modules_.ScanModuleNeeds(FileLists(), application_.LanguageCode());
+  if (!modules_.ScanModuleNeeds(FileLists(), application_.LanguageCode())) {
+    SetMessageText(std::u16string(FileLists().Message()));
+    return false;
+  }
 
   if (!Load(player_path_)) {
     SetBuilderMessage(u"IDS_ERR_OPENFILE", player_path_);
@@ -232,7 +235,7 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
   }
   if (!modules_.AddRuntimeFiles(FileLists(), application_.ProgramFolder(), application_.ResourceFile(),
                                 application_.LanguageCode())) {
-    SetBuilderMessage(u"IDS_ERR_TOOMANYEXTRAFILE", script_path);
+    SetMessageText(std::u16string(FileLists().Message()));
     return false;
   }
 
