@@ -37,6 +37,10 @@ class CMakeExe_Builder {
 
   // What the last failing operation reports; empty when it had nothing to say.
   std::u16string_view Message() const;
+  // Leaves a message the way the builder's own operations do (key text with one argument,
+  // empty for an empty key, the system's text for no key), for the build steps that run
+  // on this object.
+  void SetBuilderMessage(const char16_t* key, std::u16string_view argument = {}) { SetMessage(key, argument); }
 
   // Adds an extra entry for every distinct file that the commands of the macro file at
   // `macro_path` name; `macro_index` is that file's entry in the macro list. Each entry
