@@ -150,6 +150,32 @@ CVLMultipleFilename::CVLMultipleFilename(std::u16string_view text) {
   }
 }
 
+std::u16string CVLMultipleFilename::Join(std::span<const std::u16string> names) {
+  const auto folder_of = [](std::u16string_view path) {
+    const size_t backslash = path.rfind(u'\\');
+    return backslash == std::u16string_view::npos ? std::u16string_view() : path.substr(0, backslash + 1);
+  };
+  std::u16string joined;
+  std::u16string_view folder;
+  bool have_folder = false;
+  for (const std::u16string& name : names) {
+    const std::u16string_view trimmed = TrimBlanks(name);
+    if (&name != names.data()) joined.push_back(u';');
+    if (StartsWithInput(trimmed)) {
+      joined.append(trimmed);
+    } else if (!have_folder) {
+      folder = folder_of(trimmed);
+      have_folder = true;
+      joined.append(trimmed);
+    } else if (plat::EqualNoCase(folder_of(trimmed), folder)) {
+      joined.append(trimmed.substr(folder.size()));
+    } else {
+      joined.append(trimmed);
+    }
+  }
+  return joined;
+}
+
 bool ResolveExtraFile(std::u16string_view name, std::u16string_view script_folder, std::u16string* path,
                       int32_t* on_search_path) {
   *on_search_path = 0;

@@ -62,6 +62,12 @@ class CVLMultipleFilename {
   // The folder followed by the name.
   std::u16string Path(size_t index) const { return folder_ + names_[index]; }
 
+  // The other way: the names trimmed and separated by ";". The first name that is no
+  // input ("IN:") is written whole and gives the folder; a later name in that folder
+  // (compared without regard to case) is written as its bare file name, any other name
+  // and every input whole. The text is not cut: a caller with a fixed field checks it.
+  static std::u16string Join(std::span<const std::u16string> names);
+
  private:
   std::u16string folder_;
   std::vector<std::u16string> names_;
