@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   }
   std::vector<std::u16string> files;
   std::vector<std::string> args = {"build", plat::Utf16ToUtf8(script), "-o",
-                                    plat::Utf16ToUtf8(folder + u"\\bench.exe")};
+                                   plat::Utf16ToUtf8(folder + u"\\bench.exe")};
   for (int i = 0; i < kFiles; ++i) {
     files.push_back(folder + u"\\data" + plat::Utf8ToUtf16(std::to_string(i)) + u".bin");
     if (!WriteRandomFile(files.back(), file_size, 1000u + static_cast<uint32_t>(i))) return 1;
@@ -101,8 +101,8 @@ int main(int argc, char** argv) {
   const double build = Seconds(start);
   if (code != 0) return code;
 
-  plat::FileHandle exe = plat::OpenFile(folder + u"\\bench.exe", plat::kGenericRead, plat::kShareRead,
-                                        plat::Disposition::kOpenExisting);
+  plat::FileHandle exe =
+      plat::OpenFile(folder + u"\\bench.exe", plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
   uint64_t exe_size = 0;
   plat::GetFileSize(exe, &exe_size);
   plat::CloseFile(exe);
