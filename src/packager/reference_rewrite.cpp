@@ -97,6 +97,25 @@ const ExtraFileEntry* FindEntry(std::span<const ExtraFileEntry> table, int32_t m
 
 std::u16string TargetOf(const ExtraFileEntry& entry) { return plat::FixedText(entry.TargetName, kEntryChars); }
 
+// The entry for a file name: by its hash as FindEntry finds it, else by where the name
+// resolves. The discovery lists a file once, under the spelling that found it first; a
+// second macro may name the same file otherwise (by its absolute path where the first
+// used the script folder), and its copy must name the packed file all the same.
+const ExtraFileEntry* FindFileEntry(const RewriteContext& context, std::span<const ExtraFileEntry> table,
+                                    int32_t macro_index, int32_t command_index, std::u16string_view trimmed) {
+  if (const ExtraFileEntry* entry = FindEntry(table, macro_index, command_index, NameHash(trimmed))) return entry;
+  std::u16string path;
+  int32_t on_search_path = 0;
+  if (!analysis::ResolveExtraFile(trimmed, context.script_folder, &path, &on_search_path) || on_search_path != 0) {
+    return nullptr;
+  }
+  for (const ExtraFileEntry& entry : table) {
+    if (entry.TargetName[0] == 0 || entry.OnSearchPath != 0) continue;
+    if (plat::EqualNoCase(plat::FixedText(entry.SourcePath, kEntryChars), path)) return &entry;
+  }
+  return nullptr;
+}
+
 // The units a text field at `offset` of `payload` may take, terminator included.
 size_t FieldUnits(plat::ByteView payload, size_t offset) {
   if (offset >= payload.size()) return 0;
@@ -131,10 +150,10 @@ bool RewriteOneName(const RewriteContext& context, int32_t macro_index, int32_t 
     std::u16string path;
     if (!analysis::ResolveMacroReference(kind, text, context.script_folder, context.data_folder, path)) return false;
     hash = NameHash(path);
-  } else {
-    hash = NameHash(trimmed);
   }
-  const ExtraFileEntry* entry = FindEntry(table, macro_index, command_index, hash);
+  const ExtraFileEntry* entry = source.form == TextForm::kMacroCall
+                                    ? FindEntry(table, macro_index, command_index, hash)
+                                    : FindFileEntry(context, table, macro_index, command_index, trimmed);
   if (entry == nullptr) return false;
   const std::u16string name = ScriptRelativeName(TargetOf(*entry), context.script_folder);
   const bool make_path = source.form == TextForm::kMacroCall && kind == analysis::kRefLibraryName;
@@ -144,8 +163,8 @@ bool RewriteOneName(const RewriteContext& context, int32_t macro_index, int32_t 
   return true;
 }
 
-bool RewriteList(int32_t macro_index, int32_t command_index, const TextSource& source, plat::MutableByteView payload,
-                 std::span<const ExtraFileEntry> table) {
+bool RewriteList(const RewriteContext& context, int32_t macro_index, int32_t command_index, const TextSource& source,
+                 plat::MutableByteView payload, std::span<const ExtraFileEntry> table) {
   const size_t field = FieldUnits(payload, source.offset);
   const std::u16string text = payload.View().Utf16z(source.offset, field);
   if (TrimBlanks(text).empty() || HasPercent(text) || StartsWithInput(text)) return false;
@@ -158,7 +177,7 @@ bool RewriteList(int32_t macro_index, int32_t command_index, const TextSource& s
     const std::u16string_view trimmed = TrimBlanks(path);
     const ExtraFileEntry* entry = nullptr;
     if (!trimmed.empty() && !StartsWithInput(trimmed)) {
-      entry = FindEntry(table, macro_index, command_index, NameHash(trimmed));
+      entry = FindFileEntry(context, table, macro_index, command_index, trimmed);
     }
     matched = matched || entry != nullptr;
     items.emplace_back(entry != nullptr ? TargetOf(*entry) : std::u16string(trimmed));
@@ -179,8 +198,9 @@ bool RewriteList(int32_t macro_index, int32_t command_index, const TextSource& s
 // Command 0x3106 keeps a first name and, after it, further names up to an empty text. The
 // list is written anew, each matched item as its entry's target; the payload then ends
 // with the list's final terminator.
-bool RewriteCommandList(int32_t macro_index, int32_t command_index, const TextSource& source,
-                        plat::MutableByteView record, std::span<const ExtraFileEntry> table, bool* size_changed) {
+bool RewriteCommandList(const RewriteContext& context, int32_t macro_index, int32_t command_index,
+                        const TextSource& source, plat::MutableByteView record, std::span<const ExtraFileEntry> table,
+                        bool* size_changed) {
   const uint32_t old_size = macro::ParamRecordSize(record);
   const plat::ByteView payload = record.View().Sub(macro::kParamHeadSize, old_size).value_or(plat::ByteView());
   if (payload.size() <= source.offset) return false;
@@ -188,7 +208,7 @@ bool RewriteCommandList(int32_t macro_index, int32_t command_index, const TextSo
   bool matched = false;
   const auto item = [&](std::u16string_view stored, std::u16string_view trimmed) {
     if (trimmed.empty() || StartsWithInput(trimmed) || HasPercent(trimmed)) return std::u16string(stored);
-    const ExtraFileEntry* entry = FindEntry(table, macro_index, command_index, NameHash(trimmed));
+    const ExtraFileEntry* entry = FindFileEntry(context, table, macro_index, command_index, trimmed);
     if (entry == nullptr) return std::u16string(stored);
     matched = true;
     return TargetOf(*entry);
@@ -371,9 +391,9 @@ bool RewriteCommandReferences(const RewriteContext& context, int32_t macro_index
     case TextForm::kMacroCall:
       return RewriteOneName(context, macro_index, command_index, *source, *payload, table);
     case TextForm::kList:
-      return RewriteList(macro_index, command_index, *source, *payload, table);
+      return RewriteList(context, macro_index, command_index, *source, *payload, table);
     case TextForm::kCommandList:
-      return RewriteCommandList(macro_index, command_index, *source, record, table, size_changed);
+      return RewriteCommandList(context, macro_index, command_index, *source, record, table, size_changed);
   }
   return false;
 }

@@ -279,7 +279,8 @@ TEST_F(BuildCommandTest, ExcludedAndAddedFilesAndTheProjectFile) {
   if (run.code != 0 && run.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << run.err;
   ASSERT_EQ(run.code, 0) << run.err;
   std::set<std::string> targets;
-  for (const json& record : json::parse(run.out)["records"]) {
+  const json report = json::parse(run.out);
+  for (const json& record : report["records"]) {
     if (record["kind"] == 0) targets.insert(record["target_name"].get<std::string>());
   }
   EXPECT_EQ(targets, (std::set<std::string>{"pics\\shared.bmp", "docs\\extra.dat"}));
