@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "app/lang_file.h"
-#include "packager/runtime_modules.h"
+#include "packager/runtime_files.h"
 #include "pe/pe_image.h"
 #include "platform/platform.h"
-#include "support/needs_md5.h"
 #include "support/scratch.h"
 
 namespace packager {
@@ -35,16 +34,6 @@ std::u16string Installed(std::u16string_view name) {
   return plat::PathFromHost(BRANKEL_INSTALL_DIR) + u"\\" + std::u16string(name);
 }
 
-// The web language file's row names it by a pattern; a build forms it in "sysdata" with
-// the language code.
-std::u16string InstalledName(const RuntimeModule& row) {
-  const size_t pattern = row.file_name.find(u"%s");
-  if (pattern == std::u16string::npos) return row.file_name;
-  std::u16string name = row.file_name;
-  name.replace(pattern, 2, u"en");
-  return u"sysdata\\" + name;
-}
-
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -59,9 +48,8 @@ class RuntimeInstallTest : public ::testing::Test {
 };
 
 TEST_F(RuntimeInstallTest, EveryFileABuildShipsIsInstalled) {
-  const RuntimeModules modules;
   std::vector<std::u16string> names;
-  for (int i = 0; i < kRuntimeModuleCount; ++i) names.push_back(InstalledName(modules.Row(i)));
+  for (const InstalledRuntimeFile& file : kInstalledRuntimeFiles) names.push_back(file.name);
   // The programs a build starts from, the UI resource library by the path the
   // configuration forms for it, and the OCR data an OCR build adds.
   for (const char16_t* name : {u"Runvale.exe", u"sysdata\\Stubvale.dat", u"SysData\\vllib_ui_defresu.dll",
@@ -71,8 +59,11 @@ TEST_F(RuntimeInstallTest, EveryFileABuildShipsIsInstalled) {
   }
   for (const std::u16string& name : names) {
     const uint32_t attributes = plat::GetFileAttributes(Installed(name));
-    EXPECT_NE(attributes, plat::kInvalidAttributes) << Narrow(name);
-    EXPECT_EQ(attributes & plat::kAttrDirectory, 0u) << Narrow(name);
+    if (attributes == plat::kInvalidAttributes) {
+      ADD_FAILURE() << "not installed: " << Narrow(name);
+    } else {
+      EXPECT_EQ(attributes & plat::kAttrDirectory, 0u) << Narrow(name);
+    }
   }
 }
 
@@ -82,10 +73,9 @@ TEST_F(RuntimeInstallTest, PlayerImportsEveryImportedModuleOnce) {
   const pe::ImportTable imports = player.Imports();
   ASSERT_EQ(imports.damage, pe::ImportTable::Damage::kNone) << imports.Note();
 
-  const RuntimeModules modules;
   std::vector<std::string> expected;
-  for (int i = 0; i < kRuntimeModuleCount; ++i) {
-    if (modules.Row(i).imported) expected.push_back(Lower(Narrow(modules.Row(i).file_name)));
+  for (const InstalledRuntimeFile& file : kInstalledRuntimeFiles) {
+    if (file.imported) expected.push_back(Lower(Narrow(file.name)));
   }
   std::vector<std::string> found;
   for (const std::string& name : imports.names) {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "packager/runtime_modules.h"
+#include "packager/runtime_files.h"
 #include "pe/pe_image.h"
 #include "pe/win32/run_program.h"
 #include "platform/platform.h"
@@ -59,24 +59,26 @@ TEST_F(RuntimeRunTest, InstalledPlayerAndStubPrintTheirLines) {
 }
 
 TEST_F(RuntimeRunTest, TrimmedPlayerWithPayloadRunsBesideTheModulesItStillImports) {
-  RuntimeModules modules;
-  modules.ResetModuleMarks();
   pe::CPE_ImageEditor player;
   ASSERT_TRUE(player.Load(Installed(u"Runvale.exe")));
   const size_t before = player.Imports().names.size();
-  const std::vector<std::string> removable = modules.RemovableImports();
-  for (const std::string& name : removable) ASSERT_TRUE(player.RemoveImport(name)) << name;
-  ASSERT_EQ(player.Imports().names.size(), before - removable.size());
+  size_t removed = 0;
+  for (const InstalledRuntimeFile& file : kInstalledRuntimeFiles) {
+    if (!file.imported || file.always_needed) continue;
+    ASSERT_TRUE(player.RemoveImport(Narrow(file.name))) << Narrow(file.name);
+    ++removed;
+  }
+  ASSERT_EQ(removed, 11u);
+  ASSERT_EQ(player.Imports().names.size(), before - removed);
   uint8_t* payload = player.AddDataSection(16);
   ASSERT_NE(payload, nullptr);
   payload[0] = 'M';
   payload[1] = 'A';
   ASSERT_TRUE(player.Write(Path(u"Runvale.exe")));
   // The stub unpacks the shipped modules beside the player; the removed ones stay behind.
-  for (int i = 0; i < kRuntimeModuleCount; ++i) {
-    const RuntimeModule& row = modules.Row(i);
-    if (row.imported && row.needed) {
-      ASSERT_TRUE(plat::CopyFile(Installed(row.file_name), Path(row.file_name), false)) << Narrow(row.file_name);
+  for (const InstalledRuntimeFile& file : kInstalledRuntimeFiles) {
+    if (file.imported && file.always_needed) {
+      ASSERT_TRUE(plat::CopyFile(Installed(file.name), Path(file.name), false)) << Narrow(file.name);
     }
   }
 
