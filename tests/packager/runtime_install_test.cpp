@@ -11,6 +11,9 @@
 #include "app/lang_file.h"
 #include "packager/runtime_files.h"
 #include "pe/pe_image.h"
+#include "pe/pe_resources.h"
+#include "pe/version_info.h"
+#include "platform/byte_view.h"
 #include "platform/platform.h"
 #include "support/scratch.h"
 
@@ -91,6 +94,41 @@ TEST_F(RuntimeInstallTest, PlayerImportsEveryImportedModuleOnce) {
   std::sort(found.begin(), found.end());
   EXPECT_EQ(expected.size(), 16u);
   EXPECT_EQ(found, expected);
+}
+
+// The neutral-language resources a build edits (the player's icon group, startup picture
+// and version texts, the stub's icon group) and the one start-up checks (the UI library's
+// version), each found where the edits and the check look.
+TEST_F(RuntimeInstallTest, ProgramsCarryTheResourcesABuildEdits) {
+  struct Case {
+    const char16_t* program;
+    uint16_t type;
+    uint16_t id;
+  };
+  for (const Case c : {Case{u"Runvale.exe", 14, 101}, Case{u"Runvale.exe", 2, 352}, Case{u"Runvale.exe", 16, 1},
+                       Case{u"sysdata\\Stubvale.dat", 14, 107}, Case{u"SysData\\vllib_ui_defresu.dll", 16, 1}}) {
+    SCOPED_TRACE(Narrow(c.program) + " resource " + std::to_string(c.type) + "/" + std::to_string(c.id));
+    pe::CPE_ImageEditor image;
+    ASSERT_TRUE(image.Load(Installed(c.program)));
+    pe::ResourceTable table;
+    ASSERT_TRUE(table.Read(image)) << table.RefusalText();
+    const pe::ResourceItem* item = table.Find(c.type, c.id, 0);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->language, 0);
+    if (c.type != 16) continue;
+    const auto fixed = pe::QueryVersionValue(item->data.data(), item->data.size(), u"\\");
+    ASSERT_TRUE(fixed.has_value());
+    const plat::ByteView info = plat::ByteView(item->data).From(fixed->offset);
+    ASSERT_EQ(info.U32Or(0, 0), 0xFEEF04BDu);
+    if (std::u16string_view(c.program).ends_with(u".dll")) {
+      // Start-up refuses a library whose version's high half is 4096 or less, or whose low
+      // half is 1 or less.
+      EXPECT_GT(info.U32Or(8, 0), 4096u);
+      EXPECT_GT(info.U32Or(12, 0), 1u);
+    } else {
+      EXPECT_TRUE(pe::QueryVersionValue(item->data.data(), item->data.size(), u"\\VarFileInfo\\Translation"));
+    }
+  }
 }
 
 TEST_F(RuntimeInstallTest, LanguageFilesAreSignedAndLoad) {
