@@ -1,0 +1,145 @@
+// The stand-in runtime in the build's installation folder: every file the module table
+// names is there for a build to ship, and the player imports exactly the libraries the
+// table says it imports, so that a build can trim them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "app/lang_file.h"
+#include "packager/runtime_files.h"
+#include "pe/pe_image.h"
+#include "pe/pe_resources.h"
+#include "pe/version_info.h"
+#include "platform/byte_view.h"
+#include "platform/platform.h"
+#include "support/scratch.h"
+
+namespace packager {
+namespace {
+
+using brankel_test::Narrow;
+
+#ifdef BRANKEL_RUNTIME_STANDINS
+constexpr bool kStandIns = true;
+#else
+constexpr bool kStandIns = false;
+#endif
+#ifdef BRANKEL_RUNTIME_LANGUAGE_FILES
+constexpr bool kLanguageFiles = true;
+#else
+constexpr bool kLanguageFiles = false;
+#endif
+
+std::u16string Installed(std::u16string_view name) {
+  return plat::PathFromHost(BRANKEL_INSTALL_DIR) + u"\\" + std::u16string(name);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+class RuntimeInstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!kStandIns)
+      GTEST_SKIP() << "no stand-in runtime in this build: the MinGW tools were missing when it was configured";
+  }
+};
+
+TEST_F(RuntimeInstallTest, EveryFileABuildShipsIsInstalled) {
+  std::vector<std::u16string> names;
+  for (const InstalledRuntimeFile& file : kInstalledRuntimeFiles) names.push_back(file.name);
+  // The programs a build starts from, the UI resource library by the path the
+  // configuration forms for it, and the OCR data an OCR build adds.
+  for (const char16_t* name : {u"Runvale.exe", u"sysdata\\Stubvale.dat", u"SysData\\vllib_ui_defresu.dll",
+                               u"eng.traineddata", u"modules\\paddleocr\\keys.txt",
+                               u"modules\\paddleocr\\det\\model.bin", u"modules\\paddleocr\\rec\\model.bin"}) {
+    names.push_back(name);
+  }
+  for (const std::u16string& name : names) {
+    const uint32_t attributes = plat::GetFileAttributes(Installed(name));
+    if (attributes == plat::kInvalidAttributes) {
+      ADD_FAILURE() << "not installed: " << Narrow(name);
+    } else {
+      EXPECT_EQ(attributes & plat::kAttrDirectory, 0u) << Narrow(name);
+    }
+  }
+}
+
+TEST_F(RuntimeInstallTest, PlayerImportsEveryImportedModuleOnce) {
+  pe::CPE_ImageEditor player;
+  ASSERT_TRUE(player.Load(Installed(u"Runvale.exe"))) << player.RefusalText();
+  const pe::ImportTable imports = player.Imports();
+  ASSERT_EQ(imports.damage, pe::ImportTable::Damage::kNone) << imports.Note();
+
+  std::vector<std::string> expected;
+  for (const InstalledRuntimeFile& file : kInstalledRuntimeFiles) {
+    if (file.imported) expected.push_back(Lower(Narrow(file.name)));
+  }
+  std::vector<std::string> found;
+  for (const std::string& name : imports.names) {
+    const std::string lower = Lower(name);
+    if (std::find(expected.begin(), expected.end(), lower) != expected.end()) {
+      found.push_back(lower);
+    } else {
+      // Besides the modules, only what every MinGW program imports from the system.
+      EXPECT_TRUE(lower == "kernel32.dll" || lower == "msvcrt.dll") << name;
+    }
+  }
+  std::sort(expected.begin(), expected.end());
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(expected.size(), 16u);
+  EXPECT_EQ(found, expected);
+}
+
+// The neutral-language resources a build edits (the player's icon group, startup picture
+// and version texts, the stub's icon group) and the one start-up checks (the UI library's
+// version), each found where the edits and the check look.
+TEST_F(RuntimeInstallTest, ProgramsCarryTheResourcesABuildEdits) {
+  struct Case {
+    const char16_t* program;
+    uint16_t type;
+    uint16_t id;
+  };
+  for (const Case c : {Case{u"Runvale.exe", 14, 101}, Case{u"Runvale.exe", 2, 352}, Case{u"Runvale.exe", 16, 1},
+                       Case{u"sysdata\\Stubvale.dat", 14, 107}, Case{u"SysData\\vllib_ui_defresu.dll", 16, 1}}) {
+    SCOPED_TRACE(Narrow(c.program) + " resource " + std::to_string(c.type) + "/" + std::to_string(c.id));
+    pe::CPE_ImageEditor image;
+    ASSERT_TRUE(image.Load(Installed(c.program)));
+    pe::ResourceTable table;
+    ASSERT_TRUE(table.Read(image)) << table.RefusalText();
+    const pe::ResourceItem* item = table.Find(c.type, c.id, 0);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->language, 0);
+    if (c.type != 16) continue;
+    const auto fixed = pe::QueryVersionValue(item->data.data(), item->data.size(), u"\\");
+    ASSERT_TRUE(fixed.has_value());
+    const plat::ByteView info = plat::ByteView(item->data).From(fixed->offset);
+    ASSERT_EQ(info.U32Or(0, 0), 0xFEEF04BDu);
+    if (std::u16string_view(c.program).ends_with(u".dll")) {
+      // Start-up refuses a library whose version's high half is 4096 or less, or whose low
+      // half is 1 or less.
+      EXPECT_GT(info.U32Or(8, 0), 4096u);
+      EXPECT_GT(info.U32Or(12, 0), 1u);
+    } else {
+      EXPECT_TRUE(pe::QueryVersionValue(item->data.data(), item->data.size(), u"\\VarFileInfo\\Translation"));
+    }
+  }
+}
+
+TEST_F(RuntimeInstallTest, LanguageFilesAreSignedAndLoad) {
+  if (!kLanguageFiles) GTEST_SKIP() << "the runtime's language files were not signed in this build (no host brankel)";
+  for (const char16_t* name : {u"sysdata\\Player_en.lng", u"sysdata\\Proxvale_en.lng", u"sysdata\\Webvale_en.lng"}) {
+    const app::LanguageFileCheck check = app::CheckLanguageFile(Installed(name));
+    EXPECT_TRUE(check.loaded) << Narrow(name);
+    EXPECT_TRUE(check.crc_ok || !plat::kHasMd5) << Narrow(name);
+    EXPECT_GT(check.keys, 0u) << Narrow(name);
+  }
+}
+
+}  // namespace
+}  // namespace packager
