@@ -26,7 +26,7 @@ if command -v ccache >/dev/null; then
 fi
 cmake --preset linux "${launcher[@]}" >/dev/null
 # The tool, its installation (language files, player and stub) and the example script.
-cmake --build --preset linux -j "$(nproc)" --target brankel brankel_language_files brankel_runtime brankel_example
+cmake --build --preset linux -j "$(nproc)" --target brankel brankel_language_files brankel_runtime_standins brankel_runtime_language_files brankel_example
 
 build=build/linux
 exe=$build/example/Hello.exe

@@ -10,6 +10,7 @@
 
 #include "app/lang_file.h"
 #include "packager/runtime_files.h"
+#include "packager/runtime_modules.h"
 #include "pe/pe_image.h"
 #include "pe/pe_resources.h"
 #include "pe/version_info.h"
@@ -49,6 +50,18 @@ class RuntimeInstallTest : public ::testing::Test {
       GTEST_SKIP() << "no stand-in runtime in this build: the MinGW tools were missing when it was configured";
   }
 };
+
+// The installation and the build's module table name the same files.
+TEST(RuntimeTableTest, AgreesWithTheInstalledFiles) {
+  const RuntimeModules modules;
+  for (int row = 0; row < kRuntimeModuleCount; ++row) {
+    SCOPED_TRACE(row);
+    if (row != 26) {
+      EXPECT_EQ(modules.Row(row).file_name, kInstalledRuntimeFiles[row].name);
+    }
+    EXPECT_EQ(modules.Row(row).imported, kInstalledRuntimeFiles[row].imported);
+  }
+}
 
 TEST_F(RuntimeInstallTest, EveryFileABuildShipsIsInstalled) {
   std::vector<std::u16string> names;
