@@ -13,6 +13,7 @@
 #include "packager/payload.h"
 #include "pe/pe_image.h"
 #include "platform/platform.h"
+#include "platform/unicode.h"
 #include "support/macro_builder.h"
 #include "support/run_cli.h"
 #include "support/scratch.h"
@@ -137,6 +138,13 @@ TEST_F(BuildCommandTest, PacksEveryMacroAndFileAndTheCopiesNameOnlyPackedFiles) 
   }
   // The picture both macros name is packed once.
   EXPECT_EQ(files, (std::multiset<std::string>{"pics\\shared.bmp", "data\\notes.txt"}));
+  // Macros of calls and file commands only need what every build ships.
+  std::set<std::string> runtime;
+  for (const packager::PayloadBRecord& record : payload_b->records) {
+    if (record.kind == packager::kFileKindRuntime) runtime.insert(Narrow(record.target_name));
+  }
+  EXPECT_EQ(runtime, (std::set<std::string>{"Helpvale.dll", "vcomp140.dll", "Keyvale.dll", "Keyvale64.dll",
+                                            "PandrelIo.sys", "Connvale64.exe", "vllib_ui_defresu.dll"}));
   ASSERT_TRUE(player);
 
   pe::CPE_ImageEditor player_copy;
@@ -146,6 +154,20 @@ TEST_F(BuildCommandTest, PacksEveryMacroAndFileAndTheCopiesNameOnlyPackedFiles) 
   const std::optional<packager::PayloadA> payload_a = packager::ReadPayloadA(*section_a, &refusal);
   ASSERT_TRUE(payload_a) << refusal;
   EXPECT_EQ(Narrow(payload_a->script_name), "main.msd");
+  // The player copy imports only the modules this build ships.
+  std::set<std::string> imports;
+  for (const std::string& name : player_copy.Imports().names)
+    imports.insert(Narrow(plat::ToLower(plat::Utf8ToUtf16(name))));
+  for (const char* name : {"helpvale.dll", "vcomp140.dll", "keyvale.dll", "keyvale64.dll", "pandrelio.sys"}) {
+    EXPECT_TRUE(imports.count(name)) << name;
+  }
+  for (const char* name : {"docvale.dll", "datavale.dll", "dialvale.dll", "mailvale.dll", "unzip32.dll", "zip32.dll",
+                           "xfervale.dll", "visvale.dll", "libocrtess.dll", "ocrvale.dll", "libpaddleocr.dll"}) {
+    EXPECT_FALSE(imports.count(name)) << name;
+  }
+  // The count is the whole macro list: six macro files and the player's two language files.
+  EXPECT_EQ(payload_a->macro_count, 8u);
+  EXPECT_EQ(payload_a->records.size(), 8u);
 
   std::set<std::string> macros;
   for (const packager::PayloadARecord& record : payload_a->records) {
