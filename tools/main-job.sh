@@ -34,11 +34,15 @@ rm -f "$exe"
 "$build/install/brankel" build "$build/example/Hello.msd" -o "$exe" --name "Hello" --progress
 "$build/install/brankel" inspect "$exe"
 
-if command -v wine64 >/dev/null; then
+# Debian's wine launcher runs 64-bit programs with its wine64 loader.
+wine=""
+if command -v wine64 >/dev/null; then wine=wine64; elif command -v wine >/dev/null; then wine=wine; fi
+if [ -n "$wine" ]; then
   export WINEPREFIX=$PWD/build/wine-example
-  export WINEDEBUG=-all
-  echo "== running $exe under wine64"
-  wine64 "$exe"
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  [ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1 || true
+  echo "== running $exe under $wine"
+  "$wine" "$exe"
 else
-  echo "== wine64 is not installed: the EXE was built and checked, not run"
+  echo "== Wine is not installed: the EXE was built and checked, not run"
 fi
