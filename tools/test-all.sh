@@ -110,6 +110,14 @@ tail -n 3 "$log"
 count_gtest "$log"
 wineserver -k 2>/dev/null || true
 
+step "main job: the example script built, inspected and run"
+if ! bash tools/main-job.sh >build/main-job.log 2>&1; then
+  tail -n 20 build/main-job.log
+  status=1
+fi
+tail -n 1 build/main-job.log
+grep -q '^stand-in stub .mdata 4D460000' build/main-job.log || { echo "the built EXE did not run"; status=1; }
+
 echo
 # A run that crashed before printing its counts still counts as a failure.
 if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
