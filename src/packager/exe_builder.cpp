@@ -381,34 +381,54 @@ bool CMakeExe_Builder::BuildFinalExe(std::u16string_view destination) {
     SetMessageText(plat::Utf8ToUtf16(plan.refusal));
     return false;
   }
-  uint8_t* data = AddDataSection(plan.total_size);
-  if (data == nullptr) {
-    SetBuilderMessage(nullptr);
-    return false;
-  }
-  const plat::MutableByteView section(data, plan.total_size);
-  PutPayloadBHeader(section, plan, static_cast<uint8_t>(run_mode_), modules_.WebInstallerNeeded(), exe_name_,
-                    plat::ByteView(*language));
-  for (size_t i = 0; i < plan.records.size(); ++i) {
-    const PlannedRecord& record = plan.records[i];
-    const size_t padded = static_cast<size_t>(*FileRecordSpan(record.size) - kFileRecordHeadSize);
-    const auto body = section.Sub(record.offset + kFileRecordHeadSize, padded);
-    if (!body || !ReadInto(sources[i], plat::MutableByteView(body->data(), static_cast<size_t>(record.size)))) {
-      SetBuilderMessage(u"IDS_ERR_GETFILEATTRIB", sources[i]);
+  // Payload B goes to the file while it is written, one record at a time through one
+  // buffer: the payload is never held whole, and each file is read once.
+  bool source_failed = false;
+  size_t failed_record = 0;
+  const bool web_installer = modules_.WebInstallerNeeded();
+  auto fill = [&](pe::SectionSink& sink) {
+    std::vector<uint8_t> buffer(plan.first_record, 0);
+    if (!PutPayloadBHeader(plat::MutableByteView(buffer), plan, static_cast<uint8_t>(run_mode_), web_installer,
+                           exe_name_, plat::ByteView(*language)) ||
+        !sink.Append(plat::ByteView(buffer))) {
       return false;
     }
-    PutPayloadBRecordHead(section, record, plat::Md5(body->data(), body->size()));
-    PackedFile file{record.type, record.name, sources[i], record.size};
-    if (progress_) progress_(file);
-    packed_.push_back(std::move(file));
+    for (size_t i = 0; i < plan.records.size(); ++i) {
+      PlannedRecord record = plan.records[i];
+      const uint32_t span = *FileRecordSpan(record.size);
+      buffer.resize(span);
+      std::fill(buffer.end() - 8, buffer.end(), uint8_t{0});
+      const plat::MutableByteView whole(buffer.data(), span);
+      const plat::MutableByteView body(buffer.data() + kFileRecordHeadSize, span - kFileRecordHeadSize);
+      if (!ReadInto(sources[i], plat::MutableByteView(body.data(), static_cast<size_t>(record.size)))) {
+        source_failed = true;
+        failed_record = i;
+        return false;
+      }
+      record.offset = 0;
+      PutPayloadBRecordHead(whole, record, plat::Md5(body.data(), body.size()));
+      if (!sink.Append(whole.View())) return false;
+      PackedFile file{record.type, record.name, sources[i], record.size};
+      if (progress_) progress_(file);
+      packed_.push_back(std::move(file));
+    }
+    return true;
+  };
+  if (!AddStreamedSection(plan.total_size, fill)) {
+    SetBuilderMessage(nullptr);
+    return false;
   }
   if (const std::optional<uint32_t> epoch = SourceDateEpoch()) SetTimeStamp(*epoch);
   const bool written = Write(destination);
   const uint32_t error = plat::GetLastError();
-  // The payload is on disk now; the image need not be held while the icon is edited.
+  // The section's filler refers to this frame; the image goes with it.
   Reset();
   if (!written) {
-    SetSystemMessage(error, destination);
+    if (source_failed) {
+      SetBuilderMessage(u"IDS_ERR_GETFILEATTRIB", sources[failed_record]);
+    } else {
+      SetSystemMessage(error, destination);
+    }
     packed_.clear();
     return false;
   }

@@ -238,6 +238,7 @@ void CPE_ImageEditor::Reset() {
   std::memset(data_offset_, 0, sizeof(data_offset_));
   symbols_at_ = symbols_size_ = 0;
   for (auto& block : added_) std::vector<uint8_t>().swap(block);
+  for (auto& fill : fillers_) fill = nullptr;
   std::fill(std::begin(states_), std::end(states_), kSlotFree);
   refusal_ = PeRefusal::kNone;
 }
@@ -606,6 +607,19 @@ uint8_t* CPE_ImageEditor::AddDataSection(uint32_t size) {
   return added_[count].data();
 }
 
+bool CPE_ImageEditor::AddStreamedSection(uint32_t size, SectionFiller fill) {
+  if (size == 0 || !fill) return Refuse(PeRefusal::kBadParameter, plat::err::kInvalidParameter);
+  SectionHeader* s = NewSectionHeader(size);
+  if (s == nullptr) return false;
+  const int count = SectionCount();
+  std::memcpy(s->Name, ".mdata\0\0", 8);
+  s->Characteristics = kDataCharacteristics;
+  fillers_[count] = std::move(fill);
+  states_[count] = kSlotStreamed;
+  SetSectionCount(count + 1);
+  return true;
+}
+
 bool CPE_ImageEditor::AddSection(std::string_view name, std::vector<uint8_t>&& data, uint32_t characteristics) {
   if (data.empty() || name.size() > sizeof(SectionHeader::Name))
     return Refuse(PeRefusal::kBadParameter, plat::err::kInvalidParameter);
@@ -843,11 +857,17 @@ bool CPE_ImageEditor::Write(std::u16string_view path) {
   struct Piece {
     uint64_t at;
     plat::ByteView bytes;
+    const SectionFiller* fill = nullptr;  // a streamed section of `room` bytes
+    uint64_t room = 0;
   };
   std::vector<Piece> pieces = {{0, plat::ByteView(head)}};
   for (int i = 0; i < count; ++i) {
     const SectionHeader& s = sections_[i];
     if (s.SizeOfRawData == 0) continue;
+    if (states_[i] == kSlotStreamed) {
+      pieces.push_back({s.PointerToRawData, {}, &fillers_[i], s.SizeOfRawData});
+      continue;
+    }
     // Alignment may have grown the section past the bytes there are; the rest stays zero.
     const size_t have = std::min<size_t>(SectionDataSize(i), s.SizeOfRawData);
     pieces.push_back({s.PointerToRawData, plat::ByteView(SectionData(i), have)});
@@ -858,7 +878,29 @@ bool CPE_ImageEditor::Write(std::u16string_view path) {
   StagedFile out;
   if (!out.Open(path)) return false;
   for (const Piece& piece : pieces) {
-    if (!out.AppendZeros(piece.at - out.Position()) || !out.Append(piece.bytes)) return false;
+    if (!out.AppendZeros(piece.at - out.Position())) return false;
+    if (piece.fill == nullptr) {
+      if (!out.Append(piece.bytes)) return false;
+      continue;
+    }
+    // The filler's bytes go straight to the file; it may not write past its section.
+    class Sink : public SectionSink {
+     public:
+      Sink(StagedFile& file, uint64_t end) : file_(file), end_(end) {}
+      bool Append(plat::ByteView bytes) override {
+        if (bytes.size() > end_ - file_.Position()) {
+          plat::SetLastError(plat::err::kInvalidParameter);
+          return false;
+        }
+        return file_.Append(bytes);
+      }
+
+     private:
+      StagedFile& file_;
+      uint64_t end_;
+    } sink(out, piece.at + piece.room);
+    if (!(*piece.fill)(sink)) return false;
+    if (!out.AppendZeros(piece.at + piece.room - out.Position())) return false;
   }
   return out.AppendZeros(total - out.Position()) && out.Patch32(checksum_at, out.Checksum()) && out.Commit();
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -113,6 +114,17 @@ enum class PeRefusal {
 // One English sentence for `refusal`, without a final stop; empty for kNone.
 const char* PeRefusalText(PeRefusal refusal);
 
+// Where Write sends the bytes of a streamed section, in order.
+class SectionSink {
+ public:
+  virtual ~SectionSink() = default;
+  // False (last error set) when the file cannot take them, or when they would run past
+  // the section's size.
+  virtual bool Append(plat::ByteView bytes) = 0;
+};
+// Appends a streamed section's bytes when Write asks; false (last error set) stops Write.
+using SectionFiller = std::function<bool(SectionSink&)>;
+
 class CPE_ImageEditor {
  public:
   static constexpr int kMaxSections = 20;
@@ -123,6 +135,8 @@ class CPE_ImageEditor {
   static constexpr uint8_t kSlotAdded = 1;
   // A loaded section whose data was replaced whole (the rebuilt resource section).
   static constexpr uint8_t kSlotReplaced = 2;
+  // An added section whose bytes come from a filler while Write writes the file.
+  static constexpr uint8_t kSlotStreamed = 3;
   static constexpr uint32_t kDataCharacteristics = 0xC0000040;
 
   CPE_ImageEditor();
@@ -138,6 +152,10 @@ class CPE_ImageEditor {
   bool Parse(const uint8_t* data, size_t size);
   // The zero-filled data block of the new ".mdata" section, or null.
   uint8_t* AddDataSection(uint32_t size);
+  // The same section, its `size` bytes given by `fill` only when Write writes the file,
+  // so that a large payload is never held in memory. Bytes `fill` leaves out are zero.
+  // Its data cannot be looked at before it is written (SectionData is null).
+  bool AddStreamedSection(uint32_t size, SectionFiller fill);
   // True when the image stays consistent (whether or not the library was imported); false
   // when its import table cannot be edited safely, with nothing changed.
   bool RemoveImport(std::string_view name);
@@ -227,6 +245,7 @@ class CPE_ImageEditor {
   // Write later aligns the header's PointerToRawData.
   uint32_t data_offset_[kMaxSections] = {};
   std::vector<uint8_t> added_[kMaxSections];
+  SectionFiller fillers_[kMaxSections];
   uint8_t states_[kMaxSections] = {};
   // The COFF symbol table with the string table after it, in the image buffer; size 0
   // when the image has none (or one Write cannot carry). Section names of the form "/n"

@@ -259,6 +259,61 @@ TEST_P(PeImageTest, WriteAlignsHeadersSizesTheImageAndCarriesThePayload) {
   EXPECT_EQ(0, std::memcmp(&reread.Section(4), &editor.Section(4), sizeof(SectionHeader)));
 }
 
+// A streamed section is written as the same section filled in memory would be; a filler
+// that fails or runs past its size fails the write and leaves the old file.
+TEST_P(PeImageTest, StreamedSectionsWriteAsFilledOnesOrNotAtAll) {
+  const Bytes image = ThreeImports(GetParam()).Build();
+  Bytes payload(0x345);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7 + 1);
+  CPE_ImageEditor filled;
+  ASSERT_TRUE(filled.Parse(image.data(), image.size()));
+  uint8_t* block = filled.AddDataSection(0x345);
+  ASSERT_NE(block, nullptr);
+  std::copy(payload.begin(), payload.end(), block);
+  ASSERT_TRUE(filled.Write(Path(u"filled.exe")));
+
+  struct Case {
+    const char* what;
+    size_t first, second;  // bytes of the payload given in two pieces
+    bool ok;
+  };
+  const Case cases[] = {{"whole, in two pieces", 0x100, 0x245, true},
+                        {"short: the rest is zero", 0x100, 0x100, true},
+                        {"past the section", 0x345, 0x345, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(brankel_test::WriteBytes(Path(u"streamed.exe"), "old"));
+    CPE_ImageEditor streamed;
+    ASSERT_TRUE(streamed.Parse(image.data(), image.size()));
+    const Bytes repeated = [&] {
+      Bytes twice = payload;
+      twice.insert(twice.end(), payload.begin(), payload.end());
+      return twice;
+    }();
+    ASSERT_TRUE(streamed.AddStreamedSection(0x345, [&](SectionSink& sink) {
+      return sink.Append(plat::ByteView(repeated.data(), c.first)) &&
+             sink.Append(plat::ByteView(repeated.data() + c.first, c.second));
+    }));
+    EXPECT_EQ(streamed.SectionData(4), nullptr);
+    EXPECT_EQ(streamed.Write(Path(u"streamed.exe")), c.ok);
+    const Bytes written = ReadFileBytes(Path(u"streamed.exe"));
+    if (!c.ok) {
+      EXPECT_EQ(written, Bytes({'o', 'l', 'd'}));
+      continue;
+    }
+    Bytes expected = ReadFileBytes(Path(u"filled.exe"));
+    if (c.first + c.second < 0x345) {
+      // Only the bytes given differ from the filled section's, and the checksum with them.
+      const uint32_t pointer = SectionField(expected, 4, 20);
+      std::fill(expected.begin() + pointer + c.first + c.second, expected.begin() + pointer + 0x345, 0);
+      const PeLayout layout = LayoutOf(expected);
+      EXPECT_EQ(Read32(written, layout.nt + 0x58), ReferenceChecksum(written));
+      std::copy_n(written.begin() + layout.nt + 0x58, 4, expected.begin() + layout.nt + 0x58);
+    }
+    EXPECT_EQ(written, expected);
+  }
+}
+
 TEST_P(PeImageTest, WriteDropsTheCertificateAndClearsItsDirectoryEntry) {
   PeBuilder b = ThreeImports(GetParam());
   b.certificate = std::string(100, 'C');
