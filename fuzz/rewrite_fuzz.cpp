@@ -30,13 +30,14 @@ project::ExtraFileEntry Entry(std::u16string_view name, std::u16string_view targ
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2 || size - 1 > packager::kRewriteBlockSize) return 0;
-  static const std::vector<project::ExtraFileEntry> table = {
-      Entry(u"a.bmp", u"pics\\a.bmp", 0), Entry(u"c:\\pics\\b.bmp", u"pics\\b.bmp", 0),
-      Entry(u"lib.msd", std::u16string(259, u'x'), 1)};
+  static const std::vector<project::ExtraFileEntry> table = {Entry(u"a.bmp", u"pics\\a.bmp", 0),
+                                                             Entry(u"c:\\pics\\b.bmp", u"pics\\b.bmp", 0),
+                                                             Entry(u"lib.msd", std::u16string(259, u'x'), 1)};
   macro::MacroCommand command{};
   command.Code = kCodes[data[0] % std::size(kCodes)];
   std::vector<uint8_t> record(data + 1, data + size);
-  for (const packager::RewriteTargets targets : {packager::RewriteTargets::kFiles, packager::RewriteTargets::kMacroCalls}) {
+  for (const packager::RewriteTargets targets :
+       {packager::RewriteTargets::kFiles, packager::RewriteTargets::kMacroCalls}) {
     const packager::RewriteContext context{u"c:\\fuzz\\", u"c:\\data\\", targets};
     bool size_changed = false;
     packager::RewriteCommandReferences(context, data[0] & 1, 0, command, plat::MutableByteView(record), table,

@@ -50,19 +50,6 @@ void ReportOutOfMemory(project::CMakeExe_FileLists& lists, std::u16string_view p
   }
 }
 
-bool IsMacroExtension(std::u16string_view extension) {
-  return plat::EqualNoCase(extension, u".msd") || plat::EqualNoCase(extension, u".msl");
-}
-
-// For destructors: the platform's file calls allocate, and a failure to clean up must not
-// end the program.
-void DeleteQuietly(std::u16string_view path) noexcept {
-  try {
-    plat::DeleteFile(path);
-  } catch (...) {
-  }
-}
-
 // Deletes the extracted copy of an embedded file however its walk ends.
 class ExtractedFile {
  public:
@@ -205,6 +192,19 @@ void Walker::WalkEmbedded(macro::CFile_Macro& file, int32_t caller, std::u16stri
 }
 
 }  // namespace
+
+bool IsMacroExtension(std::u16string_view extension) {
+  return plat::EqualNoCase(extension, u".msd") || plat::EqualNoCase(extension, u".msl");
+}
+
+// For destructors: the platform's file calls allocate, and a failure to clean up must not
+// end the program.
+void DeleteQuietly(std::u16string_view path) noexcept {
+  try {
+    plat::DeleteFile(path);
+  } catch (...) {
+  }
+}
 
 ScratchPath::ScratchPath() {
   const std::u16string folder = plat::GetTempPath();

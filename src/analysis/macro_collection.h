@@ -67,4 +67,10 @@ class ScratchPath {
   std::u16string path_;
 };
 
+// Whether an attachment's extension names a macro file (".msd" or ".msl", any case).
+bool IsMacroExtension(std::u16string_view extension);
+// Deletes a file, for destructors and clean-ups: the platform's file calls allocate, and a
+// failure to clean up must not end the program.
+void DeleteQuietly(std::u16string_view path) noexcept;
+
 }  // namespace analysis

@@ -29,11 +29,6 @@ using nlohmann::ordered_json;
 
 std::string U8(std::u16string_view text) { return plat::Utf16ToUtf8(text); }
 
-template <size_t N>
-std::u16string Field(const char16_t (&field)[N]) {
-  return std::u16string(plat::FixedText(field, N));
-}
-
 std::u16string FileName(std::u16string_view path) {
   const size_t slash = path.find_last_of(u"\\/");
   return std::u16string(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
@@ -43,13 +38,13 @@ ordered_json Describe(const project::CMakeExe_FileLists& lists) {
   const project::MacroListEntry* macros = lists.MacroEntries();
   auto macro_name = [&](uint16_t index) -> std::string {
     if (index == project::kNoParent || index >= lists.MacroCount()) return "";
-    return U8(FileName(Field(macros[index].Path)));
+    return U8(FileName(project::FieldText(macros[index].Path)));
   };
   auto line = [](int32_t command) { return command < 0 ? 0 : command + 1; };
   ordered_json macro_list = ordered_json::array();
   for (int32_t i = 0; i < lists.MacroCount(); ++i) {
     const project::MacroListEntry& e = macros[i];
-    const std::u16string path = Field(e.Path);
+    const std::u16string path = project::FieldText(e.Path);
     macro_list.push_back({{"index", i},
                           {"file", U8(FileName(path))},
                           {"used_in", macro_name(e.ParentIndex)},
@@ -62,8 +57,8 @@ ordered_json Describe(const project::CMakeExe_FileLists& lists) {
   const project::ExtraFileEntry* extras = lists.ExtraEntries();
   for (int32_t i = 0; i < lists.ExtraCount(); ++i) {
     const project::ExtraFileEntry& e = extras[i];
-    extra_list.push_back({{"target_name", U8(Field(e.TargetName))},
-                          {"source_path", U8(Field(e.SourcePath))},
+    extra_list.push_back({{"target_name", U8(project::FieldText(e.TargetName))},
+                          {"source_path", U8(project::FieldText(e.SourcePath))},
                           {"macro", macro_name(e.ParentIndex)},
                           {"line", e.UserAdded != 0 ? 0 : line(e.CommandIndex)},
                           {"on_search_path", e.OnSearchPath != 0},

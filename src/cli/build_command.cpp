@@ -32,11 +32,6 @@ constexpr int kBadUsage = 2;
 
 std::string U8(std::u16string_view text) { return plat::Utf16ToUtf8(text); }
 
-template <size_t N>
-std::u16string Field(const char16_t (&field)[N]) {
-  return std::u16string(plat::FixedText(field, N));
-}
-
 // Every answer the wizard asks for; unset ones keep the project's (or the defaults').
 struct BuildAnswers {
   std::string script;
@@ -81,7 +76,7 @@ bool ApplyAnswers(const BuildAnswers& a, packager::PackagingSession& session, st
   project::MakeExeOptions& r = session.Record();
   auto path = [](const std::string& host) { return plat::GetFullPathName(plat::PathFromHost(host)); };
 
-  std::u16string destination = Field(r.DestinationPath);
+  std::u16string destination = project::FieldText(r.DestinationPath);
   if (!a.output.empty()) {
     destination = path(a.output);
   } else if (destination.empty()) {
@@ -141,11 +136,11 @@ bool ApplyAnswers(const BuildAnswers& a, packager::PackagingSession& session, st
   if (a.save_project) r.SaveProject = 1;
 
   // The checks of the EXE properties page.
-  if (Field(r.ExeName).empty()) {
+  if (project::FieldText(r.ExeName).empty()) {
     *refusal = u"the EXE needs a name (--name)";
     return false;
   }
-  if (r.ShowStartup != 0 && Field(r.AuthorTips).empty()) {
+  if (r.ShowStartup != 0 && project::FieldText(r.AuthorTips).empty()) {
     *refusal = u"the start-up window needs the author's tips (--tips)";
     return false;
   }
@@ -157,8 +152,8 @@ bool ApplyAnswers(const BuildAnswers& a, packager::PackagingSession& session, st
     const std::u16string full = path(name);
     bool found = false;
     for (int32_t i = 0; i < lists.ExtraCount(); ++i) {
-      const std::u16string target = Field(extras[i].TargetName);
-      const std::u16string source = Field(extras[i].SourcePath);
+      const std::u16string target = project::FieldText(extras[i].TargetName);
+      const std::u16string source = project::FieldText(extras[i].SourcePath);
       if (plat::EqualNoCase(target, wanted) || plat::EqualNoCase(source, full)) {
         extras[i].Excluded = 1;
         found = true;

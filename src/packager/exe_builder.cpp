@@ -28,11 +28,6 @@ constexpr uint64_t kLanguageFileLimit = 16u << 20;
 // Files are read into the section in pieces the system's 32-bit read count can carry.
 constexpr uint32_t kReadPiece = 1u << 24;
 
-template <size_t N>
-std::u16string Field(const char16_t (&field)[N]) {
-  return std::u16string(plat::FixedText(field, N));
-}
-
 std::u16string FileNamePart(std::u16string_view path) {
   const size_t slash = path.find_last_of(u'\\');
   return std::u16string(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
@@ -141,7 +136,7 @@ bool CMakeExe_Builder::BuildExe(std::u16string_view destination, const project::
                                 bool reset_version) {
   run_mode_ = run_mode;
   SetBuilderMessage(u"");
-  exe_name_ = Field(options.ExeName);
+  exe_name_ = project::FieldText(options.ExeName);
   packed_.clear();
 
   // The new EXE is made beside the destination and takes its place only when whole, so a
@@ -247,8 +242,8 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
   for (int32_t i = 0; i < lists.MacroCount(); ++i) {
     const project::MacroListEntry& entry = macros[i];
     if (entry.UserAdded != 0) continue;
-    const std::u16string path = Field(entry.Path);
-    const std::u16string source = entry.TempPath[0] != 0 ? Field(entry.TempPath) : path;
+    const std::u16string path = project::FieldText(entry.Path);
+    const std::u16string source = entry.TempPath[0] != 0 ? project::FieldText(entry.TempPath) : path;
     const std::optional<uint64_t> size = FileSizeOf(source);
     if (!size) {
       SetBuilderMessage(u"IDS_ERR_GETFILEATTRIB", path);
@@ -359,15 +354,15 @@ bool CMakeExe_Builder::BuildFinalExe(std::u16string_view destination) {
     const bool packed =
         entry.TargetName[0] != 0 && entry.OnSearchPath == 0 && (entry.UserAdded != 0 || entry.Excluded == 0);
     if (!packed) continue;
-    const std::u16string target = Field(entry.TargetName);
+    const std::u16string target = project::FieldText(entry.TargetName);
     const bool taken = std::any_of(extras, extras + i, [&](const project::ExtraFileEntry& earlier) {
-      return earlier.TargetName[0] != 0 && plat::EqualNoCase(Field(earlier.TargetName), target);
+      return earlier.TargetName[0] != 0 && plat::EqualNoCase(project::FieldText(earlier.TargetName), target);
     });
     if (taken) {
       entry.TargetName[0] = 0;
       continue;
     }
-    const std::u16string source = Field(entry.SourcePath);
+    const std::u16string source = project::FieldText(entry.SourcePath);
     const std::optional<uint64_t> size = FileSizeOf(source);
     if (!size) {
       SetBuilderMessage(u"IDS_ERR_GETFILEATTRIB", source);
@@ -453,9 +448,9 @@ BuildOutcome BuildSession(PackagingSession& session, std::u16string_view player,
   if (!player.empty()) builder.SetPlayerPath(std::u16string(player));
   if (!stub.empty()) builder.SetStubPath(std::u16string(stub));
   builder.SetProgress(std::move(progress));
-  outcome.destination = Field(record.DestinationPath);
-  outcome.built = builder.BuildExe(outcome.destination, record, Field(record.PicturePath), Field(record.IconPath),
-                                   record.RunMode, record.ResetVersion != 0);
+  outcome.destination = project::FieldText(record.DestinationPath);
+  outcome.built = builder.BuildExe(outcome.destination, record, project::FieldText(record.PicturePath),
+                                   project::FieldText(record.IconPath), record.RunMode, record.ResetVersion != 0);
   if (outcome.built) {
     outcome.files = builder.PackedFiles();
     outcome.size = FileSizeOf(outcome.destination).value_or(0);

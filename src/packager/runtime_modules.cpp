@@ -91,17 +91,6 @@ constexpr CommandNeed kCommandNeeds[] = {
 // The OCR command's engine value.
 constexpr uint32_t kOcrEngines[] = {0x2000000, kModuleTesseract, kModulePaddle};
 
-bool IsMacroExtension(std::u16string_view extension) {
-  return plat::EqualNoCase(extension, u".msd") || plat::EqualNoCase(extension, u".msl");
-}
-
-void DeleteQuietly(std::u16string_view path) noexcept {
-  try {
-    plat::DeleteFile(path);
-  } catch (...) {
-  }
-}
-
 // The part after the last backslash, or the whole name.
 std::u16string_view BareName(std::u16string_view name) {
   const size_t slash = name.rfind(u'\\');
@@ -322,7 +311,7 @@ void RuntimeModules::ScanMacroFile(std::u16string_view path, std::u16string_view
   if (!attachments->ReadFromMacroFile(file->File(), file->Header())) analysis::ThrowIfOutOfMemory();
   std::unique_ptr<analysis::ScratchPath> scratch;
   for (uint32_t i = 0; i < attachments->Count(); ++i) {
-    if (!IsMacroExtension(attachments->Extension(i))) continue;
+    if (!analysis::IsMacroExtension(attachments->Extension(i))) continue;
     if (scratch == nullptr) scratch = std::make_unique<analysis::ScratchPath>();
     const std::u16string& target = scratch->Path();
     if (target.empty()) return;
@@ -334,10 +323,10 @@ void RuntimeModules::ScanMacroFile(std::u16string_view path, std::u16string_view
     try {
       ScanMacroFile(target, language_code, nesting + 1);
     } catch (...) {
-      DeleteQuietly(target);
+      analysis::DeleteQuietly(target);
       throw;
     }
-    DeleteQuietly(target);
+    analysis::DeleteQuietly(target);
   }
 }
 

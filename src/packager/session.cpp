@@ -16,11 +16,6 @@
 namespace packager {
 namespace {
 
-template <size_t N>
-std::u16string Field(const char16_t (&field)[N]) {
-  return std::u16string(plat::FixedText(field, N));
-}
-
 bool IsCollectedMacro(const project::MacroListEntry& entry) {
   return entry.UserAdded == 0 && entry.EntryType == analysis::kMacroEntryType;
 }
@@ -99,10 +94,10 @@ bool PackagingSession::MakeCopies() {
   for (int32_t i = 0; i < lists_.MacroCount(); ++i) {
     project::MacroListEntry& entry = entries[i];
     if (entry.UserAdded != 0) continue;
-    if (entry.TempPath[0] != 0) plat::DeleteFile(Field(entry.TempPath));
+    if (entry.TempPath[0] != 0) plat::DeleteFile(project::FieldText(entry.TempPath));
     entry.TempPath[0] = 0;
     if (entry.EntryType != analysis::kMacroEntryType) continue;
-    const std::u16string path = Field(entry.Path);
+    const std::u16string path = project::FieldText(entry.Path);
     if (!plat::FileExists(path)) {
       AddMessage(KeyText(u"IDS_ERR_FILENOTFOUND", path));
       complete = false;
@@ -133,7 +128,7 @@ bool PackagingSession::Discover() {
   bool complete = true;
   const project::MacroListEntry* entries = builder.FileLists().MacroEntries();
   for (int32_t i = 0; i < builder.FileLists().MacroCount(); ++i) {
-    const std::u16string temp = Field(entries[i].TempPath);
+    const std::u16string temp = project::FieldText(entries[i].TempPath);
     if (temp.empty()) continue;
     if (!builder.CollectExtraFiles(i, temp) && !builder.Message().empty()) {
       complete = false;
@@ -152,12 +147,12 @@ std::vector<MissingFile> PackagingSession::MissingFiles() const {
   std::vector<MissingFile> missing;
   const project::MacroListEntry* macros = lists_.MacroEntries();
   auto caller = [&](uint16_t index) -> std::u16string {
-    return index < lists_.MacroCount() ? Field(macros[index].Path) : std::u16string();
+    return index < lists_.MacroCount() ? project::FieldText(macros[index].Path) : std::u16string();
   };
   auto line = [](int32_t command) { return command < 0 ? 0 : command + 1; };
   for (int32_t i = 0; i < lists_.MacroCount(); ++i) {
     const project::MacroListEntry& entry = macros[i];
-    const std::u16string path = Field(entry.Path);
+    const std::u16string path = project::FieldText(entry.Path);
     if (!IsCollectedMacro(entry) || plat::FileExists(path)) continue;
     missing.push_back({path, true, caller(entry.ParentIndex), line(entry.CommandIndex)});
   }
@@ -166,7 +161,7 @@ std::vector<MissingFile> PackagingSession::MissingFiles() const {
     const project::ExtraFileEntry& entry = extras[i];
     const bool packed =
         entry.TargetName[0] != 0 && entry.OnSearchPath == 0 && (entry.UserAdded != 0 || entry.Excluded == 0);
-    const std::u16string path = Field(entry.SourcePath);
+    const std::u16string path = project::FieldText(entry.SourcePath);
     if (!packed || plat::FileExists(path)) continue;
     const bool user = entry.UserAdded != 0;
     missing.push_back(
@@ -186,7 +181,7 @@ void PackagingSession::RemoveCopies() {
   project::MacroListEntry* entries = lists_.MacroEntries();
   for (int32_t i = 0; i < lists_.MacroCount(); ++i) {
     if (entries[i].TempPath[0] == 0) continue;
-    plat::DeleteFile(Field(entries[i].TempPath));
+    plat::DeleteFile(project::FieldText(entries[i].TempPath));
     entries[i].TempPath[0] = 0;
   }
 }

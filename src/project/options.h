@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "app/shared_settings.h"
+#include "platform/unicode.h"
 
 namespace project {
 
@@ -148,5 +149,11 @@ static_assert(offsetof(ExtraFileEntry, NameHash) == 12);
 static_assert(offsetof(ExtraFileEntry, CommandIndex) == 16);
 static_assert(offsetof(ExtraFileEntry, SourcePath) == 20);
 static_assert(offsetof(ExtraFileEntry, TargetName) == 540);
+
+// The text of a fixed text field of these records, up to its terminator or its end.
+template <size_t N>
+std::u16string FieldText(const char16_t (&field)[N]) {
+  return std::u16string(plat::FixedText(field, N));
+}
 
 }  // namespace project
