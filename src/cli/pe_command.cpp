@@ -42,17 +42,19 @@ int Report(const Streams& io, const std::string& file, const std::u16string& tex
   return 1;
 }
 
-// A message key's text about `file`, followed by the system's reason for `error`. The
-// build fills a key's "%s" with the path it names when there is one; a key that names no
-// path ("The player for the EXE could not be prepared.\n%s") takes the reason there.
+// A message key's text about `file`, followed by the system's reason for `error` and the
+// refusing reader's own sentence when there is one. The build fills a key's "%s" with the
+// path it names when there is one; a key that names no path ("The player for the EXE
+// could not be prepared.\n%s") takes the reason there.
 int ReportKey(const Streams& io, const std::string& file, const char* key, const std::u16string& argument,
-              uint32_t error) {
+              uint32_t error, const std::string& refusal = {}) {
   const std::u16string format = LanguageText(plat::AsciiToUtf16(key));
   const std::u16string reason = error == plat::err::kSuccess ? std::u16string() : SystemText(error, file);
   const bool takes_argument = format.find(u"%s") != std::u16string::npos;
   const bool reason_inside = takes_argument && argument.empty();
   std::u16string text = takes_argument ? app::FormatText(format, {argument.empty() ? reason : argument}) : format;
   if (!reason.empty() && !reason_inside) text += u"\n" + reason;
+  if (!refusal.empty()) text += u"\n" + plat::AsciiToUtf16(refusal);
   return Report(io, file, text);
 }
 
@@ -274,8 +276,9 @@ int SetIcon(const IconOptions& options, const Streams& io) {
     const bool missing = error == plat::err::kFileNotFound || error == plat::err::kPathNotFound;
     return ReportKey(io, options.icon, missing ? "IDS_ERR_FINDICONFILE" : "IDS_ERR_LOADICON", {}, error);
   }
-  if (!pe::ReplaceIconGroup(plat::PathFromHost(options.exe), options.group, *icon)) {
-    return ReportKey(io, options.exe, kDealPlayer, {}, plat::GetLastError());
+  std::string refusal;
+  if (!pe::ReplaceIconGroup(plat::PathFromHost(options.exe), options.group, *icon, &refusal)) {
+    return ReportKey(io, options.exe, kDealPlayer, {}, plat::GetLastError(), refusal);
   }
   const size_t images = pe::IconImages(icon->Data(), icon->length)->size();
   std::fprintf(io.out, "%s: icon group %u replaced with %zu image%s\n", options.exe.c_str(), unsigned{options.group},
@@ -291,7 +294,8 @@ int SetBitmap(const BitmapOptions& options, const Streams& io) {
     const uint32_t error = plat::GetLastError();
     // Every failure but the executable's own is about the picture file.
     const bool exe_failed = std::strcmp(outcome.key, kDealPlayer) == 0;
-    return ReportKey(io, exe_failed ? options.exe : options.bitmap, outcome.key, outcome.argument, error);
+    return ReportKey(io, exe_failed ? options.exe : options.bitmap, outcome.key, outcome.argument, error,
+                     outcome.reason);
   }
   std::fprintf(io.out, "%s: bitmap %u replaced\n", options.exe.c_str(), unsigned{options.id});
   return 0;
@@ -300,7 +304,8 @@ int SetBitmap(const BitmapOptions& options, const Streams& io) {
 int BlankVersion(const std::string& exe, const Streams& io) {
   if (!CheckExe(io, exe)) return 1;
   plat::SetLastError(plat::err::kSuccess);
-  const bool found = pe::BlankVersionStrings(plat::PathFromHost(exe));
+  std::string refusal;
+  const bool found = pe::BlankVersionStrings(plat::PathFromHost(exe), &refusal);
   const uint32_t error = plat::GetLastError();
   if (!found) {
     if (error == plat::err::kResourceTypeNotFound) {
@@ -310,12 +315,12 @@ int BlankVersion(const std::string& exe, const Streams& io) {
       return Report(io, exe,
                     u"the version resource has no translation to find its texts by\n" + SystemText(error, exe));
     }
-    return ReportKey(io, exe, kDealPlayer, {}, error);
+    return ReportKey(io, exe, kDealPlayer, {}, error, refusal);
   }
   // The build goes on when the emptied block cannot be written back, as the system's
   // service does; here the user asked for nothing else, so it is a failure. A finished
   // write leaves no error behind.
-  if (error != plat::err::kSuccess) return ReportKey(io, exe, kDealPlayer, {}, error);
+  if (error != plat::err::kSuccess) return ReportKey(io, exe, kDealPlayer, {}, error, refusal);
   std::fprintf(io.out, "%s: version texts emptied\n", exe.c_str());
   return 0;
 }

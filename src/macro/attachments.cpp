@@ -143,6 +143,21 @@ bool CAttachments_Manager::OpenStorage() {
   return true;
 }
 
+std::optional<CAttachments_Manager::AreaSizes> CAttachments_Manager::AcceptHead(plat::ByteView head,
+                                                                                uint64_t following) {
+  const uint32_t magic = head.U32Or(0, 0), count = head.U32Or(8, 0), rest = head.U32Or(12, 0),
+                 table = head.U32Or(16, 0);
+  SetItemSize(kAttachmentItemSize);
+  // The area must lie inside the file, and its table inside the area.
+  if (magic != kAttachmentsMagic || following < rest || table > rest ||
+      !EnsureCapacity(table / kAttachmentItemSize + 1)) {
+    AddKeyError(kKeyAttachmentsBad, kErrAttachmentsBad);
+    return std::nullopt;
+  }
+  SetCount(count <= Capacity() ? count : 0);
+  return AreaSizes{table, rest};
+}
+
 int CAttachments_Manager::ReadFromMacroFile(plat::FileHandle file, const MacroFileHeader& header) {
   if (!(header.FileFlags & kFileFlagAttachments)) return 1;
   uint64_t size = 0;
@@ -157,18 +172,10 @@ int CAttachments_Manager::ReadFromMacroFile(plat::FileHandle file, const MacroFi
     RecordSystemError(kKeyRead);
     return 0;
   }
-  const plat::ByteView head(head_bytes, sizeof head_bytes);
-  const uint32_t magic = head.U32Or(0, 0), count = head.U32Or(8, 0), rest = head.U32Or(12, 0),
-                 table = head.U32Or(16, 0);
-  // The area must lie inside the file, and its table inside the area.
-  const uint64_t after_head = size - header.TotalSize - kAttachmentsHeadSize;
-  SetItemSize(kAttachmentItemSize);
-  if (magic != kAttachmentsMagic || after_head < rest || table > rest ||
-      !EnsureCapacity(table / kAttachmentItemSize + 1)) {
-    AddKeyError(kKeyAttachmentsBad, kErrAttachmentsBad);
-    return 0;
-  }
-  SetCount(count <= Capacity() ? count : 0);
+  const std::optional<AreaSizes> area =
+      AcceptHead(plat::ByteView(head_bytes, sizeof head_bytes), size - header.TotalSize - kAttachmentsHeadSize);
+  if (!area) return 0;
+  const uint32_t table = area->table, rest = area->rest;
   if (!plat::ReadExact(file, Data(), table)) {
     RecordSystemError(kKeyRead);
     return 0;
@@ -205,17 +212,9 @@ int CAttachments_Manager::ReadFromMacroMemory(plat::ByteView file, const MacroFi
   if (size < uint64_t{header.TotalSize} + kAttachmentsHeadSize) return 1;
   Free();
   const uint64_t at = header.TotalSize;
-  const uint32_t magic = file.U32Or(at, 0), count = file.U32Or(at + 8, 0), rest = file.U32Or(at + 12, 0),
-                 table = file.U32Or(at + 16, 0);
-  // The area must lie inside the file, and its table inside the area.
-  const uint64_t after_head = size - header.TotalSize - kAttachmentsHeadSize;
-  SetItemSize(kAttachmentItemSize);
-  if (magic != kAttachmentsMagic || after_head < rest || table > rest ||
-      !EnsureCapacity(table / kAttachmentItemSize + 1)) {
-    AddKeyError(kKeyAttachmentsBad, kErrAttachmentsBad);
-    return 0;
-  }
-  SetCount(count <= Capacity() ? count : 0);
+  const std::optional<AreaSizes> area = AcceptHead(file.From(at), size - at - kAttachmentsHeadSize);
+  if (!area) return 0;
+  const uint32_t table = area->table, rest = area->rest;
   const uint64_t table_at = at + kAttachmentsHeadSize;
   if (!file.CopyTo(table_at, Data(), table)) {
     RecordSystemError(kKeyRead);

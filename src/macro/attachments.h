@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -103,6 +104,16 @@ class CAttachments_Manager : public CVL_ItemBuffer, public CMacroError {
   std::optional<uint64_t> StreamSize(std::u16string_view name);
 
  private:
+  // The sizes an accepted area head gives: the item table's, and the table's with the
+  // compound file after it.
+  struct AreaSizes {
+    uint32_t table = 0;
+    uint32_t rest = 0;
+  };
+  // Checks the area's head (`head`, at least kAttachmentsHeadSize bytes) against the
+  // `following` bytes the file holds after it, and makes room for its table and sets the
+  // count. A damaged head records its error and gives nothing.
+  std::optional<AreaSizes> AcceptHead(plat::ByteView head, uint64_t following);
   bool OpenStorage();
   void ReleaseStorage() { storage_.reset(); }
   // The root's stream called `name`, as an index into the storage's entries.

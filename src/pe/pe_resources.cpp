@@ -5,6 +5,7 @@
 #include <new>
 #include <set>
 #include <tuple>
+#include <utility>
 
 #include "platform/byte_view.h"
 #include "platform/platform.h"
@@ -383,24 +384,30 @@ bool RebuildResourceSection(CPE_ImageEditor& image, const ResourceTable& table) 
   }
 }
 
+bool ResourceUpdate::Refuse(std::string why, uint32_t error) {
+  refusal_ = std::move(why);
+  Discard();
+  plat::SetLastError(error);
+  return false;
+}
+
 bool ResourceUpdate::Begin(std::u16string_view exe) {
   Discard();
-  if (!image_.Load(exe)) return false;
-  if (!table_.Read(image_)) {
-    Discard();
-    plat::SetLastError(plat::err::kBadExeFormat);
-    return false;
-  }
+  refusal_.clear();
+  if (!image_.Load(exe)) return Refuse(image_.RefusalText(), plat::GetLastError());
+  if (!table_.Read(image_)) return Refuse(table_.RefusalText(), plat::err::kBadExeFormat);
   path_.assign(exe);
   return true;
 }
 
 bool ResourceUpdate::Update(uint16_t type, uint16_t id, uint16_t language, const void* data, uint32_t size) {
+  refusal_.clear();
   if (!Active() || (data == nullptr && size != 0)) {
     plat::SetLastError(plat::err::kInvalidParameter);
     return false;
   }
   if (!table_.Update(type, id, language, static_cast<const uint8_t*>(data), size)) {
+    refusal_ = ResourceRefusalText(ResourceRefusal::kOutOfMemory);
     plat::SetLastError(plat::err::kNotEnoughMemory);
     return false;
   }
@@ -408,22 +415,24 @@ bool ResourceUpdate::Update(uint16_t type, uint16_t id, uint16_t language, const
 }
 
 bool ResourceUpdate::Commit() {
+  refusal_.clear();
   if (!Active()) {
     plat::SetLastError(plat::err::kInvalidHandle);
     return false;
   }
   if (!RebuildResourceSection(image_, table_)) {
-    Discard();
-    plat::SetLastError(plat::err::kNotSupported);
-    return false;
+    std::string why = image_.RefusalText();
+    if (why.empty()) why = "the resource section cannot be rebuilt in this image";
+    return Refuse(std::move(why), plat::err::kNotSupported);
   }
   // Write replaces the file only once the new one is complete, so a failure at any point
   // leaves the executable as it was.
   const bool ok = image_.Write(path_);
   const uint32_t error = plat::GetLastError();
+  if (!ok) return Refuse(image_.RefusalText(), error);
   Discard();
-  plat::SetLastError(ok ? plat::err::kSuccess : error);
-  return ok;
+  plat::SetLastError(plat::err::kSuccess);
+  return true;
 }
 
 void ResourceUpdate::Discard() {

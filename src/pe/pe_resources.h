@@ -120,11 +120,17 @@ class ResourceUpdate {
   void Discard();
   bool Active() const { return image_.IsLoaded(); }
   const ResourceTable& Table() const { return table_; }
+  // Why the last Begin, Update or Commit failed, as the image editor or the resource table
+  // said it; empty when it did not fail or the system error alone says why.
+  std::string RefusalText() const { return refusal_; }
 
  private:
+  bool Refuse(std::string why, uint32_t error);
+
   std::u16string path_;
   CPE_ImageEditor image_;
   ResourceTable table_;
+  std::string refusal_;
 };
 
 // Rebuilds the image's resource section from `table` in memory, by the rules of

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
+#include <utility>
 
 #include "pe/pe_resources.h"
 #include "pe/version_info.h"
@@ -48,6 +50,21 @@ ReadStatus ReadPadded(std::u16string_view path, uint32_t share, std::vector<uint
   return ReadStatus::kOk;
 }
 
+// A refused edit: the update is dropped, the system error and the reason are left.
+bool Refuse(ResourceUpdate& update, std::string* reason, std::string why, uint32_t error) {
+  update.Discard();
+  if (reason != nullptr) *reason = std::move(why);
+  plat::SetLastError(error);
+  return false;
+}
+// An edit the update itself refused, with the update's reason.
+bool Refused(const ResourceUpdate& update, std::string* reason) {
+  if (reason != nullptr) *reason = update.RefusalText();
+  return false;
+}
+
+constexpr char kNotAnIcon[] = "the icon data is not an icon directory whose images lie inside it";
+
 }  // namespace
 
 EditOutcome ReplaceStartupPicture(std::u16string_view exe, std::u16string_view bitmap, uint16_t id) {
@@ -57,25 +74,27 @@ EditOutcome ReplaceStartupPicture(std::u16string_view exe, std::u16string_view b
     case ReadStatus::kOk:
       break;
     case ReadStatus::kOpen:
-      return {"IDS_ERR_OPENFILE", std::u16string(bitmap)};
+      return {"IDS_ERR_OPENFILE", std::u16string(bitmap), {}};
     case ReadStatus::kMemory:
-      return {"IDS_ERR_NOTENOUGHMEM", {}};
+      return {"IDS_ERR_NOTENOUGHMEM", {}, {}};
     case ReadStatus::kRead:
-      return {"IDS_ERR_READFILE", std::u16string(bitmap)};
+      return {"IDS_ERR_READFILE", std::u16string(bitmap), {}};
   }
   // A file no longer than its file header holds no picture to write.
   if (length <= kBitmapFileHeaderSize) {
     plat::SetLastError(plat::err::kInvalidData);
-    return {"IDS_ERR_READFILE", std::u16string(bitmap)};
+    return {"IDS_ERR_READFILE", std::u16string(bitmap), "the bitmap file holds nothing after its file header"};
   }
   ResourceUpdate update;
-  if (!update.Begin(exe)) return {"IDS_ERR_EXEMACRO_DEALPLAYER", {}};
-  if (!update.Update(res::kTypeBitmap, id, res::kLanguageNeutral, block.data() + kBitmapFileHeaderSize,
-                     static_cast<uint32_t>(length - kBitmapFileHeaderSize))) {
+  const bool ok = update.Begin(exe) &&
+                  update.Update(res::kTypeBitmap, id, res::kLanguageNeutral, block.data() + kBitmapFileHeaderSize,
+                                static_cast<uint32_t>(length - kBitmapFileHeaderSize)) &&
+                  update.Commit();
+  if (!ok) {
+    const EditOutcome outcome{"IDS_ERR_EXEMACRO_DEALPLAYER", {}, update.RefusalText()};
     update.Discard();
-    return {"IDS_ERR_EXEMACRO_DEALPLAYER", {}};
+    return outcome;
   }
-  if (!update.Commit()) return {"IDS_ERR_EXEMACRO_DEALPLAYER", {}};
   return {};
 }
 
@@ -111,15 +130,12 @@ std::optional<IconData> ReadIconFile(std::u16string_view path) {
   return icon;
 }
 
-bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& icon) {
+bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& icon, std::string* reason) {
+  ResourceUpdate update;
   const std::optional<std::vector<IconImage>> images =
       IconImages(icon.Data(), std::min(icon.length, icon.block.size()));
-  if (!images) {
-    plat::SetLastError(plat::err::kInvalidData);
-    return false;
-  }
-  ResourceUpdate update;
-  if (!update.Begin(exe)) return false;
+  if (!images) return Refuse(update, reason, kNotAnIcon, plat::err::kInvalidData);
+  if (!update.Begin(exe)) return Refused(update, reason);
   const ResourceTable& table = update.Table();
 
   std::vector<uint16_t> old_ids;
@@ -129,9 +145,8 @@ bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& i
     const uint32_t count = data.size() >= kIconDirectorySize ? view.U16Or(4, 0) : 0;
     if (data.size() < kIconDirectorySize || count > kMaxIconImages ||
         data.size() < kIconDirectorySize + size_t{count} * kIconGroupEntrySize) {
-      update.Discard();
-      plat::SetLastError(plat::err::kInvalidData);
-      return false;
+      return Refuse(update, reason, "the executable's icon group is damaged or has too many images",
+                    plat::err::kInvalidData);
     }
     for (uint32_t i = 0; i < count; ++i)
       old_ids.push_back(view.U16Or(kIconDirectorySize + i * kIconGroupEntrySize + 12, 0));
@@ -152,9 +167,7 @@ bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& i
         ++probe;
       }
       if (probe > 0xFFFF) {
-        update.Discard();
-        plat::SetLastError(plat::err::kInvalidData);
-        return false;
+        return Refuse(update, reason, "no free icon identifier is left", plat::err::kInvalidData);
       }
       chosen = probe;
     }
@@ -178,21 +191,20 @@ bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& i
     const IconImage& image = (*images)[i];
     ok = update.Update(res::kTypeIcon, ids[i], res::kLanguageNeutral, icon.Data() + image.offset, image.size);
   }
-  if (!ok) {
+  if (!ok || !update.Commit()) {
+    Refused(update, reason);
     update.Discard();
     return false;
   }
-  return update.Commit();
+  return true;
 }
 
-bool BlankVersionStrings(std::u16string_view exe) {
+bool BlankVersionStrings(std::u16string_view exe, std::string* reason) {
   ResourceUpdate update;
-  if (!update.Begin(exe)) return false;
+  if (!update.Begin(exe)) return Refused(update, reason);
   const ResourceItem* version = update.Table().Find(res::kTypeVersion, 1, res::kLanguageNeutral);
   if (version == nullptr || version->data.size() < 2) {
-    update.Discard();
-    plat::SetLastError(plat::err::kResourceTypeNotFound);
-    return false;
+    return Refuse(update, reason, "the executable has no version resource", plat::err::kResourceTypeNotFound);
   }
   std::vector<uint8_t> block(
       version->data.begin(),
@@ -201,9 +213,8 @@ bool BlankVersionStrings(std::u16string_view exe) {
   const std::optional<VersionValue> translation =
       QueryVersionValue(block.data(), block.size(), u"\\VarFileInfo\\Translation");
   if (!translation || translation->size < 4) {
-    update.Discard();
-    plat::SetLastError(plat::err::kResourceNameNotFound);
-    return false;
+    return Refuse(update, reason, "the version resource has no translation to find its texts by",
+                  plat::err::kResourceNameNotFound);
   }
   const plat::ByteView view(block);
   const uint16_t language = view.U16Or(translation->offset, 0);
@@ -221,9 +232,10 @@ bool BlankVersionStrings(std::u16string_view exe) {
     }
   }
   // As with the system's service, a write that fails is not reported.
-  if (update.Update(res::kTypeVersion, 1, res::kLanguageNeutral, block.data(), static_cast<uint32_t>(block.size()))) {
-    update.Commit();  // sets the last error either way
-  }
+  const bool written =
+      update.Update(res::kTypeVersion, 1, res::kLanguageNeutral, block.data(), static_cast<uint32_t>(block.size())) &&
+      update.Commit();  // sets the last error either way
+  if (!written) Refused(update, reason);
   return true;
 }
 

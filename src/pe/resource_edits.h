@@ -22,10 +22,12 @@ inline constexpr uint32_t kIconDirectorySize = 6;
 inline constexpr uint32_t kIconFileEntrySize = 16;
 inline constexpr uint32_t kIconGroupEntrySize = 14;
 
-// A message key with its one text argument; no key means success.
+// A message key with its one text argument; no key means success. `reason` says why in
+// one English sentence when the system error alone does not (empty otherwise).
 struct EditOutcome {
   const char* key = nullptr;
   std::u16string argument;
+  std::string reason;
   bool Succeeded() const { return key == nullptr; }
 };
 
@@ -58,15 +60,16 @@ std::optional<std::vector<IconImage>> IconImages(const uint8_t* data, size_t len
 std::optional<IconData> ReadIconFile(std::u16string_view path);
 
 // Replaces icon group `group` with the images of `icon`, reusing the group's old icon
-// identifiers in order and taking free ones above them for further images.
-bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& icon);
+// identifiers in order and taking free ones above them for further images. A failure
+// stores in `reason` (when given) why, as EditOutcome::reason does.
+bool ReplaceIconGroup(std::u16string_view exe, uint16_t group, const IconData& icon, std::string* reason = nullptr);
 
 // Empties the listed version texts in place (FileVersion and the fixed information stay).
 // False when the executable cannot be loaded, or has no version resource or no
 // translation to find the texts by; those leave it unchanged. As a build does not stop
 // for it, a failed write still returns true; the last error then says why (it is
-// kSuccess when the block was written).
-bool BlankVersionStrings(std::u16string_view exe);
+// kSuccess when the block was written). `reason` is as for ReplaceIconGroup.
+bool BlankVersionStrings(std::u16string_view exe, std::string* reason = nullptr);
 
 // The texts BlankVersionStrings empties, in order.
 inline constexpr const char16_t* kBlankedVersionValues[] = {

@@ -370,6 +370,7 @@ TEST_F(PeCommandTest, FailuresNameTheFileAndLeaveTheExecutableAlone) {
   const std::string sys_missing = SystemText(plat::err::kFileNotFound);
   const std::string sys_invalid = SystemText(plat::err::kInvalidData);
   const std::string dealplayer = EnglishText("IDS_ERR_EXEMACRO_DEALPLAYER", u"");
+  const std::string no_picture = "the bitmap file holds nothing after its file header";
   const std::string missing_exe = EnglishText("IDS_ERR_OPENFILE", Path(u"none.exe")) + "\n" + sys_missing;
   // The system's words for a file that is no program name it where they say "%1".
   const std::string bad_format = SystemText(plat::err::kBadExeFormat);
@@ -393,18 +394,22 @@ TEST_F(PeCommandTest, FailuresNameTheFileAndLeaveTheExecutableAlone) {
       {{"set-icon", "@a.exe", "@cut.ico"}, u"cut.ico", EnglishText("IDS_ERR_LOADICON", u"") + "\n" + sys_invalid},
       {{"set-icon", "@a.exe", "@empty.bmp"}, u"empty.bmp", EnglishText("IDS_ERR_LOADICON", u"") + "\n" + sys_invalid},
       {{"set-icon", "@a.exe", "@none.ico"}, u"none.ico", EnglishText("IDS_ERR_FINDICONFILE", u"") + "\n" + sys_missing},
-      {{"set-icon", "--group", "107", "@a.exe", "@a.ico"}, u"a.exe", dealplayer + sys_invalid},
+      {{"set-icon", "--group", "107", "@a.exe", "@a.ico"},
+       u"a.exe",
+       dealplayer + sys_invalid + "\nthe executable's icon group is damaged or has too many images"},
       {{"set-bitmap", "@a.exe", "@empty.bmp"},
        u"empty.bmp",
-       EnglishText("IDS_ERR_READFILE", Path(u"empty.bmp")) + "\n" + sys_invalid},
+       EnglishText("IDS_ERR_READFILE", Path(u"empty.bmp")) + "\n" + sys_invalid + "\n" + no_picture},
       {{"set-bitmap", "@a.exe", "@header.bmp"},
        u"header.bmp",
-       EnglishText("IDS_ERR_READFILE", Path(u"header.bmp")) + "\n" + sys_invalid},
+       EnglishText("IDS_ERR_READFILE", Path(u"header.bmp")) + "\n" + sys_invalid + "\n" + no_picture},
       {{"set-bitmap", "@a.exe", "@none.bmp"},
        u"none.bmp",
        EnglishText("IDS_ERR_OPENFILE", Path(u"none.bmp")) + "\n" + sys_missing},
       // The resource section sits before another section and cannot grow for the picture.
-      {{"set-bitmap", "@mid.exe", "@a.bmp"}, u"mid.exe", dealplayer + SystemText(plat::err::kNotSupported)},
+      {{"set-bitmap", "@mid.exe", "@a.bmp"},
+       u"mid.exe",
+       dealplayer + SystemText(plat::err::kNotSupported) + "\n" + pe::PeRefusalText(pe::PeRefusal::kSectionMayNotMove)},
       {{"blank-version", "@a.exe"},
        u"a.exe",
        "no version resource to empty\n" + SystemText(plat::err::kResourceTypeNotFound)},
@@ -481,7 +486,7 @@ TEST_F(PeCommandTest, VersionShownAndItsTextsEmptied) {
   }
 }
 
-TEST_F(PeCommandTest, DamagedResourceDirectoryIsANoteNotAFailure) {
+TEST_F(PeCommandTest, DamagedResourceDirectoryIsANoteToInfoAndRefusesEdits) {
   Bytes file = Image(false, {{3, 1, Bytes(8, 1)}}).Build();
   const auto layout = LayoutOf(file);
   uint32_t root = 0;
@@ -493,6 +498,12 @@ TEST_F(PeCommandTest, DamagedResourceDirectoryIsANoteNotAFailure) {
   EXPECT_EQ(report["notes"], json({"resource directory: a resource table or data entry lies outside the resource "
                                    "section, no resources listed"}));
   EXPECT_TRUE(report["version"].is_null());
+  // An edit cannot keep resources it cannot read: it refuses, with the table's reason.
+  const CliOutput run = RunCli({"pe", "blank-version", File(u"r.exe")});
+  EXPECT_EQ(run.code, 1);
+  const std::string reason = std::string("\n") + pe::ResourceRefusalText(pe::ResourceRefusal::kTableOutside) + "\n";
+  EXPECT_TRUE(run.err.ends_with(reason)) << run.err;
+  EXPECT_EQ(Get(u"r.exe"), file);
 }
 
 // The programs the MinGW tools made: imports as a real linker lays them out, and the

@@ -700,26 +700,14 @@ TEST_P(PeImageTest, EveryRefusalLeavesItsReason) {
     PeRefusal reason = PeRefusal::kNone;  // kNone: a static call, no editor to ask
   };
   const Case cases[] = {
-      {"parse no image",
-       [&] {
-         CPE_ImageEditor& e = fresh();
-         return !e.Parse(good.data(), 100);
-       },
-       plat::err::kBadExeFormat, PeRefusal::kTruncatedHeaders},
-      {"parse nothing",
-       [&] {
-         CPE_ImageEditor& e = fresh();
-         return !e.Parse(nullptr, 0);
-       },
-       plat::err::kBadExeFormat, PeRefusal::kTruncatedHeaders},
+      {"parse no image", [&] { return !fresh().Parse(good.data(), 100); }, plat::err::kBadExeFormat,
+       PeRefusal::kTruncatedHeaders},
+      {"parse nothing", [&] { return !fresh().Parse(nullptr, 0); }, plat::err::kBadExeFormat,
+       PeRefusal::kTruncatedHeaders},
       {"payload of nothing", [&] { return loaded(good)->AddDataSection(0) == nullptr; }, plat::err::kInvalidParameter,
        PeRefusal::kBadParameter},
-      {"payload without an image",
-       [&] {
-         CPE_ImageEditor& e = fresh();
-         return e.AddDataSection(1) == nullptr;
-       },
-       plat::err::kInvalidHandle, PeRefusal::kNoImage},
+      {"payload without an image", [&] { return fresh().AddDataSection(1) == nullptr; }, plat::err::kInvalidHandle,
+       PeRefusal::kNoImage},
       {"payload past 32 bits", [&] { return loaded(good)->AddDataSection(0xFFFFFFFFu) == nullptr; },
        plat::err::kArithmeticOverflow, PeRefusal::kPastAddressSpace},
       {"payload as a 21st section", [&] { return loaded(twenty.Build())->AddDataSection(1) == nullptr; },
@@ -729,12 +717,8 @@ TEST_P(PeImageTest, EveryRefusalLeavesItsReason) {
       {"section past the address space",
        [&] { return !loaded(with(layout.section_table + 3 * 40 + 12, 0xFFFFF000u))->AddSection(".x", Bytes(1), 0); },
        plat::err::kArithmeticOverflow, PeRefusal::kPastAddressSpace},
-      {"import removal without an image",
-       [&] {
-         CPE_ImageEditor& e = fresh();
-         return !e.RemoveImport("A.DLL");
-       },
-       plat::err::kInvalidHandle, PeRefusal::kNoImage},
+      {"import removal without an image", [&] { return !fresh().RemoveImport("A.DLL"); }, plat::err::kInvalidHandle,
+       PeRefusal::kNoImage},
       {"import table outside the sections",
        [&] { return !loaded(with(layout.directories + 8, 0x00800000))->RemoveImport("WINMM.DLL"); },
        plat::err::kBadExeFormat, PeRefusal::kDamagedImportTable},
@@ -745,12 +729,7 @@ TEST_P(PeImageTest, EveryRefusalLeavesItsReason) {
       {"replace under an overlapping section",
        [&] { return !loaded(with(layout.section_table + 8, 0x1800))->ReplaceSectionData(1, Bytes(4), MayAlwaysMove); },
        plat::err::kBadExeFormat, PeRefusal::kOverlappingSections},
-      {"write without an image",
-       [&] {
-         CPE_ImageEditor& e = fresh();
-         return !e.Write(out);
-       },
-       plat::err::kInvalidHandle, PeRefusal::kNoImage},
+      {"write without an image", [&] { return !fresh().Write(out); }, plat::err::kInvalidHandle, PeRefusal::kNoImage},
       {"write past 32 bits", [&] { return !loaded(with(layout.section_table + 3 * 40 + 12, 0xFFFFF000u))->Write(out); },
        plat::err::kArithmeticOverflow, PeRefusal::kPastAddressSpace},
       {"checksum of a foreign file", [&] { return !CPE_ImageEditor::FixChecksum(foreign); }, plat::err::kBadExeFormat},

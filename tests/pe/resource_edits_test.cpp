@@ -115,16 +115,19 @@ TEST_F(ResourceEditTest, PictureFailuresNameTheirKeyAndLeaveTheExecutable) {
   EditOutcome outcome = ReplaceStartupPicture(exe, missing);
   EXPECT_STREQ(outcome.key, "IDS_ERR_OPENFILE");
   EXPECT_EQ(outcome.argument, missing);
+  EXPECT_EQ(outcome.reason, "") << "the system error says why";
 
   const std::u16string header_only = File(u"short.bmp", Bytes(14, 'B'));
   outcome = ReplaceStartupPicture(exe, header_only);
   EXPECT_STREQ(outcome.key, "IDS_ERR_READFILE");
   EXPECT_EQ(outcome.argument, header_only);
+  EXPECT_EQ(outcome.reason, "the bitmap file holds nothing after its file header");
   EXPECT_EQ(ReadFileBytes(exe), before);
 
   const std::u16string not_exe = File(u"not.exe", Bytes(100, 'x'));
   outcome = ReplaceStartupPicture(not_exe, File(u"picture.bmp", brankel_test::MakeBitmapFile(4, 4, 24, 1)));
   EXPECT_STREQ(outcome.key, "IDS_ERR_EXEMACRO_DEALPLAYER");
+  EXPECT_EQ(outcome.reason, PeRefusalText(PeRefusal::kNoDosSignature));
   EXPECT_EQ(ReadFileBytes(not_exe), Bytes(100, 'x'));
 }
 
@@ -235,12 +238,24 @@ TEST_F(ResourceEditTest, UnusableIconInputLeavesTheExecutableByteForByte) {
                                   Res(res::kTypeGroupIcon, 102, 0, Bytes(4, 0))});
   const Bytes before = ReadFileBytes(exe);
   const IconData good = Icon({16}, 1);
-  EXPECT_FALSE(ReplaceIconGroup(exe, 101, good)) << "an old group of 261 images";
-  EXPECT_FALSE(ReplaceIconGroup(exe, 102, good)) << "an old group shorter than its directory";
-  EXPECT_FALSE(ReplaceIconGroup(exe, 103, IconData{})) << "no icon data";
   IconData truncated = good;
   truncated.length = 20;
-  EXPECT_FALSE(ReplaceIconGroup(exe, 103, truncated)) << "images beyond the data";
+  const std::string damaged_group = "the executable's icon group is damaged or has too many images";
+  const std::string not_icon = "the icon data is not an icon directory whose images lie inside it";
+  const struct {
+    const char* name;
+    uint16_t group;
+    const IconData& icon;
+    std::string reason;
+  } cases[] = {{"an old group of 261 images", 101, good, damaged_group},
+               {"an old group shorter than its directory", 102, good, damaged_group},
+               {"no icon data", 103, IconData{}, not_icon},
+               {"images beyond the data", 103, truncated, not_icon}};
+  for (const auto& c : cases) {
+    std::string reason;
+    EXPECT_FALSE(ReplaceIconGroup(exe, c.group, c.icon, &reason)) << c.name;
+    EXPECT_EQ(reason, c.reason) << c.name;
+  }
   EXPECT_EQ(ReadFileBytes(exe), before);
 }
 
@@ -290,14 +305,18 @@ TEST_F(ResourceEditTest, VersionWithoutTranslationOrWithoutBlockIsLeftAlone) {
   contents.with_translation = false;
   std::u16string exe = Exe({Res(res::kTypeVersion, 1, 0, brankel_test::MakeVersionBlock(contents))});
   Bytes before = ReadFileBytes(exe);
-  EXPECT_FALSE(BlankVersionStrings(exe));
+  std::string reason;
+  EXPECT_FALSE(BlankVersionStrings(exe, &reason));
+  EXPECT_EQ(reason, "the version resource has no translation to find its texts by");
   EXPECT_EQ(ReadFileBytes(exe), before);
 
   exe = Exe({Res(res::kTypeIcon, 1, 0, OldIcon(1))});
   before = ReadFileBytes(exe);
-  EXPECT_FALSE(BlankVersionStrings(exe));
+  EXPECT_FALSE(BlankVersionStrings(exe, &reason));
+  EXPECT_EQ(reason, "the executable has no version resource");
   EXPECT_EQ(ReadFileBytes(exe), before);
-  EXPECT_FALSE(BlankVersionStrings(Path(u"missing.exe")));
+  EXPECT_FALSE(BlankVersionStrings(Path(u"missing.exe"), &reason));
+  EXPECT_EQ(reason, "") << "the system error says why";
 }
 
 TEST_F(ResourceEditTest, TranslationChoosesTheStringTable) {
