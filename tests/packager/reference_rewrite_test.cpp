@@ -438,10 +438,15 @@ TEST_F(RewriteMacroCopiesTest, CopyThatCannotBeWrittenStopsTheBuild) {
   Prepare();
   const std::u16string copy = plat::FixedText(builder_.FileLists().MacroEntries()[0].TempPath, 260);
   const std::string before = ReadBytes(copy);
-  ASSERT_TRUE(plat::SetFileAttributes(copy, plat::kAttrReadOnly));
+  // Held open without write sharing, as another program would: a read-only attribute is
+  // no barrier to a root user under Wine, a sharing conflict is one everywhere.
+  plat::FileHandle holder =
+      plat::OpenFile(copy, plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
+  ASSERT_NE(holder, nullptr);
 
   // Packed unrewritten, the EXE would name the build machine's files.
   EXPECT_FALSE(packager::RewriteMacroCopies(builder_, data_));
+  plat::CloseFile(holder);
   EXPECT_EQ(builder_.Message(), u"IDS_ERR_CREATETEMPFILE");
   EXPECT_EQ(ReadBytes(copy), before);
   ExpectOriginalsUnchanged();
