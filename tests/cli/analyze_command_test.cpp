@@ -18,28 +18,9 @@ using brankel_test::Calls;
 using brankel_test::MacroBuilder;
 using brankel_test::Narrow;
 using brankel_test::RunCli;
+using brankel_test::TemporaryFiles;
+using brankel_test::TextAt;
 using nlohmann::json;
-
-// A record payload holding `text` (with its terminator) at `offset`, filler before it.
-std::vector<uint8_t> TextAt(size_t offset, std::u16string_view text) {
-  std::vector<uint8_t> payload(offset, 0x7F);
-  for (char16_t c : text) payload.insert(payload.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
-  payload.insert(payload.end(), {0, 0});
-  return payload;
-}
-
-// Names of the files the temporary folder holds that match `pattern`.
-std::vector<std::string> TemporaryFiles(const char16_t* pattern) {
-  std::vector<std::string> names;
-  plat::FindData found;
-  plat::FindHandle find = plat::FindFirstFile(plat::GetTempPath() + pattern, &found);
-  if (find == nullptr) return names;
-  do {
-    names.push_back(Narrow(found.name));
-  } while (plat::FindNextFile(find, &found));
-  plat::FindClose(find);
-  return names;
-}
 
 class AnalyzeCommandTest : public brankel_test::ScratchTest {
  protected:

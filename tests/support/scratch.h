@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/unicode.h"
@@ -18,6 +19,10 @@ inline std::string Narrow(std::u16string_view text) { return plat::Utf16ToUtf8(t
 bool WriteBytes(std::u16string_view path, std::string_view bytes);
 std::string ReadBytes(std::u16string_view path);
 void RemoveTree(const std::u16string& path);
+
+// Names of the files in the temporary folder that match `pattern` ("~PD*"), to show that
+// a run left none behind.
+std::vector<std::string> TemporaryFiles(const char16_t* pattern);
 
 class ScratchTest : public ::testing::Test {
  protected:

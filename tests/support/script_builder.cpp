@@ -18,6 +18,13 @@ std::vector<uint8_t> CallPayload(uint16_t code, uint8_t kind, std::u16string_vie
   return payload;
 }
 
+std::vector<uint8_t> TextAt(size_t offset, std::u16string_view text) {
+  std::vector<uint8_t> payload(offset, kFiller);
+  for (char16_t c : text) payload.insert(payload.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+  payload.insert(payload.end(), {0, 0});
+  return payload;
+}
+
 MacroBuilder Calls(const std::vector<Call>& calls) {
   MacroBuilder builder;
   uint16_t id = 1;

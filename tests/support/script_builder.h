@@ -28,6 +28,9 @@ struct Call {
   std::u16string name;
   uint16_t flags = 0;
 };
+// A record payload holding `text` (with its terminator) at `offset`, filler before it.
+std::vector<uint8_t> TextAt(size_t offset, std::u16string_view text);
+
 // A macro whose commands are the given calls, each with a record of its own.
 MacroBuilder Calls(const std::vector<Call>& calls);
 
