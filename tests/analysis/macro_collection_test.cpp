@@ -43,19 +43,6 @@ std::u16string Numbered(std::u16string_view stem, int i) {
   return name;
 }
 
-// The files collections leave in the temporary folder: scratch names ("~mt"), extracted
-// copies and attachment storage ("~MA"), all matched by "~m*" (names ignore case).
-std::set<std::u16string> TempScratchFiles() {
-  std::set<std::u16string> names;
-  plat::FindData data;
-  if (plat::FindHandle find = plat::FindFirstFile(plat::GetTempPath() + u"~m*", &data)) {
-    do names.insert(data.name);
-    while (plat::FindNextFile(find, &data));
-    plat::FindClose(find);
-  }
-  return names;
-}
-
 class MacroCollectionTest : public brankel_test::ScratchTest {
  protected:
   MacroCollectionTest() : lists_(&application_) {
@@ -72,10 +59,11 @@ class MacroCollectionTest : public brankel_test::ScratchTest {
     ASSERT_TRUE(plat::CreateDirectory(Path(u"sub")));
     data_ = Path(u"lib") + u"\\";
     folder_ = dir_ + u"\\";
-    temp_before_ = TempScratchFiles();
+    temp_before_ = brankel_test::TemporaryFiles(u"~m*");
   }
   void TearDown() override {
-    EXPECT_EQ(TempScratchFiles(), temp_before_) << "the collection left files in the temporary folder";
+    EXPECT_EQ(brankel_test::TemporaryFiles(u"~m*"), temp_before_)
+        << "the collection left files in the temporary folder";
     ScratchTest::TearDown();
   }
 
@@ -492,7 +480,7 @@ TEST_F(MacroCollectionTest, RunningOutOfMemoryAnywhereIsAMessage) {
       },
       [&](bool failed, bool result) {
         // A clean-up that itself ran out of memory leaves its scratch file behind.
-        for (const std::u16string& name : TempScratchFiles()) {
+        for (const std::u16string& name : brankel_test::TemporaryFiles(u"~m*")) {
           if (!temp_before_.contains(name)) plat::DeleteFile(plat::GetTempPath() + name);
         }
         if (!failed) {

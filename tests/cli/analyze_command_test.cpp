@@ -57,7 +57,7 @@ class AnalyzeCommandTest : public brankel_test::ScratchTest {
 
 TEST_F(AnalyzeCommandTest, ListsEveryMacroFileAndEveryNamedFileOfAThreeLevelTree) {
   WriteTree();
-  const std::vector<std::string> copies_before = TemporaryFiles(u"~PD*");
+  const auto copies_before = TemporaryFiles(u"~PD*");
   const brankel_test::CliOutput run = RunCli({"analyze", "--json", Arg(u"main.msd")});
   ASSERT_EQ(run.code, 0) << run.err << run.out;
   const json report = json::parse(run.out);

@@ -96,7 +96,7 @@ class BuildCommandTest : public brankel_test::ScratchTest {
 TEST_F(BuildCommandTest, PacksEveryMacroAndFileAndTheCopiesNameOnlyPackedFiles) {
   WriteTree();
   ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
-  const std::vector<std::string> temporary_before = TemporaryFiles(u"~*");
+  const auto temporary_before = TemporaryFiles(u"~*");
   const brankel_test::CliOutput run = Build();
   if (run.code != 0 && run.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << run.err;
   ASSERT_EQ(run.code, 0) << run.err << run.out;
@@ -204,7 +204,7 @@ TEST_F(BuildCommandTest, ReportsEveryMissingFileAtOnceAndWritesNothing) {
   ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
   ASSERT_TRUE(plat::DeleteFile(Path(u"shared.msd")));
   ASSERT_TRUE(plat::DeleteFile(Path(u"data\\notes.txt")));
-  const std::vector<std::string> temporary_before = TemporaryFiles(u"~*");
+  const auto temporary_before = TemporaryFiles(u"~*");
   const brankel_test::CliOutput run = Build();
   EXPECT_EQ(run.code, 1) << run.err;
   EXPECT_NE(run.err.find("missing macro file: " + Narrow(plat::ToLower(Path(u"shared.msd")))), std::string::npos)
@@ -220,7 +220,7 @@ TEST_F(BuildCommandTest, AFailedBuildLeavesThePreviousExeAndNoStrayFile) {
   WriteTree();
   ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
   Write(u"out\\main.exe", "the previous EXE");
-  const std::vector<std::string> temporary_before = TemporaryFiles(u"~*");
+  const auto temporary_before = TemporaryFiles(u"~*");
   struct Case {
     const char* what;
     std::vector<std::string> args;

@@ -45,29 +45,16 @@ std::set<uint32_t> Marked(const RuntimeModules& modules) {
   return marked;
 }
 
-// The files the scans leave behind in the temporary folder ("~mt" scratch names and "~MA"
-// attachment storage).
-std::set<std::u16string> TempScratchFiles() {
-  std::set<std::u16string> names;
-  plat::FindData data;
-  if (plat::FindHandle find = plat::FindFirstFile(plat::GetTempPath() + u"~m*", &data)) {
-    do names.insert(data.name);
-    while (plat::FindNextFile(find, &data));
-    plat::FindClose(find);
-  }
-  return names;
-}
-
 class RuntimeModulesTest : public brankel_test::ScratchTest {
  protected:
   void SetUp() override {
     ScratchTest::SetUp();
     folder_ = dir_ + u"\\";
     modules_.ResetModuleMarks();
-    temp_before_ = TempScratchFiles();
+    temp_before_ = brankel_test::TemporaryFiles(u"~m*");
   }
   void TearDown() override {
-    EXPECT_EQ(TempScratchFiles(), temp_before_) << "the scan left files in the temporary folder";
+    EXPECT_EQ(brankel_test::TemporaryFiles(u"~m*"), temp_before_) << "the scan left files in the temporary folder";
     ScratchTest::TearDown();
   }
 

@@ -47,13 +47,13 @@ void ScratchTest::TearDown() { RemoveTree(dir_); }
 
 std::u16string ScratchTest::Path(std::u16string_view name) const { return dir_ + u"\\" + std::u16string(name); }
 
-std::vector<std::string> TemporaryFiles(const char16_t* pattern) {
-  std::vector<std::string> names;
+std::set<std::u16string> TemporaryFiles(const char16_t* pattern) {
+  std::set<std::u16string> names;
   plat::FindData found;
   plat::FindHandle find = plat::FindFirstFile(plat::GetTempPath() + pattern, &found);
   if (find == nullptr) return names;
   do {
-    names.push_back(Narrow(found.name));
+    names.insert(found.name);
   } while (plat::FindNextFile(find, &found));
   plat::FindClose(find);
   return names;

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/platform.h"
 #include "platform/unicode.h"
@@ -22,7 +22,7 @@ void RemoveTree(const std::u16string& path);
 
 // Names of the files in the temporary folder that match `pattern` ("~PD*"), to show that
 // a run left none behind.
-std::vector<std::string> TemporaryFiles(const char16_t* pattern);
+std::set<std::u16string> TemporaryFiles(const char16_t* pattern);
 
 class ScratchTest : public ::testing::Test {
  protected:
