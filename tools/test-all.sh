@@ -62,6 +62,16 @@ count_gtest() {  # reads a gtest log, adds its counts
 
 for preset in linux linux-asan linux32; do
   step "unit tests: $preset"
+  if [ "$preset" = linux32 ]; then
+    # Some kernels are built without 32-bit x86 support and refuse the program outright
+    # (exit 126); the 32-bit build is then still compiled and checked, but cannot run.
+    probe=0
+    build/linux32/tests/brankel_tests --gtest_list_tests >/dev/null 2>&1 || probe=$?
+    if [ "$probe" -eq 126 ]; then
+      echo "this machine's kernel does not run 32-bit x86 programs: linux32 is built, not run"
+      continue
+    fi
+  fi
   log=build/$preset/test-run.log
   if ! "build/$preset/tests/brankel_tests" --gtest_brief=1 >"$log" 2>&1; then status=1; fi
   tail -n 3 "$log"

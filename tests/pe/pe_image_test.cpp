@@ -285,11 +285,9 @@ TEST_P(PeImageTest, StreamedSectionsWriteAsFilledOnesOrNotAtAll) {
     ASSERT_TRUE(brankel_test::WriteBytes(Path(u"streamed.exe"), "old"));
     CPE_ImageEditor streamed;
     ASSERT_TRUE(streamed.Parse(image.data(), image.size()));
-    const Bytes repeated = [&] {
-      Bytes twice = payload;
-      twice.insert(twice.end(), payload.begin(), payload.end());
-      return twice;
-    }();
+    // The payload twice over, so a filler can offer more than the section holds.
+    Bytes repeated(2 * payload.size());
+    for (size_t i = 0; i < repeated.size(); ++i) repeated[i] = payload[i % payload.size()];
     ASSERT_TRUE(streamed.AddStreamedSection(0x345, [&](SectionSink& sink) {
       return sink.Append(plat::ByteView(repeated.data(), c.first)) &&
              sink.Append(plat::ByteView(repeated.data() + c.first, c.second));
