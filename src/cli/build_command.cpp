@@ -174,7 +174,9 @@ bool ApplyAnswers(const BuildAnswers& a, packager::PackagingSession& session, st
       return false;
     }
     if (target.empty() || target.size() >= 260 || source.size() >= 260) {
-      *refusal = u"--add " + plat::Utf8ToUtf16(spec) + u": no name for the file inside the EXE";
+      *refusal = u"--add ";
+      *refusal += plat::Utf8ToUtf16(spec);
+      *refusal += u": no name for the file inside the EXE";
       return false;
     }
     project::ExtraFileEntry entry{};

@@ -54,7 +54,11 @@ int ReportKey(const Streams& io, const std::string& file, const char* key, const
   const bool reason_inside = takes_argument && argument.empty();
   std::u16string text = takes_argument ? app::FormatText(format, {argument.empty() ? reason : argument}) : format;
   if (!reason.empty() && !reason_inside) text += u"\n" + reason;
-  if (!refusal.empty()) text += u"\n" + plat::AsciiToUtf16(refusal);
+  // Appended piece by piece: 32-bit MinGW's GCC warns (-Wrestrict) on a literal + temporary.
+  if (!refusal.empty()) {
+    text += u'\n';
+    text += plat::AsciiToUtf16(refusal);
+  }
   return Report(io, file, text);
 }
 

@@ -314,7 +314,9 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
     const plat::Md5Digest digest = plat::Md5(bytes->data(), bytes->size());
     char hex[9];
     std::snprintf(hex, sizeof hex, "%02X%02X%02X%02X", digest[0], digest[1], digest[2], digest[3]);
-    target = u"~Ma" + plat::Utf8ToUtf16(hex) + u".exe";
+    target = u"~Ma";
+    target += plat::Utf8ToUtf16(hex);
+    target += u".exe";
   }
   project::ExtraFileEntry entry{};
   entry.ParentIndex = project::kNoParent;
