@@ -164,18 +164,18 @@ bool ApplyAnswers(const BuildAnswers& a, packager::PackagingSession& session, st
       return false;
     }
   }
-  for (const std::string& spec : a.added) {
-    const size_t equals = spec.find('=');
-    const std::u16string source = path(spec.substr(0, equals));
+  for (const std::string& file_and_target : a.added) {
+    const size_t equals = file_and_target.find('=');
+    const std::u16string source = path(file_and_target.substr(0, equals));
     std::u16string target = equals == std::string::npos ? project::MakeTargetName(source, session.ScriptFolder())
-                                                        : plat::Utf8ToUtf16(spec.substr(equals + 1));
+                                                        : plat::Utf8ToUtf16(file_and_target.substr(equals + 1));
     if (!plat::FileExists(source) || plat::IsDirectory(source)) {
       *refusal = session.KeyText(u"IDS_ERR_FILENOTFOUND", source);
       return false;
     }
     if (target.empty() || target.size() >= 260 || source.size() >= 260) {
       *refusal = u"--add ";
-      *refusal += plat::Utf8ToUtf16(spec);
+      *refusal += plat::Utf8ToUtf16(file_and_target);
       *refusal += u": no name for the file inside the EXE";
       return false;
     }

@@ -13,6 +13,7 @@
 #include "packager/reference_rewrite.h"
 #include "packager/session.h"
 #include "pe/resource_edits.h"
+#include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
 
@@ -72,26 +73,6 @@ std::optional<uint32_t> SourceDateEpoch() {
   const unsigned long long value = std::strtoull(text, &end, 10);
   if (end == nullptr || *end != 0 || value > 0xFFFFFFFFull) return std::nullopt;
   return static_cast<uint32_t>(value);
-}
-
-std::optional<std::vector<uint8_t>> ReadWholeFile(std::u16string_view path, uint64_t limit) {
-  const std::optional<uint64_t> size = FileSizeOf(path);
-  if (!size) return std::nullopt;
-  if (*size > limit) {
-    plat::SetLastError(plat::err::kNotEnoughMemory);
-    return std::nullopt;
-  }
-  std::vector<uint8_t> bytes(static_cast<size_t>(*size));
-  // The size was measured on another handle; a file that changed in between is refused.
-  plat::FileHandle file =
-      plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, plat::Disposition::kOpenExisting);
-  if (file == nullptr) return std::nullopt;
-  uint32_t done = 0;
-  const bool ok = bytes.empty() || (plat::ReadFile(file, bytes.data(), static_cast<uint32_t>(bytes.size()), &done) &&
-                                    done == bytes.size());
-  plat::CloseFile(file);
-  if (!ok) return std::nullopt;
-  return bytes;
 }
 
 bool Exists(std::u16string_view path) { return !path.empty() && plat::FileExists(path) && !plat::IsDirectory(path); }
@@ -306,7 +287,7 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
   // by a name drawn from its content.
   std::u16string target = FileNamePart(temporary);
   if (epoch) {
-    const std::optional<std::vector<uint8_t>> bytes = ReadWholeFile(temporary, 0xFFFFFFFFull);
+    const std::optional<std::string> bytes = plat::ReadWholeFile(temporary);
     if (!bytes) {
       SetSystemMessage(plat::GetLastError(), temporary);
       return false;
@@ -335,8 +316,7 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
 bool CMakeExe_Builder::BuildFinalExe(std::u16string_view destination) {
   packed_.clear();
   plat::SetCurrentDirectory(application_.ProgramFolder());
-  const std::optional<std::vector<uint8_t>> language =
-      ReadWholeFile(application_.ProxyLanguageFile(), kLanguageFileLimit);
+  const std::optional<std::string> language = plat::ReadWholeFile(application_.ProxyLanguageFile(), kLanguageFileLimit);
   if (!language) {
     SetBuilderMessage(u"IDS_ERR_OPENFILE", u"");
     return false;
