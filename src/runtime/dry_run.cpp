@@ -1,0 +1,1 @@
+#include "runtime/dry_run.h"

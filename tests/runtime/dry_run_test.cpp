@@ -1,0 +1,3 @@
+#include "runtime/dry_run.h"
+
+#include <gtest/gtest.h>

@@ -1,0 +1,3 @@
+#include "runtime/unpack.h"
+
+#include <gtest/gtest.h>
