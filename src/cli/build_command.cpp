@@ -37,6 +37,7 @@ struct BuildAnswers {
   std::string script;
   std::string output;
   std::optional<std::string> name, icon, picture, tips, url, variables, player, stub;
+  std::string machine = "x86";
   std::optional<bool> reset_version, startup, play_option_window, system_ui, own_parameters, save_play_options,
       tray_icon;
   std::optional<int> run_mode, play_times, log_level, speed, progress_window, dodge_mouse, emulation;
@@ -259,8 +260,11 @@ int Build(const BuildAnswers& answers, const Streams& io) {
   auto host_path = [](const std::optional<std::string>& p) {
     return p ? plat::GetFullPathName(plat::PathFromHost(*p)) : std::u16string();
   };
-  const packager::BuildOutcome outcome =
-      packager::BuildSession(session, host_path(answers.player), host_path(answers.stub), progress);
+  packager::RuntimeChoice runtime;
+  runtime.machine = answers.machine == "x64" ? packager::Machine::kX64 : packager::Machine::kX86;
+  runtime.player = host_path(answers.player);
+  runtime.stub = host_path(answers.stub);
+  const packager::BuildOutcome outcome = packager::BuildSession(session, runtime, progress);
   // The wizard saves the project when it builds, whatever the outcome.
   if (session.Record().SaveProject != 0 && !session.SaveProject()) {
     PrintFailure(io, answers.script, session.Messages().back());
@@ -310,6 +314,8 @@ void AddBuildCommand(CLI::App& app, const Streams& streams, int& result) {
   build->add_option("--exclude", a->excluded, "leave out a found file (by its name in the EXE or its path)");
   build->add_option("--add", a->added, "pack FILE too, as TARGET inside the EXE (FILE[=TARGET])");
   build->add_flag("--save-project", a->save_project, "write the project file beside the script");
+  build->add_option("--machine", a->machine, "the runtime to pack: x86 (the default; runs on all Windows) or x64")
+      ->check(CLI::IsMember({"x86", "x64"}));
   build->add_option("--player", a->player, "the player program to pack (default: the installation's)");
   build->add_option("--stub", a->stub, "the stub program to build from (default: the installation's)");
   build->add_flag("--json", a->json, "print one JSON object");

@@ -82,8 +82,23 @@ bool Exists(std::u16string_view path) { return !path.empty() && plat::FileExists
 CMakeExe_Builder::CMakeExe_Builder(app::CBrankelApp& application)
     : analysis::CMakeExe_Builder(&application),
       application_(application),
+      runtime_folder_(application.ProgramFolder()),
+      ui_library_path_(application.ResourceFile()),
       player_path_(application.ProgramFolder() + kPlayerName),
       stub_path_(application.ProgramFolder() + kStubName) {}
+
+void CMakeExe_Builder::SetRuntimeFolder(std::u16string folder) {
+  player_path_ = folder + kPlayerName;
+  stub_path_ = folder + kStubName;
+  // The configured UI library belongs to the program folder's runtime; another runtime
+  // brings its own, of its own word size.
+  if (folder != application_.ProgramFolder()) {
+    ui_library_path_ = folder;
+    ui_library_path_ += u"sysdata\\";
+    ui_library_path_ += kUiLibraryTarget;
+  }
+  runtime_folder_ = std::move(folder);
+}
 
 void CMakeExe_Builder::SetMessageText(std::u16string text) { SetBuilderText(text); }
 
@@ -209,7 +224,7 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
       return false;
     }
   }
-  if (!modules_.AddRuntimeFiles(FileLists(), application_.ProgramFolder(), application_.ResourceFile(),
+  if (!modules_.AddRuntimeFiles(FileLists(), runtime_folder_, ui_library_path_,
                                 application_.LanguageCode())) {
     SetMessageText(std::u16string(FileLists().Message()));
     return false;
@@ -412,7 +427,13 @@ bool CMakeExe_Builder::BuildFinalExe(std::u16string_view destination) {
   return true;
 }
 
-BuildOutcome BuildSession(PackagingSession& session, std::u16string_view player, std::u16string_view stub,
+std::u16string RuntimeFolder(std::u16string_view program_folder, Machine machine) {
+  std::u16string folder(program_folder);
+  if (machine == Machine::kX64) folder += u"x64\\";
+  return folder;
+}
+
+BuildOutcome BuildSession(PackagingSession& session, const RuntimeChoice& runtime,
                           std::function<void(const PackedFile&)> progress) {
   BuildOutcome outcome;
   project::MakeExeOptions& record = session.Record();
@@ -427,8 +448,9 @@ BuildOutcome BuildSession(PackagingSession& session, std::u16string_view player,
     session.Application().MessageBoxByKey(u"IDS_ERR_TOOMANYEXTRAFILE", nullptr, kMessageBoxError, session.Script());
     return outcome;
   }
-  if (!player.empty()) builder.SetPlayerPath(std::u16string(player));
-  if (!stub.empty()) builder.SetStubPath(std::u16string(stub));
+  builder.SetRuntimeFolder(RuntimeFolder(session.Application().ProgramFolder(), runtime.machine));
+  if (!runtime.player.empty()) builder.SetPlayerPath(runtime.player);
+  if (!runtime.stub.empty()) builder.SetStubPath(runtime.stub);
   builder.SetProgress(std::move(progress));
   outcome.destination = project::FieldText(record.DestinationPath);
   outcome.built = builder.BuildExe(outcome.destination, record, project::FieldText(record.PicturePath),

@@ -35,8 +35,12 @@ class CMakeExe_Builder : public pe::CPE_ImageEditor, public analysis::CMakeExe_B
  public:
   explicit CMakeExe_Builder(app::CBrankelApp& application);
 
-  // The player and the stub; by default the installation's ("Runvale.exe" and
-  // "sysdata\Stubvale.dat" in the program folder).
+  // The runtime a build packs: the player "Runvale.exe", the stub "sysdata\Stubvale.dat",
+  // the runtime modules, the UI resource library and the player's language files, all
+  // from `folder` (ending with a backslash). By default the program folder, which holds
+  // the 32-bit runtime; its "x64\" folder holds the 64-bit one.
+  void SetRuntimeFolder(std::u16string folder);
+  // The player and the stub alone, from elsewhere than the runtime folder.
   void SetPlayerPath(std::u16string path) { player_path_ = std::move(path); }
   void SetStubPath(std::u16string path) { stub_path_ = std::move(path); }
   // Called for each file as it is packed into the final EXE.
@@ -72,6 +76,8 @@ class CMakeExe_Builder : public pe::CPE_ImageEditor, public analysis::CMakeExe_B
 
   app::CBrankelApp& application_;
   RuntimeModules modules_;
+  std::u16string runtime_folder_;
+  std::u16string ui_library_path_;
   std::u16string player_path_;
   std::u16string stub_path_;
   std::u16string exe_name_;
@@ -88,11 +94,21 @@ struct BuildOutcome {
   std::vector<PackedFile> files;
 };
 
+// Which runtime a build packs: the machine's folder of the installation, and a player or
+// stub from elsewhere when their paths are not empty.
+enum class Machine { kX86, kX64 };
+struct RuntimeChoice {
+  Machine machine = Machine::kX86;
+  std::u16string player;
+  std::u16string stub;
+};
+// The folder of a machine's runtime in an installation whose program folder is given.
+std::u16string RuntimeFolder(std::u16string_view program_folder, Machine machine);
+
 class PackagingSession;
 // Builds the EXE a session's record and lists describe, as the wizard's build button
-// does. `player`/`stub` override the installation's when not empty. Failures are shown
-// through the application's message boxes.
-BuildOutcome BuildSession(PackagingSession& session, std::u16string_view player = {}, std::u16string_view stub = {},
+// does. Failures are shown through the application's message boxes.
+BuildOutcome BuildSession(PackagingSession& session, const RuntimeChoice& runtime = {},
                           std::function<void(const PackedFile&)> progress = {});
 
 }  // namespace packager

@@ -1,136 +1,75 @@
-# Stand-ins for the runtime of the installation, until our own player, stub and runtime
-# libraries replace them: the player "Runvale.exe" with the imports a build trims, the
-# stub "sysdata\Stubvale.dat" a build extends, one small file for every other runtime
-# file a build ships, the UI resource library and the runtime's language files. They give
-# the build and its tests real inputs in the installation folder.
+# The runtime in the build's installation folder: the 32-bit runtime in the program folder
+# itself (what a build packs by default, for 32-bit Windows and up) and the 64-bit one in
+# "x64\" (what `brankel build --machine x64` packs), each with the player, the stub, the
+# runtime modules, the UI resource library and the files the build ships beside them.
 #
-# Every build makes them with the MinGW tools directly, whatever its own compiler, the
-# way the test fixtures are made: the 32-bit tools for the 32-bit Windows build, whose
-# player must match its word size, and the 64-bit ones for every other build (wine64
-# runs those here).
+# Each machine's runtime is its own build of this source tree with the MinGW toolchain and
+# BRANKEL_RUNTIME_ONLY, kept in one folder for every preset of the checkout, so that it is
+# compiled once whichever preset asks first.
 
-if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
-  set(bits 32)
-else()
-  set(bits 64)
-endif()
-find_program(BRANKEL_MINGW32_CC NAMES i686-w64-mingw32-gcc-posix i686-w64-mingw32-gcc)
-find_program(BRANKEL_MINGW32_WINDRES NAMES i686-w64-mingw32-windres)
-find_program(BRANKEL_MINGW64_CC NAMES x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-gcc)
-find_program(BRANKEL_MINGW64_WINDRES NAMES x86_64-w64-mingw32-windres)
-foreach(tool BRANKEL_MINGW${bits}_CC BRANKEL_MINGW${bits}_WINDRES)
-  if(NOT ${tool} OR NOT EXISTS "${${tool}}")
-    message(STATUS "Stand-in runtime skipped: ${tool} not found (tools/test-all.sh installs the MinGW "
-                   "compilers); the installation gets no player, stub or runtime files.")
-    return()
-  endif()
-endforeach()
-set(cc ${BRANKEL_MINGW${bits}_CC})
-set(windres ${BRANKEL_MINGW${bits}_WINDRES})
-
-set(here ${CMAKE_CURRENT_SOURCE_DIR})
-set(work ${CMAKE_CURRENT_BINARY_DIR})
+set(BRANKEL_RUNTIME_BUILD_ROOT "${PROJECT_SOURCE_DIR}/build/runtime" CACHE PATH
+    "Where the 32-bit and 64-bit runtime builds live, shared by the presets of the checkout")
 set(install ${BRANKEL_INSTALL_DIR})
-# Statically linked and stripped, as shipped programs are.
-set(c_flags -std=c11 -O2 ${BRANKEL_WARNINGS} -static -s)
+set(here ${CMAKE_CURRENT_SOURCE_DIR})
 
-# The libraries the player imports, as the module table lists them: the name of the
-# stand-in's one function and its file name.
-set(imported_modules
-  Docvale:Docvale.dll Datavale:Datavale.dll Dialvale:Dialvale.dll Helpvale:Helpvale.dll
-  vcomp140:vcomp140.dll Keyvale:Keyvale.dll Keyvale64:Keyvale64.dll Mailvale:Mailvale.dll
-  unzip32:unzip32.dll zip32:zip32.dll Xfervale:Xfervale.dll Visvale:Visvale.dll
-  libocrtess:libocrtess.dll Ocrvale:Ocrvale.dll libpaddleocr:libpaddleocr.dll PandrelIo:PandrelIo.sys)
-
-set(outputs "")
-set(import_libraries "")
-set(module_list "")
-foreach(pair ${imported_modules})
-  string(REPLACE ":" ";" pair ${pair})
-  list(GET pair 0 name)
-  list(GET pair 1 file)
-  add_custom_command(OUTPUT ${install}/${file} ${work}/lib${name}.a
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${install}
-    COMMAND ${cc} ${c_flags} -shared -DSTANDIN_MODULE=${name} -o ${install}/${file} ${here}/module.c
-            -Wl,--out-implib,${work}/lib${name}.a
-    DEPENDS ${here}/module.c
-    COMMENT "Building the stand-in ${file}"
-    VERBATIM)
-  list(APPEND outputs ${install}/${file})
-  list(APPEND import_libraries ${work}/lib${name}.a)
-  string(APPEND module_list " X(${name})")
-endforeach()
-file(CONFIGURE OUTPUT ${work}/standin_modules.h
-  CONTENT "/* Written by src/runtime/CMakeLists.txt: the libraries the stand-in player imports. */\n#define STANDIN_IMPORTED_MODULES(X)${module_list}\n")
-
-# One program or library and its resources: standin_program(OUTPUT path SOURCE file
-# [RC file] [DEPENDS files...] [FLAGS flags...] [LIBRARIES libraries...]).
-function(standin_program)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "OUTPUT;SOURCE;RC" "DEPENDS;FLAGS;LIBRARIES")
-  get_filename_component(name ${arg_OUTPUT} NAME)
-  set(objects "")
-  if(arg_RC)
-    get_filename_component(rc_name ${arg_RC} NAME_WE)
-    set(resources ${work}/${rc_name}.res.o)
-    set(objects ${resources})
-    add_custom_command(OUTPUT ${resources}
-      COMMAND ${windres} --include-dir=${here} --input=${here}/${arg_RC} --output=${resources} --output-format=coff
-      DEPENDS ${here}/${arg_RC} ${here}/icon.rc
-      COMMENT "Compiling the resources of ${name}"
-      VERBATIM)
+include(ExternalProject)
+set(runtime_targets "")
+set(runtime_folders "")
+foreach(machine x86 x64)
+  if(machine STREQUAL x86)
+    set(toolchain ${PROJECT_SOURCE_DIR}/cmake/mingw-i686.cmake)
+    set(compiler i686-w64-mingw32-g++-posix)
+    set(folder ${install})
+  else()
+    set(toolchain ${PROJECT_SOURCE_DIR}/cmake/mingw-x86_64.cmake)
+    set(compiler x86_64-w64-mingw32-g++-posix)
+    set(folder ${install}/x64)
   endif()
-  get_filename_component(folder ${arg_OUTPUT} DIRECTORY)
-  add_custom_command(OUTPUT ${arg_OUTPUT}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
-    COMMAND ${cc} ${c_flags} ${arg_FLAGS} -o ${arg_OUTPUT} ${here}/${arg_SOURCE} ${objects} ${arg_LIBRARIES}
-    DEPENDS ${here}/${arg_SOURCE} ${here}/own_section.h ${objects} ${arg_DEPENDS} ${arg_LIBRARIES}
-    COMMENT "Building the stand-in ${name}"
+  find_program(BRANKEL_RUNTIME_COMPILER_${machine} ${compiler})
+  if(NOT BRANKEL_RUNTIME_COMPILER_${machine})
+    message(STATUS "The ${machine} runtime is skipped: ${compiler} not found (tools/test-all.sh and "
+                   "tools/main-job.sh install the MinGW compilers)")
+    continue()
+  endif()
+  set(binary ${BRANKEL_RUNTIME_BUILD_ROOT}/${machine})
+  ExternalProject_Add(brankel_runtime_${machine}
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${binary}
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${toolchain} -DCMAKE_BUILD_TYPE=Release -DBRANKEL_RUNTIME_ONLY=ON
+               -DBRANKEL_TESTS=OFF -DBRANKEL_WERROR=${BRANKEL_WERROR}
+               -DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    USES_TERMINAL_BUILD ON)
+  # The programs, laid out as in the installation, then the data files beside them.
+  add_custom_command(TARGET brankel_runtime_${machine} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${binary}/runtime ${folder}
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${here}/data/chrome ${folder}/chrome
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${here}/data/firefox ${folder}/firefox
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${here}/data/modules ${folder}/modules
+    COMMAND ${CMAKE_COMMAND} -E copy ${here}/data/eng.traineddata ${folder}/eng.traineddata
+    # The browser extension packages: the same extension for both browsers, zipped.
+    COMMAND ${CMAKE_COMMAND} -E tar cf ${folder}/chrome/Brokvale.crx --format=zip --mtime=2026-01-01 manifest.json
+            background.js
+    COMMAND ${CMAKE_COMMAND} -E tar cf ${folder}/firefox/Brokvale.xpi --format=zip --mtime=2026-01-01 manifest.json
+            background.js
+    WORKING_DIRECTORY ${here}/data/extension
     VERBATIM)
-endfunction()
-
-standin_program(OUTPUT ${install}/Runvale.exe SOURCE player.c RC player.rc
-  DEPENDS ${work}/standin_modules.h FLAGS -mconsole -I${work} LIBRARIES ${import_libraries})
-standin_program(OUTPUT ${install}/sysdata/Stubvale.dat SOURCE stub.c RC stub.rc FLAGS -mconsole)
-# In "sysdata" with the other files of that folder: the installation's look-ups ignore
-# letter case, so "SysData\vllib_ui_defresu.dll" finds it there.
-standin_program(OUTPUT ${install}/sysdata/vllib_ui_defresu.dll SOURCE module.c RC ui_library.rc
-  FLAGS -shared -DSTANDIN_MODULE=vllib_ui_defresu)
-standin_program(OUTPUT ${work}/program.exe SOURCE program.c FLAGS -mconsole)
-list(APPEND outputs ${install}/Runvale.exe ${install}/sysdata/Stubvale.dat ${install}/sysdata/vllib_ui_defresu.dll)
-
-# The runtime files the player does not import: one tiny program or library under each
-# program name.
-set(program_copies chrome/Cbrokvale.exe firefox/Fbrokvale.exe Webxvale.exe Webvale.exe Connvale64.exe)
-foreach(copy ${program_copies})
-  get_filename_component(folder ${install}/${copy} DIRECTORY)
-  add_custom_command(OUTPUT ${install}/${copy}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
-    COMMAND ${CMAKE_COMMAND} -E copy ${work}/program.exe ${install}/${copy}
-    DEPENDS ${work}/program.exe
-    COMMENT "Copying the stand-in ${copy}"
-    VERBATIM)
-  list(APPEND outputs ${install}/${copy})
+  list(APPEND runtime_targets brankel_runtime_${machine})
+  list(APPEND runtime_folders ${folder})
 endforeach()
-foreach(library Iebvale ModuleWebvale)
-  standin_program(OUTPUT ${install}/${library}.dll SOURCE module.c FLAGS -shared -DSTANDIN_MODULE=${library})
-  list(APPEND outputs ${install}/${library}.dll)
-endforeach()
+add_custom_target(brankel_runtime ALL)
+if(runtime_targets)
+  add_dependencies(brankel_runtime ${runtime_targets})
+endif()
 
-# Data files, as they lie in files/: the browser extensions and their manifests, the OCR
-# language data and the OCR models.
-foreach(data chrome/Brokvale.crx chrome/manifest.json firefox/Brokvale.xpi firefox/manifest-ff.json
-        eng.traineddata modules/paddleocr/keys.txt modules/paddleocr/det/model.bin modules/paddleocr/rec/model.bin)
-  configure_file(files/${data} ${install}/${data} COPYONLY)
-endforeach()
-
-add_custom_target(brankel_runtime_standins ALL DEPENDS ${outputs})
-
-# The runtime's language files, signed as the installation's own are (see data/).
+# The runtime's language files, signed as the installation's own are (see data/), in each
+# runtime's "sysdata\".
 if(CMAKE_CROSSCOMPILING)
   set(BRANKEL_HOST_TOOL "${PROJECT_SOURCE_DIR}/build/linux/install/brankel" CACHE FILEPATH
       "A brankel that runs on the build machine, for signing language files")
   if(NOT EXISTS ${BRANKEL_HOST_TOOL})
-    message(STATUS "Stand-in runtime language files skipped: no host brankel at ${BRANKEL_HOST_TOOL}")
+    message(STATUS "Runtime language files skipped: no host brankel at ${BRANKEL_HOST_TOOL}")
     return()
   endif()
   set(signer ${BRANKEL_HOST_TOOL})
@@ -142,15 +81,23 @@ endif()
 set(signed_files "")
 foreach(name Player_en.lng Proxvale_en.lng Webvale_en.lng)
   set(output ${install}/sysdata/${name})
+  set(copies "")
+  foreach(folder ${runtime_folders})
+    if(NOT "${folder}" STREQUAL "${install}")
+      list(APPEND copies COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}/sysdata COMMAND ${CMAKE_COMMAND} -E copy
+           ${output} ${folder}/sysdata/${name})
+    endif()
+  endforeach()
   add_custom_command(OUTPUT ${output}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${install}/sysdata
     COMMAND ${CMAKE_COMMAND} -E copy ${here}/sysdata/${name} ${output}.unsigned
     COMMAND ${signer} lng sign ${output}.unsigned
     COMMAND ${CMAKE_COMMAND} -E rename ${output}.unsigned ${output}
+    ${copies}
     DEPENDS ${here}/sysdata/${name} ${signer_target}
     COMMENT "Signing ${name}"
     VERBATIM)
   list(APPEND signed_files ${output})
 endforeach()
 add_custom_target(brankel_runtime_language_files ALL DEPENDS ${signed_files})
-add_dependencies(brankel_runtime_standins brankel_runtime_language_files)
+add_dependencies(brankel_runtime brankel_runtime_language_files)

@@ -23,10 +23,10 @@ namespace {
 
 using brankel_test::Narrow;
 
-#ifdef BRANKEL_RUNTIME_STANDINS
-constexpr bool kStandIns = true;
+#ifdef BRANKEL_RUNTIME
+constexpr bool kRuntime = true;
 #else
-constexpr bool kStandIns = false;
+constexpr bool kRuntime = false;
 #endif
 #ifdef BRANKEL_RUNTIME_LANGUAGE_FILES
 constexpr bool kLanguageFiles = true;
@@ -34,8 +34,16 @@ constexpr bool kLanguageFiles = true;
 constexpr bool kLanguageFiles = false;
 #endif
 
-std::u16string Installed(std::u16string_view name) {
-  return plat::PathFromHost(BRANKEL_INSTALL_DIR) + u"\\" + std::u16string(name);
+// Each test looks at both runtimes: the 32-bit one in the program folder and the 64-bit
+// one in its "x64" folder.
+constexpr const char16_t* kRuntimeFolders[] = {u"", u"x64\\"};
+
+std::u16string Installed(std::u16string_view name, std::u16string_view folder = {}) {
+  std::u16string path = plat::PathFromHost(BRANKEL_INSTALL_DIR);
+  path += u"\\";
+  path += folder;
+  path += name;
+  return path;
 }
 
 std::string Lower(std::string text) {
@@ -46,8 +54,7 @@ std::string Lower(std::string text) {
 class RuntimeInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!kStandIns)
-      GTEST_SKIP() << "no stand-in runtime in this build: the MinGW tools were missing when it was configured";
+    if (!kRuntime) GTEST_SKIP() << "no runtime in this build: the MinGW tools were missing when it was configured";
   }
 };
 
@@ -73,19 +80,21 @@ TEST_F(RuntimeInstallTest, EveryFileABuildShipsIsInstalled) {
                                u"modules\\paddleocr\\det\\model.bin", u"modules\\paddleocr\\rec\\model.bin"}) {
     names.push_back(name);
   }
-  for (const std::u16string& name : names) {
-    const uint32_t attributes = plat::GetFileAttributes(Installed(name));
-    if (attributes == plat::kInvalidAttributes) {
-      ADD_FAILURE() << "not installed: " << Narrow(name);
-    } else {
-      EXPECT_EQ(attributes & plat::kAttrDirectory, 0u) << Narrow(name);
+  for (const char16_t* folder : kRuntimeFolders) {
+    for (const std::u16string& name : names) {
+      const uint32_t attributes = plat::GetFileAttributes(Installed(name, folder));
+      if (attributes == plat::kInvalidAttributes) {
+        ADD_FAILURE() << "not installed: " << Narrow(folder) << Narrow(name);
+      } else {
+        EXPECT_EQ(attributes & plat::kAttrDirectory, 0u) << Narrow(name);
+      }
     }
   }
 }
 
-TEST_F(RuntimeInstallTest, PlayerImportsEveryImportedModuleOnce) {
+void ExpectPlayerImportsEveryModule(const std::u16string& path) {
   pe::CPE_ImageEditor player;
-  ASSERT_TRUE(player.Load(Installed(u"Runvale.exe"))) << player.RefusalText();
+  ASSERT_TRUE(player.Load(path)) << player.RefusalText();
   const pe::ImportTable imports = player.Imports();
   ASSERT_EQ(imports.damage, pe::ImportTable::Damage::kNone) << imports.Note();
 
@@ -96,17 +105,35 @@ TEST_F(RuntimeInstallTest, PlayerImportsEveryImportedModuleOnce) {
   std::vector<std::string> found;
   for (const std::string& name : imports.names) {
     const std::string lower = Lower(name);
-    if (std::find(expected.begin(), expected.end(), lower) != expected.end()) {
-      found.push_back(lower);
-    } else {
-      // Besides the modules, only what every MinGW program imports from the system.
-      EXPECT_TRUE(lower == "kernel32.dll" || lower == "msvcrt.dll") << name;
-    }
+    // Besides the modules, the player imports only system libraries, which no build
+    // touches.
+    if (std::find(expected.begin(), expected.end(), lower) != expected.end()) found.push_back(lower);
   }
   std::sort(expected.begin(), expected.end());
   std::sort(found.begin(), found.end());
   EXPECT_EQ(expected.size(), 16u);
   EXPECT_EQ(found, expected);
+}
+
+TEST_F(RuntimeInstallTest, PlayerImportsEveryImportedModuleOnce) {
+  for (const char16_t* folder : kRuntimeFolders) {
+    SCOPED_TRACE(Narrow(folder));
+    ExpectPlayerImportsEveryModule(Installed(u"Runvale.exe", folder));
+  }
+}
+
+// The default runtime is the 32-bit one, which runs on every Windows; "x64" holds 64-bit
+// images only.
+TEST_F(RuntimeInstallTest, EachRuntimeHasItsWordSize) {
+  for (const char16_t* folder : kRuntimeFolders) {
+    for (const char16_t* program : {u"Runvale.exe", u"sysdata\\Stubvale.dat", u"sysdata\\vllib_ui_defresu.dll",
+                                    u"Docvale.dll", u"PandrelIo.sys", u"chrome\\Cbrokvale.exe", u"Webvale.exe"}) {
+      SCOPED_TRACE(Narrow(folder) + Narrow(program));
+      pe::CPE_ImageEditor image;
+      ASSERT_TRUE(image.Load(Installed(program, folder))) << image.RefusalText();
+      EXPECT_EQ(image.IsPe32Plus(), *folder != 0);
+    }
+  }
 }
 
 // The neutral-language resources a build edits (the player's icon group, startup picture

@@ -41,7 +41,7 @@ std::string WithoutLineEnd(std::string output) {
 class BuildRunTest : public brankel_test::ScratchTest {
  protected:
   void SetUp() override {
-#ifndef BRANKEL_RUNTIME_STANDINS
+#ifndef BRANKEL_RUNTIME
     GTEST_SKIP() << "no stand-in runtime in this build";
 #endif
     ScratchTest::SetUp();

@@ -33,7 +33,7 @@ std::string OnlyLine(std::string output) {
 class RuntimeRunTest : public brankel_test::ScratchTest {
  protected:
   void SetUp() override {
-#ifndef BRANKEL_RUNTIME_STANDINS
+#ifndef BRANKEL_RUNTIME
     GTEST_SKIP() << "no stand-in runtime in this build";
 #endif
     ScratchTest::SetUp();
