@@ -224,8 +224,7 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
       return false;
     }
   }
-  if (!modules_.AddRuntimeFiles(FileLists(), runtime_folder_, ui_library_path_,
-                                application_.LanguageCode())) {
+  if (!modules_.AddRuntimeFiles(FileLists(), runtime_folder_, ui_library_path_, application_.LanguageCode())) {
     SetMessageText(std::u16string(FileLists().Message()));
     return false;
   }

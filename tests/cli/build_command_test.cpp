@@ -254,10 +254,42 @@ TEST_F(BuildCommandTest, BadAnswersAreUsageErrors) {
       {"--add", Arg(u"no-such-file.txt")},
       {"--icon", Arg(u"no-such.ico")},
       {"--startup", "--tips", ""},
+      {"--machine", "arm64"},
   };
   for (const std::vector<std::string>& extra : cases) {
     SCOPED_TRACE(extra.front());
     EXPECT_EQ(Build(extra).code, 2);
+  }
+}
+
+// The default runtime is the 32-bit one; --machine x64 packs the 64-bit one: the stub the
+// EXE is made from, the player copy and every runtime program and library it carries.
+TEST_F(BuildCommandTest, MachineChoosesTheRuntimeOfItsWordSize) {
+  WriteTree();
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
+  for (const bool x64 : {false, true}) {
+    SCOPED_TRACE(x64 ? "x64" : "x86");
+    const std::u16string exe_name = x64 ? u"out\\main64.exe" : u"out\\main32.exe";
+    const brankel_test::CliOutput run =
+        Build(x64 ? std::vector<std::string>{"--machine", "x64"} : std::vector<std::string>{}, exe_name);
+    if (run.code != 0 && run.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << run.err;
+    ASSERT_EQ(run.code, 0) << run.err << run.out;
+    pe::CPE_ImageEditor exe;
+    ASSERT_TRUE(exe.Load(Path(exe_name))) << exe.RefusalText();
+    EXPECT_EQ(exe.IsPe32Plus(), x64);
+    std::string refusal;
+    const std::optional<packager::PayloadB> payload = packager::ReadPayloadB(*packager::PayloadSection(exe), &refusal);
+    ASSERT_TRUE(payload) << refusal;
+    int images = 0;
+    for (const packager::PayloadBRecord& record : payload->records) {
+      const std::string name = Narrow(record.target_name);
+      if (record.kind == packager::kFileKindFile || name.ends_with(".lng")) continue;
+      pe::CPE_ImageEditor image;
+      ASSERT_TRUE(image.Parse(record.data.data(), record.data.size())) << name << ": " << image.RefusalText();
+      EXPECT_EQ(image.IsPe32Plus(), x64) << name;
+      ++images;
+    }
+    EXPECT_EQ(images, 8);  // the player copy, six always-needed modules, the UI library
   }
 }
 
