@@ -2,6 +2,9 @@
 # library, the programs and libraries the player starts or loads for web commands.
 target_sources(brankel_stub PRIVATE stub.rc)
 target_sources(brankel_player PRIVATE player.rc)
+# The resource scripts include their neighbours and name the startup picture beside them.
+target_include_directories(brankel_stub PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_include_directories(brankel_player PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 
 add_library(brankel_ui_library SHARED ui_library.cpp ui_library.def ui_library.rc)
 target_compile_options(brankel_ui_library PRIVATE ${BRANKEL_WARNINGS})
