@@ -56,6 +56,8 @@ using nlohmann::json;
 constexpr int kMaxNesting = 8;
 constexpr uint16_t kMaxParamId = 0x3FFF;
 constexpr uint64_t kMaxSpecBytes = 16u << 20;
+// Far beyond what a script needs; keeps the whole file well inside 32-bit sizes and memory.
+constexpr uint64_t kMaxRecordBytes = 64u << 20;
 
 struct CodeName {
   const char* name;
@@ -71,10 +73,10 @@ class DescriptionReader {
   bool Macro(const json& spec, const std::string& where, int depth, macro::MacroBuilder& builder) {
     if (depth > kMaxNesting) return Fail(where, "embedded macros nest too deep");
     if (!spec.is_object()) return Fail(where, "must be a JSON object");
-    if (!OnlyKeys(spec, where,
-                  {"name", "editor_text", "variables", "password", "version", "save_stamp", "emulation_level",
-                   "play_speed", "progress_mode", "dodge_mouse_mode", "packed", "named_items", "commands",
-                   "attachments"})) {
+    if (!OnlyKeys(
+            spec, where,
+            {"name", "editor_text", "variables", "password", "version", "save_stamp", "emulation_level", "play_speed",
+             "progress_mode", "dodge_mouse_mode", "packed", "named_items", "commands", "attachments"})) {
       return false;
     }
     std::u16string text;
@@ -133,15 +135,14 @@ class DescriptionReader {
   }
 
   // True when `key` is there and is a whole number from `low` to `high`.
-  bool Number(const json& object, const char* key, const std::string& where, int64_t low, int64_t high,
-              int64_t& out) {
+  bool Number(const json& object, const char* key, const std::string& where, int64_t low, int64_t high, int64_t& out) {
     if (!object.contains(key)) return false;
     const json& value = object[key];
     const bool whole = value.is_number_integer() &&
                        (!value.is_number_unsigned() || value.get<uint64_t>() <= static_cast<uint64_t>(INT64_MAX));
     if (!whole || value.get<int64_t>() < low || value.get<int64_t>() > high) {
-      return Fail(Join(where, key), "must be a whole number from " + std::to_string(low) + " to " +
-                                        std::to_string(high));
+      return Fail(Join(where, key),
+                  "must be a whole number from " + std::to_string(low) + " to " + std::to_string(high));
     }
     out = value.get<int64_t>();
     return true;
@@ -193,8 +194,8 @@ class DescriptionReader {
     if (!hex) {
       std::string names;
       for (const CodeName& known : kCodeNames) names += std::string(names.empty() ? "" : ", ") + known.name;
-      return Fail(at + ".code", "unknown code \"" + name + "\" (give it in hex, like \"0x230A\", or as one of: " +
-                                    names + ")");
+      return Fail(at + ".code",
+                  "unknown code \"" + name + "\" (give it in hex, like \"0x230A\", or as one of: " + names + ")");
     }
     code = static_cast<uint16_t>(std::stoul(name.substr(2), nullptr, 16));
     return true;
@@ -205,8 +206,7 @@ class DescriptionReader {
   bool PlaceText(std::vector<uint8_t>& payload, int64_t offset, std::u16string_view text, const std::string& at) {
     const uint64_t size = payload.size();
     if (static_cast<uint64_t>(offset) + 2 > size) {
-      return Fail(at, "offset " + std::to_string(offset) + " lies past the " + std::to_string(size) +
-                          "-byte record");
+      return Fail(at, "offset " + std::to_string(offset) + " lies past the " + std::to_string(size) + "-byte record");
     }
     const size_t room = std::min<uint64_t>(macro::kNameFieldUnits, (size - static_cast<uint64_t>(offset)) / 2);
     if (text.size() + 1 > room) {
@@ -271,6 +271,8 @@ class DescriptionReader {
         continue;
       }
       if (next_id > kMaxParamId) return Fail(at, "too many commands with records");
+      record_bytes_ += macro::kParamHeadSize + size;
+      if (record_bytes_ > kMaxRecordBytes) return Fail(at, "the records together pass 64 MiB");
       std::vector<uint8_t> payload(static_cast<size_t>(size), 0);
       for (const auto& [offset, text] : placed) {
         if (!PlaceText(payload, offset, text, at)) return false;
@@ -341,6 +343,7 @@ class DescriptionReader {
 
   std::u16string folder_;
   std::string& error_;
+  uint64_t record_bytes_ = 0;  // of this macro and the macros it embeds
 };
 
 std::u16string FolderOf(std::u16string_view path) {

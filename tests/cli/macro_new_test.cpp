@@ -98,6 +98,9 @@ TEST_F(MacroNewTest, WhatTheDescriptionSaysComesBackFromTheReader) {
 
 TEST_F(MacroNewTest, RefusalsSayWhyAndLeaveTheOldFile) {
   const std::string long_name(260, 'n');
+  std::string huge = R"({"commands": [)";
+  for (int i = 0; i < 256; ++i) huge += std::string(i == 0 ? "" : ",") + R"({"code": "0x2301", "size": 262143})";
+  huge += "]}";
   const struct {
     const char* description;
     std::string json;
@@ -109,8 +112,9 @@ TEST_F(MacroNewTest, RefusalsSayWhyAndLeaveTheOldFile) {
       {"unknown key", R"({"nmae": "x"})", 2, "unknown key \"nmae\""},
       {"unknown code name", R"({"commands": [{"code": "jump"}]})", 2, "commands[0].code: unknown code \"jump\""},
       {"bad hex code", R"({"commands": [{"code": "0x12345"}]})", 2, "unknown code \"0x12345\""},
-      {"offset past the record", R"({"commands": [{"code": "0x2301", "size": 10, "texts": [{"offset": 9, "text": ""}]}]})",
-       2, "commands[0]: offset 9 lies past the 10-byte record"},
+      {"offset past the record",
+       R"({"commands": [{"code": "0x2301", "size": 10, "texts": [{"offset": 9, "text": ""}]}]})", 2,
+       "commands[0]: offset 9 lies past the 10-byte record"},
       {"text too long for the record",
        R"({"commands": [{"code": "0x2301", "size": 10, "texts": [{"offset": 0, "text": "abcde"}]}]})", 2,
        "text is too long for its field (at most 4 characters)"},
@@ -128,6 +132,7 @@ TEST_F(MacroNewTest, RefusalsSayWhyAndLeaveTheOldFile) {
        "attachments[0].from: cannot read "},
       {"repeated attachment", R"({"attachments": [{"name": "a", "macro": {}}, {"name": "A", "macro": {}}]})", 2,
        "attachments[1]: "},
+      {"records past 64 MiB", huge, 2, "commands[255]: the records together pass 64 MiB"},
       {"nested error", R"({"attachments": [{"name": "a.msd", "macro": {"commands": [{"code": "x"}]}}]})", 2,
        "attachments[0].macro.commands[0].code: unknown code"},
   };
