@@ -58,6 +58,8 @@ constexpr uint16_t kMaxParamId = 0x3FFF;
 constexpr uint64_t kMaxSpecBytes = 16u << 20;
 // Far beyond what a script needs; keeps the whole file well inside 32-bit sizes and memory.
 constexpr uint64_t kMaxRecordBytes = 64u << 20;
+// The area's sizes are 32-bit fields; this leaves room for the table and the container.
+constexpr uint64_t kMaxAttachedBytes = 1u << 30;
 
 struct CodeName {
   const char* name;
@@ -336,6 +338,8 @@ class DescriptionReader {
         bytes = embedded.Bytes();
         if (bytes.empty()) return Fail(at + ".macro", "its attachments cannot be stored");
       }
+      attached_bytes_ += bytes.size();
+      if (attached_bytes_ > kMaxAttachedBytes) return Fail(at, "the attachments together pass 1 GiB");
       builder.Attach(name, extension, std::move(bytes));
     }
     return true;
@@ -343,7 +347,8 @@ class DescriptionReader {
 
   std::u16string folder_;
   std::string& error_;
-  uint64_t record_bytes_ = 0;  // of this macro and the macros it embeds
+  uint64_t record_bytes_ = 0;    // of this macro and the macros it embeds
+  uint64_t attached_bytes_ = 0;  // the same for attachments
 };
 
 std::u16string FolderOf(std::u16string_view path) {
