@@ -2,8 +2,8 @@
 
 // The description, one JSON object (every key optional; unknown keys are refused so a
 // typing error is not silently a different macro):
-//   name, editor_text, variables, password: texts of the header; version (512),
-//   save_stamp, emulation_level, play_speed, progress_mode, dodge_mouse_mode: numbers;
+//   name ("Macro"), editor_text, variables, password: texts of the header; version (512),
+//   save_stamp, emulation_level, play_speed, progress_mode, dodge_mouse_mode: numbers (0);
 //   packed: true or false;
 //   named_items: [ "name" or {"name": ..., "kinds": 0x10} ];
 //   commands: [ {"code": "0x230A" or a name, "disabled": bool, "size": payload bytes,
@@ -334,6 +334,7 @@ class DescriptionReader {
         bytes = std::move(*read);
       } else {
         macro::MacroBuilder embedded;
+        embedded.Stamp(0).EmulationLevel(0).PlaySpeed(0);
         if (!Macro(attachment["macro"], at + ".macro", depth + 1, embedded)) return false;
         bytes = embedded.Bytes();
         if (bytes.empty()) return Fail(at + ".macro", "its attachments cannot be stored");
@@ -376,6 +377,9 @@ bool BuildMacroFromDescription(std::string_view json_text, std::u16string_view f
     error = std::string("bad JSON: ") + bad.what();
     return false;
   }
+  // Neutral header values for what the description leaves out; the same text gives the
+  // same bytes on every run.
+  builder.Stamp(0).EmulationLevel(0).PlaySpeed(0);
   DescriptionReader reader(folder, error);
   return reader.Macro(spec, "", 0, builder);
 }
