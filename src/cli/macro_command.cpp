@@ -12,6 +12,7 @@
 #include "app/text_format.h"
 #include "cli/installation.h"
 #include "cli/macro_info.h"
+#include "cli/macro_new.h"
 #include "cli/messages.h"
 #include "cli/report.h"
 #include "macro/attachments.h"
@@ -130,7 +131,7 @@ int Attachments(const AttachmentOptions& options, const Streams& io) {
 }
 
 void AddMacroCommand(CLI::App& app, const Streams& streams, int& result) {
-  CLI::App* macro = app.add_subcommand("macro", "Inspect a macro file (.msd, .msl)");
+  CLI::App* macro = app.add_subcommand("macro", "Inspect a macro file (.msd, .msl), or write a new one");
   macro->require_subcommand(1);
 
   auto options = std::make_shared<InfoOptions>();
@@ -155,6 +156,8 @@ void AddMacroCommand(CLI::App& app, const Streams& streams, int& result) {
   attachments->add_option("--to", attached->to, "where to write it (default: its name)")->needs(extract);
   attachments->add_flag("--json", attached->json, "print one JSON object instead of text");
   attachments->callback([&result, streams, attached] { result = Attachments(*attached, streams); });
+
+  AddMacroNewCommand(*macro, streams, result);
 }
 
 }  // namespace cli

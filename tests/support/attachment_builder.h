@@ -1,4 +1,5 @@
-// Attachments areas for tests: items and a compound file, appended to a macro file.
+// Attachments areas for tests: the product's items and area, with items whose loose bytes
+// are marked so that a reader that keeps or clears the wrong ones is seen.
 #pragma once
 
 #include <cstdint>
@@ -7,15 +8,14 @@
 #include <vector>
 
 #include "macro/attachments.h"
+#include "macro/macro_builder.h"
 
 namespace brankel_test {
 
-// One 1920-byte item: the given extension and stream name, other bytes `fill`.
+// One 1920-byte item: the given extension and stream name, other bytes `fill`, the field
+// a reader clears and the name hash set to values it must replace.
 std::string AttachmentItemBytes(std::u16string_view stream, std::u16string_view extension, uint8_t fill = 0x5C);
-// The area: head, items, compound file.
-std::string AttachmentArea(const std::vector<std::string>& items, const std::vector<uint8_t>& compound,
-                           uint32_t magic = macro::kAttachmentsMagic);
-// A macro file's bytes with the flag that says an area follows.
-std::string WithAttachmentsFlag(std::string macro);
+using macro::AttachmentArea;
+using macro::WithAttachmentsFlag;
 
 }  // namespace brankel_test

@@ -8,22 +8,10 @@
 namespace brankel_test {
 
 std::vector<uint8_t> CallPayload(uint16_t code, uint8_t kind, std::u16string_view name) {
-  const size_t kind_at = code == kCallMacro ? 1 : 0;
-  const size_t name_at = code == kCallMacro ? 8 : 258;
-  std::vector<uint8_t> payload(name_at, kFiller);
-  payload[kind_at] = kind;
-  for (char16_t c : name) payload.insert(payload.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
-  payload.insert(payload.end(), {0, 0});
-  payload.insert(payload.end(), 6, kFiller);
-  return payload;
+  return macro::CallPayload(code, kind, name, kFiller);
 }
 
-std::vector<uint8_t> TextAt(size_t offset, std::u16string_view text) {
-  std::vector<uint8_t> payload(offset, kFiller);
-  for (char16_t c : text) payload.insert(payload.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
-  payload.insert(payload.end(), {0, 0});
-  return payload;
-}
+std::vector<uint8_t> TextAt(size_t offset, std::u16string_view text) { return macro::TextAt(offset, text, kFiller); }
 
 MacroBuilder Calls(const std::vector<Call>& calls) {
   MacroBuilder builder;

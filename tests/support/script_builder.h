@@ -11,10 +11,10 @@
 
 namespace brankel_test {
 
-inline constexpr uint16_t kCallMacro = 0x6105;  // kind at payload byte 1, name at byte 8
-inline constexpr uint16_t kRunMacro = 0x6605;   // kind at payload byte 0, name at byte 258
-inline constexpr uint8_t kByLibraryName = 0;
-inline constexpr uint8_t kByPath = 1;
+using macro::kByLibraryName;
+using macro::kByPath;
+using macro::kCallMacro;
+using macro::kRunMacro;
 inline constexpr uint8_t kNotAFile = 2;
 inline constexpr uint8_t kFiller = 0x7F;  // payload bytes a call does not define
 
