@@ -22,6 +22,8 @@
 //   too deep <name>       a call past the nesting limit, not followed
 // A command with several names (lists) gives its results joined by "; ". A command that
 // needs a module the program does not have loaded adds "; module <file> not loaded".
+// After the commands, the program adds a line "# module <file> ready <answer>" for each
+// module a played command needed that it called.
 #pragma once
 
 #include <cstdint>
