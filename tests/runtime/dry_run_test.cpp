@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "macro/macro_format.h"
+#include "platform/unicode.h"
+#include "project/options.h"
 #include "support/compound_builder.h"
 #include "support/payload_a.h"
 #include "support/scratch.h"
@@ -195,6 +197,28 @@ TEST_F(DryRunTest, PlayedCommandsNameTheirModulesAndTheUnloadedOnes) {
   ASSERT_EQ(result.trace.size(), 3u);
   EXPECT_EQ(result.trace[0], "main.msd\t1\t4201\tfile " + Under(u"data\\a.txt") + "; module Docvale.dll not loaded");
   EXPECT_EQ(result.trace[1], "main.msd\t2\t4307\t");
+}
+
+TEST(PlayerPayloadTest, OptionsAndLanguageRecordAreReadWhereTheBuildWroteThem) {
+  project::MakeExeOptions options{};
+  options.ShowStartup = 1;
+  plat::SetFixedText(options.AuthorTips, 260, u"Press F9 to stop");
+  plat::SetFixedText(options.RelatedUrl, 130, u"https://example.org/");
+  const Bytes section = PayloadASection({{kEntryLanguageFile, u"C:\\Prog\\sysdata\\errormsg_en.lng", "errors"},
+                                         {kEntryLanguageFile, u"C:\\Prog\\sysdata\\PLAYER_en.lng", "player"},
+                                         {kEntryMacroFile, u"main.msd", Plain(1)}},
+                                        3, u"main.msd", options);
+  std::string refusal;
+  const std::optional<packager::PayloadA> payload = ReadPlayerPayload(section, &refusal);
+  ASSERT_TRUE(payload) << refusal;
+  const PlayerOptions read = ReadPlayerOptions(payload->options);
+  EXPECT_TRUE(read.show_startup);
+  EXPECT_EQ(read.author_tips, u"Press F9 to stop");
+  EXPECT_EQ(read.address, u"https://example.org/");
+  const std::optional<plat::ByteView> language = FindLanguageRecord(*payload, u"Player_");
+  ASSERT_TRUE(language);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(language->data()), language->size()), "player");
+  EXPECT_FALSE(FindLanguageRecord(*payload, u"Proxvale_"));
 }
 
 }  // namespace
