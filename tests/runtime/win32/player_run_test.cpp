@@ -25,10 +25,10 @@ using brankel_test::MacroBuilder;
 using brankel_test::Narrow;
 using brankel_test::TextAt;
 
-constexpr const char16_t* kModules[] = {
-    u"Docvale.dll",  u"Datavale.dll",   u"Dialvale.dll", u"Helpvale.dll",   u"vcomp140.dll",  u"Keyvale.dll",
-    u"Keyvale64.dll", u"Mailvale.dll",  u"unzip32.dll",  u"zip32.dll",      u"Xfervale.dll",  u"Visvale.dll",
-    u"libocrtess.dll", u"Ocrvale.dll", u"libpaddleocr.dll", u"PandrelIo.sys"};
+constexpr const char16_t* kModules[] = {u"Docvale.dll",    u"Datavale.dll", u"Dialvale.dll",     u"Helpvale.dll",
+                                        u"vcomp140.dll",   u"Keyvale.dll",  u"Keyvale64.dll",    u"Mailvale.dll",
+                                        u"unzip32.dll",    u"zip32.dll",    u"Xfervale.dll",     u"Visvale.dll",
+                                        u"libocrtess.dll", u"Ocrvale.dll",  u"libpaddleocr.dll", u"PandrelIo.sys"};
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
@@ -43,8 +43,8 @@ long RunIn(const std::u16string& exe, const std::u16string& folder, const std::u
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessW(Wide(exe), line.data(), nullptr, nullptr, FALSE, 0, nullptr, Wide(folder),
-                                      &startup, &process);
+  const BOOL started =
+      CreateProcessW(Wide(exe), line.data(), nullptr, nullptr, FALSE, 0, nullptr, Wide(folder), &startup, &process);
   SetEnvironmentVariableW(L"BRANKEL_RUNTIME_LOG", nullptr);
   if (!started) return -1;
   long code = -1;
@@ -75,10 +75,10 @@ class PlayerRunTest : public brankel_test::ScratchTest {
 
   // The player copy with a payload of `main` (the script) and `sub`, written as `name`.
   void MakeCopy(const std::u16string& name, const std::string& main, bool without_documents) {
-    const std::vector<uint8_t> payload = brankel_test::PayloadASection(
-        {{packager::kEntryMacroFile, u"main.msd", main},
-         {packager::kEntryMacroFile, u"sub.msd", MacroBuilder().Command(0x0101).Bytes()}},
-        4, u"main.msd");
+    const std::vector<uint8_t> payload =
+        brankel_test::PayloadASection({{packager::kEntryMacroFile, u"main.msd", main},
+                                       {packager::kEntryMacroFile, u"sub.msd", MacroBuilder().Command(0x0101).Bytes()}},
+                                      4, u"main.msd");
     ASSERT_FALSE(payload.empty());
     pe::CPE_ImageEditor image;
     ASSERT_TRUE(image.Load(player_));
@@ -116,13 +116,15 @@ TEST_F(PlayerRunTest, TheCopyTracesItsWalkAndLogsWhatDidNotResolve) {
   };
   const Case cases[] = {
       {"all resolved", resolved, false, 0,
-       "main.msd\t1\t2301\tfile " + pic + "\nmain.msd\t2\t6105\tcall sub.msd\nsub.msd\t1\t0101\t\n"
+       "main.msd\t1\t2301\tfile " + pic +
+           "\nmain.msd\t2\t6105\tcall sub.msd\nsub.msd\t1\t0101\t\n"
            "main.msd\t3\t4307\t\n# module zip32.dll ready zip32\n",
        kNoLog},
       {"absolute build path", unresolved, false, 1, "main.msd\t1\t2301\tunresolved C:\\Build\\x.bmp\n",
        "The macros name something this computer does not have: main.msd line 1: C:\\Build\\x.bmp\n"},
       {"document module removed, no document command", resolved, true, 0,
-       "main.msd\t1\t2301\tfile " + pic + "\nmain.msd\t2\t6105\tcall sub.msd\nsub.msd\t1\t0101\t\n"
+       "main.msd\t1\t2301\tfile " + pic +
+           "\nmain.msd\t2\t6105\tcall sub.msd\nsub.msd\t1\t0101\t\n"
            "main.msd\t3\t4307\t\n# module zip32.dll ready zip32\n",
        kNoLog},
       {"document module removed, document command played", documents, true, 0,
