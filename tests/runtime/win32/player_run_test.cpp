@@ -8,6 +8,8 @@
 
 #include "pe/pe_image.h"
 #include "platform/platform.h"
+#include "platform/unicode.h"
+#include "project/options.h"
 #include "support/payload_a.h"
 #include "support/scratch.h"
 #include "support/script_builder.h"
@@ -39,7 +41,8 @@ long RunIn(const std::u16string& exe, const std::u16string& folder, const std::u
   std::u16string command = u"\"" + exe + u"\" " + arguments;
   std::vector<wchar_t> line(command.begin(), command.end());
   line.push_back(0);
-  SetEnvironmentVariableW(L"BRANKEL_RUNTIME_LOG", Wide(log));
+  // An empty `log` runs the program as a user would: windows shown, no log.
+  if (!log.empty()) SetEnvironmentVariableW(L"BRANKEL_RUNTIME_LOG", Wide(log));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -74,11 +77,12 @@ class PlayerRunTest : public brankel_test::ScratchTest {
   }
 
   // The player copy with a payload of `main` (the script) and `sub`, written as `name`.
-  void MakeCopy(const std::u16string& name, const std::string& main, bool without_documents) {
+  void MakeCopy(const std::u16string& name, const std::string& main, bool without_documents,
+                const project::MakeExeOptions& options = {}) {
     const std::vector<uint8_t> payload =
         brankel_test::PayloadASection({{packager::kEntryMacroFile, u"main.msd", main},
                                        {packager::kEntryMacroFile, u"sub.msd", MacroBuilder().Command(0x0101).Bytes()}},
-                                      4, u"main.msd");
+                                      4, u"main.msd", options);
     ASSERT_FALSE(payload.empty());
     pe::CPE_ImageEditor image;
     ASSERT_TRUE(image.Load(player_));
@@ -150,6 +154,23 @@ TEST_F(PlayerRunTest, APlayerWithoutPayloadRefusesToPlay) {
   const std::u16string log = Path(u"log.txt");
   EXPECT_EQ(RunIn(Path(u"Runvale.exe"), dir_, u"", log), 2);
   EXPECT_EQ(brankel_test::ReadBytes(log), "The program holds no macro to play.\n");
+}
+
+TEST_F(PlayerRunTest, TheStartUpWindowShowsForAboutTwoSecondsUnlessMessagesAreLogged) {
+  project::MakeExeOptions options{};
+  options.ShowStartup = 1;
+  plat::SetFixedText(options.AuthorTips, 260, u"Tips");
+  MakeCopy(u"Played.exe", MacroBuilder().Command(0x0101).Bytes(), false, options);
+  for (const bool logged : {false, true}) {
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(RunIn(Path(u"Played.exe"), dir_, u"", logged ? Path(u"log.txt") : u""), 0) << logged;
+    const DWORD took = GetTickCount() - start;
+    if (logged) {
+      EXPECT_LT(took, 1500u);
+    } else {
+      EXPECT_GE(took, 1900u);
+    }
+  }
 }
 
 }  // namespace
