@@ -367,6 +367,12 @@ bool CAttachments_Manager::ExtractStream(std::u16string_view name, std::u16strin
   return written;
 }
 
+std::optional<std::vector<uint8_t>> CAttachments_Manager::ReadStream(std::u16string_view name) {
+  const std::optional<size_t> index = FindStream(name);
+  if (!index) return std::nullopt;
+  return storage_->ReadStreamAt(*index);
+}
+
 int CAttachments_Manager::DeleteTempStorage() {
   if (temp_path_.empty()) return 0;
   ReleaseStorage();

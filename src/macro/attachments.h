@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "macro/compound_file.h"
 #include "macro/macro_format.h"
@@ -100,6 +101,9 @@ class CAttachments_Manager : public CVL_ItemBuffer, public CMacroError {
   std::u16string Extension(uint32_t i) const;
   const std::u16string& TempPath() const { return temp_path_; }
   bool HasStorage() const { return storage_ != nullptr; }
+  // The bytes of the root's stream `name`, looked up as ExtractStream does but kept in
+  // memory and unchanged; nothing when there is no such stream or it cannot be read.
+  std::optional<std::vector<uint8_t>> ReadStream(std::u16string_view name);
   // The size of the root's stream `name`, looked up as ExtractStream does.
   std::optional<uint64_t> StreamSize(std::u16string_view name);
 

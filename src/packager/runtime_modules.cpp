@@ -193,6 +193,20 @@ bool AddFolderTree(Appender& appender, const std::u16string& folder, const std::
 
 }  // namespace
 
+uint32_t CommandModuleNeeds(uint16_t code, plat::ByteView payload) {
+  if ((code >> 8) == kGroupWeb) return kWebBrowser | kWebExtension;
+  if (code == kCmdOcr) {
+    // A record too short to hold the engine value names no engine.
+    const std::optional<uint16_t> engine = payload.U16(kOcrEngineAt);
+    return engine && *engine < std::size(kOcrEngines) ? kOcrEngines[*engine] : 0;
+  }
+  for (const CommandNeed& need : kCommandNeeds) {
+    const bool match = need.group_only ? (code >> 8) == (need.code >> 8) : code == need.code;
+    if (match) return need.category;
+  }
+  return 0;
+}
+
 RuntimeModules::RuntimeModules() {
   for (size_t i = 0; i < rows_.size(); ++i) {
     rows_[i].category = kModuleRows[i].category;
@@ -262,24 +276,11 @@ void RuntimeModules::MarkWebGroup(std::u16string_view language_code) {
 
 void RuntimeModules::MarkCommandNeeds(const macro::MacroCommand& command, plat::ByteView params,
                                       std::u16string_view language_code) {
-  const uint16_t code = command.Code;
-  if ((code >> 8) == kGroupWeb) {
-    MarkWebGroup(language_code);
-    return;
-  }
-  if (code == kCmdOcr) {
-    const plat::ByteView record = macro::FindParamRecord(command.ParamId, params);
-    // A record too short to hold the engine value names no engine.
-    const std::optional<uint16_t> engine = macro::ParamRecordPayload(record).U16(kOcrEngineAt);
-    if (engine && *engine < std::size(kOcrEngines)) MarkNeeded(kOcrEngines[*engine]);
-    return;
-  }
-  for (const CommandNeed& need : kCommandNeeds) {
-    const bool match = need.group_only ? (code >> 8) == (need.code >> 8) : code == need.code;
-    if (match) {
-      MarkNeeded(need.category);
-      return;
-    }
+  const uint32_t needs =
+      CommandModuleNeeds(command.Code, macro::ParamRecordPayload(macro::FindParamRecord(command.ParamId, params)));
+  if (needs & kWebBrowser) MarkWebGroup(language_code);
+  for (uint32_t bit = 1; bit != 0; bit <<= 1) {
+    if ((needs & bit) && bit != kWebBrowser) MarkNeeded(bit);
   }
 }
 

@@ -29,6 +29,11 @@ inline constexpr uint32_t kModuleWebLanguage = 0x200000;  // the web language fi
 inline constexpr uint8_t kLanguageEntryType = 4;          // the player's language files in the macro list
 inline constexpr char16_t kUiLibraryTarget[] = u"vllib_ui_defresu.dll";
 
+// The categories (a mask of them) of the modules a command with `code` and the parameter
+// payload `payload` needs; 0 for none. A web command needs the browser side (0x400) and
+// the extension program; the build brings the rest of the web group along with them.
+uint32_t CommandModuleNeeds(uint16_t code, plat::ByteView payload);
+
 struct RuntimeModule {
   uint32_t category = 0;
   std::u16string file_name;  // relative to the program folder
