@@ -1,6 +1,7 @@
 #include "runtime/unpack.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <set>
 #include <utility>
 #include <vector>
@@ -83,7 +84,15 @@ Fault RecordFault(FaultKind kind, size_t index, const packager::PayloadBRecord& 
   return fault;
 }
 
-std::string ErrorText(uint32_t error) { return "system error " + std::to_string(error); }
+// Texts joined by appending (a literal joined to a temporary draws a false warning from
+// some GCC versions).
+std::string Cat(std::initializer_list<std::string_view> parts) {
+  std::string text;
+  for (std::string_view part : parts) text += part;
+  return text;
+}
+
+std::string ErrorText(uint32_t error) { return Cat({"system error ", std::to_string(error)}); }
 
 // What UnpackPayload made, undone in reverse order when it fails.
 class Undo {
@@ -191,7 +200,7 @@ bool CheckTargetName(std::u16string_view name, std::string* reason) {
 
 std::string Fault::Describe() const {
   if (!record) return reason;
-  return "record " + std::to_string(*record) + " \"" + plat::Utf16ToUtf8(target_name) + "\": " + reason;
+  return Cat({"record ", std::to_string(*record), " \"", plat::Utf16ToUtf8(target_name), "\": ", reason});
 }
 
 Verified VerifyPayload(plat::ByteView section) {
@@ -212,7 +221,7 @@ Verified VerifyPayload(plat::ByteView section) {
     const plat::Md5Digest digest = plat::Md5(record.padded.data(), record.padded.size());
     if (digest == plat::Md5Digest{}) {
       result.fault = RecordFault(FaultKind::kDamaged, i, record,
-                                 "its digest cannot be computed (" + ErrorText(plat::GetLastError()) + ")");
+                                 Cat({"its digest cannot be computed (", ErrorText(plat::GetLastError()), ")"}));
       return result;
     }
     if (digest != record.digest) {
@@ -238,7 +247,7 @@ Verified VerifyPayload(plat::ByteView section) {
   }
   if (players != 1) {
     result.fault.kind = FaultKind::kDamaged;
-    result.fault.reason = "the payload holds " + std::to_string(players) + " player records instead of one";
+    result.fault.reason = Cat({"the payload holds ", std::to_string(players), " player records instead of one"});
     return result;
   }
   result.payload = std::move(payload);
@@ -251,7 +260,7 @@ Fault UnpackPayload(const packager::PayloadB& payload, const std::u16string& fol
   if (!WriteNewFile(folder + u"\\" + kProxyLanguageName, payload.language_file, &undo)) {
     fault.kind = FaultKind::kDisk;
     fault.error = plat::GetLastError();
-    fault.reason = "the language file cannot be written (" + ErrorText(fault.error) + ")";
+    fault.reason = Cat({"the language file cannot be written (", ErrorText(fault.error), ")"});
     undo.Run();
     return fault;
   }
@@ -267,10 +276,11 @@ Fault UnpackPayload(const packager::PayloadB& payload, const std::u16string& fol
       const std::u16string name = Backslashed(record.target_name);
       if (!MakeSubfolders(folder, name, &undo)) {
         const uint32_t error = plat::GetLastError();
-        fault = RecordFault(FaultKind::kDisk, i, record, "its folder cannot be made (" + ErrorText(error) + ")", error);
+        fault = RecordFault(FaultKind::kDisk, i, record, Cat({"its folder cannot be made (", ErrorText(error), ")"}),
+                            error);
       } else if (!WriteNewFile(folder + u"\\" + name, record.data, &undo)) {
         const uint32_t error = plat::GetLastError();
-        fault = RecordFault(FaultKind::kDisk, i, record, "it cannot be written (" + ErrorText(error) + ")", error);
+        fault = RecordFault(FaultKind::kDisk, i, record, Cat({"it cannot be written (", ErrorText(error), ")"}), error);
       }
     }
     if (fault) {
@@ -339,7 +349,11 @@ std::u16string_view ArgumentsAfterProgram(std::u16string_view command_line) {
 
 std::u16string PlayerCommandLine(const std::u16string& folder, std::u16string_view player, uint8_t run_mode,
                                  std::u16string_view arguments) {
-  std::u16string line = u"\"" + folder + u"\\" + Backslashed(player) + u"\" /mode:";
+  std::u16string line = u"\"";
+  line += folder;
+  line += u'\\';
+  line += Backslashed(player);
+  line += u"\" /mode:";
   line += plat::AsciiToUtf16(std::to_string(run_mode));
   if (!arguments.empty()) {
     line += u' ';
@@ -364,7 +378,9 @@ StubTexts LoadStubTexts(plat::ByteView language_file) {
 }
 
 std::string LogLine(std::u16string_view key, std::u16string_view text) {
-  std::u16string line = u"[" + std::u16string(key) + u"] ";
+  std::u16string line = u"[";
+  line += key;
+  line += u"] ";
   for (char16_t c : text) {
     if (c == u'\r') continue;
     line += c == u'\n' ? u' ' : c;

@@ -39,7 +39,10 @@ void Show(const runtime::StubTexts& texts, std::u16string_view key, const std::u
           const runtime::Fault& fault) {
   std::u16string text = message;
   const std::string detail = fault.Describe();
-  if (!detail.empty()) text += u"\n\n" + plat::Utf8ToUtf16(detail);
+  if (!detail.empty()) {
+    text += u"\n\n";
+    text += plat::Utf8ToUtf16(detail);
+  }
   const std::wstring log = LogFile();
   if (!log.empty()) {
     AppendLine(log, runtime::LogLine(key, text));
@@ -68,7 +71,9 @@ bool RunPlayer(const std::u16string& folder, const packager::PayloadB& payload, 
     fault->error = GetLastError();
     fault->record = runtime::PlayerRecord(payload);
     fault->target_name = player.target_name;
-    fault->reason = "the player cannot be started (system error " + std::to_string(fault->error) + ")";
+    fault->reason = "the player cannot be started (system error ";
+    fault->reason += std::to_string(fault->error);
+    fault->reason += ")";
     return false;
   }
   CloseHandle(process.hThread);
@@ -105,8 +110,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     runtime::Fault fault;
     fault.kind = runtime::FaultKind::kDisk;
     fault.error = plat::GetLastError();
-    fault.reason =
-        "no private folder can be made in the temporary folder (system error " + std::to_string(fault.error) + ")";
+    fault.reason = "no private folder can be made in the temporary folder (system error ";
+    fault.reason += std::to_string(fault.error);
+    fault.reason += ")";
     Show(texts, u"IDS_ERR_PROXY_UNPACK", texts.unpack, fault);
     return kExitUnpack;
   }
