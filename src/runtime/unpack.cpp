@@ -120,7 +120,7 @@ bool WriteNewFile(const std::u16string& path, plat::ByteView bytes, Undo* undo) 
   const plat::FileHandle file = plat::OpenFile(path, plat::kGenericWrite, 0, plat::Disposition::kCreateNew);
   if (file == nullptr) return false;
   undo->File(path);
-  const bool written = plat::WriteExact(file, bytes.data(), bytes.size());
+  const bool written = bytes.empty() || plat::WriteExact(file, bytes.data(), bytes.size());
   const uint32_t error = plat::GetLastError();
   const bool closed = plat::CloseFile(file);
   if (!written) plat::SetLastError(error != 0 ? error : plat::err::kDiskFull);

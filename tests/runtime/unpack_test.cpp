@@ -27,7 +27,8 @@ constexpr char kLanguage[] = "\xEF\xBB\xBF[String]\r\nIDS_PROXY_TITLE=Makro\r\n"
 std::vector<PayloadFile> Files() {
   return {{packager::kFileKindFile, u"a.txt", "12345"},
           {packager::kFileKindRuntime, u"sub\\deep/b.dll", std::string(17, 'b')},
-          {packager::kFileKindPlayer, u"Run.exe", "MZ player"}};
+          {packager::kFileKindPlayer, u"Run.exe", "MZ player"},
+          {packager::kFileKindFile, u"empty.dat", ""}};
 }
 
 // Every file and folder below `folder`, relative, folders ending with "\".
@@ -87,12 +88,13 @@ TEST_F(UnpackFilesTest, WrittenPayloadVerifiesAndUnpacksItsFiles) {
 
   const Fault fault = UnpackPayload(*verified.payload, dir_);
   ASSERT_FALSE(fault) << fault.Describe();
-  EXPECT_EQ(Listing(dir_), (std::set<std::u16string>{u"Proxvale.lng", u"Run.exe", u"a.txt", u"sub\\", u"sub\\deep\\",
-                                                     u"sub\\deep\\b.dll"}));
+  EXPECT_EQ(Listing(dir_), (std::set<std::u16string>{u"Proxvale.lng", u"Run.exe", u"a.txt", u"empty.dat", u"sub\\",
+                                                     u"sub\\deep\\", u"sub\\deep\\b.dll"}));
   EXPECT_EQ(brankel_test::ReadBytes(Path(u"a.txt")), "12345");
   EXPECT_EQ(brankel_test::ReadBytes(Path(u"sub\\deep\\b.dll")), std::string(17, 'b'));
   EXPECT_EQ(brankel_test::ReadBytes(Path(u"Run.exe")), "MZ player");
   EXPECT_EQ(brankel_test::ReadBytes(Path(u"Proxvale.lng")), kLanguage);
+  EXPECT_EQ(brankel_test::ReadBytes(Path(u"empty.dat")), "");
   EXPECT_EQ(LoadStubTexts(verified.language_file).title, u"Makro");
 }
 
@@ -112,7 +114,7 @@ TEST(UnpackTest, OneChangedByteIsRefusedWithItsRecord) {
       {"padding", a + head + 6, 1, "record 0 \"a.txt\": its data does not match"},
       {"digest", b + 532 + 15, 0x5A, "record 1 \"sub\\deep/b.dll\": its data does not match"},
       {"size cut", a + 4, 4, "record 0 \"a.txt\": its padding"},
-      {"size grown", good.offsets[2] + 4, 100, "record 2 at"},
+      {"size grown", good.offsets[3] + 4, 100, "record 3 at"},
       {"kind", a, 2, "2 player records"},
       {"magic", 0, 'X', "magic"},
   };

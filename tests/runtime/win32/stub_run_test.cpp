@@ -81,7 +81,8 @@ class StubRunTest : public brankel_test::ScratchTest {
   std::vector<PayloadFile> Files() const {
     return {{packager::kFileKindFile, u"sub\\data.txt", "hello"},
             {packager::kFileKindRuntime, u"Runtime.dll", "not a library"},
-            {packager::kFileKindPlayer, u"Run.exe", player_}};
+            {packager::kFileKindPlayer, u"Run.exe", player_},
+            {packager::kFileKindFile, u"empty.dat", ""}};
   }
 
   // The stub with `section` as its payload, written as Tool.exe.
