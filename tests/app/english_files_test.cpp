@@ -27,11 +27,21 @@ TEST(EnglishFiles, AreSignedAndLoad) {
   if (!plat::kHasMd5) GTEST_SKIP() << "loaded, check values not verified: " BRANKEL_MD5_SKIP_REASON;
 }
 
-// Every language key the code names in a literal.
-std::set<std::string> KeysUsedByTheCode() {
+// `name` below the source tree's src folder; the folder itself for an empty name.
+std::u16string SourcePath(std::u16string_view name) {
+  std::u16string path = plat::PathFromHost(BRANKEL_SOURCE_DIR) + u"\\src";
+  if (!name.empty()) {
+    path += u'\\';
+    path += name;
+  }
+  return path;
+}
+
+// Every language key the code below `top` names in a literal, `skip` left out.
+std::set<std::string> KeysUsedByTheCode(const std::u16string& top, const std::u16string& skip = u"") {
   std::set<std::string> keys;
   const std::regex key(R"(u"(IDS_[A-Z0-9_]+|PERR_[A-Z0-9_]+)\")");
-  std::vector<std::u16string> folders = {plat::PathFromHost(BRANKEL_SOURCE_DIR) + u"\\src"};
+  std::vector<std::u16string> folders = {top};
   while (!folders.empty()) {
     const std::u16string folder = folders.back();
     folders.pop_back();
@@ -42,7 +52,7 @@ std::set<std::string> KeysUsedByTheCode() {
       const std::u16string path = folder + u"\\" + data.name;
       if (data.name == u"." || data.name == u"..") continue;
       if (data.attributes & plat::kAttrDirectory) {
-        folders.push_back(path);
+        if (path != skip) folders.push_back(path);
         continue;
       }
       const std::string text = brankel_test::ReadBytes(path);
@@ -57,8 +67,20 @@ TEST(EnglishFiles, DefineEveryKeyTheCodeUses) {
   CVLResString table;
   ASSERT_TRUE(table.LoadFile(Installed(u"Packager_en.lng")));
   ASSERT_TRUE(table.LoadFile(Installed(u"errormsg_en.lng")));
-  const std::set<std::string> keys = KeysUsedByTheCode();
+  // The runtime's programs have language files of their own (below).
+  const std::set<std::string> keys = KeysUsedByTheCode(SourcePath(u""), SourcePath(u"runtime"));
   for (const std::string& key : keys) {
+    std::u16string text;
+    EXPECT_TRUE(table.GetString(text, plat::AsciiToUtf16(key))) << key << " has no English text";
+  }
+}
+
+TEST(EnglishFiles, RuntimeFilesDefineEveryKeyTheRuntimeUses) {
+  CVLResString table;
+  for (const char16_t* name : {u"Proxvale_en.lng", u"Player_en.lng", u"Webvale_en.lng"}) {
+    ASSERT_TRUE(table.LoadFile(SourcePath(u"runtime\\sysdata\\") + name)) << brankel_test::Narrow(name);
+  }
+  for (const std::string& key : KeysUsedByTheCode(SourcePath(u"runtime"))) {
     std::u16string text;
     EXPECT_TRUE(table.GetString(text, plat::AsciiToUtf16(key))) << key << " has no English text";
   }
