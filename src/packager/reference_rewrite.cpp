@@ -30,42 +30,6 @@ constexpr size_t kEntryChars = 260;
 constexpr size_t kTextFieldUnits = 260;  // terminator included
 constexpr size_t kMaxNameChars = 259;
 
-// Where each command keeps the text that names a file or a macro file.
-enum class TextForm { kOneName, kList, kCommandList, kMacroCall };
-
-struct TextSource {
-  uint16_t code;
-  uint32_t offset;
-  TextForm form;
-  uint32_t kind_offset = 0;  // calls only
-};
-
-constexpr TextSource kTextSources[] = {
-    {0x1205, 0x56E, TextForm::kOneName},
-    {0x210A, 0x84, TextForm::kList},
-    {0x2301, 0, TextForm::kOneName},
-    {0x2309, 0x84, TextForm::kList},
-    {0x230A, 0, TextForm::kOneName},
-    {0x2311, 4, TextForm::kOneName},
-    {0x2315, 0, TextForm::kOneName},
-    {0x2501, 0, TextForm::kOneName},
-    {0x3106, 0x1088, TextForm::kCommandList},
-    {0x4201, 0x44, TextForm::kOneName},
-    {0x430C, 0, TextForm::kOneName},
-    {0x4311, 0, TextForm::kOneName},
-    {0x4312, 0, TextForm::kOneName},
-    {0x650F, 0x84, TextForm::kList},
-    {analysis::kCmdCallMacro, 8, TextForm::kMacroCall, 1},
-    {analysis::kCmdRunMacro, 258, TextForm::kMacroCall, 0},
-};
-
-const TextSource* FindTextSource(uint16_t code) {
-  for (const TextSource& source : kTextSources) {
-    if (source.code == code) return &source;
-  }
-  return nullptr;
-}
-
 // Command 0x1205 names a file only in one of its modes.
 bool FindImageNamesFile(plat::ByteView payload) {
   return payload.U8Or(0x24F, 0) != 0 && payload.U8Or(0x569, 0) != 0 && payload.U8Or(0x56A, 0) == 1;
@@ -362,6 +326,32 @@ bool RewriteCopy(analysis::CMakeExe_Builder& builder, int32_t macro_index, plat:
 }
 
 }  // namespace
+
+static constexpr TextSource kTextSources[] = {
+    {0x1205, 0x56E, TextForm::kOneName},
+    {0x210A, 0x84, TextForm::kList},
+    {0x2301, 0, TextForm::kOneName},
+    {0x2309, 0x84, TextForm::kList},
+    {0x230A, 0, TextForm::kOneName},
+    {0x2311, 4, TextForm::kOneName},
+    {0x2315, 0, TextForm::kOneName},
+    {0x2501, 0, TextForm::kOneName},
+    {0x3106, 0x1088, TextForm::kCommandList},
+    {0x4201, 0x44, TextForm::kOneName},
+    {0x430C, 0, TextForm::kOneName},
+    {0x4311, 0, TextForm::kOneName},
+    {0x4312, 0, TextForm::kOneName},
+    {0x650F, 0x84, TextForm::kList},
+    {analysis::kCmdCallMacro, 8, TextForm::kMacroCall, 1},
+    {analysis::kCmdRunMacro, 258, TextForm::kMacroCall, 0},
+};
+
+const TextSource* FindTextSource(uint16_t code) {
+  for (const TextSource& source : kTextSources) {
+    if (source.code == code) return &source;
+  }
+  return nullptr;
+}
 
 std::u16string ScriptRelativeName(std::u16string_view path, std::u16string_view script_folder) {
   const size_t start = path.find_first_not_of(u' ');

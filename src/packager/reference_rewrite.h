@@ -19,6 +19,18 @@ class CMakeExe_Builder;
 
 namespace packager {
 
+// Where each command keeps the text that names a file or a macro file: what the build
+// rewrites and what the player resolves.
+enum class TextForm { kOneName, kList, kCommandList, kMacroCall };
+struct TextSource {
+  uint16_t code;
+  uint32_t offset;  // into the parameter record's payload
+  TextForm form;
+  uint32_t kind_offset = 0;  // calls only: where the reference's kind byte is
+};
+// The command's text source, or null for a command that names no file.
+const TextSource* FindTextSource(uint16_t code);
+
 // One parameter record (head and payload) is rewritten in a block of this size.
 inline constexpr size_t kRewriteBlockSize = 0x40000;
 

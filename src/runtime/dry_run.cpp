@@ -12,6 +12,7 @@
 #include "macro/attachments.h"
 #include "macro/macro_file.h"
 #include "macro/macro_format.h"
+#include "packager/reference_rewrite.h"
 #include "packager/runtime_modules.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
@@ -24,35 +25,9 @@ namespace {
 using analysis::StartsWithInput;
 using analysis::TrimBlanks;
 
-// Where each command keeps the text that names a file or calls a macro: the same places
-// the build rewrote.
-enum class TextForm { kOneName, kList, kCommandList, kCall };
-
-struct TextSource {
-  uint16_t code;
-  uint32_t offset;
-  TextForm form;
-  uint32_t kind_offset = 0;  // calls only
-};
-
-constexpr TextSource kTextSources[] = {
-    {0x1205, 0x56E, TextForm::kOneName},
-    {0x210A, 0x84, TextForm::kList},
-    {0x2301, 0, TextForm::kOneName},
-    {0x2309, 0x84, TextForm::kList},
-    {0x230A, 0, TextForm::kOneName},
-    {0x2311, 4, TextForm::kOneName},
-    {0x2315, 0, TextForm::kOneName},
-    {0x2501, 0, TextForm::kOneName},
-    {0x3106, 0x1088, TextForm::kCommandList},
-    {0x4201, 0x44, TextForm::kOneName},
-    {0x430C, 0, TextForm::kOneName},
-    {0x4311, 0, TextForm::kOneName},
-    {0x4312, 0, TextForm::kOneName},
-    {0x650F, 0x84, TextForm::kList},
-    {analysis::kCmdCallMacro, 8, TextForm::kCall, 1},
-    {analysis::kCmdRunMacro, 258, TextForm::kCall, 0},
-};
+using packager::FindTextSource;
+using packager::TextForm;
+using packager::TextSource;
 
 constexpr size_t kTextUnits = 260;
 constexpr size_t k3106Flags = 0x654;
@@ -65,13 +40,6 @@ constexpr size_t kOptionsBase = 16;
 constexpr size_t kShowStartupAt = offsetof(project::MakeExeOptions, ShowStartup) - kOptionsBase;
 constexpr size_t kTipsAt = offsetof(project::MakeExeOptions, AuthorTips) - kOptionsBase;
 constexpr size_t kAddressAt = offsetof(project::MakeExeOptions, RelatedUrl) - kOptionsBase;
-
-const TextSource* FindTextSource(uint16_t code) {
-  for (const TextSource& source : kTextSources) {
-    if (source.code == code) return &source;
-  }
-  return nullptr;
-}
 
 std::u16string_view FilePart(std::u16string_view name) {
   const size_t slash = name.rfind(u'\\');
@@ -178,7 +146,7 @@ class Walker {
     // A call's own line comes first; the called macro's lines follow it.
     std::optional<std::pair<std::u16string, plat::ByteView>> callee;
     std::vector<uint8_t> embedded;
-    if (source != nullptr && source->form == TextForm::kCall) {
+    if (source != nullptr && source->form == TextForm::kMacroCall) {
       parts.push_back(ResolveCall(played, *source, payload, depth, &callee, &embedded));
     } else if (source != nullptr) {
       for (const std::u16string& name : NamesOf(*source, payload)) parts.push_back(ResolveFile(played, name));
