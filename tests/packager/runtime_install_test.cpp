@@ -1,4 +1,4 @@
-// The stand-in runtime in the build's installation folder: every file the module table
+// The runtime in the build's installation folder: every file the module table
 // names is there for a build to ship, and the player imports exactly the libraries the
 // table says it imports, so that a build can trim them.
 #include <gtest/gtest.h>
