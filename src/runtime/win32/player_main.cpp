@@ -23,19 +23,25 @@
 // build removes the imports its macros do not need, so a call goes only to a library the
 // loader has bound (IsLoaded below).
 extern "C" {
-#define BRANKEL_MODULE_FUNCTIONS(X)                                                                 \
-  X(Docvale, L"Docvale.dll", 0x1)                                                                   \
-  X(Datavale, L"Datavale.dll", 0x2)                                                                 \
-  X(Dialvale, L"Dialvale.dll", 0x4)                                                                 \
-  X(Helpvale, L"Helpvale.dll", 0x8)                                                                 \
-  X(vcomp140, L"vcomp140.dll", 0x8000000)                                                           \
-  X(Keyvale, L"Keyvale.dll", 0x10)                                                                  \
-  X(Keyvale64, L"Keyvale64.dll", 0x4000000)                                                         \
-  X(Mailvale, L"Mailvale.dll", 0x20)                                                                \
-  X(unzip32, L"unzip32.dll", 0x40) X(zip32, L"zip32.dll", 0x80) X(Xfervale, L"Xfervale.dll", 0x100) \
-      X(Visvale, L"Visvale.dll", 0x800000) X(libocrtess, L"libocrtess.dll", 0x1000000)              \
-          X(Ocrvale, L"Ocrvale.dll", 0x2000000) X(libpaddleocr, L"libpaddleocr.dll", 0x10000000)    \
-              X(PandrelIo, L"PandrelIo.sys", 0x200)
+// clang-format off
+#define BRANKEL_MODULE_FUNCTIONS(X) \
+  X(Docvale, L"Docvale.dll", 0x1) \
+  X(Datavale, L"Datavale.dll", 0x2) \
+  X(Dialvale, L"Dialvale.dll", 0x4) \
+  X(Helpvale, L"Helpvale.dll", 0x8) \
+  X(vcomp140, L"vcomp140.dll", 0x8000000) \
+  X(Keyvale, L"Keyvale.dll", 0x10) \
+  X(Keyvale64, L"Keyvale64.dll", 0x4000000) \
+  X(Mailvale, L"Mailvale.dll", 0x20) \
+  X(unzip32, L"unzip32.dll", 0x40) \
+  X(zip32, L"zip32.dll", 0x80) \
+  X(Xfervale, L"Xfervale.dll", 0x100) \
+  X(Visvale, L"Visvale.dll", 0x800000) \
+  X(libocrtess, L"libocrtess.dll", 0x1000000) \
+  X(Ocrvale, L"Ocrvale.dll", 0x2000000) \
+  X(libpaddleocr, L"libpaddleocr.dll", 0x10000000) \
+  X(PandrelIo, L"PandrelIo.sys", 0x200)
+// clang-format on
 #define BRANKEL_DECLARE(stem, file, category) __declspec(dllimport) const char* stem##_Ready(void);
 BRANKEL_MODULE_FUNCTIONS(BRANKEL_DECLARE)
 #undef BRANKEL_DECLARE

@@ -161,16 +161,17 @@ TEST_F(PlayerRunTest, TheStartUpWindowShowsForAboutTwoSecondsUnlessMessagesAreLo
   options.ShowStartup = 1;
   plat::SetFixedText(options.AuthorTips, 260, u"Tips");
   MakeCopy(u"Played.exe", MacroBuilder().Command(0x0101).Bytes(), false, options);
-  for (const bool logged : {false, true}) {
+  auto run = [&](bool logged) {
     const DWORD start = GetTickCount();
     EXPECT_EQ(RunIn(Path(u"Played.exe"), dir_, u"", logged ? Path(u"log.txt") : u""), 0) << logged;
-    const DWORD took = GetTickCount() - start;
-    if (logged) {
-      EXPECT_LT(took, 1500u);
-    } else {
-      EXPECT_GE(took, 1900u);
-    }
-  }
+    return GetTickCount() - start;
+  };
+  // A player that cannot open a window (Wine's desktop may still be starting when the
+  // first program of a session asks) plays without it, so one more run may show it.
+  DWORD shown = run(false);
+  if (shown < 1900u) shown = run(false);
+  EXPECT_GE(shown, 1900u);
+  EXPECT_LT(run(true), 1500u);
 }
 
 }  // namespace
