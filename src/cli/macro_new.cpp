@@ -72,38 +72,41 @@ class DescriptionReader {
  public:
   DescriptionReader(std::u16string_view folder, std::string& error) : folder_(folder), error_(error) {}
 
-  bool Macro(const json& spec, const std::string& where, int depth, macro::MacroBuilder& builder) {
+  bool Macro(const json& description, const std::string& where, int depth, macro::MacroBuilder& builder) {
     if (depth > kMaxNesting) return Fail(where, "embedded macros nest too deep");
-    if (!spec.is_object()) return Fail(where, "must be a JSON object");
+    if (!description.is_object()) return Fail(where, "must be a JSON object");
     if (!OnlyKeys(
-            spec, where,
+            description, where,
             {"name", "editor_text", "variables", "password", "version", "save_stamp", "emulation_level", "play_speed",
              "progress_mode", "dodge_mouse_mode", "packed", "named_items", "commands", "attachments"})) {
       return false;
     }
     std::u16string text;
     int64_t number = 0;
-    if (Text(spec, "name", where, 127, text)) builder.Name(text);
-    if (Text(spec, "editor_text", where, 259, text)) builder.EditorText(text);
-    if (Text(spec, "variables", where, 519, text)) builder.VariableValues(text);
-    if (Text(spec, "password", where, macro::kMaxPasswordLength, text)) builder.Password(text);
-    if (Number(spec, "version", where, 0, UINT16_MAX, number)) builder.Version(static_cast<uint16_t>(number));
-    if (Number(spec, "save_stamp", where, INT32_MIN, INT32_MAX, number)) builder.Stamp(static_cast<int32_t>(number));
-    if (Number(spec, "emulation_level", where, 0, UINT8_MAX, number)) {
+    if (Text(description, "name", where, 127, text)) builder.Name(text);
+    if (Text(description, "editor_text", where, 259, text)) builder.EditorText(text);
+    if (Text(description, "variables", where, 519, text)) builder.VariableValues(text);
+    if (Text(description, "password", where, macro::kMaxPasswordLength, text)) builder.Password(text);
+    if (Number(description, "version", where, 0, UINT16_MAX, number)) builder.Version(static_cast<uint16_t>(number));
+    if (Number(description, "save_stamp", where, INT32_MIN, INT32_MAX, number))
+      builder.Stamp(static_cast<int32_t>(number));
+    if (Number(description, "emulation_level", where, 0, UINT8_MAX, number)) {
       builder.EmulationLevel(static_cast<uint8_t>(number));
     }
-    if (Number(spec, "play_speed", where, INT8_MIN, INT8_MAX, number)) builder.PlaySpeed(static_cast<int8_t>(number));
-    if (Number(spec, "progress_mode", where, 0, UINT8_MAX, number)) builder.ProgressMode(static_cast<uint8_t>(number));
-    if (Number(spec, "dodge_mouse_mode", where, 0, UINT8_MAX, number)) {
+    if (Number(description, "play_speed", where, INT8_MIN, INT8_MAX, number))
+      builder.PlaySpeed(static_cast<int8_t>(number));
+    if (Number(description, "progress_mode", where, 0, UINT8_MAX, number))
+      builder.ProgressMode(static_cast<uint8_t>(number));
+    if (Number(description, "dodge_mouse_mode", where, 0, UINT8_MAX, number)) {
       builder.DodgeMouseMode(static_cast<uint8_t>(number));
     }
-    if (spec.contains("packed")) {
-      if (!spec["packed"].is_boolean()) return Fail(where + ".packed", "must be true or false");
-      builder.Packed(spec["packed"].get<bool>());
+    if (description.contains("packed")) {
+      if (!description["packed"].is_boolean()) return Fail(where + ".packed", "must be true or false");
+      builder.Packed(description["packed"].get<bool>());
     }
     if (!error_.empty()) return false;
-    return NamedItems(spec, where, builder) && Commands(spec, where, builder) &&
-           Attachments(spec, where, depth, builder);
+    return NamedItems(description, where, builder) && Commands(description, where, builder) &&
+           Attachments(description, where, depth, builder);
   }
 
  private:
@@ -159,8 +162,8 @@ class DescriptionReader {
     return &object[key];
   }
 
-  bool NamedItems(const json& spec, const std::string& where, macro::MacroBuilder& builder) {
-    const json* items = List(spec, "named_items", where);
+  bool NamedItems(const json& description, const std::string& where, macro::MacroBuilder& builder) {
+    const json* items = List(description, "named_items", where);
     if (items == nullptr) return error_.empty();
     if (items->size() > macro::kMaxNamedItems) {
       return Fail(Join(where, "named_items"), "more than " + std::to_string(macro::kMaxNamedItems) + " items");
@@ -218,8 +221,8 @@ class DescriptionReader {
     return true;
   }
 
-  bool Commands(const json& spec, const std::string& where, macro::MacroBuilder& builder) {
-    const json* commands = List(spec, "commands", where);
+  bool Commands(const json& description, const std::string& where, macro::MacroBuilder& builder) {
+    const json* commands = List(description, "commands", where);
     if (commands == nullptr) return error_.empty();
     uint16_t next_id = 1;
     for (size_t i = 0; i < commands->size(); ++i) {
@@ -303,8 +306,8 @@ class DescriptionReader {
     return absolute ? plat::PathFromHost(name) : plat::GetFullPathName(folder_ + u"\\" + path);
   }
 
-  bool Attachments(const json& spec, const std::string& where, int depth, macro::MacroBuilder& builder) {
-    const json* attachments = List(spec, "attachments", where);
+  bool Attachments(const json& description, const std::string& where, int depth, macro::MacroBuilder& builder) {
+    const json* attachments = List(description, "attachments", where);
     if (attachments == nullptr) return error_.empty();
     macro::CompoundBuilder names;  // refuses the names the container cannot hold, as the real one will
     for (size_t i = 0; i < attachments->size(); ++i) {
@@ -370,9 +373,9 @@ void MakeFolders(const std::u16string& folder, int depth = 0) {
 bool BuildMacroFromDescription(std::string_view json_text, std::u16string_view folder, macro::MacroBuilder& builder,
                                std::string& error) {
   error.clear();
-  json spec;
+  json description;
   try {
-    spec = json::parse(json_text);
+    description = json::parse(json_text);
   } catch (const json::parse_error& bad) {
     error = std::string("bad JSON: ") + bad.what();
     return false;
@@ -381,25 +384,25 @@ bool BuildMacroFromDescription(std::string_view json_text, std::u16string_view f
   // same bytes on every run.
   builder.Stamp(0).EmulationLevel(0).PlaySpeed(0);
   DescriptionReader reader(folder, error);
-  return reader.Macro(spec, "", 0, builder);
+  return reader.Macro(description, "", 0, builder);
 }
 
-int NewMacro(const std::string& spec, const std::string& out, const Streams& io) {
-  const std::u16string spec_path = plat::PathFromHost(spec);
-  const std::optional<std::string> text = plat::ReadWholeFile(spec_path, kMaxSpecBytes);
+int NewMacro(const std::string& description, const std::string& out, const Streams& io) {
+  const std::u16string description_path = plat::PathFromHost(description);
+  const std::optional<std::string> text = plat::ReadWholeFile(description_path, kMaxSpecBytes);
   if (!text) {
-    std::fprintf(io.err, "brankel: %s: cannot read the description\n", spec.c_str());
+    std::fprintf(io.err, "brankel: %s: cannot read the description\n", description.c_str());
     return 1;
   }
   macro::MacroBuilder builder;
   std::string error;
-  if (!BuildMacroFromDescription(*text, FolderOf(spec_path), builder, error)) {
-    std::fprintf(io.err, "brankel: %s: %s\n", spec.c_str(), error.c_str());
+  if (!BuildMacroFromDescription(*text, FolderOf(description_path), builder, error)) {
+    std::fprintf(io.err, "brankel: %s: %s\n", description.c_str(), error.c_str());
     return 2;
   }
   const std::string bytes = builder.Bytes();
   if (bytes.empty()) {
-    std::fprintf(io.err, "brankel: %s: the attachments cannot be stored\n", spec.c_str());
+    std::fprintf(io.err, "brankel: %s: the attachments cannot be stored\n", description.c_str());
     return 2;
   }
   // Written beside OUT and moved over it, so OUT is the old file or the whole new one.
@@ -416,20 +419,20 @@ int NewMacro(const std::string& spec, const std::string& out, const Streams& io)
 
 void AddMacroNewCommand(CLI::App& macro, const Streams& streams, int& result) {
   struct Options {
-    std::string spec;
+    std::string description;
     std::string out;
   };
   auto options = std::make_shared<Options>();
   CLI::App* command = macro.add_subcommand("new", "Write the macro file OUT from the JSON description SPEC");
-  command->add_option("SPEC", options->spec, "JSON description")->required();
+  command->add_option("SPEC", options->description, "JSON description")->required();
   command->add_option("OUT", options->out, "macro file to write")->required();
   command->footer(kMacroDescriptionHelp);
   command->callback([&result, streams, options] {
     try {
-      result = NewMacro(options->spec, options->out, streams);
+      result = NewMacro(options->description, options->out, streams);
     } catch (const std::exception& error) {
       // Only memory can run out here.
-      std::fprintf(streams.err, "brankel: %s: %s\n", options->spec.c_str(), error.what());
+      std::fprintf(streams.err, "brankel: %s: %s\n", options->description.c_str(), error.what());
       result = 1;
     }
   });

@@ -25,7 +25,7 @@ bool BuildMacroFromDescription(std::string_view json_text, std::u16string_view f
 
 // Exit codes: 0 written, 1 a file could not be read or OUT could not be written, 2 the
 // description was refused. OUT is replaced only by a whole file.
-int NewMacro(const std::string& spec, const std::string& out, const Streams& io);
+int NewMacro(const std::string& description_path, const std::string& out, const Streams& io);
 
 // Adds `new` to the `macro` command.
 void AddMacroNewCommand(CLI::App& macro, const Streams& streams, int& result);

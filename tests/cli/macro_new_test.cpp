@@ -20,8 +20,8 @@ using brankel_test::WriteBytes;
 class MacroNewTest : public brankel_test::ScratchTest {
  protected:
   brankel_test::CliOutput New(const std::string& description) {
-    EXPECT_TRUE(WriteBytes(Path(u"spec.json"), description));
-    return brankel_test::RunCli({"macro", "new", Narrow(Path(u"spec.json")), Narrow(Path(u"out.msd"))});
+    EXPECT_TRUE(WriteBytes(Path(u"description.json"), description));
+    return brankel_test::RunCli({"macro", "new", Narrow(Path(u"description.json")), Narrow(Path(u"out.msd"))});
   }
 };
 
@@ -146,9 +146,9 @@ TEST_F(MacroNewTest, RefusalsSayWhyAndLeaveTheOldFile) {
 }
 
 TEST_F(MacroNewTest, OutIsReplacedWholeAndItsFolderMade) {
-  ASSERT_TRUE(WriteBytes(Path(u"spec.json"), R"({"name": "Fresh"})"));
+  ASSERT_TRUE(WriteBytes(Path(u"description.json"), R"({"name": "Fresh"})"));
   const std::u16string out = Path(u"made\\deeper\\new.msd");
-  const auto run = brankel_test::RunCli({"macro", "new", Narrow(Path(u"spec.json")), Narrow(out)});
+  const auto run = brankel_test::RunCli({"macro", "new", Narrow(Path(u"description.json")), Narrow(out)});
   ASSERT_EQ(run.code, 0) << run.err;
   macro::CFile_Macro file;
   ASSERT_TRUE(file.Open(out));
