@@ -116,7 +116,8 @@ class DescriptionReader {
   }
 
   bool OnlyKeys(const json& object, const std::string& where, std::initializer_list<const char*> keys) {
-    for (const auto& [key, value] : object.items()) {
+    for (const auto& item : object.items()) {
+      const std::string& key = item.key();
       if (std::none_of(keys.begin(), keys.end(), [&](const char* k) { return key == k; })) {
         return Fail(where, "unknown key \"" + key + "\"");
       }
