@@ -28,7 +28,7 @@
 
 namespace cli {
 
-const char* const kMacroDescriptionHelp = R"(SPEC is one JSON object; every key is optional:
+const char* const kMacroDescriptionHelp = R"(DESCRIPTION is one JSON object; every key is optional:
   "name", "editor_text", "variables", "password"    header texts
   "version" (512), "save_stamp", "emulation_level", "play_speed",
   "progress_mode", "dodge_mouse_mode"                header numbers
@@ -45,7 +45,7 @@ Codes are hex ("0x4201") or one of: call (0x6105), run-macro (0x6605), open-file
 (0x230A). A call's kind is 0 for a macro in the data folder, 1 for a path (default).
 A text's offset counts payload bytes; a record is as long as its texts need, each with
 a 260-character field, unless "size" gives its payload bytes. "from" is read relative
-to SPEC's folder. Exit codes: 0 written, 1 a file could not be read or written, 2 the
+to DESCRIPTION's folder. Exit codes: 0 written, 1 a file could not be read or written, 2 the
 description was refused. OUT's folder is made when missing; OUT is replaced only
 by a whole file.)";
 
@@ -424,8 +424,8 @@ void AddMacroNewCommand(CLI::App& macro, const Streams& streams, int& result) {
     std::string out;
   };
   auto options = std::make_shared<Options>();
-  CLI::App* command = macro.add_subcommand("new", "Write the macro file OUT from the JSON description SPEC");
-  command->add_option("SPEC", options->description, "JSON description")->required();
+  CLI::App* command = macro.add_subcommand("new", "Write the macro file OUT from the JSON description DESCRIPTION");
+  command->add_option("DESCRIPTION", options->description, "JSON description")->required();
   command->add_option("OUT", options->out, "macro file to write")->required();
   command->footer(kMacroDescriptionHelp);
   command->callback([&result, streams, options] {

@@ -1,4 +1,4 @@
-// `brankel macro new SPEC.json OUT`: a macro file written from a small JSON description,
+// `brankel macro new DESCRIPTION.json OUT`: a macro file written from a small JSON description,
 // for people and build scripts without the macro editor.
 #pragma once
 

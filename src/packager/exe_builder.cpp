@@ -82,10 +82,9 @@ bool Exists(std::u16string_view path) { return !path.empty() && plat::FileExists
 CMakeExe_Builder::CMakeExe_Builder(app::CBrankelApp& application)
     : analysis::CMakeExe_Builder(&application),
       application_(application),
-      runtime_folder_(application.ProgramFolder()),
-      ui_library_path_(application.ResourceFile()),
-      player_path_(application.ProgramFolder() + kPlayerName),
-      stub_path_(application.ProgramFolder() + kStubName) {}
+      ui_library_path_(application.ResourceFile()) {
+  SetRuntimeFolder(application.ProgramFolder());
+}
 
 void CMakeExe_Builder::SetRuntimeFolder(std::u16string folder) {
   player_path_ = folder + kPlayerName;

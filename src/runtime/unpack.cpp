@@ -198,6 +198,21 @@ bool CheckTargetName(std::u16string_view name, std::string* reason) {
   return true;
 }
 
+namespace {
+
+// A record whose target name is unsafe or lands on the file of an earlier one; `names`
+// holds the names taken so far and gets this one.
+std::optional<Fault> NameFault(std::set<std::u16string>& names, size_t index, const packager::PayloadBRecord& record) {
+  std::string why;
+  if (!CheckTargetName(record.target_name, &why)) return RecordFault(FaultKind::kUnsafeName, index, record, why);
+  if (!names.insert(SameFileKey(record.target_name)).second) {
+    return RecordFault(FaultKind::kUnsafeName, index, record, "an earlier file has the same target name");
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::string Fault::Describe() const {
   if (!record) return reason;
   return Cat({"record ", std::to_string(*record), " \"", plat::Utf16ToUtf8(target_name), "\": ", reason});
@@ -235,13 +250,8 @@ Verified VerifyPayload(plat::ByteView section) {
       result.fault = RecordFault(FaultKind::kDamaged, i, record, "its padding after the data is not zero");
       return result;
     }
-    std::string why;
-    if (!CheckTargetName(record.target_name, &why)) {
-      result.fault = RecordFault(FaultKind::kUnsafeName, i, record, why);
-      return result;
-    }
-    if (!names.insert(SameFileKey(record.target_name)).second) {
-      result.fault = RecordFault(FaultKind::kUnsafeName, i, record, "an earlier file has the same target name");
+    if (std::optional<Fault> name_fault = NameFault(names, i, record)) {
+      result.fault = std::move(*name_fault);
       return result;
     }
   }
@@ -267,11 +277,9 @@ Fault UnpackPayload(const packager::PayloadB& payload, const std::u16string& fol
   std::set<std::u16string> names = {SameFileKey(kProxyLanguageName)};
   for (size_t i = 0; i < payload.records.size(); ++i) {
     const packager::PayloadBRecord& record = payload.records[i];
-    std::string why;
-    if (!CheckTargetName(record.target_name, &why)) {
-      fault = RecordFault(FaultKind::kUnsafeName, i, record, why);
-    } else if (!names.insert(SameFileKey(record.target_name)).second) {
-      fault = RecordFault(FaultKind::kUnsafeName, i, record, "an earlier file has the same target name");
+    // Checked again here: a caller may unpack a payload it did not verify.
+    if (std::optional<Fault> name_fault = NameFault(names, i, record)) {
+      fault = std::move(*name_fault);
     } else {
       const std::u16string name = Backslashed(record.target_name);
       if (!MakeSubfolders(folder, name, &undo)) {

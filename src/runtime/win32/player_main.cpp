@@ -18,6 +18,7 @@
 #include "platform/unicode.h"
 #include "runtime/dry_run.h"
 #include "runtime/win32/own_image.h"
+#include "runtime/win32/unattended.h"
 
 // One function of each library of the module table's rows 0 to 15, imported by name. A
 // build removes the imports its macros do not need, so a call goes only to a library the
@@ -68,16 +69,6 @@ std::u16string FromWide(const wchar_t* text) {
   return text == nullptr ? std::u16string() : std::u16string(reinterpret_cast<const char16_t*>(text));
 }
 
-std::optional<std::u16string> Environment(const wchar_t* name) {
-  const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-  if (size == 0) return std::nullopt;
-  std::wstring value(size, L'\0');
-  const DWORD got = GetEnvironmentVariableW(name, value.data(), size);
-  if (got == 0 || got >= size) return std::nullopt;
-  value.resize(got);
-  return FromWide(value.c_str());
-}
-
 std::u16string CurrentDirectory() {
   const DWORD size = GetCurrentDirectoryW(0, nullptr);
   if (size == 0) return u"";
@@ -95,22 +86,12 @@ bool IsLoaded(uint32_t category) {
   return false;
 }
 
-bool AppendUtf8(const std::u16string& path, const std::string& text) {
-  plat::FileHandle file = plat::OpenFile(path, plat::kGenericWrite, plat::kShareRead, plat::Disposition::kOpenAlways);
-  if (file == nullptr) return false;
-  uint64_t end = 0;
-  const bool written =
-      plat::SeekFile(file, 0, plat::SeekOrigin::kEnd, &end) && plat::WriteExact(file, text.data(), text.size());
-  plat::CloseFile(file);
-  return written;
-}
-
 class Player {
  public:
   int Run() {
     ReadArguments();
-    log_ = Environment(L"BRANKEL_RUNTIME_LOG");
-    if (!trace_path_) trace_path_ = Environment(L"BRANKEL_TRACE");
+    log_ = runtime::EnvironmentText(L"BRANKEL_RUNTIME_LOG");
+    if (!trace_path_) trace_path_ = runtime::EnvironmentText(L"BRANKEL_TRACE");
 
     const std::optional<plat::ByteView> section = runtime::OwnSection(".mdata");
     if (!section) {
@@ -190,7 +171,7 @@ class Player {
     const size_t at = text.find(u"%s");
     if (at != std::u16string::npos) text.replace(at, 2, argument);
     if (log_) {
-      AppendUtf8(*log_, plat::Utf16ToUtf8(text) + "\n");
+      runtime::AppendUtf8(*log_, plat::Utf16ToUtf8(text) + "\n");
       return;
     }
     const std::u16string title = Text(u"IDS_PLAYER_TITLE", u"Macro player");

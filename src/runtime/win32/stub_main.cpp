@@ -3,35 +3,20 @@
 // removes the folder again, whatever happened.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
 #include "platform/unicode.h"
 #include "runtime/unpack.h"
 #include "runtime/win32/own_image.h"
+#include "runtime/win32/unattended.h"
 
 namespace {
 
 constexpr int kExitDamaged = 2;
 constexpr int kExitUnpack = 3;
 constexpr int kExitStart = 4;
-
-// BRANKEL_RUNTIME_LOG, when set: unattended runs get each message as a line there.
-std::wstring LogFile() {
-  wchar_t buffer[MAX_PATH + 1] = {};
-  const DWORD length = GetEnvironmentVariableW(L"BRANKEL_RUNTIME_LOG", buffer, MAX_PATH + 1);
-  if (length == 0 || length > MAX_PATH) return {};
-  return std::wstring(buffer, length);
-}
-
-void AppendLine(const std::wstring& path, const std::string& line) {
-  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD done = 0;
-  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &done, nullptr);
-  CloseHandle(file);
-}
 
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
@@ -43,9 +28,10 @@ void Show(const runtime::StubTexts& texts, std::u16string_view key, const std::u
     text += u"\n\n";
     text += plat::Utf8ToUtf16(detail);
   }
-  const std::wstring log = LogFile();
-  if (!log.empty()) {
-    AppendLine(log, runtime::LogLine(key, text));
+  // BRANKEL_RUNTIME_LOG, when set: unattended runs get each message as a line there.
+  if (const std::optional<std::u16string> log = runtime::EnvironmentText(L"BRANKEL_RUNTIME_LOG");
+      log && !log->empty()) {
+    runtime::AppendUtf8(*log, runtime::LogLine(key, text));
     return;
   }
   MessageBoxW(nullptr, Wide(text).c_str(), Wide(texts.title).c_str(), MB_OK | MB_ICONERROR);
