@@ -7,25 +7,13 @@
 #include <stdexcept>
 #include <utility>
 
+#include "macro/compound_format.h"
 #include "platform/unicode.h"
 
 namespace macro {
 namespace {
 
-constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-constexpr size_t kHeaderSize = 512;
-constexpr uint32_t kHeaderDifatCount = 109;
-constexpr uint32_t kEntrySize = 128;
-constexpr uint32_t kMiniSectorSize = 64;
-constexpr uint32_t kMiniStreamCutoff = 4096;
-
-// Sector numbers from 0xFFFFFFFB up are markers, never places.
-constexpr uint32_t kMaxRegularSector = 0xFFFFFFFAu;
-constexpr uint32_t kDifatMarker = 0xFFFFFFFCu;
-constexpr uint32_t kFatMarker = 0xFFFFFFFDu;
-constexpr uint32_t kEndOfChain = 0xFFFFFFFEu;
-constexpr uint32_t kFreeSector = 0xFFFFFFFFu;
-constexpr uint32_t kNoEntry = 0xFFFFFFFFu;
+using namespace compound_format;
 
 // Header fields the reader uses.
 constexpr size_t kMajorVersionAt = 26;

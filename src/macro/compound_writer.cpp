@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "macro/compound_format.h"
 #include "platform/byte_view.h"
 #include "platform/file_io.h"
 #include "platform/unicode.h"
@@ -10,20 +11,12 @@
 namespace macro {
 namespace {
 
+using namespace compound_format;
+
 void Put16(std::vector<uint8_t>& bytes, uint64_t at, uint16_t value) { plat::MutableByteView(bytes).Put16(at, value); }
 void Put32(std::vector<uint8_t>& bytes, uint64_t at, uint32_t value) { plat::MutableByteView(bytes).Put32(at, value); }
 void Put64(std::vector<uint8_t>& bytes, uint64_t at, uint64_t value) { plat::MutableByteView(bytes).Put64(at, value); }
 std::string Narrow(std::u16string_view text) { return plat::Utf16ToUtf8(text); }
-
-constexpr uint32_t kDifatMarker = 0xFFFFFFFCu;
-constexpr uint32_t kFatMarker = 0xFFFFFFFDu;
-constexpr uint32_t kEndOfChain = 0xFFFFFFFEu;
-constexpr uint32_t kFree = 0xFFFFFFFFu;
-constexpr uint32_t kNoStream = 0xFFFFFFFFu;
-constexpr uint32_t kHeaderFatSlots = 109;
-constexpr uint32_t kEntrySize = 128;
-constexpr uint32_t kMiniSize = 64;
-constexpr uint64_t kCutoff = 4096;
 
 uint64_t CeilDiv(uint64_t value, uint64_t unit) { return (value + unit - 1) / unit; }
 
@@ -103,7 +96,7 @@ uint64_t CompoundLayout::MiniFatLinkOffset(uint32_t mini_sector) const {
 }
 
 uint64_t CompoundLayout::MiniSectorOffset(uint32_t mini_sector) const {
-  const uint64_t at = uint64_t{mini_sector} * kMiniSize;
+  const uint64_t at = uint64_t{mini_sector} * kMiniSectorSize;
   return SectorOffset(mini_stream_sectors.at(static_cast<size_t>(at / sector_size))) + at % sector_size;
 }
 
@@ -201,14 +194,14 @@ std::vector<uint8_t> CompoundBuilder::Build(CompoundLayout* layout_out) const {
       node.id = id_of[c];
       node.storage = nodes_[c].storage;
       node.size = nodes_[c].bytes.size();
-      node.mini = !node.storage && node.size > 0 && node.size < kCutoff;
+      node.mini = !node.storage && node.size > 0 && node.size < kMiniStreamCutoff;
       layout.nodes.push_back(std::move(node));
     }
   }
   const uint32_t entry_count = static_cast<uint32_t>(order.size());
 
   struct Links {
-    uint32_t left = kNoStream, right = kNoStream, child = kNoStream;
+    uint32_t left = kNoEntry, right = kNoEntry, child = kNoEntry;
     uint8_t colour = 1;  // black
   };
   std::vector<Links> links(entry_count);
@@ -216,7 +209,7 @@ std::vector<uint8_t> CompoundBuilder::Build(CompoundLayout* layout_out) const {
   // partly filled last level (red there) is a valid red-black colouring.
   auto tree = [&](auto&& self, const std::vector<size_t>& kids, size_t lo, size_t hi, uint32_t depth, uint32_t deepest,
                   bool perfect) -> uint32_t {
-    if (lo >= hi) return kNoStream;
+    if (lo >= hi) return kNoEntry;
     const size_t mid = lo + (hi - lo - 1) / 2;
     const uint32_t id = id_of[kids[mid]];
     links[id].left = self(self, kids, lo, mid, depth + 1, deepest, perfect);
@@ -241,10 +234,10 @@ std::vector<uint8_t> CompoundBuilder::Build(CompoundLayout* layout_out) const {
     (node.mini ? small_ids : large_ids).push_back(id);
   }
   std::vector<uint64_t> mini_lengths;
-  for (uint32_t id : small_ids) mini_lengths.push_back(CeilDiv(layout.nodes[id].size, kMiniSize));
+  for (uint32_t id : small_ids) mini_lengths.push_back(CeilDiv(layout.nodes[id].size, kMiniSectorSize));
   uint32_t mini_count = 0;
   const auto mini_chains = Allocate(mini_lengths, 0, scatter_, &mini_count);
-  std::vector<uint32_t> mini_fat(CeilDiv(uint64_t{mini_count} * 4, ss) * (ss / 4), kFree);
+  std::vector<uint32_t> mini_fat(CeilDiv(uint64_t{mini_count} * 4, ss) * (ss / 4), kFreeSector);
   for (size_t s = 0; s < small_ids.size(); ++s) {
     Link(mini_fat, mini_chains[s]);
     layout.nodes[small_ids[s]].sectors = mini_chains[s];
@@ -252,7 +245,7 @@ std::vector<uint8_t> CompoundBuilder::Build(CompoundLayout* layout_out) const {
 
   // Regular chains: directory, mini FAT, mini stream, then each large stream.
   std::vector<uint64_t> lengths = {CeilDiv(uint64_t{entry_count} * kEntrySize, ss), mini_fat.size() * 4 / ss,
-                                   CeilDiv(uint64_t{mini_count} * kMiniSize, ss)};
+                                   CeilDiv(uint64_t{mini_count} * kMiniSectorSize, ss)};
   for (uint32_t id : large_ids) lengths.push_back(CeilDiv(layout.nodes[id].size, ss));
   uint64_t data_sectors = 0;
   for (uint64_t length : lengths) data_sectors += length;
@@ -260,7 +253,7 @@ std::vector<uint8_t> CompoundBuilder::Build(CompoundLayout* layout_out) const {
   uint32_t fat_count = 1, difat_count = 0;
   while (true) {
     difat_count =
-        fat_count <= kHeaderFatSlots ? 0 : static_cast<uint32_t>(CeilDiv(fat_count - kHeaderFatSlots, per_difat));
+        fat_count <= kHeaderDifatCount ? 0 : static_cast<uint32_t>(CeilDiv(fat_count - kHeaderDifatCount, per_difat));
     if (uint64_t{fat_count} * (ss / 4) >= data_sectors + fat_count + difat_count) break;
     ++fat_count;
   }
@@ -278,14 +271,13 @@ std::vector<uint8_t> CompoundBuilder::Build(CompoundLayout* layout_out) const {
   layout.mini_stream_sectors = chains[2];
   for (size_t i = 0; i < large_ids.size(); ++i) layout.nodes[large_ids[i]].sectors = chains[3 + i];
 
-  std::vector<uint32_t> fat(size_t{fat_count} * (ss / 4), kFree);
+  std::vector<uint32_t> fat(size_t{fat_count} * (ss / 4), kFreeSector);
   for (uint32_t s : layout.fat_sectors) fat[s] = kFatMarker;
   for (uint32_t s : layout.difat_sectors) fat[s] = kDifatMarker;
   for (const auto& chain : chains) Link(fat, chain);
 
   std::vector<uint8_t> bytes(ss + size_t{total} * ss, 0);
   // Header.
-  static constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   std::memcpy(bytes.data(), kSignature, sizeof kSignature);
   Put16(bytes, 24, 0x003E);
   Put16(bytes, 26, static_cast<uint16_t>(version_));
@@ -295,21 +287,21 @@ std::vector<uint8_t> CompoundBuilder::Build(CompoundLayout* layout_out) const {
   Put32(bytes, 40, version_ == 4 ? static_cast<uint32_t>(layout.directory_sectors.size()) : 0);
   Put32(bytes, 44, fat_count);
   Put32(bytes, 48, layout.directory_sectors.front());
-  Put32(bytes, 56, static_cast<uint32_t>(kCutoff));
+  Put32(bytes, 56, static_cast<uint32_t>(kMiniStreamCutoff));
   Put32(bytes, 60, layout.mini_fat_sectors.empty() ? kEndOfChain : layout.mini_fat_sectors.front());
   Put32(bytes, 64, static_cast<uint32_t>(layout.mini_fat_sectors.size()));
   Put32(bytes, 68, difat_count == 0 ? kEndOfChain : layout.difat_sectors.front());
   Put32(bytes, 72, difat_count);
-  for (uint32_t i = 0; i < kHeaderFatSlots; ++i) {
-    Put32(bytes, 76 + 4 * i, i < fat_count ? layout.fat_sectors[i] : kFree);
+  for (uint32_t i = 0; i < kHeaderDifatCount; ++i) {
+    Put32(bytes, 76 + 4 * i, i < fat_count ? layout.fat_sectors[i] : kFreeSector);
   }
 
   // DIFAT sectors: the FAT sectors after the first 109, the last slot linking on.
   for (uint32_t d = 0; d < difat_count; ++d) {
     const uint64_t at = layout.SectorOffset(layout.difat_sectors[d]);
     for (uint32_t k = 0; k < per_difat; ++k) {
-      const uint64_t fat_index = kHeaderFatSlots + uint64_t{d} * per_difat + k;
-      Put32(bytes, at + 4 * k, fat_index < fat_count ? layout.fat_sectors[fat_index] : kFree);
+      const uint64_t fat_index = kHeaderDifatCount + uint64_t{d} * per_difat + k;
+      Put32(bytes, at + 4 * k, fat_index < fat_count ? layout.fat_sectors[fat_index] : kFreeSector);
     }
     Put32(bytes, at + 4 * per_difat, d + 1 < difat_count ? layout.difat_sectors[d + 1] : kEndOfChain);
   }
@@ -326,9 +318,9 @@ std::vector<uint8_t> CompoundBuilder::Build(CompoundLayout* layout_out) const {
   for (uint32_t id = 0; id < layout.directory_sectors.size() * (ss / kEntrySize); ++id) {
     const uint64_t at = layout.EntryOffset(id);
     if (id >= entry_count) {
-      Put32(bytes, at + 68, kNoStream);
-      Put32(bytes, at + 72, kNoStream);
-      Put32(bytes, at + 76, kNoStream);
+      Put32(bytes, at + 68, kNoEntry);
+      Put32(bytes, at + 72, kNoEntry);
+      Put32(bytes, at + 76, kNoEntry);
       continue;
     }
     const Node& node = nodes_[order[id]];
@@ -342,7 +334,7 @@ std::vector<uint8_t> CompoundBuilder::Build(CompoundLayout* layout_out) const {
     Put32(bytes, at + 76, links[id].child);
     if (id == 0) {
       info.start = mini_count == 0 ? kEndOfChain : layout.mini_stream_sectors.front();
-      info.size = uint64_t{mini_count} * kMiniSize;
+      info.size = uint64_t{mini_count} * kMiniSectorSize;
       info.sectors = layout.mini_stream_sectors;
     } else if (node.storage) {
       info.start = 0;
@@ -367,9 +359,9 @@ std::vector<uint8_t> CompoundBuilder::Build(CompoundLayout* layout_out) const {
     const std::vector<uint8_t>& data = nodes_[order[id]].bytes;
     const std::vector<uint32_t>& chain = layout.nodes[id].sectors;
     for (size_t i = 0; i < chain.size(); ++i) {
-      const size_t from = i * kMiniSize;
+      const size_t from = i * kMiniSectorSize;
       std::memcpy(bytes.data() + layout.MiniSectorOffset(chain[i]), data.data() + from,
-                  std::min<size_t>(kMiniSize, data.size() - from));
+                  std::min<size_t>(kMiniSectorSize, data.size() - from));
     }
   }
 

@@ -17,8 +17,8 @@ std::optional<std::u16string> EnvironmentText(const wchar_t* name) {
 }
 
 bool AppendUtf8(const std::u16string& path, const std::string& text) {
-  plat::FileHandle file = plat::OpenFile(path, plat::kGenericWrite, plat::kShareRead | plat::kShareWrite,
-                                         plat::Disposition::kOpenAlways);
+  plat::FileHandle file =
+      plat::OpenFile(path, plat::kGenericWrite, plat::kShareRead | plat::kShareWrite, plat::Disposition::kOpenAlways);
   if (file == nullptr) return false;
   uint64_t end = 0;
   const bool written =
