@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <new>
 #include <set>
 
 #include "macro/error_state.h"
 #include "macro/legacy_upgrade.h"
+#include "platform/clock.h"
 #include "platform/file_io.h"
 
 namespace macro {
@@ -15,7 +15,9 @@ namespace {
 
 constexpr size_t kNamedItemTableBytes = size_t{kMaxNamedItems} * kNamedItemSize;
 
-int32_t Now() { return static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr))); }
+// SOURCE_DATE_EPOCH stands in for the clock, so a reproducible build's macro copies are
+// the same bytes every time.
+int32_t Now() { return static_cast<int32_t>(plat::StampTime()); }
 
 uint64_t Position(plat::FileHandle file) {
   uint64_t position = 0;

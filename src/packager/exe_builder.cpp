@@ -13,6 +13,7 @@
 #include "packager/reference_rewrite.h"
 #include "packager/session.h"
 #include "pe/resource_edits.h"
+#include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
@@ -62,17 +63,6 @@ std::optional<uint64_t> FileSizeOf(std::u16string_view path) {
     return std::nullopt;
   }
   return size;
-}
-
-// SOURCE_DATE_EPOCH, the reproducible-build convention: when set, the build takes its time
-// stamps from it and names the player copy inside the EXE by its content.
-std::optional<uint32_t> SourceDateEpoch() {
-  const char* text = std::getenv("SOURCE_DATE_EPOCH");
-  if (text == nullptr || *text == 0) return std::nullopt;
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (end == nullptr || *end != 0 || value > 0xFFFFFFFFull) return std::nullopt;
-  return static_cast<uint32_t>(value);
 }
 
 bool Exists(std::u16string_view path) { return !path.empty() && plat::FileExists(path) && !plat::IsDirectory(path); }
@@ -274,7 +264,7 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
   }
   plat::DeleteFile(temporary);
   temporary.replace(temporary.size() - 3, 3, u"exe");
-  const std::optional<uint32_t> epoch = SourceDateEpoch();
+  const std::optional<uint32_t> epoch = plat::SourceDateEpoch();
   if (epoch) SetTimeStamp(*epoch);
   if (!Write(temporary)) {
     SetSystemMessage(plat::GetLastError(), temporary);
@@ -408,7 +398,7 @@ bool CMakeExe_Builder::BuildFinalExe(std::u16string_view destination) {
     SetBuilderMessage(nullptr);
     return false;
   }
-  if (const std::optional<uint32_t> epoch = SourceDateEpoch()) SetTimeStamp(*epoch);
+  if (const std::optional<uint32_t> epoch = plat::SourceDateEpoch()) SetTimeStamp(*epoch);
   const bool written = Write(destination);
   const uint32_t error = plat::GetLastError();
   // The section's filler refers to this frame; the image goes with it.
