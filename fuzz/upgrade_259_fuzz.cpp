@@ -1,0 +1,5 @@
+// Filled in by the upgrade work.
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t*, size_t) { return 0; }
