@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "macro/legacy_upgrade.h"
 #include "macro/macro_format.h"
 
 namespace brankel_test {
