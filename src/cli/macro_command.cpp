@@ -8,11 +8,10 @@
 #include <optional>
 
 #include "app/res_string.h"
-#include "app/system_error.h"
-#include "app/text_format.h"
 #include "cli/installation.h"
 #include "cli/macro_info.h"
 #include "cli/macro_new.h"
+#include "cli/macro_upgrade.h"
 #include "cli/messages.h"
 #include "cli/report.h"
 #include "macro/attachments.h"
@@ -29,30 +28,6 @@ struct InfoOptions {
   bool json = false;
 };
 
-// The text of a failure key in English, with the file as its one argument. Without
-// language files the key itself still says what went wrong.
-std::u16string KeyText(const char16_t* key, const std::string& file) {
-  return ConsoleLines(app::FormatText(LanguageText(key), {plat::Utf8ToUtf16(file)}));
-}
-
-// Reports the failure the macro code left behind: its key when it set one, else the
-// system's error, which must be taken before anything else here can change it.
-int ReportFailure(const std::string& file, const Streams& io) {
-  const uint32_t system_error = plat::GetLastError();
-  const char16_t* key = macro::GetMacroFileError(nullptr);
-  std::u16string text;
-  if (key != nullptr) {
-    const std::u16string key_copy = key;
-    text = KeyText(key_copy.c_str(), file);
-  } else {
-    char16_t buffer[1024];
-    app::FormatSystemError(system_error, buffer, sizeof buffer / sizeof buffer[0], false);
-    text = ConsoleLines(buffer);
-  }
-  std::fprintf(io.err, "brankel: %s: %s\n", file.c_str(), plat::Utf16ToUtf8(text).c_str());
-  return 1;
-}
-
 int Info(const InfoOptions& options, const Streams& io) {
   const std::u16string path = plat::PathFromHost(options.file);
   macro::CFile_Macro macro;
@@ -60,17 +35,17 @@ int Info(const InfoOptions& options, const Streams& io) {
   // The parameter block is loaded on its own as well: ReadCommands skips it in a macro
   // without commands, and its size is only known once it has been expanded.
   if (!macro.Open(path) || !macro.ReadCommands(&commands) || !macro.GetParamBlock(nullptr)) {
-    return ReportFailure(options.file, io);
+    return ReportMacroFailure(options.file, io);
   }
   const uint16_t stored_items = macro.Header().NamedItemCount;
   // A table the file cannot hold is a damaged file; one that merely does not unpack is
   // dropped, as the packager drops it.
-  if (!macro.LoadNamedItems()) return ReportFailure(options.file, io);
+  if (!macro.LoadNamedItems()) return ReportMacroFailure(options.file, io);
   if (const char16_t* key = macro::GetMacroFileError(nullptr); key != nullptr && stored_items != 0) {
     // The packager goes on without a table it cannot read; say so, but it is no failure.
     const std::u16string key_copy = key;
     std::fprintf(io.err, "brankel: %s: named items dropped: %s\n", options.file.c_str(),
-                 plat::Utf16ToUtf8(KeyText(key_copy.c_str(), options.file)).c_str());
+                 plat::Utf16ToUtf8(KeyText(key_copy, options.file)).c_str());
   }
   MacroInfo info = DescribeMacro(macro, options.file);
   info.named_item_count = stored_items;  // the header's value, even when the table was dropped
@@ -92,7 +67,7 @@ struct AttachmentOptions {
 int Attachments(const AttachmentOptions& options, const Streams& io) {
   const std::u16string path = plat::PathFromHost(options.file);
   macro::CFile_Macro file;
-  if (!file.Open(path)) return ReportFailure(options.file, io);
+  if (!file.Open(path)) return ReportMacroFailure(options.file, io);
   macro::CAttachments_Manager attachments;
   if (!attachments.ReadFromMacroFile(file.File(), file.Header())) {
     // The records name what went wrong; the area's own texts give it words.
@@ -131,7 +106,8 @@ int Attachments(const AttachmentOptions& options, const Streams& io) {
 }
 
 void AddMacroCommand(CLI::App& app, const Streams& streams, int& result) {
-  CLI::App* macro = app.add_subcommand("macro", "Inspect a macro file (.msd, .msl), or write a new one");
+  CLI::App* macro =
+      app.add_subcommand("macro", "Inspect a macro file (.msd, .msl), write a new one, or upgrade an old one");
   macro->require_subcommand(1);
 
   auto options = std::make_shared<InfoOptions>();
@@ -158,6 +134,7 @@ void AddMacroCommand(CLI::App& app, const Streams& streams, int& result) {
   attachments->callback([&result, streams, attached] { result = Attachments(*attached, streams); });
 
   AddMacroNewCommand(*macro, streams, result);
+  AddMacroUpgradeCommand(*macro, streams, result);
 }
 
 }  // namespace cli

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "cli/cli.h"
+
 namespace cli {
 
 // Language and system texts break lines with CR LF, as message boxes want; a console
@@ -19,5 +21,14 @@ std::u16string LanguageText(std::u16string_view key);
 // The system's words for `code`. Some of them name the file as "%1", which the system
 // leaves for its caller to fill in with `file`.
 std::u16string SystemText(uint32_t code, const std::string& file);
+
+// The English text of a failure key with the file as its one argument, console lines.
+std::u16string KeyText(std::u16string_view key, const std::string& file);
+
+// Reports on io.err, as "brankel: FILE: text", the failure the macro code left behind:
+// the macro file error state's key when it holds one; else `err_key` when it is not empty
+// (a message key, or a message text ready to show); else the system's last error, which
+// is taken before anything here can change it. Returns the exit code 1.
+int ReportMacroFailure(const std::string& file, const Streams& io, const char16_t* err_key = nullptr);
 
 }  // namespace cli

@@ -23,6 +23,7 @@
 namespace cli {
 namespace {
 
+using brankel_test::EnglishText;
 using brankel_test::Narrow;
 using brankel_test::ReadBytes;
 using brankel_test::WriteBytes;
@@ -115,20 +116,6 @@ bool PatchUint32(std::u16string_view path, size_t offset, uint32_t value) {
   if (bytes.size() < offset + 4) return false;
   for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
   return WriteBytes(path, bytes);
-}
-
-// The English text the installation gives for `key`, formatted with `file`, with the line
-// breaks a console gets.
-std::string EnglishText(const char16_t* key, const std::string& file) {
-  app::CVLResString table;
-  const std::u16string sysdata = plat::PathFromHost(BRANKEL_INSTALL_DIR) + u"\\sysdata\\";
-  EXPECT_TRUE(table.LoadFile(sysdata + u"Packager_en.lng"));
-  table.LoadFile(sysdata + u"errormsg_en.lng");
-  std::u16string format;
-  EXPECT_TRUE(table.GetString(format, key)) << Narrow(key);
-  std::string text = Narrow(app::FormatText(format, {plat::Utf8ToUtf16(file)}));
-  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
-  return text;
 }
 
 class MacroCommandTest : public brankel_test::ScratchTest {

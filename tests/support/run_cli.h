@@ -14,4 +14,8 @@ struct CliOutput {
 
 CliOutput RunCli(const std::vector<std::string>& args);
 
+// The English text the build's installation gives for `key`, formatted with `file`, with
+// the line breaks a console gets: what a failure message should say.
+std::string EnglishText(const char16_t* key, const std::string& file);
+
 }  // namespace brankel_test
