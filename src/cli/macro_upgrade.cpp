@@ -26,9 +26,7 @@ std::string Code(uint16_t code) {
   return text;
 }
 
-std::string Count(uint32_t n, const char* noun) {
-  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
-}
+std::string Count(uint32_t n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
 
 // Each fact is worded as done or, in a dry run, as what would be done.
 struct Verb {
@@ -49,10 +47,11 @@ std::string ReportText(const std::string& file, const std::string& old_copy, con
   text += Line(dry_run, convert,
                Count(report.commands, "command") + " (" + Count(report.codes_mapped, "code") + " mapped)");
   text += Line(dry_run, convert, Count(report.named_items, "named item"));
-  text += Line(dry_run, convert,
-               Count(report.records, "record") + (dry_run ? ", add " : ", added ") + std::to_string(report.records_added));
-  text += Line(dry_run, {"widened", "widen"}, Count(report.texts_widened, "text") + " (" +
-                                                  std::to_string(report.texts_cut) + " cut at their field)");
+  text +=
+      Line(dry_run, convert,
+           Count(report.records, "record") + (dry_run ? ", add " : ", added ") + std::to_string(report.records_added));
+  text += Line(dry_run, {"widened", "widen"},
+               Count(report.texts_widened, "text") + " (" + std::to_string(report.texts_cut) + " cut at their field)");
   std::string codes;
   for (const uint16_t code : report.codes_without_rule) codes += (codes.empty() ? " (codes " : ", ") + Code(code);
   if (!codes.empty()) codes += ")";
@@ -113,12 +112,13 @@ int UpgradeMacro(const MacroUpgradeOptions& options, const Streams& io) {
   std::string old_copy;
   if (report.converted && (options.dry_run || !report.old_copy.empty())) {
     old_copy = report.old_copy.empty() || report.old_copy == path + u".old" ? options.file + ".old"
-                                                                             : plat::Utf16ToUtf8(report.old_copy);
+                                                                            : plat::Utf16ToUtf8(report.old_copy);
   }
   if (options.json) {
-    std::fputs((ReportJson(report, old_copy, options.dry_run).dump(2, ' ', false, json::error_handler_t::replace) + "\n")
-                   .c_str(),
-               io.out);
+    std::fputs(
+        (ReportJson(report, old_copy, options.dry_run).dump(2, ' ', false, json::error_handler_t::replace) + "\n")
+            .c_str(),
+        io.out);
   } else if (!report.converted) {
     std::fprintf(io.out, "%s: version %u, nothing to upgrade\n", options.file.c_str(),
                  static_cast<unsigned>(report.from_version));
@@ -131,7 +131,8 @@ int UpgradeMacro(const MacroUpgradeOptions& options, const Streams& io) {
 void AddMacroUpgradeCommand(CLI::App& macro, const Streams& streams, int& result) {
   auto options = std::make_shared<MacroUpgradeOptions>();
   CLI::App* command = macro.add_subcommand(
-      "upgrade", "Rewrite FILE of version 258 or 259 as a current macro file, keeping its version-259 bytes as FILE.old");
+      "upgrade",
+      "Rewrite FILE of version 258 or 259 as a current macro file, keeping its version-259 bytes as FILE.old");
   command->add_option("FILE", options->file, "macro file")->required();
   command->add_flag("--dry-run", options->dry_run, "report what would change, and write nothing");
   command->add_flag("--json", options->json, "print one JSON object instead of text");

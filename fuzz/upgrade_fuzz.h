@@ -1,0 +1,136 @@
+// What both upgrade targets share: a small input laid over a zeroed old-version file (an
+// old file is far longer than a fuzzer's inputs), the invariants of the version-259 step's
+// result, and the file-level upgrade run on the file in a scratch root.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "macro/legacy_upgrade.h"
+#include "macro/macro_file.h"
+#include "macro/macro_format.h"
+#include "platform/byte_view.h"
+#include "platform/file_io.h"
+#include "platform/platform.h"
+#include "platform/testing.h"
+
+namespace fuzz {
+
+// A file of `size` zero bytes with the magic and `version`; the first input bytes go to
+// the header's counts, sizes, offsets and flags (12 to 39), then one by one to the header
+// offsets in `extra` (text fields and the bytes that steer them); the rest of the input
+// follows the file's fixed part at `size`.
+inline std::vector<uint8_t> LayOver(plat::ByteView input, uint16_t version, uint32_t size,
+                                    std::initializer_list<uint32_t> extra) {
+  std::vector<uint8_t> file(size, 0);
+  const plat::MutableByteView bytes(file);
+  bytes.CopyFrom(0, plat::ByteView(std::string_view("VL_MA")));
+  bytes.Put16(8, version);
+  size_t used = 0;
+  for (uint32_t at = 12; at < 40 && used < input.size(); ++at) bytes.Put8(at, input.U8Or(used++, 0));
+  for (const uint32_t at : extra) {
+    if (used < input.size()) bytes.Put8(at, input.U8Or(used++, 0));
+  }
+  const plat::ByteView rest = input.From(used);
+  file.insert(file.end(), rest.begin(), rest.end());
+  return file;
+}
+
+// A version-512 macro made by the second step must be one the reader and the writer can
+// take: its counts agree with its tables, and every reference names a record that lies
+// wholly inside the block.
+inline void CheckUpgraded(const macro::UpgradedMacro& m) {
+  const macro::MacroFileHeader& h = m.header;
+  if (h.Version != macro::kMacroVersion || h.NamedItemCount > macro::kMaxNamedItems ||
+      m.named_items.size() != macro::kMaxNamedItems || m.commands.size() != h.CommandCount ||
+      m.params.size() < uint64_t{h.ParamBlockSize} + macro::kParamSpare) {
+    __builtin_trap();
+  }
+  const plat::ByteView block = plat::ByteView(m.params).First(h.ParamBlockSize);
+  for (const macro::MacroCommand& command : m.commands) {
+    if (command.ParamId == macro::kNoParamId) continue;
+    const plat::ByteView record = macro::FindParamRecord(command.ParamId, block);
+    if (record.empty() || record.data() < block.data() || record.end() > block.end() ||
+        record.size() != macro::kParamHeadSize + uint64_t{macro::ParamRecordSize(record)}) {
+      __builtin_trap();
+    }
+  }
+}
+
+// The file-level upgrade of `bytes`, written to a folder of the scratch root. A dry run
+// changes nothing and counts what the real run then does; a failed run leaves the file as
+// it was; neither leaves a file in the temporary folder; a converted file opens and its
+// commands read, with the version-259 input kept as ".old" when `old_is_input`.
+class FileRun {
+ public:
+  explicit FileRun(bool old_is_input) : old_is_input_(old_is_input) {
+    if (!plat::testing::UseScratchRoot()) __builtin_trap();
+    folder_ = plat::GetTempPath() + u"upgrade";
+    if (!plat::CreateDirectory(folder_)) __builtin_trap();
+    path_ = folder_ + u"\\old.msd";
+  }
+
+  void Run(const std::vector<uint8_t>& bytes) {
+    const std::string_view written(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (!plat::WriteWholeFile(path_, written)) __builtin_trap();
+    const std::set<std::u16string> before = TemporaryFiles();
+
+    char16_t err_key[260] = {};
+    macro::UpgradeReport foretold;
+    const int dry = macro::UpgradeMacroFile(path_, 0, err_key, macro::UpgradeOptions{true}, &foretold);
+    if (!Holds(written) || TemporaryFiles() != before || plat::FileExists(path_ + u".old")) __builtin_trap();
+
+    macro::UpgradeReport report;
+    const int result = macro::UpgradeMacroFile(path_, 0, err_key, macro::UpgradeOptions{}, &report);
+    if (TemporaryFiles() != before) __builtin_trap();
+    if (result == 1 && report.converted) {
+      if (dry != 1 || !SameCounts(foretold, report)) __builtin_trap();
+      macro::CFile_Macro file;
+      const macro::MacroCommand* commands = nullptr;
+      if (file.Open(path_) != 1 || file.ReadCommands(&commands) != 1) __builtin_trap();
+      if (old_is_input_ && plat::ReadWholeFile(path_ + u".old") != std::optional<std::string>(written)) __builtin_trap();
+    } else if (!Holds(written)) {
+      __builtin_trap();
+    }
+    plat::DeleteFile(path_);
+    plat::DeleteFile(path_ + u".old");
+  }
+
+ private:
+  bool Holds(std::string_view bytes) const {
+    const std::optional<std::string> now = plat::ReadWholeFile(path_);
+    return now && *now == bytes;
+  }
+
+  static std::set<std::u16string> TemporaryFiles() {
+    std::set<std::u16string> names;
+    plat::FindData found;
+    plat::FindHandle find = plat::FindFirstFile(plat::GetTempPath() + u"*", &found);
+    if (find == nullptr) return names;
+    do {
+      names.insert(found.name);
+    } while (plat::FindNextFile(find, &found));
+    plat::FindClose(find);
+    return names;
+  }
+
+  static bool SameCounts(const macro::UpgradeReport& a, const macro::UpgradeReport& b) {
+    return a.from_version == b.from_version && a.converted == b.converted && a.commands == b.commands &&
+           a.codes_mapped == b.codes_mapped && a.named_items == b.named_items && a.records == b.records &&
+           a.records_added == b.records_added && a.records_without_rule == b.records_without_rule &&
+           a.codes_without_rule == b.codes_without_rule && a.records_without_text_rule == b.records_without_text_rule &&
+           a.texts_widened == b.texts_widened && a.texts_cut == b.texts_cut &&
+           a.references_dropped == b.references_dropped;
+  }
+
+  bool old_is_input_;
+  std::u16string folder_;
+  std::u16string path_;
+};
+
+}  // namespace fuzz
