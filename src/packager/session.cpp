@@ -8,6 +8,7 @@
 #include "app/system_error.h"
 #include "app/text_format.h"
 #include "macro/error_state.h"
+#include "macro/legacy_upgrade.h"
 #include "macro/macro_file.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
@@ -47,7 +48,16 @@ bool PackagingSession::Open(std::u16string_view script_path) {
   // The script must be a whole macro file before anything is collected from it.
   char16_t key[260] = {};
   uint16_t version = 0;
-  if (macro::CheckMacroFileSize(script_, &header_, key, &version) != 1) {
+  bool whole = macro::CheckMacroFileSize(script_, &header_, key, &version) == 1;
+  if (!whole && version != 0 && version < macro::kMacroVersion) {
+    // A script of an older version is upgraded in place, and what the second look finds
+    // is what counts, whatever the upgrade reported.
+    macro::UpgradeMacroFile(script_, version, key);
+    key[0] = 0;
+    macro::ClearMacroFileError();
+    whole = macro::CheckMacroFileSize(script_, &header_, key, &version) == 1;
+  }
+  if (!whole) {
     if (key[0] != 0) {
       AddMessage(KeyText(key, script_));
     } else if (const char16_t* layer_key = macro::GetMacroFileError(nullptr); layer_key != nullptr) {

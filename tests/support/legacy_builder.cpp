@@ -70,7 +70,9 @@ std::vector<uint8_t> BuildLegacyMacro(const LegacyMacro& macro) {
   std::vector<uint8_t> commands = CommandBytes(macro.commands);
   std::vector<uint8_t> params = RecordBytes(macro.records);
   const std::string key = macro.password.substr(0, 31);
-  if (macro.scrambled) {
+  // A version-258 file keeps its blocks plain under the flag: the upgrade scrambles them
+  // on the way to version 259.
+  if (macro.scrambled && !v258) {
     macro::ScrambleBlock(plat::MutableByteView(commands), key);
     macro::ScrambleBlock(plat::MutableByteView(params), key);
   }
