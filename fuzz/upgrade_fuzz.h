@@ -93,7 +93,8 @@ class FileRun {
       macro::CFile_Macro file;
       const macro::MacroCommand* commands = nullptr;
       if (file.Open(path_) != 1 || file.ReadCommands(&commands) != 1) __builtin_trap();
-      if (old_is_input_ && plat::ReadWholeFile(path_ + u".old") != std::optional<std::string>(written)) __builtin_trap();
+      if (old_is_input_ && plat::ReadWholeFile(path_ + u".old") != std::optional<std::string>(written))
+        __builtin_trap();
     } else if (!Holds(written)) {
       __builtin_trap();
     }

@@ -57,12 +57,12 @@ int ReportMacroFailure(const std::string& file, const Streams& io, const char16_
   const uint32_t system_error = plat::GetLastError();
   const char16_t* key = macro::GetMacroFileError(nullptr);
   std::u16string text;
-  if (key != nullptr) {
-    const std::u16string key_copy = key;
-    text = KeyText(key_copy, file);
-  } else if (err_key != nullptr && err_key[0] != 0) {
+  if (err_key != nullptr && err_key[0] != 0) {
     const std::u16string held = err_key;
     text = LooksLikeKey(held) ? KeyText(held, file) : ConsoleLines(held);
+  } else if (key != nullptr) {
+    const std::u16string key_copy = key;
+    text = KeyText(key_copy, file);
   } else {
     char16_t buffer[1024];
     app::FormatSystemError(system_error, buffer, sizeof buffer / sizeof buffer[0], false);

@@ -26,9 +26,12 @@ std::u16string SystemText(uint32_t code, const std::string& file);
 std::u16string KeyText(std::u16string_view key, const std::string& file);
 
 // Reports on io.err, as "brankel: FILE: text", the failure the macro code left behind:
-// the macro file error state's key when it holds one; else `err_key` when it is not empty
-// (a message key, or a message text ready to show); else the system's last error, which
-// is taken before anything here can change it. Returns the exit code 1.
+// `err_key` when it is given and not empty (a message key, or a message text ready to
+// show), else the macro file error state's key when it holds one, else the system's last
+// error, which is taken before anything here can change it. The buffer comes first: it
+// is written by the call that failed, while the state may still hold the version key of
+// the look at the file's header that came before (an old file's version is refused there
+// before it is upgraded). Returns the exit code 1.
 int ReportMacroFailure(const std::string& file, const Streams& io, const char16_t* err_key = nullptr);
 
 }  // namespace cli

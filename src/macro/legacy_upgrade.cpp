@@ -209,7 +209,8 @@ bool AppendRecord(std::vector<uint8_t>& block, uint16_t id, plat::ByteView paylo
   try {
     const size_t at = block.size();
     block.resize(static_cast<size_t>(grown));
-    SetParamRecordHead(plat::MutableByteView(block.data() + at, kParamHeadSize), id, static_cast<uint32_t>(payload.size()));
+    SetParamRecordHead(plat::MutableByteView(block.data() + at, kParamHeadSize), id,
+                       static_cast<uint32_t>(payload.size()));
     if (!payload.empty()) std::memcpy(block.data() + at + kParamHeadSize, payload.data(), payload.size());
   } catch (const std::bad_alloc&) {
     return false;

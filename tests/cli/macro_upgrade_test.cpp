@@ -19,7 +19,7 @@ using brankel_test::EnglishText;
 using brankel_test::Narrow;
 using brankel_test::ReadBytes;
 using brankel_test::RunCli;
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 // One command of each kind the report counts: a record converted by its rule, a record
 // made for a code that needs one, a record without a rule, a reference to nothing, and a
@@ -156,25 +156,32 @@ TEST_F(MacroUpgradeTest, RefusedFilesStayAsTheyWere) {
   std::vector<uint8_t> short_file(1300);
   std::copy_n("VL_MA", 5, short_file.begin());
   short_file[8] = 3, short_file[9] = 1;
-  char16_t missing[512];
-  ASSERT_EQ(app::FormatSystemError(plat::err::kFileNotFound, missing, 512, false), 1);
   const struct {
     const char16_t* name;
     std::vector<uint8_t> bytes;  // none: no file
-    const char16_t* key;         // null: the system's message
+    const char16_t* key;         // null: the system's message for `error`
+    uint32_t error = 0;
+    bool old_taken = false;  // a folder holds the ".old" name, so the old bytes cannot be kept
   } cases[] = {
       {u"v257.msd", brankel_test::BuildLegacyMacro(v257), u"IDS_ERR_FILEVERSION"},
       {u"short.msd", short_file, u"IDS_ERR_FILEFORMAT"},
-      {u"missing.msd", {}, nullptr},
+      {u"missing.msd", {}, nullptr, plat::err::kFileNotFound},
+      // Not the version key the look at its header left behind.
+      {u"blocked.msd", brankel_test::BuildLegacyMacro(SampleMacro(259)), nullptr, plat::err::kAccessDenied, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Narrow(c.name));
     const std::string file = c.bytes.empty() ? File(c.name) : Write(c.name, c.bytes);
+    if (c.old_taken) {
+      ASSERT_TRUE(plat::CreateDirectory(Path(c.name) + u".old"));
+    }
     const std::set<std::u16string> before = Listing();
     const auto run = RunCli({"macro", "upgrade", file, "--json"});
     EXPECT_EQ(run.code, 1);
     EXPECT_EQ(run.out, "");
-    const std::string text = c.key != nullptr ? EnglishText(c.key, file) : Narrow(missing);
+    char16_t message[512] = {};
+    app::FormatSystemError(c.error, message, 512, false);
+    const std::string text = c.key != nullptr ? EnglishText(c.key, file) : Narrow(message);
     EXPECT_EQ(run.err, "brankel: " + file + ": " + text + "\n");
     EXPECT_EQ(Listing(), before);
     if (!c.bytes.empty()) {
