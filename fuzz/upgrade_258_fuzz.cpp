@@ -30,10 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> v259;
   if (macro::Convert258To259(plat::ByteView(file), v259) == macro::UpgradeFault::kNone) {
     const plat::ByteView out(v259);
-    if (out.size() < macro::kRecords259Offset || out.U16Or(8, 0) != macro::kVersion259 ||
-        std::memcmp(out.data(), "VL_MA", 5) != 0) {
-      __builtin_trap();
-    }
+    fuzz::Require(out.size() >= macro::kRecords259Offset && out.U16Or(8, 0) == macro::kVersion259 &&
+                      std::memcmp(out.data(), "VL_MA", 5) == 0,
+                  "the first step makes a whole version-259 file");
     macro::UpgradedMacro upgraded;
     if (macro::Convert259To512(out, upgraded, nullptr) == macro::UpgradeFault::kNone) fuzz::CheckUpgraded(upgraded);
   }

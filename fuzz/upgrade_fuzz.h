@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -20,6 +21,14 @@
 #include "platform/testing.h"
 
 namespace fuzz {
+
+// A broken invariant names itself before the trap: the file-level checks depend on the
+// disk as well as the input, so a crash must say which one failed.
+inline void Require(bool holds, const char* what) {
+  if (holds) return;
+  std::fprintf(stderr, "upgrade invariant broken: %s\n", what);
+  __builtin_trap();
+}
 
 // A file of `size` zero bytes with the magic and `version`; the first input bytes go to
 // the header's counts, sizes, offsets and flags (12 to 39), then one by one to the header
@@ -46,19 +55,17 @@ inline std::vector<uint8_t> LayOver(plat::ByteView input, uint16_t version, uint
 // wholly inside the block.
 inline void CheckUpgraded(const macro::UpgradedMacro& m) {
   const macro::MacroFileHeader& h = m.header;
-  if (h.Version != macro::kMacroVersion || h.NamedItemCount > macro::kMaxNamedItems ||
-      m.named_items.size() != macro::kMaxNamedItems || m.commands.size() != h.CommandCount ||
-      m.params.size() < uint64_t{h.ParamBlockSize} + macro::kParamSpare) {
-    __builtin_trap();
-  }
+  Require(h.Version == macro::kMacroVersion && h.NamedItemCount <= macro::kMaxNamedItems &&
+              m.named_items.size() == macro::kMaxNamedItems && m.commands.size() == h.CommandCount &&
+              m.params.size() >= uint64_t{h.ParamBlockSize} + macro::kParamSpare,
+          "the header's counts and sizes match the tables");
   const plat::ByteView block = plat::ByteView(m.params).First(h.ParamBlockSize);
   for (const macro::MacroCommand& command : m.commands) {
     if (command.ParamId == macro::kNoParamId) continue;
     const plat::ByteView record = macro::FindParamRecord(command.ParamId, block);
-    if (record.empty() || record.data() < block.data() || record.end() > block.end() ||
-        record.size() != macro::kParamHeadSize + uint64_t{macro::ParamRecordSize(record)}) {
-      __builtin_trap();
-    }
+    Require(!record.empty() && record.data() >= block.data() && record.end() <= block.end() &&
+                record.size() == macro::kParamHeadSize + uint64_t{macro::ParamRecordSize(record)},
+            "every reference names a record wholly inside the block");
   }
 }
 
@@ -69,37 +76,40 @@ inline void CheckUpgraded(const macro::UpgradedMacro& m) {
 class FileRun {
  public:
   explicit FileRun(bool old_is_input) : old_is_input_(old_is_input) {
-    if (!plat::testing::UseScratchRoot()) __builtin_trap();
+    Require(plat::testing::UseScratchRoot(), "a scratch root");
     folder_ = plat::GetTempPath() + u"upgrade";
-    if (!plat::CreateDirectory(folder_)) __builtin_trap();
+    Require(plat::CreateDirectory(folder_), "a folder for the file");
     path_ = folder_ + u"\\old.msd";
   }
 
   void Run(const std::vector<uint8_t>& bytes) {
     const std::string_view written(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (!plat::WriteWholeFile(path_, written)) __builtin_trap();
+    Require(plat::WriteWholeFile(path_, written), "the file is written");
     const std::set<std::u16string> before = TemporaryFiles();
 
     char16_t err_key[260] = {};
     macro::UpgradeReport foretold;
     const int dry = macro::UpgradeMacroFile(path_, 0, err_key, macro::UpgradeOptions{true}, &foretold);
-    if (!Holds(written) || TemporaryFiles() != before || plat::FileExists(path_ + u".old")) __builtin_trap();
+    Require(Holds(written), "a dry run leaves the file");
+    Require(TemporaryFiles() == before && !plat::FileExists(path_ + u".old"), "a dry run writes no file");
 
     macro::UpgradeReport report;
     const int result = macro::UpgradeMacroFile(path_, 0, err_key, macro::UpgradeOptions{}, &report);
-    if (TemporaryFiles() != before) __builtin_trap();
+    Require(TemporaryFiles() == before, "no temporary file is left");
     if (result == 1 && report.converted) {
-      if (dry != 1 || !SameCounts(foretold, report)) __builtin_trap();
+      Require(dry == 1 && SameCounts(foretold, report), "the dry run foretold the conversion and its counts");
       macro::CFile_Macro file;
       const macro::MacroCommand* commands = nullptr;
-      if (file.Open(path_) != 1 || file.ReadCommands(&commands) != 1) __builtin_trap();
-      if (old_is_input_ && plat::ReadWholeFile(path_ + u".old") != std::optional<std::string>(written))
-        __builtin_trap();
-    } else if (!Holds(written)) {
-      __builtin_trap();
+      Require(file.Open(path_) == 1 && file.ReadCommands(&commands) == 1, "the converted file opens and reads");
+      Require(!old_is_input_ || plat::ReadWholeFile(path_ + u".old") == std::optional<std::string>(written),
+              "the .old copy holds the version-259 input");
+    } else {
+      Require(Holds(written), "a file not converted is as it was");
     }
-    plat::DeleteFile(path_);
-    plat::DeleteFile(path_ + u".old");
+    // A handle left open on either file would refuse its deletion.
+    Require(plat::DeleteFile(path_), "nothing holds the file open");
+    Require(!plat::FileExists(path_ + u".old") || plat::DeleteFile(path_ + u".old"),
+            "nothing holds the .old copy open");
   }
 
  private:
