@@ -279,8 +279,11 @@ TEST_F(BuildCommandTest, LegacyMacrosAreUpgradedAndPacked) {
   main.records = {{1, call}};
   brankel_test::LegacyMacro greet;
   greet.version = 258;
-  greet.commands = {{.code = 0x060, .param_id = 3}};  // names a file
-  greet.records = {{3, brankel_test::AnsiPayload(900, {{0, "pics\\shared.bmp"}})}};
+  // Names a file; and an image search, whose name lies past its upgraded record, so the
+  // discovery and the rewriting must read it as absent rather than from the next record.
+  greet.commands = {{.code = 0x034, .param_id = 2}, {.code = 0x060, .param_id = 3}};
+  greet.records = {{2, brankel_test::AnsiPayload(900, {{0, "pics\\shared.bmp"}})},
+                   {3, brankel_test::AnsiPayload(900, {{0, "pics\\shared.bmp"}})}};
   for (const auto& [name, macro] : {std::pair{u"main.msd", main}, std::pair{u"Greet.msd", greet}}) {
     const std::vector<uint8_t> bytes = brankel_test::BuildLegacyMacro(macro);
     Write(name, std::string(bytes.begin(), bytes.end()));
