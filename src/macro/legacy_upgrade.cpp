@@ -487,6 +487,10 @@ int UpgradeMacroFile(std::u16string_view path, uint16_t version, char16_t* err_k
   }
   if (report != nullptr) report->from_version = version;
   if (version != kVersion258 && version != kVersion259) return 1;
+  // The header check that found the old version left its key; what goes wrong from here
+  // must not read as that. A failure to write leaves the state empty and the system's
+  // error as the last error, which is what callers then show.
+  ClearMacroFileError();
 
   const std::optional<std::string> original = ReadFile(path);
   if (!original) {

@@ -403,6 +403,7 @@ TEST_F(LegacyUpgradeTest, FailuresLeaveTheFileAsItWas) {
     if (c.key != nullptr) {
       EXPECT_EQ(state, c.key);
     } else {
+      EXPECT_EQ(state, u"") << "a failed write is not a version problem";
       EXPECT_NE(key[0], 0);
     }
     macro::CFile_Macro file;
