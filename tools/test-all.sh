@@ -120,6 +120,15 @@ tail -n 3 "$log"
 count_gtest "$log"
 wineserver -k 2>/dev/null || true
 
+step "legacy macro upgrade under wine with the double-byte code page 936"
+log=build/win64/test-run-936.log
+if ! LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 xvfb-run -a wine build/win64/tests/brankel_tests.exe --gtest_brief=1 \
+    --gtest_filter='LegacyRules*:LegacyUpgradeTest*' >"$log" 2>&1; then status=1; fi
+tr -d '\r' <"$log" >"$log.txt" && mv "$log.txt" "$log"
+tail -n 3 "$log"
+count_gtest "$log"
+wineserver -k 2>/dev/null || true
+
 step "main job: the example script built, inspected and run"
 if ! bash tools/main-job.sh >build/main-job.log 2>&1; then
   tail -n 20 build/main-job.log

@@ -366,8 +366,9 @@ std::vector<RuleEntry> AllParamRules() {
 
 std::string AnsiText(plat::ByteView bytes, uint64_t offset, uint64_t max_bytes) {
   const plat::ByteView rest = bytes.From(offset).First(max_bytes);
+  if (rest.empty()) return {};
   const uint8_t* end = static_cast<const uint8_t*>(std::memchr(rest.data(), 0, rest.size()));
-  const size_t length = rest.empty() ? 0 : (end != nullptr ? static_cast<size_t>(end - rest.data()) : rest.size());
+  const size_t length = end != nullptr ? static_cast<size_t>(end - rest.data()) : rest.size();
   return std::string(reinterpret_cast<const char*>(rest.data()), length);
 }
 

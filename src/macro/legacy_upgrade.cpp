@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 #include "macro/error_state.h"
 #include "macro/legacy_rules.h"
@@ -220,6 +221,29 @@ bool AppendRecord(std::vector<uint8_t>& block, uint16_t id, plat::ByteView paylo
   return true;
 }
 
+// The first record of each id, found by one walk that stops where FindParamRecord's walk
+// stops, so a file of many commands is not walked once per command.
+class RecordIndex {
+ public:
+  explicit RecordIndex(plat::ByteView block) {
+    for (uint64_t offset = 0;;) {
+      const plat::ByteView record = block.From(offset);
+      const uint16_t id = ParamRecordId(record);
+      const uint32_t size = ParamRecordSize(record);
+      if (id == kNoParamId || size == 0) break;
+      first_.emplace(id, record.First(kParamHeadSize + uint64_t{size}));
+      offset += kParamHeadSize + uint64_t{size};
+    }
+  }
+  plat::ByteView Find(uint16_t id) const {
+    const auto found = first_.find(id);
+    return found == first_.end() ? plat::ByteView() : found->second;
+  }
+
+ private:
+  std::unordered_map<uint16_t, plat::ByteView> first_;
+};
+
 }  // namespace
 
 UpgradeFault Convert259To512(plat::ByteView file, UpgradedMacro& out, UpgradeReport* report) {
@@ -257,7 +281,7 @@ UpgradeFault Convert259To512(plat::ByteView file, UpgradedMacro& out, UpgradeRep
     ScrambleBlock(plat::MutableByteView(block.data(), param_size), password);
   }
   WriteParamTerminator(plat::MutableByteView(block.data() + param_size, kParamSpare));
-  const plat::ByteView old_params = plat::ByteView(block).First(param_size);
+  const RecordIndex old_params(plat::ByteView(block).First(param_size));
 
   TextCounts texts;
   ConvertHeader(old, password, out.header, &texts);
@@ -279,7 +303,7 @@ UpgradeFault Convert259To512(plat::ByteView file, UpgradedMacro& out, UpgradeRep
     const uint16_t id = old_records.U16Or(i * uint64_t{kCommand259Size} + 2, kNoParamId);
     if (id == kNoParamId || id == 0xFFFF) continue;
     largest = std::max<uint32_t>(largest, id);
-    if (!FindParamRecord(id, old_params).empty()) used.insert(id);
+    if (!old_params.Find(id).empty()) used.insert(id);
   }
   uint32_t next_free = largest + 1;
 
@@ -306,7 +330,7 @@ UpgradeFault Convert259To512(plat::ByteView file, UpgradedMacro& out, UpgradeRep
     if (mapped.code != old_code) ++counts.codes_mapped;
     if (mapped.code == 0x230F) command.Data[1] = 0;
 
-    const plat::ByteView record = FindParamRecord(command.ParamId, old_params);
+    const plat::ByteView record = old_params.Find(command.ParamId);
     if (record.empty()) {
       if (command.ParamId != kNoParamId) {
         // A reference to nothing would make the whole macro unreadable.
@@ -463,6 +487,10 @@ int UpgradeMacroFile(std::u16string_view path, uint16_t version, char16_t* err_k
   }
   if (report != nullptr) report->from_version = version;
   if (version != kVersion258 && version != kVersion259) return 1;
+  // The header check that found the old version left its key; what goes wrong from here
+  // must not read as that. A failure to write leaves the state empty and the system's
+  // error as the last error, which is what callers then show.
+  ClearMacroFileError();
 
   const std::optional<std::string> original = ReadFile(path);
   if (!original) {

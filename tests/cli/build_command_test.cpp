@@ -14,6 +14,7 @@
 #include "pe/pe_image.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
+#include "support/legacy_builder.h"
 #include "support/macro_builder.h"
 #include "support/run_cli.h"
 #include "support/scratch.h"
@@ -264,6 +265,47 @@ TEST_F(BuildCommandTest, BadAnswersAreUsageErrors) {
 
 // The default runtime is the 32-bit one; --machine x64 packs the 64-bit one: the stub the
 // EXE is made from, the player copy and every runtime program and library it carries.
+// Scripts of the older versions are upgraded where they lie (each keeping its ".old") and
+// then packed like any other: their calls and named files are found in the new records.
+TEST_F(BuildCommandTest, LegacyMacrosAreUpgradedAndPacked) {
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"pics")));
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
+  Write(u"pics\\shared.bmp", "BMP bytes");
+  brankel_test::LegacyMacro main;
+  main.name = "Main";
+  main.commands = {{.code = 0x054, .param_id = 1}};  // a call of another macro file
+  std::vector<uint8_t> call = brankel_test::AnsiPayload(700, {{8, "Greet.msd"}});
+  call[1] = 1;  // by path
+  main.records = {{1, call}};
+  brankel_test::LegacyMacro greet;
+  greet.version = 258;
+  // Names a file; and an image search, whose name lies past its upgraded record, so the
+  // discovery and the rewriting must read it as absent rather than from the next record.
+  greet.commands = {{.code = 0x034, .param_id = 2}, {.code = 0x060, .param_id = 3}};
+  greet.records = {{2, brankel_test::AnsiPayload(900, {{0, "pics\\shared.bmp"}})},
+                   {3, brankel_test::AnsiPayload(900, {{0, "pics\\shared.bmp"}})}};
+  for (const auto& [name, macro] : {std::pair{u"main.msd", main}, std::pair{u"Greet.msd", greet}}) {
+    const std::vector<uint8_t> bytes = brankel_test::BuildLegacyMacro(macro);
+    Write(name, std::string(bytes.begin(), bytes.end()));
+  }
+  const brankel_test::CliOutput run = Build();
+  if (run.code != 0 && run.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << run.err;
+  ASSERT_EQ(run.code, 0) << run.err << run.out;
+  EXPECT_TRUE(plat::FileExists(Path(u"main.msd.old")));
+  EXPECT_TRUE(plat::FileExists(Path(u"Greet.msd.old")));
+  pe::CPE_ImageEditor exe;
+  ASSERT_TRUE(exe.Load(Path(u"out\\main.exe"))) << exe.RefusalText();
+  std::string refusal;
+  const std::optional<packager::PayloadB> payload = packager::ReadPayloadB(*packager::PayloadSection(exe), &refusal);
+  ASSERT_TRUE(payload) << refusal;
+  std::multiset<std::string> names;
+  for (const packager::PayloadBRecord& record : payload->records) {
+    if (record.kind != packager::kFileKindRuntime) names.insert(Narrow(record.target_name));
+  }
+  // Only the called macro names the picture: finding it shows that the call was followed.
+  EXPECT_EQ(names.count("pics\\shared.bmp"), 1u) << run.out;
+}
+
 TEST_F(BuildCommandTest, MachineChoosesTheRuntimeOfItsWordSize) {
   WriteTree();
   ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
