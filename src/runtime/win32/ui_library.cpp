@@ -233,6 +233,14 @@ Canvas ScrollArrow() {
   return c;
 }
 
+// A square-cornered selection bar: rows of list boxes are often only a dozen pixels high.
+Canvas Selection() {
+  Canvas c(8, 16);
+  Ramps(c, {110, 156, 220}, {66, 114, 190}, {50, 90, 160}, {50, 90, 160});
+  c.Panel(0, 0, 8, 16, 0, false);
+  return c;
+}
+
 Canvas Line() {
   Canvas c(16, 2);
   Ramps(c, {255, 255, 255}, {255, 255, 255}, {160, 172, 188}, {160, 172, 188});
@@ -285,8 +293,7 @@ const Skin& TheSkin() {
     put(runtime::kBitmapSliderThumbHot, SliderThumb(true), 0);
     put(runtime::kBitmapScrollArrow, ScrollArrow(), 0);
     put(runtime::kBitmapScrollThumb, Button(kFaceTop, kFaceBottom, kEdgeTop, kEdgeBottom, false), 4);
-    put(runtime::kBitmapListSelection, Button({120, 164, 224}, {70, 120, 196}, {60, 100, 170}, {60, 100, 170}, false),
-        3);
+    put(runtime::kBitmapListSelection, Selection(), 1);
     put(runtime::kBitmapHeader, Button(kFaceTop, kFaceBottom, kEdgeTop, kEdgeTop, false), 3);
     put(runtime::kBitmapTab, Button(kGreyTop, kFaceBottom, kEdgeTop, kEdgeBottom, false), 4);
     put(runtime::kBitmapTabSelected, Button(kHotTop, kFaceTop, kEdgeTop, kEdgeBottom, false), 4);

@@ -36,10 +36,11 @@ void FillColour(HDC dc, const RECT& rect, uint32_t index) {
 
 }  // namespace
 
-void DrawSkinBitmap(HDC dc, const CNewAspect& skin, int index, const RECT& rect, bool frame) {
+bool DrawSkinBitmap(HDC dc, const CNewAspect& skin, int index, const RECT& rect, bool frame) {
   HBITMAP bitmap = static_cast<HBITMAP>(frame ? skin.FrameBitmapHandle(index) : skin.ControlBitmapHandle(index));
   const std::vector<uint8_t>& dib = frame ? skin.FrameBitmap(index) : skin.ControlBitmap(index);
-  if (bitmap == nullptr || rect.right <= rect.left || rect.bottom <= rect.top) return;
+  if (bitmap == nullptr) return false;
+  if (rect.right <= rect.left || rect.bottom <= rect.top) return true;
   BITMAP info{};
   GetObjectW(bitmap, sizeof info, &info);
   HDC source = CreateCompatibleDC(dc);
@@ -65,6 +66,7 @@ void DrawSkinBitmap(HDC dc, const CNewAspect& skin, int index, const RECT& rect,
   }
   SelectObject(source, old);
   DeleteDC(source);
+  return true;
 }
 
 // ---- CVLWnd ---------------------------------------------------------------------------
@@ -129,7 +131,8 @@ LRESULT CVLWnd::DefaultThenRepaint(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void CVLWnd::DrawSkinFrame(HDC dc, RECT rect) const {
-  DrawSkinBitmap(dc, CNewAspect::Global(), runtime::kBitmapField, rect);
+  // Without a skin (its library failed to load) the system's sunken edge.
+  if (!DrawSkinBitmap(dc, CNewAspect::Global(), runtime::kBitmapField, rect)) DrawEdge(dc, &rect, EDGE_SUNKEN, BF_RECT);
 }
 
 // ---- CVLButton ------------------------------------------------------------------------
@@ -213,7 +216,11 @@ void CVLButton::OnPaint(HDC dc, const RECT& client) {
     } else {
       index = !enabled ? runtime::kBitmapRadioDisabled : checked ? runtime::kBitmapRadioOn : runtime::kBitmapRadioOff;
     }
-    DrawSkinBitmap(dc, skin, index, mark);
+    if (!DrawSkinBitmap(dc, skin, index, mark)) {
+      DrawFrameControl(dc, &mark, DFC_BUTTON,
+                       (check_box ? DFCS_BUTTONCHECK : DFCS_BUTTONRADIO) | (checked ? DFCS_CHECKED : 0) |
+                           (enabled ? 0 : DFCS_INACTIVE));
+    }
     RECT label = client;
     label.left = mark.right + skin.Scale(5);
     DrawTextW(dc, W(text), -1, &label, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
@@ -239,7 +246,10 @@ void CVLButton::OnPaint(HDC dc, const RECT& client) {
   } else if (kind == BS_DEFPUSHBUTTON || focused) {
     index = runtime::kBitmapButtonDefault;
   }
-  DrawSkinBitmap(dc, skin, index, client);
+  if (!DrawSkinBitmap(dc, skin, index, client)) {
+    RECT face = client;
+    DrawFrameControl(dc, &face, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed ? DFCS_PUSHED : 0));
+  }
   RECT label = client;
   if (pressed) OffsetRect(&label, 1, 1);
   DrawTextW(dc, W(text), -1, &label, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
@@ -329,7 +339,9 @@ void CVLCombox::OnPaint(HDC dc, const RECT& client) {
   arrow.bottom = client.bottom - 1;
   arrow.right = client.right - 1;
   const bool dropped = SendMessageW(window_, CB_GETDROPPEDSTATE, 0, 0) != 0;
-  DrawSkinBitmap(dc, skin, dropped ? runtime::kBitmapComboArrowPressed : runtime::kBitmapComboArrow, arrow);
+  if (!DrawSkinBitmap(dc, skin, dropped ? runtime::kBitmapComboArrowPressed : runtime::kBitmapComboArrow, arrow)) {
+    DrawFrameControl(dc, &arrow, DFC_SCROLL, DFCS_SCROLLCOMBOBOX | (dropped ? DFCS_PUSHED : 0));
+  }
   if (info.hwndItem != nullptr && info.hwndItem != window_) return;  // the edit child shows the text
   const LRESULT selected = SendMessageW(window_, CB_GETCURSEL, 0, 0);
   std::u16string text;
@@ -420,7 +432,7 @@ void CVLListBox::OnPaint(HDC dc, const RECT& client) {
     if (row.top >= client.bottom) break;
     const bool selected = SendMessageW(window_, LB_GETSEL, static_cast<WPARAM>(item), 0) > 0;
     if (selected) {
-      DrawSkinBitmap(dc, skin, runtime::kBitmapListSelection, row);
+      if (!DrawSkinBitmap(dc, skin, runtime::kBitmapListSelection, row)) FillColour(dc, row, runtime::kColourHighlight);
       SetTextColor(dc, skin.Colour(runtime::kColourHighlightText));
     } else {
       SetTextColor(dc, skin.Colour(enabled ? runtime::kColourText : runtime::kColourDisabledText));
@@ -504,7 +516,7 @@ void CVLSlider::OnPaint(HDC dc, const RECT& client) {
   const int track_height = skin.Scale(6);
   const int middle = (thumb.top + thumb.bottom) / 2;
   RECT track{channel.left, middle - track_height / 2, channel.right, middle - track_height / 2 + track_height};
-  DrawSkinBitmap(dc, skin, runtime::kBitmapSliderTrack, track);
+  if (!DrawSkinBitmap(dc, skin, runtime::kBitmapSliderTrack, track)) DrawEdge(dc, &track, EDGE_SUNKEN, BF_RECT);
   // The part up to the thumb in the highlight colour.
   RECT filled{track.left + 2, track.top + 2, (thumb.left + thumb.right) / 2, track.bottom - 2};
   if (filled.right > filled.left && IsWindowEnabled(window_)) FillColour(dc, filled, runtime::kColourHighlight);
@@ -512,7 +524,9 @@ void CVLSlider::OnPaint(HDC dc, const RECT& client) {
   const int thumb_middle = (thumb.left + thumb.right) / 2;
   RECT knob{thumb_middle - thumb_width / 2, middle - thumb_height / 2, thumb_middle - thumb_width / 2 + thumb_width,
             middle - thumb_height / 2 + thumb_height};
-  DrawSkinBitmap(dc, skin, hot_ ? runtime::kBitmapSliderThumbHot : runtime::kBitmapSliderThumb, knob);
+  if (!DrawSkinBitmap(dc, skin, hot_ ? runtime::kBitmapSliderThumbHot : runtime::kBitmapSliderThumb, knob)) {
+    DrawFrameControl(dc, &knob, DFC_BUTTON, DFCS_BUTTONPUSH);
+  }
   if (GetFocus() == window_) {
     RECT focus = client;
     DrawFocusRect(dc, &focus);
@@ -543,7 +557,7 @@ void CVLLineCtrl::OnPaint(HDC dc, const RECT& client) {
   if (horizontal) {
     line.top = (client.bottom - thickness) / 2;
     line.bottom = line.top + thickness;
-    DrawSkinBitmap(dc, skin, runtime::kBitmapLine, line);
+    if (!DrawSkinBitmap(dc, skin, runtime::kBitmapLine, line)) DrawEdge(dc, &line, EDGE_ETCHED, BF_TOP);
   } else {
     line.left = (client.right - thickness) / 2;
     line.right = line.left + thickness / 2;
@@ -616,7 +630,9 @@ void CVLBaseGrid::OnPaint(HDC dc, const RECT& client) {
   for (size_t c = 0; c < columns_.size(); ++c) {
     const int width = c + 1 == columns_.size() ? std::max<int>(client.right - x, 0) : skin.Scale(columns_[c].width);
     RECT header{x, client.top, x + width, client.top + height};
-    DrawSkinBitmap(dc, skin, runtime::kBitmapHeader, header);
+    if (!DrawSkinBitmap(dc, skin, runtime::kBitmapHeader, header)) {
+      DrawFrameControl(dc, &header, DFC_BUTTON, DFCS_BUTTONPUSH);
+    }
     SetTextColor(dc, skin.Colour(runtime::kColourText));
     RECT label = header;
     InflateRect(&label, -skin.Scale(4), 0);

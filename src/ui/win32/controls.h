@@ -14,8 +14,8 @@ namespace ui {
 
 // Draws a skin bitmap into `rect`: corners of `border` pixels (scaled to the DPI) keep
 // their size, the edges and the middle stretch; the key colour of the last palette entry
-// stays transparent.
-void DrawSkinBitmap(HDC dc, const CNewAspect& skin, int index, const RECT& rect, bool frame = false);
+// stays transparent. False when the skin has no such bitmap (nothing is drawn).
+bool DrawSkinBitmap(HDC dc, const CNewAspect& skin, int index, const RECT& rect, bool frame = false);
 
 // A window the toolkit paints: attached to an existing window by subclassing it.
 class CVLWnd {

@@ -320,6 +320,9 @@ void CVLDlgViewMes::Layout() {
   DrawTextW(dc, W(request_.text), -1, &text_rect_, flags);
   second_rect_ = {0, 0, text_width, 0};
   if (!request_.second_text.empty()) DrawTextW(dc, W(request_.second_text), -1, &second_rect_, flags);
+  // Some room beyond the measured width, so that drawing breaks the lines as measuring did.
+  text_rect_.right += skin.Scale(4);
+  if (!request_.second_text.empty()) second_rect_.right += skin.Scale(4);
   // Each button as wide as its caption needs, at least the usual width.
   const int button_height = skin.Scale(24);
   const int gap = skin.Scale(8);
@@ -376,7 +379,7 @@ void CVLDlgViewMes::PaintBody(HDC dc) {
     RECT band{client.left, button.top - skin.Scale(8), client.right, client.bottom};
     FillRect(dc, &band, static_cast<HBRUSH>(skin.Brush(runtime::kColourFace)));
     RECT line{band.left, band.top, band.right, band.top + std::max(2, skin.Scale(2))};
-    DrawSkinBitmap(dc, skin, runtime::kBitmapLine, line);
+    if (!DrawSkinBitmap(dc, skin, runtime::kBitmapLine, line)) DrawEdge(dc, &line, EDGE_ETCHED, BF_TOP);
   }
   if (icon_ != nullptr) {
     const int margin = skin.Scale(14);

@@ -2,10 +2,11 @@
 // the skin loaded from a UI resource library and the shifts given on the command line:
 //
 //   skin_gallery.exe [--library PATH] [--hue N] [--saturation N] [--lightness N]
-//                    [--system-colours] [--dpi N] [--type N] [--close-after MS]
+//                    [--system-colours] [--no-skin] [--dpi N] [--type N] [--close-after MS]
 //
 // The library defaults to the one in this build's installation. --type is the
 // message's type flags (default 0x31: OK and Cancel with the warning icon). The program
+// --no-skin shows what the toolkit draws when no library could be loaded. The program
 // ends by itself after --close-after milliseconds (default: when the dialog is closed).
 #include <windows.h>
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "app/res_string.h"
+#include "ui/win32/dialog_template.h"
 #include "ui/win32/dialogs.h"
 
 namespace {
@@ -51,48 +53,11 @@ constexpr char kTexts[] =
     "IDS_GALLERY_DISABLED=Unavailable\n"
     "16051=OK\n16052=Cancel\n16055=&Retry\n16056=&Yes\n16057=&No\n16058=&Abort\n16059=&Ignore\n";
 
-// An in-memory dialog template (DLGTEMPLATE and its items), built item by item.
-class TemplateWriter {
- public:
-  TemplateWriter(short cx, short cy) {
-    Align(4);
-    Dword(DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE);
-    Dword(0);
-    count_at_ = words_.size();
-    Word(0);
-    Word(0), Word(0), Word(static_cast<WORD>(cx)), Word(static_cast<WORD>(cy));
-    Word(0), Word(0), Text(L"");  // no menu, the standard class, the title comes from the table
-    Word(8), Text(L"Tahoma");
-  }
-  void Item(const wchar_t* cls, const wchar_t* text, int id, DWORD style, short x, short y, short cx, short cy) {
-    Align(4);
-    Dword(style | WS_CHILD | WS_VISIBLE);
-    Dword(0);
-    Word(static_cast<WORD>(x)), Word(static_cast<WORD>(y)), Word(static_cast<WORD>(cx)), Word(static_cast<WORD>(cy));
-    Word(static_cast<WORD>(id));
-    Text(cls), Text(text), Word(0);
-    ++words_[count_at_];
-  }
-  const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
-
- private:
-  void Word(WORD w) { words_.push_back(w); }
-  void Dword(DWORD d) { Word(LOWORD(d)), Word(HIWORD(d)); }
-  void Text(const wchar_t* s) {
-    for (; *s != 0; ++s) Word(static_cast<WORD>(*s));
-    Word(0);
-  }
-  void Align(size_t bytes) {
-    while ((words_.size() * 2) % bytes != 0) Word(0);
-  }
-  std::vector<WORD> words_;
-  size_t count_at_ = 0;
-};
-
 struct Options {
   std::u16string library;
   int hue = 0, saturation = 0, lightness = 0;
   bool system_colours = false;
+  bool no_skin = false;
   int dpi = 0;
   uint32_t type = 0x31;
   int close_after = 0;
@@ -200,6 +165,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       options.saturation = Number(argv[++i]);
     } else if (arg == L"--lightness" && has_value) {
       options.lightness = Number(argv[++i]);
+    } else if (arg == L"--no-skin") {
+      options.no_skin = true;
     } else if (arg == L"--system-colours") {
       options.system_colours = true;
     } else if (arg == L"--dpi" && has_value) {
@@ -224,11 +191,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   skin.SetLanguageTable(&texts);
   if (options.dpi > 0) skin.SetDpi(options.dpi);
   if (options.system_colours) skin.UseSystemColours(true);
-  if (!skin.Load(options.library, options.hue, options.lightness, options.saturation)) {
+  if (!options.no_skin && !skin.Load(options.library, options.hue, options.lightness, options.saturation)) {
     MessageBoxW(nullptr, L"The UI resource library could not be loaded.", L"Skin gallery", MB_OK);
     return 2;
   }
-  TemplateWriter dialog(260, 196);
+  brankel_test::TemplateWriter dialog(260, 196);
   dialog.Item(L"STATIC", L"", kIdLabel, SS_LEFT, 8, 6, 244, 10);
   dialog.Item(L"BUTTON", L"", kIdPush, BS_PUSHBUTTON | WS_TABSTOP, 8, 20, 70, 16);
   dialog.Item(L"BUTTON", L"", kIdDisabled, BS_PUSHBUTTON | WS_TABSTOP, 84, 20, 70, 16);

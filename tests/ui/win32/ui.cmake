@@ -15,7 +15,7 @@ foreach(case "wrong_version:256:1" "fill_fails:257:0")
                                                                 RUNTIME_OUTPUT_DIRECTORY ${ui_fixture_dir})
   add_dependencies(brankel_tests brankel_fixture_skin_${name})
 endforeach()
-target_sources(brankel_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/skin_wine_test.cpp)
+target_sources(brankel_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/dialog_wine_test.cpp ${CMAKE_CURRENT_LIST_DIR}/skin_wine_test.cpp)
 target_link_libraries(brankel_tests PRIVATE brankel_ui_win32)
 target_compile_definitions(brankel_tests PRIVATE BRANKEL_UI_FIXTURE_DIR="${host_prefix}${ui_fixture_dir}")
 
@@ -27,3 +27,4 @@ set_target_properties(brankel_skin_gallery PROPERTIES OUTPUT_NAME skin_gallery
                                                       RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/ui-pictures)
 add_dependencies(brankel_tests brankel_skin_gallery)
 target_compile_definitions(brankel_skin_gallery PRIVATE BRANKEL_INSTALL_DIR="${host_prefix}${BRANKEL_INSTALL_DIR}")
+target_include_directories(brankel_skin_gallery PRIVATE ${PROJECT_SOURCE_DIR}/tests)
