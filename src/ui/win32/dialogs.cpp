@@ -6,6 +6,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "ui/skin_rules.h"
 
@@ -209,6 +210,8 @@ INT_PTR CALLBACK CVLPropertyPage::PageProc(HWND window, UINT message, WPARAM wpa
 namespace {
 
 constexpr int kFirstButtonId = 100;
+constexpr int kTextId = 90;  // the texts are static controls, so that tools can read them
+constexpr int kSecondTextId = 91;
 constexpr UINT_PTR kCountdownTimer = 1;
 
 const char16_t* DefaultCaption(uint32_t id) {
@@ -280,6 +283,12 @@ BOOL CVLDlgViewMes::OnInitDialog() {
     default:
       icon_ = nullptr;
   }
+  for (const auto& [id, text] : {std::pair{kTextId, &request_.text}, std::pair{kSecondTextId, &request_.second_text}}) {
+    if (text->empty() && id == kSecondTextId) continue;
+    CreateWindowExW(0, L"STATIC", W(*text), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 10, 10, window_,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+    SendDlgItemMessageW(window_, id, WM_SETFONT, reinterpret_cast<WPARAM>(CNewAspect::Global().Font()), FALSE);
+  }
   const std::span<const MessageButton> buttons = MessageButtons(request_.type);
   // The default button: the automatic answer when it is one of them, else the one the
   // type's default-button bits name.
@@ -344,6 +353,11 @@ void CVLDlgViewMes::Layout() {
   const int client_width = std::max(margin * 2 + icon_room + content_width, margin * 2 + buttons_width);
   OffsetRect(&text_rect_, margin + icon_room, margin + (text_height - text_rect_.bottom) / 2);
   OffsetRect(&second_rect_, margin + icon_room, margin + text_height + second_gap);
+  for (const auto& [id, rect] : {std::pair{kTextId, &text_rect_}, std::pair{kSecondTextId, &second_rect_}}) {
+    if (HWND item = GetDlgItem(window_, id)) {
+      MoveWindow(item, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, FALSE);
+    }
+  }
   const int body_bottom = margin + text_height + second_gap + (second_rect_.bottom - second_rect_.top);
   // The buttons sit on a band of the face colour below a separator.
   const int band_top = body_bottom + margin;
@@ -385,21 +399,20 @@ void CVLDlgViewMes::PaintBody(HDC dc) {
     const int margin = skin.Scale(14);
     DrawIconEx(dc, margin, margin, icon_, 0, 0, 0, nullptr, DI_NORMAL);
   }
-  HGDIOBJ old = SelectObject(dc, skin.Font());
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, skin.Colour(runtime::kColourText));
-  RECT text = text_rect_;
-  DrawTextW(dc, W(request_.text), -1, &text, DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);
-  if (!request_.second_text.empty()) {
-    SetTextColor(dc, skin.Colour(runtime::kColourDisabledText));
-    RECT second = second_rect_;
-    DrawTextW(dc, W(request_.second_text), -1, &second, DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);
-  }
-  SelectObject(dc, old);
 }
 
-bool CVLDlgViewMes::OnMessage(UINT message, WPARAM wparam, LPARAM, INT_PTR& result) {
+bool CVLDlgViewMes::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR& result) {
   switch (message) {
+    case WM_CTLCOLORSTATIC: {
+      // Both texts on the window colour; the second one quieter.
+      const CNewAspect& skin = CNewAspect::Global();
+      HDC dc = reinterpret_cast<HDC>(wparam);
+      const bool second = reinterpret_cast<HWND>(lparam) == GetDlgItem(window_, kSecondTextId);
+      SetTextColor(dc, skin.Colour(second ? runtime::kColourDisabledText : runtime::kColourText));
+      SetBkColor(dc, skin.Colour(runtime::kColourWindow));
+      result = reinterpret_cast<INT_PTR>(skin.Brush(runtime::kColourWindow));
+      return true;
+    }
     case WM_ERASEBKGND:
       result = TRUE;
       return true;
