@@ -199,6 +199,13 @@ PROPSHEETPAGEW CVLPropertyPage::PageInfo(int template_id) {
   return page;
 }
 
+PROPSHEETPAGEW CVLPropertyPage::PageInfoIndirect(const DLGTEMPLATE* page_template) {
+  PROPSHEETPAGEW page = PageInfo(0);
+  page.dwFlags |= PSP_DLGINDIRECT;
+  page.pResource = page_template;
+  return page;
+}
+
 INT_PTR CALLBACK CVLPropertyPage::PageProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   // The page's WM_INITDIALOG carries the PROPSHEETPAGE, whose lParam is the page object.
   if (message == WM_INITDIALOG) lparam = reinterpret_cast<const PROPSHEETPAGEW*>(lparam)->lParam;

@@ -96,6 +96,7 @@ class CVLDialogEx : public CVLDialog {};
 class CVLPropertyPage : public CVLBaseDialog {
  public:
   PROPSHEETPAGEW PageInfo(int template_id);
+  PROPSHEETPAGEW PageInfoIndirect(const DLGTEMPLATE* page_template);
 
  private:
   static INT_PTR CALLBACK PageProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
