@@ -53,6 +53,12 @@ std::optional<plat::MutableByteView> DibColourTable(plat::MutableByteView dib) {
   return dib.Sub(range->offset, range->length);
 }
 
+std::optional<plat::ByteView> DibColours(plat::ByteView dib) {
+  const std::optional<TableRange> range = ColourTableRange(dib);
+  if (!range) return std::nullopt;
+  return dib.Sub(range->offset, range->length);
+}
+
 std::optional<plat::ByteView> DibPixels(plat::ByteView dib) {
   const std::optional<TableRange> table = ColourTableRange(dib);
   const std::optional<uint32_t> width = dib.U32(4);

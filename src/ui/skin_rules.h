@@ -32,6 +32,8 @@ SkinShifts BitmapShifts(const SkinShifts& shifts, bool frame, int index);
 // table): the entries it has, up to 256, or nothing when the header is short or damaged
 // or the table runs past the bitmap's bytes.
 std::optional<plat::MutableByteView> DibColourTable(plat::MutableByteView dib);
+// The same, to read.
+std::optional<plat::ByteView> DibColours(plat::ByteView dib);
 
 // The pixel rows of a bitmap of at most 8 bits per pixel, when its header, colour table
 // and rows all lie inside `dib`.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/byte_view.h"
 #include "runtime/skin_description.h"
 
 namespace {
@@ -88,25 +89,21 @@ class Canvas {
   // The packed bitmap: header, 256 colours, rows bottom-up.
   std::vector<uint8_t> Dib() const {
     const int stride = (width_ + 3) & ~3;
-    std::vector<uint8_t> out(40 + 256 * 4 + static_cast<size_t>(stride * height_), 0);
-    const auto put32 = [&](size_t at, uint32_t v) {
-      for (int i = 0; i < 4; ++i) out[at + i] = uint8_t(v >> (8 * i));
-    };
-    put32(0, 40);
-    put32(4, uint32_t(width_));
-    put32(8, uint32_t(height_));
-    out[12] = 1;  // planes
-    out[14] = 8;  // bits per pixel
-    put32(20, uint32_t(stride * height_));
-    put32(32, 256);
-    for (int i = 0; i < 256; ++i) {
-      out[40 + i * 4] = palette_[i].b;
-      out[40 + i * 4 + 1] = palette_[i].g;
-      out[40 + i * 4 + 2] = palette_[i].r;
-    }
-    for (int y = 0; y < height_; ++y) {
-      std::memcpy(&out[40 + 1024 + static_cast<size_t>((height_ - 1 - y) * stride)], &pixels_[size_t(y * width_)],
-                  size_t(width_));
+    std::vector<uint8_t> out;
+    plat::ByteWriter w(out);
+    w.U32(40);  // BITMAPINFOHEADER
+    w.U32(uint32_t(width_));
+    w.U32(uint32_t(height_));
+    w.U16(1);  // planes
+    w.U16(8);  // bits per pixel
+    w.U32(0);  // no compression
+    w.U32(uint32_t(stride * height_));
+    w.U32(0), w.U32(0);    // pixels per metre
+    w.U32(256), w.U32(0);  // colours used, important
+    for (const Colour& c : palette_) w.U8(c.b), w.U8(c.g), w.U8(c.r), w.U8(0);
+    for (int y = height_ - 1; y >= 0; --y) {
+      w.Bytes(plat::ByteView(&pixels_[size_t(y * width_)], size_t(width_)));
+      w.Zeros(size_t(stride - width_));
     }
     return out;
   }

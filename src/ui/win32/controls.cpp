@@ -14,9 +14,9 @@ constexpr UINT_PTR kSubclassId = 0x564C;  // one subclass of ours per window
 
 // The key colour of a bitmap: its last palette entry, as tinted.
 COLORREF KeyColour(const std::vector<uint8_t>& dib) {
-  const std::optional<plat::MutableByteView> table = DibColourTable(const_cast<std::vector<uint8_t>&>(dib));
+  const std::optional<plat::ByteView> table = DibColours(dib);
   if (!table || table->size() < 4) return RGB(255, 0, 255);
-  const plat::ByteView last = table->View().From(table->size() - 4);
+  const plat::ByteView last = table->From(table->size() - 4);
   return RGB(last.U8Or(2, 0), last.U8Or(1, 0), last.U8Or(0, 0));
 }
 

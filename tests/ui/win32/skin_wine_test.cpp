@@ -20,8 +20,7 @@ std::u16string InstalledLibrary() {
 }
 
 std::vector<uint8_t> ColourTable(const std::vector<uint8_t>& dib) {
-  std::vector<uint8_t> copy = dib;
-  const std::optional<plat::MutableByteView> table = DibColourTable(copy);
+  const std::optional<plat::ByteView> table = DibColours(dib);
   return table ? std::vector<uint8_t>(table->data(), table->data() + table->size()) : std::vector<uint8_t>{};
 }
 
