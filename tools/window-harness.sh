@@ -52,7 +52,13 @@ cp "$install/Config/Config.ini" "$shared/Config.ini"
 mkdir -p "$out"
 failures=0
 fail() { echo "FAIL $case: $*"; failures=$((failures + 1)); }
-probe() { wine "$probe" "$@" 2>&1 | tr -d '\r'; }
+# Through a file, not a pipe: a Wine service this call starts keeps its output open.
+probe() {
+  local rc=0
+  timeout 60 wine "$probe" "$@" >"$work/probe.out" 2>&1 || rc=$?
+  tr -d "\r" <"$work/probe.out"
+  return $rc
+}
 
 # A copy of the installation for one case; the 64-bit program gets the UI library of its
 # own word size.
