@@ -142,9 +142,12 @@ int Keys(const char* title, const char* keys) {
     if (text[i] == L'{') {
       const size_t end = text.find(L'}', i);
       const std::wstring name = text.substr(i + 1, end == std::wstring::npos ? std::wstring::npos : end - i - 1);
-      if (name == L"ENTER") PostKey(window, VK_RETURN);
-      else if (name == L"ESC") PostKey(window, VK_ESCAPE);
-      else if (name == L"TAB") PostKey(window, VK_TAB);
+      if (name == L"ENTER")
+        PostKey(window, VK_RETURN);
+      else if (name == L"ESC")
+        PostKey(window, VK_ESCAPE);
+      else if (name == L"TAB")
+        PostKey(window, VK_TAB);
       i = end == std::wstring::npos ? text.size() : end;
       continue;
     }
@@ -182,8 +185,9 @@ int SetVersion(const char* exe, const char* version) {
   const uint32_t ms = (a << 16) | (b & 0xFFFF), ls = (c << 16) | (d & 0xFFFF);
   bool ok = true;
   for (size_t field : {8, 12, 16, 20}) ok = ok && view.Put32(kFixed + field, field % 8 == 0 ? ms : ls);
-  if (!ok || !update.Update(pe::res::kTypeVersion, 1, pe::res::kLanguageNeutral, block.data(),
-                            static_cast<uint32_t>(block.size())) ||
+  if (!ok ||
+      !update.Update(pe::res::kTypeVersion, 1, pe::res::kLanguageNeutral, block.data(),
+                     static_cast<uint32_t>(block.size())) ||
       !update.Commit()) {
     std::fprintf(stderr, "winprobe: writing %s failed: %s\n", exe, update.RefusalText().c_str());
     return 1;

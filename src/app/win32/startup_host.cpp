@@ -29,7 +29,9 @@ constexpr size_t kPathChars = MAX_PATH;
 const wchar_t* W(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 wchar_t* W(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 
-std::u16string FromW(const wchar_t* text) { return text ? std::u16string(reinterpret_cast<const char16_t*>(text)) : u""; }
+std::u16string FromW(const wchar_t* text) {
+  return text ? std::u16string(reinterpret_cast<const char16_t*>(text)) : u"";
+}
 
 int CALLBACK FolderBrowserStart(HWND window, UINT message, LPARAM, LPARAM data) {
   if (message == BFFM_INITIALIZED && data != 0) ::SendMessageW(window, BFFM_SETSELECTIONW, TRUE, data);
@@ -67,7 +69,7 @@ bool ChooseFileDialog(const CVLWinApp& app, const char16_t* filter_key, std::u16
   if (!initial_folder.empty()) plat::SetCurrentDirectory(initial_folder);
   // With several names chosen this is the folder, the names follow in the caller's buffer.
   path = FromW(dialog.lpstrFile);
-  return !open || multi || plat::FileExists(path);
+  return !open || plat::FileExists(path);
 }
 
 bool ChooseFolderDialog(std::u16string& folder, std::u16string_view title) {
@@ -123,8 +125,8 @@ uint32_t RunningOsKind() {
   HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
   using GetVersionExFn = BOOL(WINAPI*)(OSVERSIONINFOEXW*);
   // Found at run time, as the real version below is: the compilers mark the call as old.
-  auto get_version = reinterpret_cast<GetVersionExFn>(
-      reinterpret_cast<void*>(::GetProcAddress(kernel, "GetVersionExW")));
+  auto get_version =
+      reinterpret_cast<GetVersionExFn>(reinterpret_cast<void*>(::GetProcAddress(kernel, "GetVersionExW")));
   if (get_version == nullptr || !get_version(&info)) return 0;
   DWORD real_major = 0, real_minor = 0, real_build = 0;
   if (info.dwMajorVersion == 6 || info.dwMajorVersion == 10) {
@@ -156,7 +158,8 @@ void ShowHelp(const CBrankelApp& app, const char16_t* topic, void* owner) {
     }
     if (library == nullptr) library = ::LoadLibraryW(L"hhctrl.ocx");
     if (library != nullptr) {
-      html_help = reinterpret_cast<HtmlHelpFn>(reinterpret_cast<void*>(::GetProcAddress(library, MAKEINTRESOURCEA(15))));
+      html_help =
+          reinterpret_cast<HtmlHelpFn>(reinterpret_cast<void*>(::GetProcAddress(library, MAKEINTRESOURCEA(15))));
     }
   }
   if (html_help == nullptr) return;
