@@ -8,6 +8,7 @@ target_include_directories(brankel_player PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 add_library(brankel_ui_library SHARED ui_library.cpp ui_library.def ui_library.rc)
 target_compile_options(brankel_ui_library PRIVATE ${BRANKEL_WARNINGS})
 target_include_directories(brankel_ui_library PRIVATE ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(brankel_ui_library PRIVATE brankel_platform)
 set_target_properties(brankel_ui_library PROPERTIES PREFIX "" OUTPUT_NAME vllib_ui_defresu
                                                     RUNTIME_OUTPUT_DIRECTORY ${BRANKEL_RUNTIME_OUTPUT}/sysdata)
 

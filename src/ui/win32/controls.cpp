@@ -1,0 +1,667 @@
+#include "ui/win32/controls.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+
+namespace ui {
+namespace {
+
+using runtime::SkinBitmap;
+
+constexpr UINT_PTR kSubclassId = 0x564C;  // one subclass of ours per window
+
+// The key colour of a bitmap: its last palette entry, as tinted.
+COLORREF KeyColour(const std::vector<uint8_t>& dib) {
+  const std::optional<plat::ByteView> table = DibColours(dib);
+  if (!table || table->size() < 4) return RGB(255, 0, 255);
+  const plat::ByteView last = table->From(table->size() - 4);
+  return RGB(last.U8Or(2, 0), last.U8Or(1, 0), last.U8Or(0, 0));
+}
+
+std::u16string WindowText(HWND window) {
+  const int length = GetWindowTextLengthW(window);
+  std::u16string text(static_cast<size_t>(std::max(length, 0)) + 1, u'\0');
+  const int got = GetWindowTextW(window, reinterpret_cast<wchar_t*>(text.data()), length + 1);
+  text.resize(static_cast<size_t>(std::max(got, 0)));
+  return text;
+}
+
+const wchar_t* W(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+void FillColour(HDC dc, const RECT& rect, uint32_t index) {
+  FillRect(dc, &rect, static_cast<HBRUSH>(CNewAspect::Global().Brush(index)));
+}
+
+}  // namespace
+
+bool DrawSkinBitmap(HDC dc, const CNewAspect& skin, int index, const RECT& rect, bool frame) {
+  HBITMAP bitmap = static_cast<HBITMAP>(frame ? skin.FrameBitmapHandle(index) : skin.ControlBitmapHandle(index));
+  const std::vector<uint8_t>& dib = frame ? skin.FrameBitmap(index) : skin.ControlBitmap(index);
+  if (bitmap == nullptr) return false;
+  if (rect.right <= rect.left || rect.bottom <= rect.top) return true;
+  BITMAP info{};
+  GetObjectW(bitmap, sizeof info, &info);
+  HDC source = CreateCompatibleDC(dc);
+  HGDIOBJ old = SelectObject(source, bitmap);
+  const COLORREF key = KeyColour(dib);
+  const int w = rect.right - rect.left, h = rect.bottom - rect.top;
+  int b = frame ? 0 : static_cast<int>(skin.ControlBitmapBorder(index));
+  b = std::min({b, static_cast<int>(info.bmWidth / 2), static_cast<int>(info.bmHeight / 2)});
+  int d = std::min({static_cast<int>(skin.Scale(b)), w / 2, h / 2});
+  if (b == 0) d = 0;
+  // Source and destination column and row edges of the nine parts.
+  const int sx[] = {0, b, info.bmWidth - b, info.bmWidth};
+  const int sy[] = {0, b, info.bmHeight - b, info.bmHeight};
+  const int dx[] = {rect.left, rect.left + d, rect.right - d, rect.right};
+  const int dy[] = {rect.top, rect.top + d, rect.bottom - d, rect.bottom};
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 3; ++col) {
+      const int sw = sx[col + 1] - sx[col], sh = sy[row + 1] - sy[row];
+      const int dw = dx[col + 1] - dx[col], dh = dy[row + 1] - dy[row];
+      if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) continue;
+      TransparentBlt(dc, dx[col], dy[row], dw, dh, source, sx[col], sy[row], sw, sh, key);
+    }
+  }
+  SelectObject(source, old);
+  DeleteDC(source);
+  return true;
+}
+
+// ---- CVLWnd ---------------------------------------------------------------------------
+
+CVLWnd::~CVLWnd() { Detach(); }
+
+bool CVLWnd::Attach(HWND window) {
+  if (window == nullptr || window_ != nullptr) return false;
+  if (!SetWindowSubclass(window, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) return false;
+  window_ = window;
+  SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(CNewAspect::Global().Font()), FALSE);
+  InvalidateRect(window, nullptr, TRUE);
+  return true;
+}
+
+void CVLWnd::Detach() {
+  if (window_ != nullptr) RemoveWindowSubclass(window_, SubclassProc, kSubclassId);
+  window_ = nullptr;
+}
+
+LRESULT CALLBACK CVLWnd::SubclassProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                                      DWORD_PTR data) {
+  auto* self = reinterpret_cast<CVLWnd*>(data);
+  if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(window, SubclassProc, kSubclassId);
+    self->window_ = nullptr;
+    return DefSubclassProc(window, message, wparam, lparam);
+  }
+  return self->WindowProc(message, wparam, lparam);
+}
+
+LRESULT CVLWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) { return Default(message, wparam, lparam); }
+
+LRESULT CVLWnd::Default(UINT message, WPARAM wparam, LPARAM lparam) {
+  return DefSubclassProc(window_, message, wparam, lparam);
+}
+
+LRESULT CVLWnd::PaintBuffered(HDC given) {
+  PAINTSTRUCT paint{};
+  HDC dc = given != nullptr ? given : BeginPaint(window_, &paint);
+  RECT client{};
+  GetClientRect(window_, &client);
+  HDC memory = CreateCompatibleDC(dc);
+  HBITMAP canvas = CreateCompatibleBitmap(dc, std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1));
+  HGDIOBJ old_bitmap = SelectObject(memory, canvas);
+  HGDIOBJ old_font = SelectObject(memory, CNewAspect::Global().Font());
+  SetBkMode(memory, TRANSPARENT);
+  OnPaint(memory, client);
+  BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+  SelectObject(memory, old_font);
+  SelectObject(memory, old_bitmap);
+  DeleteObject(canvas);
+  DeleteDC(memory);
+  if (given == nullptr) EndPaint(window_, &paint);
+  return 0;
+}
+
+LRESULT CVLWnd::DefaultThenRepaint(UINT message, WPARAM wparam, LPARAM lparam) {
+  const LRESULT result = Default(message, wparam, lparam);
+  if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
+  return result;
+}
+
+void CVLWnd::DrawSkinFrame(HDC dc, RECT rect) const {
+  // Without a skin (its library failed to load) the system's sunken edge.
+  if (!DrawSkinBitmap(dc, CNewAspect::Global(), runtime::kBitmapField, rect)) DrawEdge(dc, &rect, EDGE_SUNKEN, BF_RECT);
+}
+
+// ---- CVLButton ------------------------------------------------------------------------
+
+LRESULT CVLButton::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_PAINT:
+      return PaintBuffered();
+    case WM_PRINTCLIENT:
+      return PaintBuffered(reinterpret_cast<HDC>(wparam));
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_MOUSEMOVE:
+      if (!hot_) {
+        hot_ = true;
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window_, 0};
+        TrackMouseEvent(&track);
+      }
+      return DefaultThenRepaint(message, wparam, lparam);
+    case WM_MOUSELEAVE:
+      hot_ = false;
+      return DefaultThenRepaint(message, wparam, lparam);
+    case BM_SETSTATE:
+    case BM_SETCHECK:
+    case BM_SETSTYLE:
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_ENABLE:
+    case WM_SETTEXT:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_CAPTURECHANGED:
+    case WM_UPDATEUISTATE:
+      return DefaultThenRepaint(message, wparam, lparam);
+    default:
+      return Default(message, wparam, lparam);
+  }
+}
+
+void CVLButton::OnPaint(HDC dc, const RECT& client) {
+  const CNewAspect& skin = CNewAspect::Global();
+  const LONG style = GetWindowLongW(window_, GWL_STYLE);
+  const LONG kind = style & BS_TYPEMASK;
+  const bool enabled = IsWindowEnabled(window_) != FALSE;
+  const LRESULT state = SendMessageW(window_, BM_GETSTATE, 0, 0);
+  const bool pressed = (state & BST_PUSHED) != 0;
+  const bool checked = (SendMessageW(window_, BM_GETCHECK, 0, 0) & BST_CHECKED) != 0;
+  const bool focused = GetFocus() == window_;
+  const std::u16string text = WindowText(window_);
+  SetTextColor(dc, skin.Colour(enabled ? runtime::kColourText : runtime::kColourDisabledText));
+  const bool check_box = kind == BS_CHECKBOX || kind == BS_AUTOCHECKBOX || kind == BS_3STATE || kind == BS_AUTO3STATE;
+  const bool radio = kind == BS_RADIOBUTTON || kind == BS_AUTORADIOBUTTON;
+  if (kind == BS_GROUPBOX) {
+    FillColour(dc, client, runtime::kColourWindow);
+    RECT box = client;
+    box.top += skin.Scale(7);
+    HGDIOBJ old_pen = SelectObject(dc, skin.Pen(runtime::kColourFrame));
+    HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    RoundRect(dc, box.left, box.top, box.right, box.bottom, skin.Scale(4), skin.Scale(4));
+    SelectObject(dc, old_brush);
+    SelectObject(dc, old_pen);
+    RECT label{client.left + skin.Scale(8), client.top, client.right - skin.Scale(8), client.top + skin.Scale(15)};
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, W(text), static_cast<int>(text.size()), &extent);
+    label.right = std::min<LONG>(label.right, label.left + extent.cx + skin.Scale(4));
+    FillColour(dc, label, runtime::kColourWindow);
+    label.left += skin.Scale(2);
+    DrawTextW(dc, W(text), -1, &label, DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    return;
+  }
+  if (check_box || radio) {
+    FillColour(dc, client, runtime::kColourWindow);
+    const int box = skin.Scale(13);
+    RECT mark{client.left, (client.bottom - box) / 2, client.left + box, (client.bottom - box) / 2 + box};
+    int index = 0;
+    if (check_box) {
+      index = !enabled ? runtime::kBitmapCheckDisabled : checked ? runtime::kBitmapCheckOn : runtime::kBitmapCheckOff;
+    } else {
+      index = !enabled ? runtime::kBitmapRadioDisabled : checked ? runtime::kBitmapRadioOn : runtime::kBitmapRadioOff;
+    }
+    if (!DrawSkinBitmap(dc, skin, index, mark)) {
+      DrawFrameControl(dc, &mark, DFC_BUTTON,
+                       (check_box ? DFCS_BUTTONCHECK : DFCS_BUTTONRADIO) | (checked ? DFCS_CHECKED : 0) |
+                           (enabled ? 0 : DFCS_INACTIVE));
+    }
+    RECT label = client;
+    label.left = mark.right + skin.Scale(5);
+    DrawTextW(dc, W(text), -1, &label, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    if (focused) {
+      RECT measure = label;
+      DrawTextW(dc, W(text), -1, &measure, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_CALCRECT);
+      measure.top = label.top + (label.bottom - label.top - (measure.bottom - measure.top)) / 2;
+      measure.bottom = measure.top + (measure.bottom - measure.top);
+      InflateRect(&measure, 1, 0);
+      DrawFocusRect(dc, &measure);
+    }
+    return;
+  }
+  // A push button: the window colour behind its rounded corners, then the face.
+  FillColour(dc, client, runtime::kColourWindow);
+  int index = runtime::kBitmapButton;
+  if (!enabled) {
+    index = runtime::kBitmapButtonDisabled;
+  } else if (pressed) {
+    index = runtime::kBitmapButtonPressed;
+  } else if (hot_) {
+    index = runtime::kBitmapButtonHot;
+  } else if (kind == BS_DEFPUSHBUTTON || focused) {
+    index = runtime::kBitmapButtonDefault;
+  }
+  if (!DrawSkinBitmap(dc, skin, index, client)) {
+    RECT face = client;
+    DrawFrameControl(dc, &face, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed ? DFCS_PUSHED : 0));
+  }
+  RECT label = client;
+  if (pressed) OffsetRect(&label, 1, 1);
+  DrawTextW(dc, W(text), -1, &label, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  if (focused) {
+    RECT focus = client;
+    InflateRect(&focus, -skin.Scale(4), -skin.Scale(4));
+    DrawFocusRect(dc, &focus);
+  }
+}
+
+// ---- CVLEdit --------------------------------------------------------------------------
+
+LRESULT CVLEdit::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCPAINT) {
+    // The border is the skin's field frame, drawn over the system's.
+    const LRESULT result = Default(message, wparam, lparam);
+    HDC dc = GetWindowDC(window_);
+    RECT outer{};
+    GetWindowRect(window_, &outer);
+    OffsetRect(&outer, -outer.left, -outer.top);
+    RECT client{};
+    GetClientRect(window_, &client);
+    POINT origin{0, 0};
+    ClientToScreen(window_, &origin);
+    RECT window_rect{};
+    GetWindowRect(window_, &window_rect);
+    const int cx = origin.x - window_rect.left, cy = origin.y - window_rect.top;
+    ExcludeClipRect(dc, cx, cy, cx + client.right, cy + client.bottom);
+    FillColour(dc, outer, runtime::kColourField);
+    DrawSkinFrame(dc, outer);
+    ReleaseDC(window_, dc);
+    return result;
+  }
+  if (message == WM_ENABLE) {
+    const LRESULT result = Default(message, wparam, lparam);
+    SetWindowPos(window_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+    return result;
+  }
+  return Default(message, wparam, lparam);
+}
+
+LRESULT CVLTimeEditbox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_CHAR && wparam >= 0x20 && !(wparam >= u'0' && wparam <= u'9') && wparam != u':') return 0;
+  return CVLEdit::WindowProc(message, wparam, lparam);
+}
+
+// ---- CVLCombox ------------------------------------------------------------------------
+
+LRESULT CVLCombox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_PAINT:
+      return PaintBuffered();
+    case WM_PRINTCLIENT:
+      return PaintBuffered(reinterpret_cast<HDC>(wparam));
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_ENABLE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_KEYDOWN:
+    case CB_SETCURSEL:
+    case CB_SHOWDROPDOWN:
+      return DefaultThenRepaint(message, wparam, lparam);
+    case WM_COMMAND: {
+      const LRESULT result = Default(message, wparam, lparam);
+      InvalidateRect(window_, nullptr, FALSE);
+      return result;
+    }
+    default:
+      return Default(message, wparam, lparam);
+  }
+}
+
+void CVLCombox::OnPaint(HDC dc, const RECT& client) {
+  const CNewAspect& skin = CNewAspect::Global();
+  const bool enabled = IsWindowEnabled(window_) != FALSE;
+  FillColour(dc, client, runtime::kColourField);
+  DrawSkinFrame(dc, client);
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof info;
+  GetComboBoxInfo(window_, &info);
+  RECT arrow = info.rcButton;
+  if (arrow.right <= arrow.left) arrow = {client.right - skin.Scale(17), client.top, client.right, client.bottom};
+  arrow.top = client.top + 1;
+  arrow.bottom = client.bottom - 1;
+  arrow.right = client.right - 1;
+  const bool dropped = SendMessageW(window_, CB_GETDROPPEDSTATE, 0, 0) != 0;
+  if (!DrawSkinBitmap(dc, skin, dropped ? runtime::kBitmapComboArrowPressed : runtime::kBitmapComboArrow, arrow)) {
+    DrawFrameControl(dc, &arrow, DFC_SCROLL, DFCS_SCROLLCOMBOBOX | (dropped ? DFCS_PUSHED : 0));
+  }
+  if (info.hwndItem != nullptr && info.hwndItem != window_) return;  // the edit child shows the text
+  const LRESULT selected = SendMessageW(window_, CB_GETCURSEL, 0, 0);
+  std::u16string text;
+  if (selected != CB_ERR) {
+    const LRESULT length = SendMessageW(window_, CB_GETLBTEXTLEN, static_cast<WPARAM>(selected), 0);
+    if (length != CB_ERR) {
+      text.assign(static_cast<size_t>(length) + 1, u'\0');
+      SendMessageW(window_, CB_GETLBTEXT, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(text.data()));
+      text.resize(static_cast<size_t>(length));
+    }
+  }
+  RECT label{client.left + skin.Scale(3), client.top + 2, arrow.left - 1, client.bottom - 2};
+  const bool focused = GetFocus() == window_;
+  if (focused && enabled) {
+    FillColour(dc, label, runtime::kColourHighlight);
+    SetTextColor(dc, skin.Colour(runtime::kColourHighlightText));
+  } else {
+    SetTextColor(dc, skin.Colour(enabled ? runtime::kColourText : runtime::kColourDisabledText));
+  }
+  RECT inner = label;
+  inner.left += skin.Scale(2);
+  DrawTextW(dc, W(text), -1, &inner, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+}
+
+// ---- CVLListBox -----------------------------------------------------------------------
+
+LRESULT CVLListBox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_PAINT:
+      return PaintBuffered();
+    case WM_PRINTCLIENT:
+      return PaintBuffered(reinterpret_cast<HDC>(wparam));
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_NCPAINT: {
+      const LRESULT result = Default(message, wparam, lparam);
+      HDC dc = GetWindowDC(window_);
+      RECT outer{};
+      GetWindowRect(window_, &outer);
+      OffsetRect(&outer, -outer.left, -outer.top);
+      RECT client{};
+      GetClientRect(window_, &client);
+      POINT origin{0, 0};
+      ClientToScreen(window_, &origin);
+      RECT window_rect{};
+      GetWindowRect(window_, &window_rect);
+      const int cx = origin.x - window_rect.left, cy = origin.y - window_rect.top;
+      // Leave the client and any scroll bar to the system.
+      ExcludeClipRect(dc, cx, cy, outer.right - cx, outer.bottom - cy);
+      DrawSkinFrame(dc, outer);
+      ReleaseDC(window_, dc);
+      return result;
+    }
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_MOUSEMOVE:
+    case WM_KEYDOWN:
+    case WM_VSCROLL:
+    case WM_MOUSEWHEEL:
+    case LB_SETCURSEL:
+    case LB_SETSEL:
+    case LB_SETTOPINDEX:
+    case LB_ADDSTRING:
+    case LB_INSERTSTRING:
+    case LB_DELETESTRING:
+    case LB_RESETCONTENT:
+    case WM_ENABLE:
+      return DefaultThenRepaint(message, wparam, lparam);
+    default:
+      return Default(message, wparam, lparam);
+  }
+}
+
+void CVLListBox::OnPaint(HDC dc, const RECT& client) {
+  const CNewAspect& skin = CNewAspect::Global();
+  const bool enabled = IsWindowEnabled(window_) != FALSE;
+  FillColour(dc, client, runtime::kColourField);
+  const LRESULT count = SendMessageW(window_, LB_GETCOUNT, 0, 0);
+  const LRESULT caret = SendMessageW(window_, LB_GETCARETINDEX, 0, 0);
+  const bool focused = GetFocus() == window_;
+  for (LRESULT item = SendMessageW(window_, LB_GETTOPINDEX, 0, 0); item >= 0 && item < count; ++item) {
+    RECT row{};
+    if (SendMessageW(window_, LB_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&row)) == LB_ERR) {
+      break;
+    }
+    if (row.top >= client.bottom) break;
+    const bool selected = SendMessageW(window_, LB_GETSEL, static_cast<WPARAM>(item), 0) > 0;
+    if (selected) {
+      if (!DrawSkinBitmap(dc, skin, runtime::kBitmapListSelection, row)) FillColour(dc, row, runtime::kColourHighlight);
+      SetTextColor(dc, skin.Colour(runtime::kColourHighlightText));
+    } else {
+      SetTextColor(dc, skin.Colour(enabled ? runtime::kColourText : runtime::kColourDisabledText));
+    }
+    const LRESULT length = SendMessageW(window_, LB_GETTEXTLEN, static_cast<WPARAM>(item), 0);
+    if (length != LB_ERR && length >= 0) {
+      std::u16string text(static_cast<size_t>(length) + 1, u'\0');
+      SendMessageW(window_, LB_GETTEXT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(text.data()));
+      text.resize(static_cast<size_t>(length));
+      RECT label = row;
+      label.left += skin.Scale(4);
+      DrawTextW(dc, W(text), -1, &label, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    }
+    if (focused && item == caret) DrawFocusRect(dc, &row);
+  }
+}
+
+// ---- CVLSlider ------------------------------------------------------------------------
+
+bool CVLSlider::Create(HWND placeholder) {
+  if (placeholder == nullptr) return false;
+  HWND parent = GetParent(placeholder);
+  RECT rect{};
+  GetWindowRect(placeholder, &rect);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+  const int id = GetDlgCtrlID(placeholder);
+  const LONG style = GetWindowLongW(placeholder, GWL_STYLE);
+  HWND slider = CreateWindowExW(0, TRACKBAR_CLASSW, L"",
+                                WS_CHILD | WS_TABSTOP | (style & (WS_VISIBLE | WS_DISABLED)) | TBS_HORZ | TBS_NOTICKS,
+                                rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+  if (slider == nullptr) return false;
+  SetWindowPos(slider, placeholder, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  DestroyWindow(placeholder);
+  return Attach(slider);
+}
+
+int CVLSlider::Position() const { return static_cast<int>(SendMessageW(window_, TBM_GETPOS, 0, 0)); }
+void CVLSlider::SetRange(int low, int high) { SendMessageW(window_, TBM_SETRANGE, TRUE, MAKELPARAM(low, high)); }
+void CVLSlider::SetPosition(int position) { SendMessageW(window_, TBM_SETPOS, TRUE, position); }
+
+LRESULT CVLSlider::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_PAINT:
+      return PaintBuffered();
+    case WM_PRINTCLIENT:
+      return PaintBuffered(reinterpret_cast<HDC>(wparam));
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_MOUSEMOVE:
+      if (!hot_) {
+        hot_ = true;
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window_, 0};
+        TrackMouseEvent(&track);
+      }
+      return DefaultThenRepaint(message, wparam, lparam);
+    case WM_MOUSELEAVE:
+      hot_ = false;
+      return DefaultThenRepaint(message, wparam, lparam);
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_KEYDOWN:
+    case TBM_SETPOS:
+    case TBM_SETRANGE:
+    case WM_ENABLE:
+      return DefaultThenRepaint(message, wparam, lparam);
+    default:
+      return Default(message, wparam, lparam);
+  }
+}
+
+void CVLSlider::OnPaint(HDC dc, const RECT& client) {
+  const CNewAspect& skin = CNewAspect::Global();
+  FillColour(dc, client, runtime::kColourWindow);
+  RECT channel{};
+  SendMessageW(window_, TBM_GETCHANNELRECT, 0, reinterpret_cast<LPARAM>(&channel));
+  RECT thumb{};
+  SendMessageW(window_, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
+  const int track_height = skin.Scale(6);
+  const int middle = (thumb.top + thumb.bottom) / 2;
+  RECT track{channel.left, middle - track_height / 2, channel.right, middle - track_height / 2 + track_height};
+  if (!DrawSkinBitmap(dc, skin, runtime::kBitmapSliderTrack, track)) DrawEdge(dc, &track, EDGE_SUNKEN, BF_RECT);
+  // The part up to the thumb in the highlight colour.
+  RECT filled{track.left + 2, track.top + 2, (thumb.left + thumb.right) / 2, track.bottom - 2};
+  if (filled.right > filled.left && IsWindowEnabled(window_)) FillColour(dc, filled, runtime::kColourHighlight);
+  const int thumb_width = skin.Scale(11), thumb_height = std::min<int>(skin.Scale(20), client.bottom);
+  const int thumb_middle = (thumb.left + thumb.right) / 2;
+  RECT knob{thumb_middle - thumb_width / 2, middle - thumb_height / 2, thumb_middle - thumb_width / 2 + thumb_width,
+            middle - thumb_height / 2 + thumb_height};
+  if (!DrawSkinBitmap(dc, skin, hot_ ? runtime::kBitmapSliderThumbHot : runtime::kBitmapSliderThumb, knob)) {
+    DrawFrameControl(dc, &knob, DFC_BUTTON, DFCS_BUTTONPUSH);
+  }
+  if (GetFocus() == window_) {
+    RECT focus = client;
+    DrawFocusRect(dc, &focus);
+  }
+}
+
+// ---- CVLLineCtrl ----------------------------------------------------------------------
+
+LRESULT CVLLineCtrl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_PAINT:
+      return PaintBuffered();
+    case WM_PRINTCLIENT:
+      return PaintBuffered(reinterpret_cast<HDC>(wparam));
+    case WM_ERASEBKGND:
+      return 1;
+    default:
+      return Default(message, wparam, lparam);
+  }
+}
+
+void CVLLineCtrl::OnPaint(HDC dc, const RECT& client) {
+  const CNewAspect& skin = CNewAspect::Global();
+  FillColour(dc, client, runtime::kColourWindow);
+  const bool horizontal = client.right >= client.bottom;
+  const int thickness = std::max(2, skin.Scale(2));
+  RECT line = client;
+  if (horizontal) {
+    line.top = (client.bottom - thickness) / 2;
+    line.bottom = line.top + thickness;
+    if (!DrawSkinBitmap(dc, skin, runtime::kBitmapLine, line)) DrawEdge(dc, &line, EDGE_ETCHED, BF_TOP);
+  } else {
+    line.left = (client.right - thickness) / 2;
+    line.right = line.left + thickness / 2;
+    FillColour(dc, line, runtime::kColourDarkEdge);
+    OffsetRect(&line, thickness / 2, 0);
+    FillColour(dc, line, runtime::kColourLightEdge);
+  }
+}
+
+// ---- CVLBaseGrid ----------------------------------------------------------------------
+
+void CVLBaseGrid::SetColumns(std::vector<Column> columns) {
+  columns_ = std::move(columns);
+  if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
+}
+
+void CVLBaseGrid::AddRow(std::vector<std::u16string> cells) {
+  rows_.push_back(std::move(cells));
+  if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
+}
+
+void CVLBaseGrid::ClearRows() {
+  rows_.clear();
+  selected_ = -1;
+  if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
+}
+
+void CVLBaseGrid::SetSelectedRow(int row) {
+  selected_ = row >= 0 && static_cast<size_t>(row) < rows_.size() ? row : -1;
+  if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
+}
+
+int CVLBaseGrid::RowHeight() const { return CNewAspect::Global().Scale(18); }
+
+LRESULT CVLBaseGrid::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_PAINT:
+      return PaintBuffered();
+    case WM_PRINTCLIENT:
+      return PaintBuffered(reinterpret_cast<HDC>(wparam));
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS;
+    case WM_LBUTTONDOWN: {
+      SetFocus(window_);
+      const int row = GET_Y_LPARAM(lparam) / RowHeight() - 1;
+      SetSelectedRow(row);
+      return 0;
+    }
+    case WM_KEYDOWN:
+      if (wparam == VK_UP && selected_ > 0) SetSelectedRow(selected_ - 1);
+      if (wparam == VK_DOWN && selected_ + 1 < static_cast<int>(rows_.size())) SetSelectedRow(selected_ + 1);
+      return 0;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      InvalidateRect(window_, nullptr, FALSE);
+      return Default(message, wparam, lparam);
+    default:
+      return Default(message, wparam, lparam);
+  }
+}
+
+void CVLBaseGrid::OnPaint(HDC dc, const RECT& client) {
+  const CNewAspect& skin = CNewAspect::Global();
+  FillColour(dc, client, runtime::kColourField);
+  const int height = RowHeight();
+  HGDIOBJ old_pen = SelectObject(dc, skin.Pen(runtime::kColourGridLine));
+  int x = client.left;
+  for (size_t c = 0; c < columns_.size(); ++c) {
+    const int width = c + 1 == columns_.size() ? std::max<int>(client.right - x, 0) : skin.Scale(columns_[c].width);
+    RECT header{x, client.top, x + width, client.top + height};
+    if (!DrawSkinBitmap(dc, skin, runtime::kBitmapHeader, header)) {
+      DrawFrameControl(dc, &header, DFC_BUTTON, DFCS_BUTTONPUSH);
+    }
+    SetTextColor(dc, skin.Colour(runtime::kColourText));
+    RECT label = header;
+    InflateRect(&label, -skin.Scale(4), 0);
+    DrawTextW(dc, W(columns_[c].title), -1, &label, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
+    for (size_t r = 0; r < rows_.size(); ++r) {
+      RECT cell{x, client.top + height * static_cast<int>(r + 1), x + width,
+                client.top + height * static_cast<int>(r + 2)};
+      if (cell.top >= client.bottom) break;
+      const bool selected = static_cast<int>(r) == selected_;
+      if (selected) FillColour(dc, cell, runtime::kColourHighlight);
+      SetTextColor(dc, skin.Colour(selected ? runtime::kColourHighlightText : runtime::kColourText));
+      RECT text = cell;
+      InflateRect(&text, -skin.Scale(4), 0);
+      if (c < rows_[r].size()) {
+        DrawTextW(dc, W(rows_[r][c]), -1, &text, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+      }
+      MoveToEx(dc, cell.left, cell.bottom - 1, nullptr);
+      LineTo(dc, cell.right, cell.bottom - 1);
+    }
+    MoveToEx(dc, x + width - 1, client.top + height, nullptr);
+    LineTo(dc, x + width - 1, client.bottom);
+    x += width;
+  }
+  SelectObject(dc, old_pen);
+  HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+  SelectObject(dc, skin.Pen(runtime::kColourFrame));
+  Rectangle(dc, client.left, client.top, client.right, client.bottom);
+  SelectObject(dc, old_brush);
+  SelectObject(dc, old_pen);
+}
+
+}  // namespace ui
