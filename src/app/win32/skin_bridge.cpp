@@ -16,7 +16,9 @@ bool SkinLoad(std::u16string_view library, int32_t hue, int32_t lightness, int32
   return ui::CNewAspect::Global().Load(library, hue, lightness, saturation);
 }
 void SkinUseSystemColours(bool use) { ui::CNewAspect::Global().UseSystemColours(use); }
-void SkinSetFont(std::u16string_view face, int32_t size) { ui::CNewAspect::Global().SetFont(face, size); }
+// The configured size is in tenths of a point (the default 90 is 9 points); the toolkit takes
+// whole points.
+void SkinSetFont(std::u16string_view face, int32_t size) { ui::CNewAspect::Global().SetFont(face, (size + 5) / 10); }
 std::unique_ptr<MessageDisplay> MakeMessageDisplay() { return ui::MakeSkinnedMessageDisplay(); }
 
 #else
