@@ -50,6 +50,7 @@ printf '[General]\r\nCmd.exe=Brankel\r\nLanguage=en\r\nDataPath=%s\r\n' "$(winpa
 cp "$install/Config/Config.ini" "$shared/Config.ini"
 
 mkdir -p "$out"
+rm -f "$out"/*.png "$out"/*.txt
 failures=0
 fail() { echo "FAIL $case: $*"; failures=$((failures + 1)); }
 # Through a file, not a pipe: a Wine service this call starts keeps its output open.
@@ -106,7 +107,17 @@ run_case() {
   wineserver -w 2>/dev/null || true
 }
 
-cases=(missing quoted old-library damaged-language sibling-5 valid)
+# The user's own settings, written where the program keeps them (it copies the template
+# there only when there is none).
+user_config() {
+  local roaming
+  roaming=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -type d -path "*/AppData/Roaming" ! -path "*/Public/*" | head -n 1)
+  mkdir -p "$roaming/Velmora/Pandrel"
+  printf "[UIFont]\r\nSize=90\r\n[Options]\r\nUsingSystemAspect=%s\r\n[Appearance]\r\nHue=%s\r\nLight=0\r\nSaturation=%s\r\n" \
+    "$@" >"$roaming/Velmora/Pandrel/Config.ini"
+}
+
+cases=(missing quoted old-library damaged-language sibling-5 valid tinted system-colours)
 [ $# -gt 0 ] && cases=("$@")
 for case in "${cases[@]}"; do
   fresh_install
@@ -127,6 +138,18 @@ for case in "${cases[@]}"; do
       run_case "The installed macro editor (Deskvale) is not the version" No "$(winpath "$dir/scripts/valid.msd")" ;;
     valid)
       run_case "$(winpath "$dir/scripts/valid.msd")" Close "$(winpath "$dir/scripts/valid.msd")" ;;
+    tinted)
+      # Both colour cases show the same text, so that their pictures differ only in colour.
+      user_config 0 30 -53
+      run_case "The macro script does not exist" OK "Z:\\tmp\\no such script.msd" ;;
+    system-colours)
+      user_config 1 30 -53
+      run_case "The macro script does not exist" OK "Z:\\tmp\\no such script.msd"
+      if [ -f "$out/tinted.png" ]; then
+        differing=$(compare -metric AE "$out/tinted.png" "$out/system-colours.png" null: 2>&1 || true)
+        echo "     tinted and system colours differ in $differing pixels"
+        [ "${differing%%.*}" -gt 1000 ] 2>/dev/null || fail "the tinted skin looks like the system colours"
+      fi ;;
     *) fail "unknown case" ;;
   esac
 done
