@@ -10,7 +10,8 @@ top=$PWD
 
 packages=(cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev libgtest-dev googletest libmd-dev
           libcli11-dev nlohmann-json3-dev libbenchmark-dev clang-format
-          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth file ccache)
+          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth file ccache
+          x11-apps imagemagick xdotool tesseract-ocr)
 
 install_missing() {
   local missing=()
@@ -119,6 +120,13 @@ tr -d '\r' <"$log" >"$log.txt" && mv "$log.txt" "$log"
 tail -n 3 "$log"
 count_gtest "$log"
 wineserver -k 2>/dev/null || true
+
+step "window harness: Brankel.exe under wine, its windows read and answered"
+if ! timeout 240 bash tools/window-harness.sh >build/win64/harness.log 2>&1; then
+  tail -n 20 build/win64/harness.log
+  status=1
+fi
+tail -n 1 build/win64/harness.log
 
 step "legacy macro upgrade under wine with the double-byte code page 936"
 log=build/win64/test-run-936.log

@@ -47,6 +47,16 @@ class CBrankelApp : public CVLWinApp {
   std::u16string GeneralIniPath() const { return shared_data_folder_ + u"Config\\General.ini"; }
   std::u16string UserConfigPath() const { return user_data_folder_ + u"Config.ini"; }
 
+  // Set by start-up: the help file, and the script to package with its folder.
+  void SetHelpFilePath(std::u16string path) { help_file_path_ = std::move(path); }
+  const std::u16string& HelpFilePath() const { return help_file_path_; }
+  void SetScriptPath(std::u16string path, std::u16string folder) {
+    script_path_ = std::move(path);
+    script_folder_ = std::move(folder);
+  }
+  const std::u16string& ScriptPath() const { return script_path_; }
+  const std::u16string& ScriptFolder() const { return script_folder_; }
+
  private:
   bool LoadConfigurationSteps();
 
@@ -60,6 +70,9 @@ class CBrankelApp : public CVLWinApp {
   std::u16string proxy_language_file_;
   std::u16string data_folder_;
   std::u16string resource_file_;
+  std::u16string help_file_path_;
+  std::u16string script_path_;
+  std::u16string script_folder_;
   SharedSettings settings_{};
   bool configuration_loaded_ = false;
   uint32_t config_wait_ms_ = 5000;
