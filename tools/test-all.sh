@@ -104,9 +104,10 @@ check_kind() {  # file, expected text
 }
 check_kind build/linux32/tests/brankel_tests "ELF 32-bit"
 check_kind build/win32/tests/brankel_tests.exe "PE32 executable (console) Intel 80386"
-check_kind build/win32/install/brankel.exe "PE32 executable (console) Intel 80386"
+check_kind build/win32/install/brankelc.exe "PE32 executable (console) Intel 80386"
+check_kind build/win32/install/Brankel.exe "PE32 executable (GUI) Intel 80386"
 check_kind build/win64/tests/brankel_tests.exe "PE32+ executable (console) x86-64"
-check_kind build/win64/install/brankel.exe "PE32+ executable (console) x86-64"
+check_kind build/win64/install/brankelc.exe "PE32+ executable (console) x86-64"
 
 step "unit tests: win64 under wine"
 export WINEPREFIX=$top/build/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -336,9 +336,13 @@ void CVLDlgViewMes::Layout() {
   DrawTextW(dc, W(request_.text), -1, &text_rect_, flags);
   second_rect_ = {0, 0, text_width, 0};
   if (!request_.second_text.empty()) DrawTextW(dc, W(request_.second_text), -1, &second_rect_, flags);
-  // Some room beyond the measured width, so that drawing breaks the lines as measuring did.
-  text_rect_.right += skin.Scale(4);
-  if (!request_.second_text.empty()) second_rect_.right += skin.Scale(4);
+  // Some room beyond the measured width, so that the static control breaks the lines as
+  // measuring did: it breaks a line a character earlier than the measured width says.
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  const int slack = skin.Scale(4) + 2 * static_cast<int>(metrics.tmAveCharWidth);
+  text_rect_.right += slack;
+  if (!request_.second_text.empty()) second_rect_.right += slack;
   // Each button as wide as its caption needs, at least the usual width.
   const int button_height = skin.Scale(24);
   const int gap = skin.Scale(8);
