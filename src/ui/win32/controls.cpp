@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace ui {
 namespace {
@@ -130,14 +131,7 @@ LRESULT CVLWnd::DefaultThenRepaint(UINT message, WPARAM wparam, LPARAM lparam) {
   return result;
 }
 
-void CVLWnd::DrawSkinFrame(HDC dc, RECT rect) const {
-  // Without a skin (its library failed to load) the system's sunken edge.
-  if (!DrawSkinBitmap(dc, CNewAspect::Global(), runtime::kBitmapField, rect)) DrawEdge(dc, &rect, EDGE_SUNKEN, BF_RECT);
-}
-
-// ---- CVLButton ------------------------------------------------------------------------
-
-LRESULT CVLButton::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+std::optional<LRESULT> CVLWnd::PaintMessage(UINT message, WPARAM wparam, LPARAM lparam, bool tracks_hover) {
   switch (message) {
     case WM_PAINT:
       return PaintBuffered();
@@ -146,6 +140,7 @@ LRESULT CVLButton::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_ERASEBKGND:
       return 1;
     case WM_MOUSEMOVE:
+      if (!tracks_hover) return std::nullopt;
       if (!hot_) {
         hot_ = true;
         TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window_, 0};
@@ -153,8 +148,24 @@ LRESULT CVLButton::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return DefaultThenRepaint(message, wparam, lparam);
     case WM_MOUSELEAVE:
+      if (!tracks_hover) return std::nullopt;
       hot_ = false;
       return DefaultThenRepaint(message, wparam, lparam);
+    default:
+      return std::nullopt;
+  }
+}
+
+void CVLWnd::DrawSkinFrame(HDC dc, RECT rect) const {
+  // Without a skin (its library failed to load) the system's sunken edge.
+  if (!DrawSkinBitmap(dc, CNewAspect::Global(), runtime::kBitmapField, rect)) DrawEdge(dc, &rect, EDGE_SUNKEN, BF_RECT);
+}
+
+// ---- CVLButton ------------------------------------------------------------------------
+
+LRESULT CVLButton::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (const std::optional<LRESULT> done = PaintMessage(message, wparam, lparam, true)) return *done;
+  switch (message) {
     case BM_SETSTATE:
     case BM_SETCHECK:
     case BM_SETSTYLE:
@@ -299,13 +310,8 @@ LRESULT CVLTimeEditbox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
 // ---- CVLCombox ------------------------------------------------------------------------
 
 LRESULT CVLCombox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (const std::optional<LRESULT> done = PaintMessage(message, wparam, lparam, false)) return *done;
   switch (message) {
-    case WM_PAINT:
-      return PaintBuffered();
-    case WM_PRINTCLIENT:
-      return PaintBuffered(reinterpret_cast<HDC>(wparam));
-    case WM_ERASEBKGND:
-      return 1;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
     case WM_ENABLE:
@@ -369,13 +375,8 @@ void CVLCombox::OnPaint(HDC dc, const RECT& client) {
 // ---- CVLListBox -----------------------------------------------------------------------
 
 LRESULT CVLListBox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (const std::optional<LRESULT> done = PaintMessage(message, wparam, lparam, false)) return *done;
   switch (message) {
-    case WM_PAINT:
-      return PaintBuffered();
-    case WM_PRINTCLIENT:
-      return PaintBuffered(reinterpret_cast<HDC>(wparam));
-    case WM_ERASEBKGND:
-      return 1;
     case WM_NCPAINT: {
       const LRESULT result = Default(message, wparam, lparam);
       HDC dc = GetWindowDC(window_);
@@ -475,23 +476,8 @@ void CVLSlider::SetRange(int low, int high) { SendMessageW(window_, TBM_SETRANGE
 void CVLSlider::SetPosition(int position) { SendMessageW(window_, TBM_SETPOS, TRUE, position); }
 
 LRESULT CVLSlider::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (const std::optional<LRESULT> done = PaintMessage(message, wparam, lparam, true)) return *done;
   switch (message) {
-    case WM_PAINT:
-      return PaintBuffered();
-    case WM_PRINTCLIENT:
-      return PaintBuffered(reinterpret_cast<HDC>(wparam));
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_MOUSEMOVE:
-      if (!hot_) {
-        hot_ = true;
-        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window_, 0};
-        TrackMouseEvent(&track);
-      }
-      return DefaultThenRepaint(message, wparam, lparam);
-    case WM_MOUSELEAVE:
-      hot_ = false;
-      return DefaultThenRepaint(message, wparam, lparam);
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
     case WM_LBUTTONDOWN:
@@ -536,13 +522,8 @@ void CVLSlider::OnPaint(HDC dc, const RECT& client) {
 // ---- CVLLineCtrl ----------------------------------------------------------------------
 
 LRESULT CVLLineCtrl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (const std::optional<LRESULT> done = PaintMessage(message, wparam, lparam, false)) return *done;
   switch (message) {
-    case WM_PAINT:
-      return PaintBuffered();
-    case WM_PRINTCLIENT:
-      return PaintBuffered(reinterpret_cast<HDC>(wparam));
-    case WM_ERASEBKGND:
-      return 1;
     default:
       return Default(message, wparam, lparam);
   }
@@ -593,13 +574,8 @@ void CVLBaseGrid::SetSelectedRow(int row) {
 int CVLBaseGrid::RowHeight() const { return CNewAspect::Global().Scale(18); }
 
 LRESULT CVLBaseGrid::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (const std::optional<LRESULT> done = PaintMessage(message, wparam, lparam, false)) return *done;
   switch (message) {
-    case WM_PAINT:
-      return PaintBuffered();
-    case WM_PRINTCLIENT:
-      return PaintBuffered(reinterpret_cast<HDC>(wparam));
-    case WM_ERASEBKGND:
-      return 1;
     case WM_GETDLGCODE:
       return DLGC_WANTARROWS;
     case WM_LBUTTONDOWN: {

@@ -3,6 +3,8 @@
 // same in every window that uses it. Behaviour stays the system control's.
 #pragma once
 
+#include <optional>
+
 #include <windows.h>
 
 #include <string>
@@ -34,6 +36,9 @@ class CVLWnd {
   virtual void OnPaint(HDC /*dc*/, const RECT& /*client*/) {}
   // Repaints after the system control has drawn itself on a state change.
   LRESULT DefaultThenRepaint(UINT message, WPARAM wparam, LPARAM lparam);
+  // What every skinned control does with painting (through PaintBuffered, no background
+  // erase) and, when it has a hover look, with the mouse entering and leaving.
+  std::optional<LRESULT> PaintMessage(UINT message, WPARAM wparam, LPARAM lparam, bool tracks_hover);
   void DrawSkinFrame(HDC dc, RECT rect) const;
 
   HWND window_ = nullptr;
