@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "app/startup.h"
 #include "app/vl_reg.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
@@ -31,10 +32,9 @@ std::u16string IniString(std::u16string_view file, std::u16string_view section, 
 CBrankelApp::CBrankelApp() = default;
 
 bool CBrankelApp::DetermineProgramFolder() {
-  const std::u16string module = plat::GetModuleFileName();
-  const size_t slash = module.find_last_of(u'\\');
-  if (module.empty() || slash == std::u16string::npos) return false;
-  SetProgramFolder(module.substr(0, slash + 1));
+  const std::optional<std::u16string> folder = ProgramFolderOf(plat::GetModuleFileName());
+  if (!folder) return false;
+  SetProgramFolder(*folder);
   return true;
 }
 

@@ -418,11 +418,13 @@ bool ConvertPayload(const ParamRule& rule, uint16_t code, plat::ByteView old, st
   // Scalars: where the new layout has no text of its own, the old byte at the same offset
   // stays, unless it belongs to one of the old texts. Past the closing text's start the
   // layout follows the text, so nothing old is placed there.
+  std::vector<std::string> old_text;
+  for (const TextField& field : texts) old_text.push_back(AnsiText(old, field.from));
   if (rule.kind != RuleKind::kFull) {
     std::vector<std::pair<uint64_t, uint64_t>> old_texts, new_texts;
     for (size_t i = 0; i < texts.size(); ++i) {
       const TextField& field = texts[i];
-      const uint64_t length = AnsiText(old, field.from).size() + 1;
+      const uint64_t length = old_text[i].size() + 1;
       old_texts.emplace_back(field.from, uint64_t{field.from} + length);
       if (field.kind != TextKind::kVariable) {
         new_texts.emplace_back(field.to, field.to + 2 * uint64_t{FieldRoom(texts, i, size)});
@@ -443,8 +445,7 @@ bool ConvertPayload(const ParamRule& rule, uint16_t code, plat::ByteView old, st
     if (field.kind == TextKind::kVariable) continue;
     // 0x6105 carries its second file name only from the longer old layout.
     if (code == 0x6105 && field.from == 800 && old.size() <= 792) continue;
-    PutWidened(out, field.to, FieldRoom(texts, i, variable != nullptr ? variable->to : size), AnsiText(old, field.from),
-               counts);
+    PutWidened(out, field.to, FieldRoom(texts, i, variable != nullptr ? variable->to : size), old_text[i], counts);
   }
   if (variable != nullptr) {
     out.PutUtf16z(variable->to, closing);

@@ -7,6 +7,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "app/startup.h"
 #include "macro/error_state.h"
 #include "macro/legacy_rules.h"
 #include "macro/macro_file.h"
@@ -26,8 +27,7 @@ constexpr size_t kErrKeyUnits = 260;
 // "VL_MA" as a NUL-terminated string in the first 8 bytes, compared without regard to case.
 bool StartsWithMagic(plat::ByteView file) {
   MacroFileHeader header{};
-  file.CopyTo(0, header.Magic, file.Fits(0, sizeof header.Magic) ? sizeof header.Magic : 0);
-  return file.Fits(0, sizeof header.Magic) && HasMacroMagic(header);
+  return file.CopyTo(0, header.Magic, sizeof header.Magic) && HasMacroMagic(header);
 }
 
 // ---- Version 258 to 259 ------------------------------------------------------------------
@@ -441,8 +441,7 @@ std::optional<std::string> ReadFile(std::u16string_view path) {
 // Puts the bytes of `source` at `target` whole or not at all: they are copied beside the
 // target first and then moved over it, so a failure in between leaves the target as it was.
 bool ReplaceFile(std::u16string_view source, std::u16string_view target, TemporaryFiles& temporary) {
-  const size_t slash = target.find_last_of(u'\\');
-  const std::u16string folder(target.substr(0, slash == std::u16string_view::npos ? 0 : slash + 1));
+  const std::u16string folder = app::FolderOfPath(target);
   const std::u16string beside = plat::GetTempFileName(folder.empty() ? u"." : folder, u"VLU");
   if (beside.empty()) return false;
   temporary.names.push_back(beside);
@@ -499,27 +498,27 @@ int UpgradeMacroFile(std::u16string_view path, uint16_t version, char16_t* err_k
   }
   TemporaryFiles temporary;
   // The version-259 bytes: the file itself, or what the first step makes of it, kept in
-  // a file of its own so that the second step reads what the first one wrote.
+  // a file of its own, which becomes the ".old" copy.
   std::u16string source(path);
-  std::optional<std::string> bytes259 = original;
-  if (version == kVersion258) {
-    std::vector<uint8_t> converted;
-    if (Convert258To259(plat::ByteView(*original), converted) == UpgradeFault::kNone) {
-      bytes259 = std::string(converted.begin(), converted.end());
-      if (!options.dry_run) {
-        source = MakeUpgradeTempName();
-        temporary.names.push_back(source);
-        if (source.empty() || !plat::WriteWholeFile(source, *bytes259) || !(bytes259 = ReadFile(source))) {
-          SystemErrorKey(err_key);
-          return 0;
-        }
+  plat::ByteView bytes259(*original);
+  std::vector<uint8_t> converted;
+  if (version == kVersion258 && Convert258To259(bytes259, converted) == UpgradeFault::kNone) {
+    bytes259 = plat::ByteView(converted);
+    if (!options.dry_run) {
+      source = MakeUpgradeTempName();
+      temporary.names.push_back(source);
+      if (source.empty() ||
+          !plat::WriteWholeFile(source,
+                                std::string_view(reinterpret_cast<const char*>(converted.data()), converted.size()))) {
+        SystemErrorKey(err_key);
+        return 0;
       }
     }
   }
 
   UpgradedMacro upgraded;
   UpgradeReport counts;
-  const UpgradeFault fault = Convert259To512(plat::ByteView(*bytes259), upgraded, &counts);
+  const UpgradeFault fault = Convert259To512(bytes259, upgraded, &counts);
   counts.from_version = version;
   if (report != nullptr) *report = counts;
   if (fault != UpgradeFault::kNone) return ReportFault(fault, err_key);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/brankel_app.h"
+#include "app/startup.h"
 #include "app/system_error.h"
 #include "app/text_format.h"
 #include "platform/byte_view.h"
@@ -46,11 +47,6 @@ const char16_t* ProjectDefect(const MakeExeOptions& record, uint64_t file_size) 
 std::optional<ProjectContents> Refuse(ProjectRefusal* why, const char16_t* key, uint32_t system_error = 0) {
   if (why != nullptr) *why = ProjectRefusal{key, system_error};
   return std::nullopt;
-}
-
-std::u16string FolderOf(std::u16string_view path) {
-  const size_t slash = path.find_last_of(u'\\');
-  return slash == std::u16string_view::npos ? std::u16string() : std::u16string(path.substr(0, slash + 1));
 }
 
 // The settings of a project that has none: the user's configuration. The folders follow
@@ -193,7 +189,7 @@ int LoadProject(MakeExeOptions& record, std::u16string_view script, CMakeExe_Fil
     return LoadDefaults(record, app);
   }
   record = *contents->record;
-  TakeUserEntries(*contents, lists, FolderOf(script));
+  TakeUserEntries(*contents, lists, app::FolderOfPath(script));
   return 1;
 }
 

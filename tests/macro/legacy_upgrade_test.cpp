@@ -232,7 +232,6 @@ class LegacyUpgradeTest : public brankel_test::ScratchTest {
   // was left behind.
   std::set<std::u16string> Leftovers() {
     std::set<std::u16string> names = brankel_test::TemporaryFiles(u"*");
-    for (const std::u16string& name : brankel_test::TemporaryFiles(u"*")) names.insert(name);
     plat::FindData data;
     plat::FindHandle find = plat::FindFirstFile(dir_ + u"\\*", &data);
     if (find != nullptr) {
@@ -432,6 +431,26 @@ TEST_F(LegacyUpgradeTest, FileWithoutCommandsIsConvertedAndNamedItemsAreCut) {
   EXPECT_EQ(file.Header().NamedItemCount, 256);
   ASSERT_EQ(file.LoadNamedItems(), 1);
   EXPECT_EQ(plat::FixedText(file.NamedItems()[255].Name, 64), u"n255");
+}
+
+// The record added for 0x3304 takes the id after the largest one, never "none" and never
+// past 14 bits.
+TEST(LegacyUpgrade, AddedRecordIdSkipsNoneAndWrapsWithinFourteenBits) {
+  const struct {
+    uint16_t largest;
+    uint16_t added;
+  } cases[] = {{7, 8}, {8190, 8192}, {16383, 1}};
+  for (const auto& c : cases) {
+    LegacyMacro m;
+    m.commands = {{.code = 0x010, .param_id = c.largest}, {.code = 0x0A1}};
+    m.records = {{c.largest, AnsiPayload(300, {{0, "x"}})}};
+    const std::vector<uint8_t> bytes = BuildLegacyMacro(m);
+    macro::UpgradedMacro upgraded;
+    ASSERT_EQ(macro::Convert259To512(plat::ByteView(bytes), upgraded, nullptr), macro::UpgradeFault::kNone);
+    EXPECT_EQ(upgraded.commands[1].ParamId, c.added) << c.largest;
+    const plat::ByteView block = plat::ByteView(upgraded.params).First(upgraded.header.ParamBlockSize);
+    EXPECT_EQ(macro::ParamRecordSize(macro::FindParamRecord(c.added, block)), 910u) << c.largest;
+  }
 }
 
 // Texts widen with the system's ANSI code page: 1252 here, 936 (double-byte) where the

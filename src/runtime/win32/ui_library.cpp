@@ -186,13 +186,18 @@ Canvas RadioBox(bool on, bool disabled) {
   return c;
 }
 
+// A downward triangle of four rows, its top row from `left` to `right`.
+void DownArrow(Canvas& c, int left, int right, int top) {
+  for (int row = 0; row < 4; ++row) {
+    for (int x = left + row; x <= right - row; ++x) c.Set(x, top + row, kMark);
+  }
+}
+
 Canvas ComboArrow(bool pressed) {
   Canvas c(17, 20);
   Ramps(c, pressed ? kFaceBottom : kFaceTop, pressed ? kFaceTop : kFaceBottom, kEdgeTop, kEdgeBottom);
   c.Panel(0, 0, 17, 20, 2, pressed);
-  for (int row = 0; row < 4; ++row) {
-    for (int x = 4 + row; x <= 12 - row; ++x) c.Set(x, 8 + row, kMark);
-  }
+  DownArrow(c, 4, 12, 8);
   return c;
 }
 
@@ -224,9 +229,7 @@ Canvas ScrollArrow() {
   Canvas c(16, 16);
   Ramps(c, kFaceTop, kFaceBottom, kEdgeTop, kEdgeBottom);
   c.Panel(0, 0, 16, 16, 2, false);
-  for (int row = 0; row < 4; ++row) {
-    for (int x = 4 + row; x <= 11 - row; ++x) c.Set(x, 6 + row, kMark);
-  }
+  DownArrow(c, 4, 11, 6);
   return c;
 }
 

@@ -156,6 +156,28 @@ std::optional<LRESULT> CVLWnd::PaintMessage(UINT message, WPARAM wparam, LPARAM 
   }
 }
 
+LRESULT CVLWnd::PaintSkinBorder(UINT message, WPARAM wparam, LPARAM lparam, bool field_inside) {
+  const LRESULT result = Default(message, wparam, lparam);
+  HDC dc = GetWindowDC(window_);
+  RECT window_rect{};
+  GetWindowRect(window_, &window_rect);
+  RECT outer{0, 0, window_rect.right - window_rect.left, window_rect.bottom - window_rect.top};
+  RECT client{};
+  GetClientRect(window_, &client);
+  POINT origin{0, 0};
+  ClientToScreen(window_, &origin);
+  const int cx = origin.x - window_rect.left, cy = origin.y - window_rect.top;
+  if (field_inside) {
+    ExcludeClipRect(dc, cx, cy, cx + client.right, cy + client.bottom);
+    FillColour(dc, outer, runtime::kColourField);
+  } else {
+    ExcludeClipRect(dc, cx, cy, outer.right - cx, outer.bottom - cy);
+  }
+  DrawSkinFrame(dc, outer);
+  ReleaseDC(window_, dc);
+  return result;
+}
+
 void CVLWnd::DrawSkinFrame(HDC dc, RECT rect) const {
   // Without a skin (its library failed to load) the system's sunken edge.
   if (!DrawSkinBitmap(dc, CNewAspect::Global(), runtime::kBitmapField, rect)) DrawEdge(dc, &rect, EDGE_SUNKEN, BF_RECT);
@@ -274,26 +296,8 @@ void CVLButton::OnPaint(HDC dc, const RECT& client) {
 // ---- CVLEdit --------------------------------------------------------------------------
 
 LRESULT CVLEdit::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_NCPAINT) {
-    // The border is the skin's field frame, drawn over the system's.
-    const LRESULT result = Default(message, wparam, lparam);
-    HDC dc = GetWindowDC(window_);
-    RECT outer{};
-    GetWindowRect(window_, &outer);
-    OffsetRect(&outer, -outer.left, -outer.top);
-    RECT client{};
-    GetClientRect(window_, &client);
-    POINT origin{0, 0};
-    ClientToScreen(window_, &origin);
-    RECT window_rect{};
-    GetWindowRect(window_, &window_rect);
-    const int cx = origin.x - window_rect.left, cy = origin.y - window_rect.top;
-    ExcludeClipRect(dc, cx, cy, cx + client.right, cy + client.bottom);
-    FillColour(dc, outer, runtime::kColourField);
-    DrawSkinFrame(dc, outer);
-    ReleaseDC(window_, dc);
-    return result;
-  }
+  // The border is the skin's field frame, drawn over the system's.
+  if (message == WM_NCPAINT) return PaintSkinBorder(message, wparam, lparam, true);
   if (message == WM_ENABLE) {
     const LRESULT result = Default(message, wparam, lparam);
     SetWindowPos(window_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
@@ -377,25 +381,9 @@ void CVLCombox::OnPaint(HDC dc, const RECT& client) {
 LRESULT CVLListBox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
   if (const std::optional<LRESULT> done = PaintMessage(message, wparam, lparam, false)) return *done;
   switch (message) {
-    case WM_NCPAINT: {
-      const LRESULT result = Default(message, wparam, lparam);
-      HDC dc = GetWindowDC(window_);
-      RECT outer{};
-      GetWindowRect(window_, &outer);
-      OffsetRect(&outer, -outer.left, -outer.top);
-      RECT client{};
-      GetClientRect(window_, &client);
-      POINT origin{0, 0};
-      ClientToScreen(window_, &origin);
-      RECT window_rect{};
-      GetWindowRect(window_, &window_rect);
-      const int cx = origin.x - window_rect.left, cy = origin.y - window_rect.top;
-      // Leave the client and any scroll bar to the system.
-      ExcludeClipRect(dc, cx, cy, outer.right - cx, outer.bottom - cy);
-      DrawSkinFrame(dc, outer);
-      ReleaseDC(window_, dc);
-      return result;
-    }
+    case WM_NCPAINT:
+      // The client and any scroll bar stay the system's.
+      return PaintSkinBorder(message, wparam, lparam, false);
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
     case WM_LBUTTONDOWN:

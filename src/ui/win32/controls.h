@@ -40,6 +40,10 @@ class CVLWnd {
   // erase) and, when it has a hover look, with the mouse entering and leaving.
   std::optional<LRESULT> PaintMessage(UINT message, WPARAM wparam, LPARAM lparam, bool tracks_hover);
   void DrawSkinFrame(HDC dc, RECT rect) const;
+  // Lets the system paint the non-client area, then draws the skin's frame as the
+  // border: around a client filled with the field colour, or around everything inside
+  // the border (scroll bars included) left as the system drew it.
+  LRESULT PaintSkinBorder(UINT message, WPARAM wparam, LPARAM lparam, bool field_inside);
 
   HWND window_ = nullptr;
   bool hot_ = false;
