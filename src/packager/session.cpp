@@ -87,18 +87,20 @@ bool PackagingSession::Open(std::u16string_view script_path) {
 }
 
 bool PackagingSession::Analyze() {
-  bool complete = true;
-  const analysis::MacroCollection collection{lists_, application_.DataFolder()};
-  if (!analysis::CollectScriptMacros(collection, script_, folder_)) {
-    complete = false;
-    AddMessage(std::u16string(lists_.Message()));
-  }
+  bool complete = Collect();
   if (!MakeCopies()) complete = false;
   if (!Discover()) complete = false;
   return complete;
 }
 
-bool PackagingSession::MakeCopies() {
+bool PackagingSession::Collect() {
+  const analysis::MacroCollection collection{lists_, application_.DataFolder()};
+  if (analysis::CollectScriptMacros(collection, script_, folder_)) return true;
+  AddMessage(std::u16string(lists_.Message()));
+  return false;
+}
+
+bool PackagingSession::MakeCopies(bool stop_at_first) {
   bool complete = true;
   project::MacroListEntry* entries = lists_.MacroEntries();
   for (int32_t i = 0; i < lists_.MacroCount(); ++i) {
@@ -109,8 +111,10 @@ bool PackagingSession::MakeCopies() {
     if (entry.EntryType != analysis::kMacroEntryType) continue;
     const std::u16string path = project::FieldText(entry.Path);
     if (!plat::FileExists(path)) {
+      plat::SetLastError(plat::kErrorFileNotFound);
       AddMessage(KeyText(u"IDS_ERR_FILENOTFOUND", path));
       complete = false;
+      if (stop_at_first) break;
       continue;
     }
     const std::u16string copy = plat::GetTempFileName(plat::GetTempPath(), u"~PDPA");
@@ -119,10 +123,12 @@ bool PackagingSession::MakeCopies() {
       if (!copy.empty()) plat::DeleteFile(copy);
       AddMessage(KeyText(u"IDS_ERR_CREATETEMPFILE", app::SystemErrorText(error, path)));
       complete = false;
+      if (stop_at_first) break;
       continue;
     }
     plat::SetFixedText(entry.TempPath, std::size(entry.TempPath), copy);
   }
+  if (!complete && stop_at_first) RemoveCopies();
   return complete;
 }
 

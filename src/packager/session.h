@@ -47,6 +47,16 @@ class PackagingSession {
   // discovery, as if the user had removed it, so that one run reports everything missing.
   // False when anything is missing or failed; the lists hold what could be found.
   bool Analyze();
+  // Analyze's three steps, for the wizard, which runs them at different moments: the
+  // collection before its sheet opens, the copies when the macro list page is left, the
+  // discovery when the extra files page is shown. Each adds its messages.
+  bool Collect();
+  // Fresh temporary copies of the found macro files. With `stop_at_first`, the first
+  // failure removes every copy and ends the walk, as the macro list page needs.
+  bool MakeCopies(bool stop_at_first = false);
+  // Over every macro entry that has a temporary copy; stops at the first failure that has
+  // a message. The lists keep what was found up to there.
+  bool Discover();
 
   // Every file the build would pack that is not there.
   std::vector<MissingFile> MissingFiles() const;
@@ -73,9 +83,6 @@ class PackagingSession {
   void RemoveCopies();
 
  private:
-  bool MakeCopies();
-  bool Discover();
-
   app::CBrankelApp& application_;
   std::unique_ptr<project::MakeExeOptions> record_;
   project::CMakeExe_FileLists lists_;
