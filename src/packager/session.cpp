@@ -111,7 +111,7 @@ bool PackagingSession::MakeCopies(bool stop_at_first) {
     if (entry.EntryType != analysis::kMacroEntryType) continue;
     const std::u16string path = project::FieldText(entry.Path);
     if (!plat::FileExists(path)) {
-      plat::SetLastError(plat::kErrorFileNotFound);
+      plat::SetLastError(plat::err::kFileNotFound);
       AddMessage(KeyText(u"IDS_ERR_FILENOTFOUND", path));
       complete = false;
       if (stop_at_first) break;
