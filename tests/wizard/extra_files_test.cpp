@@ -82,7 +82,12 @@ TEST_F(ExtraFilesPageTest, AnEditThatWouldUnpackOutsideTheFolderIsRefusedAndChan
   ASSERT_TRUE(page.StoreEdit(0, {u"  data\\b.txt  ", u" " + Path(u"b.txt")}));
   EXPECT_EQ(page.Rows()[0].cells[0] + u"|" + page.Rows()[0].cells[1], u"data\\b.txt|" + Path(u"b.txt"));
   AddFound(Path(u"found.txt"));
-  EXPECT_FALSE(page.StoreEdit(1, {u"x.txt", Path(u"x.txt")}));
+  EXPECT_FALSE(page.StoreEdit(1, {u"x.txt", Path(u"x.txt")})) << "a found row";
+  // A name another packed file travels under would have the build leave one out.
+  EXPECT_FALSE(page.StoreEdit(0, {u"FOUND.txt", Path(u"b.txt")}));
+  EXPECT_EQ(TakeKeys(), std::vector<std::u16string>{u"IDS_ERR_TARGETNAMETAKEN"});
+  page.RemoveOrToggle(1);
+  EXPECT_TRUE(page.StoreEdit(0, {u"FOUND.txt", Path(u"b.txt")})) << "the found file is excluded";
 }
 
 TEST_F(ExtraFilesPageTest, NextIsBlockedByAMissingIncludedFileOnly) {
@@ -112,6 +117,14 @@ TEST_F(ExtraFilesPageTest, NextIsBlockedByAMissingIncludedFileOnly) {
     EXPECT_EQ(told, c.blocks) << c.name;
     app_.shown.clear();
   }
+  Lists().SetExtraCount(0);
+  AddFound(Path(u"here.txt"));
+  // A project may bring a user's entry under a name a found file has.
+  Write(u"folder\\x.txt", "x");
+  flow_->Extras().Add({Path(u"folder\\x.txt")});
+  plat::SetFixedText(Lists().ExtraEntries()[1].TargetName, 260, u"HERE.TXT");
+  EXPECT_FALSE(flow_->Extras().LeaveForward().proceed);
+  EXPECT_EQ(TakeKeys(), std::vector<std::u16string>{u"IDS_ERR_TARGETNAMETAKEN"});
 }
 
 }  // namespace
