@@ -41,9 +41,9 @@ class DestinationPage {
 
   struct BuildResult {
     bool built = false;
-    int focus = 0;                // a refused destination puts the focus here
-    std::u16string destination;   // what the destination edit shows afterwards
-    bool attempted = false;       // validation passed and the build ran
+    int focus = 0;               // a refused destination puts the focus here
+    std::u16string destination;  // what the destination edit shows afterwards
+    bool attempted = false;      // validation passed and the build ran
   };
   // Validates, stores, saves the project (whatever the save flag says; `write_project`
   // false skips it for a caller that did not ask for a project file), builds with
