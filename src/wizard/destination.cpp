@@ -74,11 +74,11 @@ DestinationPage::BuildResult DestinationPage::Build(const DestinationValues& val
     context_.app.MessageBoxFormat(u"%s", context_.owner, app::kMbIconError, session.Messages().back());
   }
   result.attempted = true;
-  const packager::BuildOutcome outcome = packager::BuildSession(session, runtime);
-  result.built = outcome.built;
-  if (outcome.built) {
+  outcome_ = packager::BuildSession(session, runtime, progress_);
+  result.built = outcome_.built;
+  if (outcome_.built) {
     context_.app.MessageBoxByKey(u"IDS_MES_EXEMACROBUILDOK", context_.owner, app::kMbIconInformation,
-                                 outcome.destination);
+                                 outcome_.destination);
   }
   return result;
 }

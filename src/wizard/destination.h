@@ -1,6 +1,7 @@
 // The destination and build page: where the EXE goes, how it starts, and the build.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -50,9 +51,15 @@ class DestinationPage {
   // `runtime`, and shows "IDS_MES_EXEMACROBUILDOK" on success.
   BuildResult Build(const DestinationValues& values, const packager::RuntimeChoice& runtime = {},
                     bool write_project = true);
+  // Called for each file as the build packs it into the final EXE.
+  void SetProgress(std::function<void(const packager::PackedFile&)> progress) { progress_ = std::move(progress); }
+  // What the last build made.
+  const packager::BuildOutcome& Outcome() const { return outcome_; }
 
  private:
   PageContext& context_;
+  std::function<void(const packager::PackedFile&)> progress_;
+  packager::BuildOutcome outcome_;
 };
 
 }  // namespace wizard
