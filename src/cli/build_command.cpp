@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "platform/unicode.h"
 #include "project/target_name.h"
+#include "wizard/wizard_flow.h"
 
 namespace cli {
 namespace {
@@ -38,8 +39,10 @@ struct BuildAnswers {
   std::string output;
   std::optional<std::string> name, icon, picture, tips, url, variables, player, stub;
   std::string machine = "x86";
-  std::optional<bool> reset_version, startup, play_option_window, system_ui, own_parameters, save_play_options,
-      tray_icon;
+  // Each switch with its "--no-" form: 1 on, -1 off, 0 not given (the project's value stays).
+  // CLI11 would set an optional flag to false when it is not given.
+  int reset_version = 0, startup = 0, play_option_window = 0, system_ui = 0, own_parameters = 0, save_play_options = 0,
+      tray_icon = 0;
   std::optional<int> run_mode, play_times, log_level, speed, progress_window, dodge_mouse, emulation;
   std::vector<std::string> excluded;
   std::vector<std::string> added;
@@ -62,69 +65,42 @@ void PrintFailure(const Streams& io, const std::string& script, std::u16string_v
   std::fprintf(io.err, "brankel: %s: %s\n", script.c_str(), U8(ConsoleLines(std::u16string(text))).c_str());
 }
 
-template <size_t N>
-void SetText(char16_t (&field)[N], const std::optional<std::string>& value) {
-  if (value) plat::SetFixedText(field, N, plat::Utf8ToUtf16(*value));
+// `toggle` as the switches hold it: 1 sets the bit, -1 clears it, 0 leaves it.
+void SetBit(uint8_t& byte, uint8_t bit, int toggle) {
+  if (toggle != 0) byte = static_cast<uint8_t>(toggle > 0 ? (byte | bit) : (byte & ~bit));
 }
 
-void SetBit(uint8_t& byte, uint8_t bit, std::optional<bool> on) {
-  if (on) byte = static_cast<uint8_t>(*on ? (byte | bit) : (byte & ~bit));
+// Every path the tool is given is a host path, made absolute as a chooser would give it.
+std::u16string FullPath(const std::string& host) { return plat::GetFullPathName(plat::PathFromHost(host)); }
+
+// The first page's answers over the project's values.
+void AnswerProperties(const BuildAnswers& a, wizard::ExeProperties& p) {
+  auto take = [](std::u16string& field, const std::optional<std::string>& value) {
+    if (value) field = plat::Utf8ToUtf16(*value);
+  };
+  take(p.name, a.name);
+  take(p.tips, a.tips);
+  take(p.url, a.url);
+  if (a.icon) p.icon = a.icon->empty() ? std::u16string() : FullPath(*a.icon);
+  if (a.picture) p.picture = a.picture->empty() ? std::u16string() : FullPath(*a.picture);
+  if (a.startup != 0) p.show_startup = a.startup > 0;
+  if (a.reset_version != 0) p.reset_version = a.reset_version > 0;
 }
 
-// The answers into the record and the lists; a message and false for one that cannot be
-// taken, as the wizard page would refuse it.
-bool ApplyAnswers(const BuildAnswers& a, packager::PackagingSession& session, std::u16string* refusal) {
-  project::MakeExeOptions& r = session.Record();
-  auto path = [](const std::string& host) { return plat::GetFullPathName(plat::PathFromHost(host)); };
-
-  std::u16string destination = project::FieldText(r.DestinationPath);
-  if (!a.output.empty()) {
-    destination = path(a.output);
-  } else if (destination.empty()) {
-    const std::u16string script(session.Script());
-    const size_t dot = script.find_last_of(u'.');
-    destination = (dot == std::u16string::npos ? script : script.substr(0, dot)) + u".exe";
-  }
-  if (destination.size() >= std::size(r.DestinationPath)) {
-    *refusal = u"the destination path is longer than 259 characters";
-    return false;
-  }
-  plat::SetFixedText(r.DestinationPath, std::size(r.DestinationPath), destination);
-
-  SetText(r.ExeName, a.name);
-  SetText(r.AuthorTips, a.tips);
-  SetText(r.RelatedUrl, a.url);
-  if (a.icon) {
-    const std::u16string icon = a.icon->empty() ? std::u16string() : path(*a.icon);
-    if (!icon.empty() && !plat::FileExists(icon)) {
-      *refusal = session.KeyText(u"IDS_ERR_FINDICONFILE") + u"\r\n" + icon;
-      return false;
-    }
-    plat::SetFixedText(r.IconPath, std::size(r.IconPath), icon);
-  }
-  if (a.picture) {
-    const std::u16string picture = a.picture->empty() ? std::u16string() : path(*a.picture);
-    if (!picture.empty() && !plat::FileExists(picture)) {
-      *refusal = session.KeyText(u"IDS_ERR_FINDBMPFILE") + u"\r\n" + picture;
-      return false;
-    }
-    plat::SetFixedText(r.PicturePath, std::size(r.PicturePath), picture);
-  }
+// The playback and play-parameter answers go straight into the record.
+void AnswerPlayback(const BuildAnswers& a, project::MakeExeOptions& r) {
   if (a.variables) {
     plat::SetFixedText(r.VariableValues, std::size(r.VariableValues), plat::Utf8ToUtf16(*a.variables));
     r.PlayFlags |= project::kPlayVariableValues;
   }
-  if (a.reset_version) r.ResetVersion = *a.reset_version ? 1 : 0;
-  if (a.startup) r.ShowStartup = *a.startup ? 1 : 0;
-  if (a.play_option_window) r.ShowPlayOption = *a.play_option_window ? 1 : 0;
-  if (a.system_ui) r.UseSystemUI = *a.system_ui ? 1 : 0;
-  if (a.own_parameters) {
-    r.PlayFlags =
-        *a.own_parameters ? (r.PlayFlags | project::kPlayOwnParameters) : (r.PlayFlags & ~project::kPlayOwnParameters);
+  if (a.play_option_window != 0) r.ShowPlayOption = a.play_option_window > 0 ? 1 : 0;
+  if (a.system_ui != 0) r.UseSystemUI = a.system_ui > 0 ? 1 : 0;
+  if (a.own_parameters != 0) {
+    r.PlayFlags = a.own_parameters > 0 ? (r.PlayFlags | project::kPlayOwnParameters)
+                                       : (r.PlayFlags & ~project::kPlayOwnParameters);
   }
   SetBit(r.PlayOptionFlags, 0x20, a.save_play_options);
-  if (a.tray_icon) SetBit(r.PlayOptionFlags, 0x40, !*a.tray_icon);
-  if (a.run_mode) r.RunMode = static_cast<uint8_t>(*a.run_mode);
+  SetBit(r.PlayOptionFlags, 0x40, -a.tray_icon);  // the bit hides the tray icon
   if (a.play_times) r.PlayTimes = static_cast<uint16_t>(*a.play_times);
   if (a.log_level) r.LogLevel = static_cast<uint8_t>(*a.log_level);
   if (a.speed) r.PlaySpeed = static_cast<int8_t>(*a.speed);
@@ -132,33 +108,28 @@ bool ApplyAnswers(const BuildAnswers& a, packager::PackagingSession& session, st
   if (a.emulation) r.EmulationLevel = static_cast<uint8_t>((r.EmulationLevel & 0xF0) | *a.emulation);
   if (a.progress_window) {
     r.ProgressMode = static_cast<uint8_t>((r.ProgressMode & 0xFC) | *a.progress_window);
-    SetBit(r.PlayOptionFlags, 0x80, *a.progress_window == 0);
+    SetBit(r.PlayOptionFlags, 0x80, *a.progress_window == 0 ? 1 : -1);
   }
-  if (a.save_project) r.SaveProject = 1;
+}
 
-  // The checks of the EXE properties page.
-  if (project::FieldText(r.ExeName).empty()) {
-    *refusal = u"the EXE needs a name (--name)";
-    return false;
-  }
-  if (r.ShowStartup != 0 && project::FieldText(r.AuthorTips).empty()) {
-    *refusal = u"the start-up window needs the author's tips (--tips)";
-    return false;
-  }
-
-  project::CMakeExe_FileLists& lists = session.Lists();
-  project::ExtraFileEntry* extras = lists.ExtraEntries();
+// --exclude and --add on the extra files page, as its buttons do; false with the reason for
+// an answer the page cannot take.
+bool AnswerExtraFiles(const BuildAnswers& a, wizard::WizardFlow& flow, std::u16string* refusal) {
+  project::CMakeExe_FileLists& lists = flow.Session().Lists();
+  wizard::ExtraFilesPage& page = flow.Extras();
   for (const std::string& name : a.excluded) {
     const std::u16string wanted = plat::Utf8ToUtf16(name);
-    const std::u16string full = path(name);
+    const std::u16string full = FullPath(name);
     bool found = false;
     for (int32_t i = 0; i < lists.ExtraCount(); ++i) {
-      const std::u16string target = project::FieldText(extras[i].TargetName);
-      const std::u16string source = project::FieldText(extras[i].SourcePath);
-      if (plat::EqualNoCase(target, wanted) || plat::EqualNoCase(source, full)) {
-        extras[i].Excluded = 1;
-        found = true;
+      const project::ExtraFileEntry& entry = lists.ExtraEntries()[i];
+      if (!plat::EqualNoCase(project::FieldText(entry.TargetName), wanted) &&
+          !plat::EqualNoCase(project::FieldText(entry.SourcePath), full)) {
+        continue;
       }
+      found = true;
+      // A found file is excluded (pressing the button once more would include it again).
+      if (entry.UserAdded == 0 && entry.Excluded == 0) page.RemoveOrToggle(i);
     }
     if (!found) {
       *refusal = u"--exclude " + wanted + u": no listed file has that name";
@@ -167,31 +138,53 @@ bool ApplyAnswers(const BuildAnswers& a, packager::PackagingSession& session, st
   }
   for (const std::string& file_and_target : a.added) {
     const size_t equals = file_and_target.find('=');
-    const std::u16string source = path(file_and_target.substr(0, equals));
-    std::u16string target = equals == std::string::npos ? project::MakeTargetName(source, session.ScriptFolder())
-                                                        : plat::Utf8ToUtf16(file_and_target.substr(equals + 1));
+    const std::u16string source = FullPath(file_and_target.substr(0, equals));
+    // What the file chooser would not have let the user pick.
     if (!plat::FileExists(source) || plat::IsDirectory(source)) {
-      *refusal = session.KeyText(u"IDS_ERR_FILENOTFOUND", source);
+      *refusal = flow.Session().KeyText(u"IDS_ERR_FILENOTFOUND", source);
       return false;
     }
-    if (target.empty() || target.size() >= 260 || source.size() >= 260) {
-      *refusal = u"--add ";
-      *refusal += plat::Utf8ToUtf16(file_and_target);
-      *refusal += u": no name for the file inside the EXE";
+    const int32_t before = lists.ExtraCount();
+    page.Add({source});
+    int row = -1;
+    for (int32_t i = 0; i < lists.ExtraCount(); ++i) {
+      if (plat::EqualNoCase(project::FieldText(lists.ExtraEntries()[i].SourcePath), source)) row = i;
+    }
+    if (row < 0) {
+      *refusal = lists.ExtraCount() >= lists.ExtraCapacity() && before == lists.ExtraCount()
+                     ? flow.Session().KeyText(u"IDS_ERR_EXTRAFILETOOMANY")
+                     : u"--add " + plat::Utf8ToUtf16(file_and_target) + u": no name for the file inside the EXE";
       return false;
     }
-    project::ExtraFileEntry entry{};
-    entry.ParentIndex = project::kNoParent;
-    entry.UserAdded = 1;
-    entry.CommandIndex = -1;
-    plat::SetFixedText(entry.SourcePath, std::size(entry.SourcePath), source);
-    plat::SetFixedText(entry.TargetName, std::size(entry.TargetName), target);
-    if (!lists.AddExtraEntry(entry) && lists.ExtraCount() >= lists.ExtraCapacity()) {
-      *refusal = session.KeyText(u"IDS_ERR_EXTRAFILETOOMANY");
-      return false;
+    if (equals != std::string::npos) {
+      wizard::EnsureFileValues values;
+      if (!page.EditValues(row, &values)) {
+        *refusal = u"--add " + plat::Utf8ToUtf16(file_and_target) + u": the file is found by the macros already";
+        return false;
+      }
+      values.destination = plat::Utf8ToUtf16(file_and_target.substr(equals + 1));
+      if (!wizard::EnsureFileOkEnabled(values) || !page.StoreEdit(row, wizard::EnsureFileResult(values))) {
+        *refusal = u"--add " + plat::Utf8ToUtf16(file_and_target) + u": no name for the file inside the EXE";
+        return false;
+      }
     }
   }
   return true;
+}
+
+// The destination page's values: -o, else the project's, else the script beside itself.
+wizard::DestinationValues AnswerDestination(const BuildAnswers& a, wizard::WizardFlow& flow) {
+  wizard::DestinationValues values = flow.Destination().Initial();
+  if (!a.output.empty()) {
+    values.destination = FullPath(a.output);
+  } else if (wizard::Trimmed(values.destination).empty()) {
+    const std::u16string script(flow.Session().Script());
+    const size_t dot = script.find_last_of(u'.');
+    values.destination = (dot == std::u16string::npos ? script : script.substr(0, dot)) + u".exe";
+  }
+  if (a.run_mode) values.run_mode = *a.run_mode;
+  if (a.save_project) values.save_project = true;
+  return values;
 }
 
 ordered_json DescribeOutcome(const packager::BuildOutcome& outcome, const std::vector<std::u16string>& messages) {
@@ -211,29 +204,11 @@ ordered_json DescribeOutcome(const packager::BuildOutcome& outcome, const std::v
           {"messages", texts}};
 }
 
-int Build(const BuildAnswers& answers, const Streams& io) {
-  const std::u16string script = plat::GetFullPathName(plat::PathFromHost(answers.script));
-  app::CBrankelApp application;
-  app::CVLResString texts;
-  if (!LoadApplication(application, texts, io)) return kFailed;
-  CollectingDisplay display;
-  application.SetMessageDisplay(&display);
-
-  packager::PackagingSession session(application);
-  if (!session.Open(script)) {
-    for (const std::u16string& message : session.Messages()) PrintFailure(io, answers.script, message);
-    return kFailed;
-  }
-  const bool analysed = session.Analyze();
-  std::u16string refusal;
-  if (!ApplyAnswers(answers, session, &refusal)) {
-    PrintFailure(io, answers.script, refusal);
-    return kBadUsage;
-  }
-
-  // Everything that is missing at once, before anything is written.
-  const std::vector<packager::MissingFile> missing = session.MissingFiles();
-  for (const packager::MissingFile& file : missing) {
+// Everything the build would pack that is not there, at once: the rest is still searched.
+void PrintMissing(const Streams& io, packager::PackagingSession& session) {
+  session.MakeCopies();
+  session.Discover();
+  for (const packager::MissingFile& file : session.MissingFiles()) {
     std::string where;
     if (!file.named_by.empty()) {
       where = " (named by " + U8(file.named_by) + (file.line > 0 ? ", line " + std::to_string(file.line) : "") + ")";
@@ -241,39 +216,93 @@ int Build(const BuildAnswers& answers, const Streams& io) {
     std::fprintf(io.err, "brankel: missing %s: %s%s\n", file.macro_file ? "macro file" : "file", U8(file.path).c_str(),
                  where.c_str());
   }
-  if (!missing.empty() || !analysed) {
-    for (const std::u16string& message : session.Messages()) {
-      if (missing.empty()) PrintFailure(io, answers.script, message);
-    }
-    if (answers.json) {
-      PrintReport(io.out, DescribeOutcome({}, session.Messages()), true);
-    }
+}
+
+// The wizard's run with the answers in place of the user: the same page rules in the same
+// order, so that the same answers make the same EXE and project file.
+int Build(const BuildAnswers& answers, const Streams& io) {
+  const std::u16string script = FullPath(answers.script);
+  app::CBrankelApp application;
+  app::CVLResString texts;
+  if (!LoadApplication(application, texts, io)) return kFailed;
+  CollectingDisplay display;
+  application.SetMessageDisplay(&display);
+  size_t printed = 0;
+  auto print_shown = [&] {
+    for (; printed < display.texts.size(); ++printed) PrintFailure(io, answers.script, display.texts[printed]);
+  };
+  auto fail_json = [&] {
+    if (answers.json) PrintReport(io.out, DescribeOutcome({}, display.texts), true);
+  };
+
+  wizard::WizardFlow flow(application);
+  if (!flow.Prepare(script)) {
+    print_shown();
+    fail_json();
     return kFailed;
   }
+  packager::PackagingSession& session = flow.Session();
+  std::u16string refusal;
+
+  wizard::ExeProperties properties = flow.Properties().Initial();
+  AnswerProperties(answers, properties);
+  if (!flow.Properties().LeaveForward(properties).proceed) {
+    print_shown();
+    return kBadUsage;
+  }
+  // A missing macro or file is told in full rather than as the page's first refusal.
+  if (!flow.Macros().LeaveForward().proceed) {
+    printed = display.texts.size();
+    PrintMissing(io, session);
+    fail_json();
+    return kFailed;
+  }
+  flow.Extras().OnShow();
+  if (printed < display.texts.size()) {
+    // The discovery stopped early: the lists are not whole, and an EXE built from them
+    // would lack files without anyone seeing why.
+    print_shown();
+    fail_json();
+    return kFailed;
+  }
+  if (!AnswerExtraFiles(answers, flow, &refusal)) {
+    PrintFailure(io, answers.script, refusal);
+    return kBadUsage;
+  }
+  if (!flow.Extras().LeaveForward().proceed) {
+    printed = display.texts.size();
+    PrintMissing(io, session);
+    fail_json();
+    return kFailed;
+  }
+  AnswerPlayback(answers, session.Record());
 
   const bool show_progress = answers.progress || plat::IsTerminal(io.err);
-  auto progress = [&](const packager::PackedFile& file) {
+  flow.Destination().SetProgress([&](const packager::PackedFile& file) {
     if (!show_progress) return;
     std::fprintf(io.err, "packed %s (%llu bytes)\n", U8(file.target_name).c_str(),
                  static_cast<unsigned long long>(file.size));
-  };
-  auto host_path = [](const std::optional<std::string>& p) {
-    return p ? plat::GetFullPathName(plat::PathFromHost(*p)) : std::u16string();
-  };
+  });
+  auto host_path = [](const std::optional<std::string>& p) { return p ? FullPath(*p) : std::u16string(); };
   packager::RuntimeChoice runtime;
   runtime.machine = answers.machine == "x64" ? packager::Machine::kX64 : packager::Machine::kX86;
   runtime.player = host_path(answers.player);
   runtime.stub = host_path(answers.stub);
-  const packager::BuildOutcome outcome = packager::BuildSession(session, runtime, progress);
-  // The wizard saves the project when it builds, whatever the outcome.
-  if (session.Record().SaveProject != 0 && !session.SaveProject()) {
-    PrintFailure(io, answers.script, session.Messages().back());
+  // The wizard writes the project file with every build; the tool only when it is asked
+  // to, or when the project asks for it.
+  const wizard::DestinationValues destination = AnswerDestination(answers, flow);
+  const wizard::DestinationPage::BuildResult result =
+      flow.Destination().Build(destination, runtime, destination.save_project);
+  if (!result.attempted) {
+    print_shown();
+    return kBadUsage;
   }
-  std::vector<std::u16string> messages = session.Messages();
-  messages.insert(messages.end(), display.texts.begin(), display.texts.end());
-  for (const std::u16string& text : display.texts) PrintFailure(io, answers.script, text);
+  const packager::BuildOutcome& outcome = flow.Destination().Outcome();
+  // The success message is the tool's own output line, not a failure.
+  if (outcome.built && !display.texts.empty()) display.texts.pop_back();
+  print_shown();
   if (answers.json) {
-    PrintReport(io.out, DescribeOutcome(outcome, messages), true);
+    PrintReport(io.out, DescribeOutcome(outcome, display.texts), true);
   } else if (outcome.built) {
     std::fprintf(io.out, "%s\n",
                  U8(ConsoleLines(session.KeyText(u"IDS_MES_EXEMACROBUILDOK", outcome.destination))).c_str());

@@ -1,6 +1,7 @@
 // The destination and build page: where the EXE goes, how it starts, and the build.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -41,18 +42,24 @@ class DestinationPage {
 
   struct BuildResult {
     bool built = false;
-    int focus = 0;                // a refused destination puts the focus here
-    std::u16string destination;   // what the destination edit shows afterwards
-    bool attempted = false;       // validation passed and the build ran
+    int focus = 0;               // a refused destination puts the focus here
+    std::u16string destination;  // what the destination edit shows afterwards
+    bool attempted = false;      // validation passed and the build ran
   };
   // Validates, stores, saves the project (whatever the save flag says; `write_project`
   // false skips it for a caller that did not ask for a project file), builds with
   // `runtime`, and shows "IDS_MES_EXEMACROBUILDOK" on success.
   BuildResult Build(const DestinationValues& values, const packager::RuntimeChoice& runtime = {},
                     bool write_project = true);
+  // Called for each file as the build packs it into the final EXE.
+  void SetProgress(std::function<void(const packager::PackedFile&)> progress) { progress_ = std::move(progress); }
+  // What the last build made.
+  const packager::BuildOutcome& Outcome() const { return outcome_; }
 
  private:
   PageContext& context_;
+  std::function<void(const packager::PackedFile&)> progress_;
+  packager::BuildOutcome outcome_;
 };
 
 }  // namespace wizard

@@ -22,7 +22,7 @@ inline constexpr int kIdPictureBrowse = 1073;
 inline constexpr int kIdShowStartup = 1341;
 inline constexpr int kIdResetVersion = 1342;
 // The controls that follow the show-start-up check box's state.
-inline constexpr int kStartupControls[] = {kIdTipsLabel,     kIdAuthorTips,  kIdUrlLabel,      kIdRelatedUrl,
+inline constexpr int kStartupControls[] = {kIdTipsLabel,    kIdAuthorTips,  kIdUrlLabel,     kIdRelatedUrl,
                                            kIdPictureLabel, kIdPicturePath, kIdPictureBrowse};
 
 // The page's working copies.

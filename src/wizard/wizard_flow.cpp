@@ -27,7 +27,8 @@ bool WizardFlow::Prepare(std::u16string_view script, app::WindowHandle owner) {
   context_.owner = owner;
   const size_t told = session_.Messages().size();
   if (!session_.Open(script)) {
-    for (size_t i = told; i < session_.Messages().size(); ++i) ShowText(context_, session_.Messages()[i], app::kMbIconError);
+    for (size_t i = told; i < session_.Messages().size(); ++i)
+      ShowText(context_, session_.Messages()[i], app::kMbIconError);
     return false;
   }
   // A project file that was refused is told; the wizard goes on with a new project.

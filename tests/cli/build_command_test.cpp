@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/brankel_app.h"
+#include "app/res_string.h"
+#include "cli/installation.h"
 #include "macro/macro_file.h"
 #include "packager/payload.h"
 #include "pe/pe_image.h"
@@ -19,6 +22,7 @@
 #include "support/run_cli.h"
 #include "support/scratch.h"
 #include "support/script_builder.h"
+#include "wizard/wizard_flow.h"
 
 namespace cli {
 namespace {
@@ -44,6 +48,29 @@ void SetVariable(const char* name, const char* value) {
     setenv(name, value, 1);
   }
 #endif
+}
+
+// Where two byte strings first differ; npos when they are equal.
+size_t FirstDifference(const std::string& a, const std::string& b) {
+  const auto [left, right] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+  return left == a.end() && right == b.end() ? std::string::npos : static_cast<size_t>(left - a.begin());
+}
+
+// A project file keeps the names of the temporary copies its run made, which differ
+// between any two runs; the rest must be equal.
+std::string WithoutCopyNames(std::string bytes) {
+  constexpr size_t kRecord = project::kOptionsSize;
+  constexpr size_t kTempPath = 532;
+  constexpr size_t kTempPathBytes = 520;
+  uint32_t count = 0;
+  if (bytes.size() < kRecord) return bytes;
+  std::memcpy(&count, bytes.data() + 14652, sizeof(count));
+  for (uint32_t i = 0; i < count; ++i) {
+    const size_t at = kRecord + i * project::kMacroEntrySize + kTempPath;
+    if (at + kTempPathBytes > bytes.size()) break;
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), kTempPathBytes, '\0');
+  }
+  return bytes;
 }
 
 class BuildCommandTest : public brankel_test::ScratchTest {
@@ -364,6 +391,68 @@ TEST_F(BuildCommandTest, ExcludedAndAddedFilesAndTheProjectFile) {
   }
   EXPECT_EQ(targets, (std::set<std::string>{"pics\\shared.bmp", "docs\\extra.dat"}));
   EXPECT_TRUE(plat::FileExists(Path(u"main.packproj")));
+}
+
+// The wizard's pages answered as a user would and the tool given the same answers make the
+// same EXE, byte for byte, and the same project file.
+TEST_F(BuildCommandTest, TheWizardsPagesAndTheToolMakeTheSameExeAndProject) {
+  WriteTree();
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
+  Write(u"extra.dat", "added by the user");
+  SetVariable("SOURCE_DATE_EPOCH", "1700000000");
+  const std::u16string exe = Path(u"out\\main.exe");
+  const std::u16string project = Path(u"main.packproj");
+
+  {
+    app::CBrankelApp application;
+    app::CVLResString texts;
+    const Streams quiet{stdout, stderr};
+    ASSERT_TRUE(LoadApplication(application, texts, quiet));
+    struct : app::MessageDisplay {
+      int Show(const app::MessageRequest& request) override {
+        texts.push_back(request.text);
+        return app::kIdOk;
+      }
+      std::vector<std::u16string> texts;
+    } display;
+    application.SetMessageDisplay(&display);
+    wizard::WizardFlow flow(application);
+    ASSERT_TRUE(flow.Prepare(Path(u"main.msd")));
+    wizard::ExeProperties properties = flow.Properties().Initial();
+    properties.name = u"Packed";
+    ASSERT_TRUE(flow.Properties().LeaveForward(properties).proceed);
+    ASSERT_TRUE(flow.Macros().LeaveForward().proceed);
+    ASSERT_TRUE(flow.Extras().OnShow());
+    const project::CMakeExe_FileLists& lists = flow.Session().Lists();
+    for (int32_t i = 0; i < lists.ExtraCount(); ++i) {
+      if (project::FieldText(lists.ExtraEntries()[i].TargetName) == u"data\\notes.txt") flow.Extras().RemoveOrToggle(i);
+    }
+    flow.Extras().Add({Path(u"extra.dat")});
+    ASSERT_TRUE(flow.Extras().LeaveForward().proceed);
+    wizard::DestinationValues destination = flow.Destination().Initial();
+    destination.destination = exe;
+    destination.save_project = true;
+    const wizard::DestinationPage::BuildResult built = flow.Destination().Build(destination);
+    if (!built.built && !display.texts.empty() &&
+        Narrow(display.texts.back()).find("Runvale.exe") != std::string::npos) {
+      GTEST_SKIP() << Narrow(display.texts.back());
+    }
+    ASSERT_TRUE(built.built) << (display.texts.empty() ? "" : Narrow(display.texts.back()));
+    flow.Finish();
+  }
+  const std::string wizard_exe = brankel_test::ReadBytes(exe);
+  const std::string wizard_project = WithoutCopyNames(brankel_test::ReadBytes(project));
+  ASSERT_FALSE(wizard_exe.empty());
+  ASSERT_TRUE(plat::DeleteFile(exe));
+  ASSERT_TRUE(plat::DeleteFile(project));
+
+  const brankel_test::CliOutput run =
+      Build({"--name", "Packed", "--exclude", "data\\notes.txt", "--add", Arg(u"extra.dat"), "--save-project"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const std::string tool_exe = brankel_test::ReadBytes(exe);
+  EXPECT_EQ(tool_exe.size(), wizard_exe.size());
+  EXPECT_EQ(FirstDifference(tool_exe, wizard_exe), std::string::npos);
+  EXPECT_EQ(FirstDifference(WithoutCopyNames(brankel_test::ReadBytes(project)), wizard_project), std::string::npos);
 }
 
 }  // namespace
