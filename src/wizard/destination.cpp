@@ -11,8 +11,6 @@ namespace wizard {
 namespace {
 
 constexpr std::u16string_view kExe = u".exe";
-constexpr size_t kPathChars = 259;
-
 bool EndsWithExe(std::u16string_view path) {
   if (path.size() < kExe.size()) return false;
   const std::u16string_view tail = path.substr(path.size() - kExe.size());

@@ -11,8 +11,6 @@ namespace {
 
 // A path is kept in a 260-unit field: a longer one would be stored cut, naming another
 // file than the one just checked.
-constexpr size_t kPathChars = 259;
-
 }  // namespace
 
 ExeProperties ExePropertiesPage::Initial() const {

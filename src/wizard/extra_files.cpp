@@ -12,14 +12,6 @@
 namespace wizard {
 namespace {
 
-constexpr size_t kPathChars = 259;
-
-std::u16string LineText(int32_t command_index) {
-  if (command_index < 0) return {};
-  const std::string digits = std::to_string(int64_t{command_index} + 1);
-  return std::u16string(digits.begin(), digits.end());
-}
-
 // Whether an entry other than `row` that the build packs travels under `name`. The build
 // packs only the first file of a name, so a second one would be left out without a word.
 bool NameTaken(const project::CMakeExe_FileLists& lists, int row, std::u16string_view name) {
@@ -49,12 +41,8 @@ std::vector<GridRow> ExtraFilesPage::Rows() const {
   std::vector<GridRow> rows;
   for (int32_t i = 0; i < lists.ExtraCount(); ++i) {
     const project::ExtraFileEntry& entry = entries[i];
-    std::u16string macro;
-    if (entry.ParentIndex != 0xFFFF && entry.ParentIndex < lists.MacroCount()) {
-      macro = FileNamePart(project::FieldText(lists.MacroEntries()[entry.ParentIndex].Path));
-    }
-    rows.push_back({{project::FieldText(entry.TargetName), project::FieldText(entry.SourcePath), macro,
-                     LineText(entry.CommandIndex)},
+    rows.push_back({{project::FieldText(entry.TargetName), project::FieldText(entry.SourcePath),
+                     CallerName(lists, entry.ParentIndex), LineText(entry.CommandIndex)},
                     entry.UserAdded == 0});
   }
   return rows;

@@ -13,15 +13,6 @@
 namespace wizard {
 namespace {
 
-constexpr size_t kPathChars = 259;
-
-// The text of a row's "used in" and "line" cells.
-std::u16string LineText(int32_t command_index) {
-  if (command_index < 0) return {};
-  const std::string digits = std::to_string(int64_t{command_index} + 1);
-  return std::u16string(digits.begin(), digits.end());
-}
-
 // A caller's index after the entry at `removed` left the list.
 uint16_t Shifted(uint16_t parent, int removed) {
   if (parent == 0xFFFF || parent < removed) return parent;
@@ -45,11 +36,8 @@ std::vector<GridRow> MacroListPage::Rows() const {
   for (int32_t i = 0; i < lists.MacroCount(); ++i) {
     const project::MacroListEntry& entry = entries[i];
     const std::u16string path = project::FieldText(entry.Path);
-    std::u16string used_in;
-    if (entry.ParentIndex != 0xFFFF && entry.ParentIndex < lists.MacroCount()) {
-      used_in = FileNamePart(project::FieldText(entries[entry.ParentIndex].Path));
-    }
-    rows.push_back({{FileNamePart(path), used_in, LineText(entry.CommandIndex), path}, entry.UserAdded == 0});
+    rows.push_back({{FileNamePart(path), CallerName(lists, entry.ParentIndex), LineText(entry.CommandIndex), path},
+                    entry.UserAdded == 0});
   }
   return rows;
 }

@@ -1,6 +1,9 @@
 #include "wizard/page.h"
 
 #include <algorithm>
+#include <string>
+
+#include "project/file_lists.h"
 
 namespace wizard {
 namespace {
@@ -47,6 +50,17 @@ std::vector<std::u16string> SplitChosenFiles(std::u16string_view buffer) {
 std::u16string FileNamePart(std::u16string_view path) {
   const size_t slash = path.rfind(u'\\');
   return std::u16string(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::u16string LineText(int32_t command_index) {
+  if (command_index < 0) return {};
+  const std::string digits = std::to_string(int64_t{command_index} + 1);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+std::u16string CallerName(const project::CMakeExe_FileLists& lists, uint16_t parent) {
+  if (parent == project::kNoParent || parent >= lists.MacroCount()) return {};
+  return FileNamePart(project::FieldText(lists.MacroEntries()[parent].Path));
 }
 
 }  // namespace wizard

@@ -16,6 +16,9 @@ class CBrankelApp;
 namespace packager {
 class PackagingSession;
 }
+namespace project {
+class CMakeExe_FileLists;
+}
 
 namespace wizard {
 
@@ -62,5 +65,14 @@ std::vector<std::u16string> SplitChosenFiles(std::u16string_view buffer);
 
 // The file name part of a path: after the last backslash; the whole text without one.
 std::u16string FileNamePart(std::u16string_view path);
+
+// The longest path a list entry or the record holds (its field less the terminator). A
+// longer one would be stored cut and name another file.
+inline constexpr size_t kPathChars = 259;
+
+// A grid's line cell: the command's 1-based line; empty for no command (-1).
+std::u16string LineText(int32_t command_index);
+// A grid's caller cell: the file name of the macro entry at `parent`; empty for none.
+std::u16string CallerName(const project::CMakeExe_FileLists& lists, uint16_t parent);
 
 }  // namespace wizard
