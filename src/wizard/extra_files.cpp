@@ -20,6 +20,19 @@ std::u16string LineText(int32_t command_index) {
   return std::u16string(digits.begin(), digits.end());
 }
 
+// Whether an entry other than `row` that the build packs travels under `name`. The build
+// packs only the first file of a name, so a second one would be left out without a word.
+bool NameTaken(const project::CMakeExe_FileLists& lists, int row, std::u16string_view name) {
+  const project::ExtraFileEntry* entries = lists.ExtraEntries();
+  for (int32_t i = 0; i < lists.ExtraCount(); ++i) {
+    const project::ExtraFileEntry& entry = entries[i];
+    const bool packed =
+        entry.TargetName[0] != 0 && entry.OnSearchPath == 0 && (entry.UserAdded != 0 || entry.Excluded == 0);
+    if (i != row && packed && plat::EqualNoCase(project::FieldText(entry.TargetName), name)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 const std::array<GridColumn, 4>& ExtraFilesPage::Columns() {
@@ -111,6 +124,10 @@ bool ExtraFilesPage::StoreEdit(int row, const EnsureFileValues& values) {
     context_.app.MessageBoxByKey(u"IDS_ERR_UNSAFETARGETNAME", context_.owner, app::kMbIconError, result.destination);
     return false;
   }
+  if (NameTaken(lists, row, result.destination)) {
+    context_.app.MessageBoxByKey(u"IDS_ERR_TARGETNAMETAKEN", context_.owner, app::kMbIconError, result.destination);
+    return false;
+  }
   if (result.position.empty() || result.position.size() > kPathChars) {
     context_.app.MessageBoxByKey(u"IDS_ERR_FILENOTFOUND", context_.owner, app::kMbIconError, result.position);
     return false;
@@ -145,6 +162,14 @@ LeaveResult ExtraFilesPage::LeaveForward() {
     if (plat::FileExists(path) && !plat::IsDirectory(path)) continue;
     plat::SetLastError(plat::err::kFileNotFound);
     context_.app.MessageBoxByKey(u"IDS_ERR_FILENOTFOUND", context_.owner, app::kMbIconError, path);
+    return {false, 0};
+  }
+  // A file the user added that shares its name with another packed file is named again
+  // by the user rather than dropped by the build.
+  for (int32_t i = 0; i < lists.ExtraCount(); ++i) {
+    const std::u16string name = project::FieldText(entries[i].TargetName);
+    if (entries[i].UserAdded == 0 || name.empty() || !NameTaken(lists, i, name)) continue;
+    context_.app.MessageBoxByKey(u"IDS_ERR_TARGETNAMETAKEN", context_.owner, app::kMbIconError, name);
     return {false, 0};
   }
   return {};
