@@ -181,6 +181,7 @@ wizard_case() {
   sleep 1
 
   # Page 1: an empty name is refused and the page stays.
+  probe state "$sheet" "#12323" | grep -q '^hidden' || fail "Back is shown on page 1"
   picture wizard-page1
   check_texts "$sheet" wizard-page1 1010 1180 1004 1074 1003 1181 1182 1002 1073 1341 1342
   probe type "$sheet" "#1171" "   " >/dev/null
@@ -193,6 +194,7 @@ wizard_case() {
 
   # Page 2: a macro added, then removed with a press at the grid's left edge.
   probe state "$sheet" "#4" | grep -q '^shown' || fail "page 2 is not shown"
+  probe state "$sheet" "#12323" | grep -q '^shown' || fail "Back is hidden on page 2"
   probe click "$sheet" "#4" >/dev/null
   choose_file Open "$(winpath "$tree/Other.msd")"
   probe text "$sheet" "#1206" | grep -q 'Other.msd' || fail "the added macro is not selected: $(probe text "$sheet" "#1206")"
@@ -212,26 +214,36 @@ wizard_case() {
   probe click "$sheet" "$next" >/dev/null
   sleep 2
 
-  # Page 3: the missing file excluded, a file of our own added and renamed.
+  # Page 3: a found file deleted on disk blocks Next until it is excluded; a file of our
+  # own added and renamed in the destination file dialog.
   probe state "$sheet" "#4" | grep -q '^shown' || fail "page 3 is not shown"
-  picture wizard-page3-found
+  rm -f "$tree/data/present.txt"
+  probe click "$sheet" "$next" >/dev/null
+  answer_message "The file could not be found"
+  probe state "$sheet" "#1206" | grep -q '^shown' || fail "page 3 did not stay with a missing file"
   probe key "$sheet" "#1206" HOME >/dev/null
-  local i
-  for i in 1 2 3 4 5 6; do
-    sleep 0.3
-    probe text "$sheet" "#1206" | grep -q 'missing.txt' && break
-    probe key "$sheet" "#1206" DOWN >/dev/null
-  done
-  probe text "$sheet" "#1206" | grep -q 'missing.txt' || fail "the missing file is not listed"
+  sleep 0.3
+  probe text "$sheet" "#1206" | grep -q 'present.txt' || fail "the deleted file is not the first row: $(probe text "$sheet" "#1206")"
   [ "$(probe text "$sheet" "#5")" = "Exclude" ] || fail "button 5 is not Exclude on a found file: $(probe text "$sheet" "#5")"
   probe click "$sheet" "#5" >/dev/null
+  sleep 0.3
+  probe key "$sheet" "#1206" HOME >/dev/null
+  sleep 0.3
+  [ "$(probe text "$sheet" "#5")" = "Include" ] || fail "button 5 is not Include on an excluded file: $(probe text "$sheet" "#5")"
+  # A press at the left edge of the second row flips its exclusion, twice.
+  probe mouse "$sheet" "#1206" 8 45 >/dev/null
+  sleep 0.3
+  [ "$(probe text "$sheet" "#5")" = "Include" ] || fail "the edge press did not exclude: $(probe text "$sheet" "#5")"
+  probe mouse "$sheet" "#1206" 8 45 >/dev/null
+  sleep 0.3
+  [ "$(probe text "$sheet" "#5")" = "Exclude" ] || fail "the edge press did not include again"
   probe click "$sheet" "#4" >/dev/null
   choose_file Open "$(winpath "$tree/hand.txt")"
   probe text "$sheet" "#1206" | grep -q 'hand.txt' || fail "the added file is not selected"
   [ "$(probe text "$sheet" "#5")" = "Remove" ] || fail "button 5 is not Remove on an added file"
   picture wizard-page3
   check_texts "$sheet" wizard-page3 1010 1024 4 5 6
-  probe click "$sheet" "#6" >/dev/null
+  probe mouse "$sheet" "#1206" 100 63 double >/dev/null  # the third row: the added file
   probe wait "Extra File" 10000 >/dev/null || fail "no destination file dialog"
   picture wizard-dialog134
   check_texts "Extra File" wizard-dialog134 1386 1161 1073 1 2

@@ -16,8 +16,7 @@ struct GridColumnWidth {
 
 // The columns' widths on the screen: scaled for `dpi` when `scaled`, never below their
 // minimum; the last column also takes what is left of `client_width`.
-std::vector<int> GridColumnWidths(std::span<const GridColumnWidth> columns, bool scaled, int32_t dpi,
-                                  int client_width);
+std::vector<int> GridColumnWidths(std::span<const GridColumnWidth> columns, bool scaled, int32_t dpi, int client_width);
 
 // The row under `y` (the header is `row_height` high, `top` the first row shown), or -1
 // on the header and below the last row.

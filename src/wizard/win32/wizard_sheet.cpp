@@ -187,9 +187,9 @@ class ExePropertiesView : public WizardPage {
     WizardPage::OnInitDialog();
     ::SendDlgItemMessageW(window_, kIdStartupGroup, WM_SETFONT,
                           reinterpret_cast<WPARAM>(ui::CNewAspect::Global().BoldFont()), FALSE);
-    for (const auto& [id, limit] : {std::pair{kIdExeName, 130}, std::pair{kIdIconPath, 259},
-                                    std::pair{kIdAuthorTips, 260}, std::pair{kIdRelatedUrl, 130},
-                                    std::pair{kIdPicturePath, 259}}) {
+    for (const auto& [id, limit] :
+         {std::pair{kIdExeName, 130}, std::pair{kIdIconPath, 259}, std::pair{kIdAuthorTips, 260},
+          std::pair{kIdRelatedUrl, 130}, std::pair{kIdPicturePath, 259}}) {
       ::SendDlgItemMessageW(window_, id, EM_LIMITTEXT, static_cast<WPARAM>(limit), 0);
     }
     const ExeProperties values = sheet_.Flow().Properties().Initial();
