@@ -77,25 +77,26 @@ fresh_install() {
 
 # Starts the program with ARGS, waits for its window and checks that it shows TEXT;
 # then presses BUTTON and checks that the process ends.
+# The window's title is Brankel's, or RUN_TITLE's.
 run_case() {
-  local text=$1 button=$2
+  local text=$1 button=$2 title=${RUN_TITLE:-Brankel}
   shift 2
   (cd "$dir" && exec wine "$dir/Brankel.exe" "$@" >/dev/null 2>&1) &
   local pid=$!
-  if ! probe wait Brankel 20000 >/dev/null; then
+  if ! probe wait "$title" 20000 >/dev/null; then
     fail "no window"
     kill "$pid" 2>/dev/null || true
     return
   fi
   sleep 1  # let the window paint before the picture
   xwd -root -display "$DISPLAY" | convert xwd:- "$out/$case.png"
-  probe texts Brankel >"$out/$case.txt"
+  probe texts "$title" >"$out/$case.txt"
   grep -qF -- "$text" "$out/$case.txt" || fail "\"$text\" not among the texts: $(cat "$out/$case.txt")"
   if grep -q 'IDS_' "$out/$case.txt"; then fail "a language key is shown"; fi
   if command -v tesseract >/dev/null && tesseract "$out/$case.png" - 2>/dev/null | grep -q 'IDS_'; then
     fail "a language key is on the screen"
   fi
-  probe click Brankel "$button" >/dev/null || fail "no button $button"
+  probe click "$title" "$button" >/dev/null || fail "no button $button"
   for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$pid" 2>/dev/null; then
     fail "the process did not end after $button"
@@ -333,7 +334,11 @@ for case in "${cases[@]}"; do
       probe setversion "$(winpath "$dir/Deskvale.exe")" 5.0.0.1 || fail "patching the editor"
       run_case "The installed macro editor (Deskvale) is not the version" No "$(winpath "$dir/scripts/valid.msd")" ;;
     valid)
-      run_case "$(winpath "$dir/scripts/valid.msd")" Close "$(winpath "$dir/scripts/valid.msd")" ;;
+      # A real script: the wizard opens on its first page.
+      printf '{"name": "Valid", "commands": []}' >"$dir/scripts/valid.json"
+      probe_tool macro new "$(winpath "$dir/scripts/valid.json")" "$(winpath "$dir/scripts/valid.msd")" ||
+        fail "writing valid.msd"
+      RUN_TITLE="Make EXE from Macro Script" run_case "EXE Properties" Close "$(winpath "$dir/scripts/valid.msd")" ;;
     tinted)
       # Both colour cases show the same text, so that their pictures differ only in colour.
       user_config 0 30 -53
