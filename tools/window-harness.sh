@@ -291,6 +291,7 @@ wizard_case() {
   grep -q '"exe_name": *"Walked Demo"' "$out/wizard-project.txt" || fail "the project lacks the name"
   grep -qF 'Walked.exe' "$out/wizard-project.txt" || fail "the project lacks the destination"
   grep -qF 'extra\\hand.txt' "$out/wizard-project.txt" || fail "the project lacks the added file"
+  grep -A6 'present.txt"' "$out/wizard-project.txt" | grep -q '"excluded": 1' || fail "the project lacks the exclusion"
 
   # Started again, page 1 shows the saved name.
   (cd "$dir" && exec wine "$dir/Brankel.exe" "$script" >/dev/null 2>&1) &

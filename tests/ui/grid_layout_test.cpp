@@ -31,8 +31,8 @@ TEST(GridLayoutTest, ColumnWidthsFollowScaleMinimumAndClient) {
 TEST(GridLayoutTest, RowAndBorderHitTests) {
   struct Case {
     int y, top, rows, row;
-  } rows[] = {{0, 0, 5, -1},  {17, 0, 5, -1}, {18, 0, 5, 0},  {35, 0, 5, 0}, {36, 0, 5, 1},
-              {89, 0, 5, 3},  {108, 0, 5, -1}, {18, 3, 5, 3}, {36, 4, 5, -1}, {-5, 0, 5, -1}};
+  } rows[] = {{0, 0, 5, -1}, {17, 0, 5, -1},  {18, 0, 5, 0}, {35, 0, 5, 0},  {36, 0, 5, 1},
+              {89, 0, 5, 3}, {108, 0, 5, -1}, {18, 3, 5, 3}, {36, 4, 5, -1}, {-5, 0, 5, -1}};
   for (const Case& c : rows) EXPECT_EQ(GridRowAt(c.y, 18, c.top, c.rows), c.row) << c.y << " top " << c.top;
   EXPECT_EQ(GridRowAt(40, 0, 0, 5), -1);
 
@@ -49,13 +49,13 @@ TEST(GridLayoutTest, ScrollKeepsTheSelectionInView) {
   struct Case {
     int top, selected, visible, rows, result;
   } cases[] = {
-      {0, 2, 5, 20, 0},    // already in view
-      {0, 7, 5, 20, 3},    // below: it becomes the last row shown
-      {10, 4, 5, 20, 4},   // above: it becomes the first
-      {0, -1, 5, 20, 0},   // no selection keeps the top
-      {18, -1, 5, 20, 15}, // no empty space below the last row
-      {3, -1, 5, 2, 0},    // fewer rows than fit
-      {0, 19, 0, 20, 19},  // a grid with no room shows one row
+      {0, 2, 5, 20, 0},     // already in view
+      {0, 7, 5, 20, 3},     // below: it becomes the last row shown
+      {10, 4, 5, 20, 4},    // above: it becomes the first
+      {0, -1, 5, 20, 0},    // no selection keeps the top
+      {18, -1, 5, 20, 15},  // no empty space below the last row
+      {3, -1, 5, 2, 0},     // fewer rows than fit
+      {0, 19, 0, 20, 19},   // a grid with no room shows one row
   };
   for (const Case& c : cases) {
     EXPECT_EQ(GridScrollTop(c.top, c.selected, c.visible, c.rows), c.result) << c.top << " " << c.selected;

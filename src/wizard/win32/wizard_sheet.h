@@ -6,8 +6,7 @@
 
 namespace wizard::win32 {
 
-// Template ids of the pages and the dialog, the picture of the list pages and the control
-// that shows it.
+// The list pages' picture (a bitmap resource of the program) and the control that shows it.
 inline constexpr int kPictureBitmap = 132;
 inline constexpr int kIdPicture = 1209;
 

@@ -33,8 +33,8 @@ class GridWineTest : public ::testing::Test {
     window_class.hInstance = GetModuleHandleW(nullptr);
     window_class.lpszClassName = L"BrankelGridTestParent";
     RegisterClassW(&window_class);
-    parent_ = CreateWindowExW(0, L"BrankelGridTestParent", L"", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
-                              nullptr, GetModuleHandleW(nullptr), nullptr);
+    parent_ = CreateWindowExW(0, L"BrankelGridTestParent", L"", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(parent_, nullptr);
     HWND placeholder = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 10, 10, 300, 200, parent_,
                                        reinterpret_cast<HMENU>(1205), GetModuleHandleW(nullptr), nullptr);
@@ -71,12 +71,12 @@ TEST_F(GridWineTest, MouseAndKeysSelectAndReport) {
     std::vector<std::pair<UINT, int>> notes;
     int selected;
   } steps[] = {
-      {WM_LBUTTONDOWN, MK_LBUTTON, 100, 9, {}, -1},                                // the header
-      {WM_LBUTTONDOWN, MK_LBUTTON, 100, 27, {{kGridSelect, 0}}, 0},                // first row
-      {WM_LBUTTONDOWN, MK_LBUTTON, 100, 27, {}, 0},                                // the same row again
+      {WM_LBUTTONDOWN, MK_LBUTTON, 100, 9, {}, -1},                                     // the header
+      {WM_LBUTTONDOWN, MK_LBUTTON, 100, 27, {{kGridSelect, 0}}, 0},                     // first row
+      {WM_LBUTTONDOWN, MK_LBUTTON, 100, 27, {}, 0},                                     // the same row again
       {WM_LBUTTONDOWN, MK_LBUTTON, 5, 45, {{kGridSelect, 1}, {kGridEdgePress, 1}}, 1},  // the edge
-      {WM_LBUTTONDOWN, MK_LBUTTON, 19, 45, {{kGridEdgePress, 1}}, 1},              // still the edge
-      {WM_LBUTTONDOWN, MK_LBUTTON, 20, 180, {}, 1},                                // below the rows
+      {WM_LBUTTONDOWN, MK_LBUTTON, 19, 45, {{kGridEdgePress, 1}}, 1},                   // still the edge
+      {WM_LBUTTONDOWN, MK_LBUTTON, 20, 180, {}, 1},                                     // below the rows
       {WM_LBUTTONDBLCLK, MK_LBUTTON, 150, 63, {{kGridSelect, 2}, {kGridActivate, 2}}, 2},
       {WM_KEYDOWN, VK_DOWN, 0, 0, {}, 2},  // already the last row
       {WM_KEYDOWN, VK_HOME, 0, 0, {{kGridSelect, 0}}, 0},
