@@ -115,7 +115,9 @@ LRESULT CVLWnd::PaintBuffered(HDC given) {
   HDC memory = CreateCompatibleDC(dc);
   HBITMAP canvas = CreateCompatibleBitmap(dc, std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1));
   HGDIOBJ old_bitmap = SelectObject(memory, canvas);
-  HGDIOBJ old_font = SelectObject(memory, CNewAspect::Global().Font());
+  // The font the window was given (a group label may have the emphasised one), else the skin's.
+  HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageW(window_, WM_GETFONT, 0, 0));
+  HGDIOBJ old_font = SelectObject(memory, font != nullptr ? font : CNewAspect::Global().Font());
   SetBkMode(memory, TRANSPARENT);
   OnPaint(memory, client);
   BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
@@ -582,8 +584,8 @@ void CVLBaseGrid::SetColumns(std::vector<Column> columns, bool scaled) {
   if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
 }
 
-void CVLBaseGrid::AddRow(std::vector<std::u16string> cells, bool grey) {
-  rows_.push_back({std::move(cells), grey});
+void CVLBaseGrid::AddRow(std::vector<std::u16string> cells, bool grey, bool struck) {
+  rows_.push_back({std::move(cells), grey, struck});
   if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
 }
 
@@ -743,8 +745,20 @@ LRESULT CVLBaseGrid::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
   }
 }
 
+CVLBaseGrid::~CVLBaseGrid() {
+  if (struck_font_ != nullptr) DeleteObject(struck_font_);
+}
+
 void CVLBaseGrid::OnPaint(HDC dc, const RECT& client) {
   const CNewAspect& skin = CNewAspect::Global();
+  if (struck_font_ == nullptr) {
+    // Struck-out rows (an excluded file) in the grid's font with a line through it.
+    LOGFONTW face{};
+    if (GetObjectW(GetCurrentObject(dc, OBJ_FONT), sizeof face, &face) != 0) {
+      face.lfStrikeOut = TRUE;
+      struck_font_ = CreateFontIndirectW(&face);
+    }
+  }
   FillColour(dc, client, runtime::kColourField);
   const int height = RowHeight();
   const bool enabled = IsWindowEnabled(window_) != FALSE;
@@ -777,8 +791,10 @@ void CVLBaseGrid::OnPaint(HDC dc, const RECT& client) {
       RECT text = cell;
       InflateRect(&text, -skin.Scale(4), 0);
       if (c < rows_[r].cells.size()) {
+        HGDIOBJ previous = rows_[r].struck && struck_font_ != nullptr ? SelectObject(dc, struck_font_) : nullptr;
         DrawTextW(dc, W(rows_[r].cells[c]), -1, &text,
                   DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+        if (previous != nullptr) SelectObject(dc, previous);
       }
       MoveToEx(dc, cell.left, cell.bottom - 1, nullptr);
       LineTo(dc, cell.right, cell.bottom - 1);

@@ -123,10 +123,12 @@ class CVLBaseGrid : public CVLWnd {
     int width;          // in pixels at 96 DPI when scaled, else on the screen
     int min_width = 0;  // the same units
   };
+  ~CVLBaseGrid() override;
   // Creates the grid over the rectangle of `placeholder` (which is hidden), with `id`.
   bool Create(HWND placeholder, int id);
   void SetColumns(std::vector<Column> columns, bool scaled);
-  void AddRow(std::vector<std::u16string> cells, bool grey = false);
+  // A grey row is one the user cannot change; a struck row is drawn with a line through it.
+  void AddRow(std::vector<std::u16string> cells, bool grey = false, bool struck = false);
   void ClearRows();
   size_t RowCount() const { return rows_.size(); }
   int SelectedRow() const { return selected_; }
@@ -140,6 +142,7 @@ class CVLBaseGrid : public CVLWnd {
   struct Row {
     std::vector<std::u16string> cells;
     bool grey = false;
+    bool struck = false;
   };
   int RowHeight() const;
   int VisibleRows() const;
@@ -155,6 +158,7 @@ class CVLBaseGrid : public CVLWnd {
   int dragging_ = -1;    // the column whose right border follows the mouse
   int drag_origin_ = 0;  // the mouse position and the column's width when the drag began
   int drag_width_ = 0;
+  HFONT struck_font_ = nullptr;
 };
 
 }  // namespace ui

@@ -14,6 +14,7 @@
 
 #include "app/win32/startup_host.h"
 #include "platform/platform.h"
+#include "project/file_lists.h"
 #include "ui/win32/dialogs.h"
 #include "wizard/win32/ensure_file_dialog.h"
 #include "wizard/win32/win32_text.h"
@@ -261,6 +262,7 @@ class ListPage : public WizardPage {
   virtual void Edit() = 0;
   virtual void Remove() = 0;
   virtual void Activated() {}
+  virtual bool Struck(size_t /*row*/) const { return false; }
 
   std::vector<ui::ControlDecl> PageControls() const override {
     return {{ui::kControlText, kIdListTips, TipsKey()},
@@ -290,7 +292,8 @@ class ListPage : public WizardPage {
   }
   void Refill(int select) {
     grid_.ClearRows();
-    for (GridRow& row : Rows()) grid_.AddRow(std::move(row.cells), row.grey);
+    std::vector<GridRow> rows = Rows();
+    for (size_t i = 0; i < rows.size(); ++i) grid_.AddRow(std::move(rows[i].cells), rows[i].grey, Struck(i));
     grid_.SetSelectedRow(select);
     UpdateButtons();
   }
@@ -423,6 +426,11 @@ class ExtraFilesView : public ListPage {
     Refill(sheet_.Flow().Extras().RemoveOrToggle(row));
   }
   void Activated() override { Edit(); }
+  // An excluded file is shown struck out, so that the list tells what the build leaves out.
+  bool Struck(size_t row) const override {
+    const project::CMakeExe_FileLists& lists = sheet_.Flow().Session().Lists();
+    return row < static_cast<size_t>(lists.ExtraCount()) && lists.ExtraEntries()[row].Excluded != 0;
+  }
 };
 
 // ---- Pages 4 and 5: their title for now; they keep the record's values ---------------------
