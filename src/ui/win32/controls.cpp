@@ -693,6 +693,19 @@ LRESULT CVLBaseGrid::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
         if (message == WM_LBUTTONUP) ReleaseCapture();
       }
       return 0;
+    case WM_SETCURSOR: {
+      // Over a header border that can be dragged, the sizing cursor.
+      POINT point{};
+      GetCursorPos(&point);
+      ScreenToClient(window_, &point);
+      const int border =
+          point.y < RowHeight() ? GridBorderAt(point.x, ColumnWidths(), CNewAspect::Global().Scale(3)) : -1;
+      if (border >= 0 && static_cast<size_t>(border) + 1 < columns_.size()) {
+        SetCursor(LoadCursorW(nullptr, IDC_SIZEWE));
+        return TRUE;
+      }
+      return Default(message, wparam, lparam);
+    }
     case WM_LBUTTONDBLCLK: {
       const int row = GridRowAt(GET_Y_LPARAM(lparam), RowHeight(), top_, rows);
       if (row >= 0) {
