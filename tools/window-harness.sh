@@ -77,25 +77,26 @@ fresh_install() {
 
 # Starts the program with ARGS, waits for its window and checks that it shows TEXT;
 # then presses BUTTON and checks that the process ends.
+# The window's title is Brankel's, or RUN_TITLE's.
 run_case() {
-  local text=$1 button=$2
+  local text=$1 button=$2 title=${RUN_TITLE:-Brankel}
   shift 2
   (cd "$dir" && exec wine "$dir/Brankel.exe" "$@" >/dev/null 2>&1) &
   local pid=$!
-  if ! probe wait Brankel 20000 >/dev/null; then
+  if ! probe wait "$title" 20000 >/dev/null; then
     fail "no window"
     kill "$pid" 2>/dev/null || true
     return
   fi
   sleep 1  # let the window paint before the picture
   xwd -root -display "$DISPLAY" | convert xwd:- "$out/$case.png"
-  probe texts Brankel >"$out/$case.txt"
+  probe texts "$title" >"$out/$case.txt"
   grep -qF -- "$text" "$out/$case.txt" || fail "\"$text\" not among the texts: $(cat "$out/$case.txt")"
   if grep -q 'IDS_' "$out/$case.txt"; then fail "a language key is shown"; fi
   if command -v tesseract >/dev/null && tesseract "$out/$case.png" - 2>/dev/null | grep -q 'IDS_'; then
     fail "a language key is on the screen"
   fi
-  probe click Brankel "$button" >/dev/null || fail "no button $button"
+  probe click "$title" "$button" >/dev/null || fail "no button $button"
   for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$pid" 2>/dev/null; then
     fail "the process did not end after $button"
@@ -117,7 +118,210 @@ user_config() {
     "$@" >"$roaming/Velmora/Pandrel/Config.ini"
 }
 
-cases=(missing quoted old-library damaged-language sibling-5 valid tinted system-colours)
+# A picture of the screen in build/win64/harness/NAME.png, read by tesseract when it is
+# installed: no language key may be on the screen.
+picture() {
+  sleep 0.5
+  xwd -root -display "$DISPLAY" | convert xwd:- "$out/$1.png"
+  if command -v tesseract >/dev/null && tesseract "$out/$1.png" - 2>/dev/null | grep -q 'IDS_'; then
+    fail "a language key is on the screen in $1.png"
+  fi
+}
+# The texts of a window: no language key, and every label and button of the visible page
+# has a text.
+check_texts() {
+  local title=$1 name=$2
+  probe texts "$title" >"$out/$name.txt" || fail "no window \"$title\" for $name"
+  if grep -q 'IDS_' "$out/$name.txt"; then fail "a language key is shown in $name: $(grep IDS_ "$out/$name.txt")"; fi
+  local id
+  for id in "${@:3}"; do
+    [ -n "$(probe text "$title" "#$id")" ] || fail "control $id has no text in $name"
+  done
+}
+# Waits for the message dialog, checks that it says TEXT and answers it with BUTTON.
+answer_message() {
+  local text=$1 button=${2:-OK}
+  probe wait Brankel 20000 >/dev/null || { fail "no message \"$text\""; return; }
+  probe texts Brankel >"$work/message.txt"
+  grep -qF -- "$text" "$work/message.txt" || fail "the message is not \"$text\": $(cat "$work/message.txt")"
+  probe click Brankel "$button" >/dev/null || fail "no button $button in the message"
+  sleep 0.5
+}
+# The file chooser: types PATH (or several quoted names) and opens.
+choose_file() {
+  local title=$1 names=$2
+  probe wait "$title" 10000 >/dev/null || { fail "no file chooser \"$title\""; return; }
+  sleep 0.5
+  probe type "$title" "#1148" "$names" >/dev/null || fail "no file name edit in \"$title\": $(probe texts "$title")"
+  probe click "$title" Open >/dev/null || fail "no open button in \"$title\""
+  sleep 1
+}
+
+# The wizard walked as a user would, from a script that calls a macro and names a missing
+# file; then the EXE, the project file and a second start that shows the saved name.
+wizard_case() {
+  local sheet="Make EXE from Macro Script"
+  local tree=$dir/walk
+  local next="#12324"
+  mkdir -p "$tree/data" "$tree/out"
+  printf 'here' >"$tree/data/present.txt"
+  printf 'called' >"$tree/data/called.txt"
+  printf 'mine' >"$tree/hand.txt"
+  printf '{"name": "Called", "commands": [{"code": "open-file", "texts": [{"offset": 0, "text": "data\\\\called.txt"}]}]}' >"$tree/Called.json"
+  printf '{"name": "Other", "commands": []}' >"$tree/Other.json"
+  printf '{"name": "Main", "commands": [{"code": "call", "call": "Called.msd", "kind": 1}, {"code": "open-file", "texts": [{"offset": 0, "text": "data\\\\present.txt"}]}, {"code": "open-file", "texts": [{"offset": 0, "text": "data\\\\missing.txt"}]}]}' >"$tree/Main.json"
+  local json
+  for json in Called Other Main; do
+    probe_tool macro new "$(winpath "$tree/$json.json")" "$(winpath "$tree/$json.msd")" || fail "writing $json.msd"
+  done
+  local script
+  script=$(winpath "$tree/Main.msd")
+  (cd "$dir" && exec wine "$dir/Brankel.exe" "$script" >/dev/null 2>&1) &
+  local pid=$!
+  probe wait "$sheet" 30000 >/dev/null || { fail "no wizard: $(probe list)"; return; }
+  sleep 1
+
+  # Page 1: an empty name is refused and the page stays.
+  probe state "$sheet" "#12323" | grep -q '^hidden' || fail "Back is shown on page 1"
+  picture wizard-page1
+  check_texts "$sheet" wizard-page1 1010 1180 1004 1074 1003 1181 1182 1002 1073 1341 1342
+  probe type "$sheet" "#1171" "   " >/dev/null
+  probe click "$sheet" "$next" >/dev/null
+  answer_message "Please enter a name for the EXE."
+  probe state "$sheet" "#1171" | grep -q '^shown' || fail "page 1 did not stay after the empty name"
+  probe type "$sheet" "#1171" "Walked Demo" >/dev/null
+  probe click "$sheet" "$next" >/dev/null
+  sleep 1
+
+  # Page 2: a macro added, then removed with a press at the grid's left edge.
+  probe state "$sheet" "#4" | grep -q '^shown' || fail "page 2 is not shown"
+  probe state "$sheet" "#12323" | grep -q '^shown' || fail "Back is hidden on page 2"
+  probe click "$sheet" "#4" >/dev/null
+  choose_file Open "$(winpath "$tree/Other.msd")"
+  probe text "$sheet" "#1206" | grep -q 'Other.msd' || fail "the added macro is not selected: $(probe text "$sheet" "#1206")"
+  probe state "$sheet" "#5" | grep -q '^shown' || fail "Remove is hidden for an added macro"
+  picture wizard-page2
+  check_texts "$sheet" wizard-page2 1010 1024 4 5 6
+  # Rows of 18 pixels below a header as high: the script, the called macro, the added one.
+  probe mouse "$sheet" "#1206" 8 27 >/dev/null
+  sleep 0.3
+  probe state "$sheet" "#5" | grep -q '^hidden' || fail "Remove is shown for the script"
+  probe text "$sheet" "#1206" | grep -q 'Main.msd' || fail "the script's row is not selected"
+  probe mouse "$sheet" "#1206" 8 63 >/dev/null
+  sleep 0.5
+  probe key "$sheet" "#1206" END >/dev/null
+  sleep 0.3
+  probe text "$sheet" "#1206" | grep -q 'Other.msd' && fail "the added macro was not removed"
+  probe click "$sheet" "$next" >/dev/null
+  sleep 2
+
+  # Page 3: a found file deleted on disk blocks Next until it is excluded; a file of our
+  # own added and renamed in the destination file dialog.
+  probe state "$sheet" "#4" | grep -q '^shown' || fail "page 3 is not shown"
+  rm -f "$tree/data/present.txt"
+  probe click "$sheet" "$next" >/dev/null
+  answer_message "The file could not be found"
+  probe state "$sheet" "#1206" | grep -q '^shown' || fail "page 3 did not stay with a missing file"
+  probe key "$sheet" "#1206" HOME >/dev/null
+  sleep 0.3
+  probe text "$sheet" "#1206" | grep -q 'present.txt' || fail "the deleted file is not the first row: $(probe text "$sheet" "#1206")"
+  [ "$(probe text "$sheet" "#5")" = "Exclude" ] || fail "button 5 is not Exclude on a found file: $(probe text "$sheet" "#5")"
+  probe click "$sheet" "#5" >/dev/null
+  sleep 0.3
+  probe key "$sheet" "#1206" HOME >/dev/null
+  sleep 0.3
+  [ "$(probe text "$sheet" "#5")" = "Include" ] || fail "button 5 is not Include on an excluded file: $(probe text "$sheet" "#5")"
+  # A press at the left edge of the second row flips its exclusion, twice.
+  probe mouse "$sheet" "#1206" 8 45 >/dev/null
+  sleep 0.3
+  [ "$(probe text "$sheet" "#5")" = "Include" ] || fail "the edge press did not exclude: $(probe text "$sheet" "#5")"
+  probe mouse "$sheet" "#1206" 8 45 >/dev/null
+  sleep 0.3
+  [ "$(probe text "$sheet" "#5")" = "Exclude" ] || fail "the edge press did not include again"
+  probe click "$sheet" "#4" >/dev/null
+  choose_file Open "$(winpath "$tree/hand.txt")"
+  probe text "$sheet" "#1206" | grep -q 'hand.txt' || fail "the added file is not selected"
+  [ "$(probe text "$sheet" "#5")" = "Remove" ] || fail "button 5 is not Remove on an added file"
+  picture wizard-page3
+  check_texts "$sheet" wizard-page3 1010 1024 4 5 6
+  probe mouse "$sheet" "#1206" 100 63 double >/dev/null  # the third row: the added file
+  probe wait "Extra File" 10000 >/dev/null || fail "no destination file dialog"
+  picture wizard-dialog134
+  check_texts "Extra File" wizard-dialog134 1386 1161 1073 1 2
+  probe type "Extra File" "#1094" "  extra\\hand.txt  " >/dev/null
+  probe click "Extra File" "#1" >/dev/null
+  sleep 0.5
+  probe text "$sheet" "#1206" | grep -q 'extra\\hand.txt' || fail "the target name was not stored: $(probe text "$sheet" "#1206")"
+  probe click "$sheet" "$next" >/dev/null
+  sleep 1
+
+  # Pages 4 and 5 keep the record's values.
+  picture wizard-page4
+  check_texts "$sheet" wizard-page4 1010
+  probe click "$sheet" "$next" >/dev/null
+  sleep 1
+  picture wizard-page5
+  check_texts "$sheet" wizard-page5 1010
+  probe click "$sheet" "$next" >/dev/null
+  sleep 1
+
+  # Page 6: a relative destination is refused, then the build.
+  [ "$(probe text "$sheet" "$next")" = "Build" ] || fail "Next is not Build on the last page: $(probe text "$sheet" "$next")"
+  probe type "$sheet" "#1094" "relative" >/dev/null
+  probe click "$sheet" "$next" >/dev/null
+  answer_message "Please enter the full path of the EXE file"
+  [ "$(probe text "$sheet" "#1094")" = "relative.exe" ] || fail "the refused destination lost its .exe: $(probe text "$sheet" "#1094")"
+  probe state "$sheet" "#1399" | grep -q 'disabled' || fail "Test is enabled before a build"
+  local exe=$tree/out/Walked.exe
+  probe type "$sheet" "#1094" "$(winpath "$exe")" >/dev/null
+  probe state "$sheet" "#1011" | grep -q 'checked' || probe click "$sheet" "#1011" >/dev/null
+  picture wizard-page6
+  check_texts "$sheet" wizard-page6 1010 1386 1073 1303 1011 1399 1398
+  probe click "$sheet" "$next" >/dev/null
+  answer_message "$(winpath "$exe")"
+  probe state "$sheet" "#1399" | grep -q 'enabled' || fail "Test is disabled after the build"
+  probe click "$sheet" "#2" >/dev/null
+  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$pid" 2>/dev/null && { fail "the wizard did not end after Close"; kill "$pid" 2>/dev/null || true; }
+
+  [ -f "$exe" ] || { fail "no EXE was built"; return; }
+  probe_tool inspect "$(winpath "$exe")" >"$out/wizard-inspect.txt" || fail "inspect refused the EXE: $(cat "$out/wizard-inspect.txt")"
+  probe_tool project show "$(winpath "$tree/Main.packproj")" --json >"$out/wizard-project.txt" ||
+    fail "no project file: $(cat "$out/wizard-project.txt")"
+  grep -q '"exe_name": *"Walked Demo"' "$out/wizard-project.txt" || fail "the project lacks the name"
+  grep -qF 'Walked.exe' "$out/wizard-project.txt" || fail "the project lacks the destination"
+  grep -qF 'extra\\hand.txt' "$out/wizard-project.txt" || fail "the project lacks the added file"
+  grep -A6 'present.txt"' "$out/wizard-project.txt" | grep -q '"excluded": 1' || fail "the project lacks the exclusion"
+
+  # Started again, page 1 shows the saved name.
+  (cd "$dir" && exec wine "$dir/Brankel.exe" "$script" >/dev/null 2>&1) &
+  pid=$!
+  probe wait "$sheet" 30000 >/dev/null || { fail "no wizard the second time"; return; }
+  sleep 1
+  [ "$(probe text "$sheet" "#1171")" = "Walked Demo" ] || fail "page 1 does not show the saved name: $(probe text "$sheet" "#1171")"
+  picture wizard-again
+  # Help opens the page's topic through the help file, or nothing without one; the
+  # wizard carries on either way.
+  probe click "$sheet" "#9" >/dev/null || fail "no Help button"
+  sleep 2
+  probe state "$sheet" "#1171" | grep -q '^shown' || fail "the wizard is gone after Help"
+  probe list >"$out/wizard-help.txt"
+  probe click "$sheet" "#2" >/dev/null
+  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$pid" 2>/dev/null && { fail "the wizard did not end the second time"; kill "$pid" 2>/dev/null || true; }
+  echo "ok   $case ($out/wizard-*.png)"
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+# The console tool of the installation copy.
+probe_tool() {
+  local rc=0
+  (cd "$dir" && timeout 60 wine "$dir/brankelc.exe" "$@") >"$work/tool.out" 2>&1 || rc=$?
+  tr -d "\r" <"$work/tool.out"
+  return $rc
+}
+
+cases=(missing quoted old-library damaged-language sibling-5 valid tinted system-colours wizard)
 [ $# -gt 0 ] && cases=("$@")
 for case in "${cases[@]}"; do
   fresh_install
@@ -137,7 +341,11 @@ for case in "${cases[@]}"; do
       probe setversion "$(winpath "$dir/Deskvale.exe")" 5.0.0.1 || fail "patching the editor"
       run_case "The installed macro editor (Deskvale) is not the version" No "$(winpath "$dir/scripts/valid.msd")" ;;
     valid)
-      run_case "$(winpath "$dir/scripts/valid.msd")" Close "$(winpath "$dir/scripts/valid.msd")" ;;
+      # A real script: the wizard opens on its first page.
+      printf '{"name": "Valid", "commands": []}' >"$dir/scripts/valid.json"
+      probe_tool macro new "$(winpath "$dir/scripts/valid.json")" "$(winpath "$dir/scripts/valid.msd")" ||
+        fail "writing valid.msd"
+      RUN_TITLE="Make EXE from Macro Script" run_case "EXE Properties" Close "$(winpath "$dir/scripts/valid.msd")" ;;
     tinted)
       # Both colour cases show the same text, so that their pictures differ only in colour.
       user_config 0 30 -53
@@ -150,6 +358,8 @@ for case in "${cases[@]}"; do
         echo "     tinted and system colours differ in $differing pixels"
         [ "${differing%%.*}" -gt 1000 ] 2>/dev/null || fail "the tinted skin looks like the system colours"
       fi ;;
+    wizard)
+      wizard_case ;;
     *) fail "unknown case" ;;
   esac
 done

@@ -8,6 +8,11 @@
 //   winprobe click TITLE BUTTON            BUTTON is a caption (without '&') or #id
 //   winprobe keys TITLE TEXT               characters, or {ENTER} {ESC} {TAB}
 //   winprobe close TITLE
+//   winprobe type TITLE #ID TEXT           replaces a visible control's text, typed character by character
+//   winprobe text TITLE #ID                prints a visible control's text
+//   winprobe state TITLE #ID               prints "shown"/"hidden", "enabled"/"disabled", "checked"/"clear"
+//   winprobe key TITLE #ID KEY             presses HOME END UP DOWN SPACE RETURN in the control
+//   winprobe mouse TITLE #ID X Y [double]  the left button pressed and let go at a client point
 //   winprobe setversion EXE A.B.C.D        file and product version of the fixed information
 #include <windows.h>
 
@@ -156,6 +161,80 @@ int Keys(const char* title, const char* keys) {
   return 0;
 }
 
+// The innermost visible control of `window` with the id `#N` (the pages of a sheet share
+// ids, and only the page shown is visible; a combo box's edit has the combo box's id).
+HWND VisibleControl(HWND window, const char* id_text) {
+  const int id = id_text[0] == '#' ? std::atoi(id_text + 1) : std::atoi(id_text);
+  HWND hidden = nullptr, shown = nullptr;
+  for (HWND child : Children(window)) {
+    if (::GetDlgCtrlID(child) != id) continue;
+    if (::IsWindowVisible(child)) {
+      shown = child;
+    } else if (hidden == nullptr) {
+      hidden = child;
+    }
+  }
+  if (shown == nullptr && hidden == nullptr) std::fprintf(stderr, "winprobe: no control %s\n", id_text);
+  return shown != nullptr ? shown : hidden;
+}
+
+int OnControl(int argc, char** argv) {
+  const std::string command = argv[1];
+  HWND window = RequireWindow(argv[2]);
+  if (window == nullptr) return 1;
+  HWND control = VisibleControl(window, argv[3]);
+  if (control == nullptr) return 1;
+  DWORD_PTR done = 0;
+  auto send = [&](UINT message, WPARAM wparam, LPARAM lparam) {
+    ::SendMessageTimeoutW(control, message, wparam, lparam, SMTO_ABORTIFHUNG, 5000, &done);
+  };
+  if (command == "type" && argc >= 5) {
+    send(WM_SETFOCUS, 0, 0);
+    send(EM_SETSEL, 0, -1);
+    send(WM_CHAR, VK_BACK, 1);
+    for (wchar_t c : Widen(argv[4])) send(WM_CHAR, c, 1);
+    return 0;
+  }
+  if (command == "text") {
+    std::printf("%s\n", Narrow(OneLine(TextOf(control))).c_str());
+    return 0;
+  }
+  if (command == "state") {
+    LRESULT check = 0;
+    ::SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, reinterpret_cast<DWORD_PTR*>(&check));
+    std::printf("%s %s %s\n", ::IsWindowVisible(control) ? "shown" : "hidden",
+                ::IsWindowEnabled(control) ? "enabled" : "disabled", check == BST_CHECKED ? "checked" : "clear");
+    return 0;
+  }
+  if (command == "key" && argc >= 5) {
+    const std::string name = argv[4];
+    const UINT key = name == "HOME"     ? VK_HOME
+                     : name == "END"    ? VK_END
+                     : name == "UP"     ? VK_UP
+                     : name == "DOWN"   ? VK_DOWN
+                     : name == "SPACE"  ? VK_SPACE
+                     : name == "RETURN" ? VK_RETURN
+                                        : 0;
+    if (key == 0) return 2;
+    // Posted, as input is: a key or a click may open a modal window.
+    ::PostMessageW(control, WM_KEYDOWN, key, 1);
+    ::PostMessageW(control, WM_KEYUP, key, 0xC0000001);
+    return 0;
+  }
+  if (command == "mouse" && argc >= 6) {
+    const LPARAM point = MAKELPARAM(std::atoi(argv[4]), std::atoi(argv[5]));
+    const bool twice = argc >= 7 && std::string(argv[6]) == "double";
+    ::PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    ::PostMessageW(control, WM_LBUTTONUP, 0, point);
+    if (twice) {
+      ::PostMessageW(control, WM_LBUTTONDBLCLK, MK_LBUTTON, point);
+      ::PostMessageW(control, WM_LBUTTONUP, 0, point);
+    }
+    return 0;
+  }
+  return 2;
+}
+
 // Sets the fixed information's file and product versions of the version resource.
 int SetVersion(const char* exe, const char* version) {
   unsigned a = 0, b = 0, c = 0, d = 0;
@@ -230,6 +309,10 @@ int main(int argc, char** argv) {
     if (window == nullptr) return 1;
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     return 0;
+  }
+  if ((command == "type" || command == "text" || command == "state" || command == "key" || command == "mouse") &&
+      argc >= 4) {
+    return OnControl(argc, argv);
   }
   if (command == "setversion" && argc >= 4) return SetVersion(argv[2], argv[3]);
   std::fprintf(stderr, "winprobe: unknown command or missing arguments\n");

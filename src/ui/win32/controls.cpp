@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "ui/grid_layout.h"
+
 namespace ui {
 namespace {
 
@@ -113,7 +115,9 @@ LRESULT CVLWnd::PaintBuffered(HDC given) {
   HDC memory = CreateCompatibleDC(dc);
   HBITMAP canvas = CreateCompatibleBitmap(dc, std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1));
   HGDIOBJ old_bitmap = SelectObject(memory, canvas);
-  HGDIOBJ old_font = SelectObject(memory, CNewAspect::Global().Font());
+  // The font the window was given (a group label may have the emphasised one), else the skin's.
+  HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageW(window_, WM_GETFONT, 0, 0));
+  HGDIOBJ old_font = SelectObject(memory, font != nullptr ? font : CNewAspect::Global().Font());
   SetBkMode(memory, TRANSPARENT);
   OnPaint(memory, client);
   BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
@@ -538,46 +542,215 @@ void CVLLineCtrl::OnPaint(HDC dc, const RECT& client) {
 
 // ---- CVLBaseGrid ----------------------------------------------------------------------
 
-void CVLBaseGrid::SetColumns(std::vector<Column> columns) {
+namespace {
+
+constexpr wchar_t kGridClass[] = L"VLBaseGrid";
+
+// The grid's own window class: double-clicks are reported, the rest is the subclass's.
+bool RegisterGridClass() {
+  static const bool registered = [] {
+    WNDCLASSW window_class{};
+    window_class.style = CS_DBLCLKS;
+    window_class.lpfnWndProc = DefWindowProcW;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.lpszClassName = kGridClass;
+    return RegisterClassW(&window_class) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+  }();
+  return registered;
+}
+
+}  // namespace
+
+bool CVLBaseGrid::Create(HWND placeholder, int id) {
+  if (placeholder == nullptr || !RegisterGridClass()) return false;
+  HWND parent = GetParent(placeholder);
+  RECT rect{};
+  GetWindowRect(placeholder, &rect);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+  HWND grid = CreateWindowExW(0, kGridClass, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, rect.left, rect.top,
+                              rect.right - rect.left, rect.bottom - rect.top, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+  if (grid == nullptr) return false;
+  // In the tab order where the placeholder was.
+  SetWindowPos(grid, placeholder, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  ShowWindow(placeholder, SW_HIDE);
+  return Attach(grid);
+}
+
+void CVLBaseGrid::SetColumns(std::vector<Column> columns, bool scaled) {
   columns_ = std::move(columns);
+  scaled_ = scaled;
   if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
 }
 
-void CVLBaseGrid::AddRow(std::vector<std::u16string> cells) {
-  rows_.push_back(std::move(cells));
+void CVLBaseGrid::AddRow(std::vector<std::u16string> cells, bool grey, bool struck) {
+  rows_.push_back({std::move(cells), grey, struck});
   if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
 }
 
 void CVLBaseGrid::ClearRows() {
   rows_.clear();
   selected_ = -1;
+  top_ = 0;
   if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
 }
 
-void CVLBaseGrid::SetSelectedRow(int row) {
+void CVLBaseGrid::SetSelectedRow(int row) { Select(row, false); }
+
+void CVLBaseGrid::Select(int row, bool notify) {
+  const int before = selected_;
   selected_ = row >= 0 && static_cast<size_t>(row) < rows_.size() ? row : -1;
+  top_ = GridScrollTop(top_, selected_, VisibleRows(), static_cast<int>(rows_.size()));
   if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
+  if (notify && before != selected_) Notify(kGridSelect, selected_);
+}
+
+void CVLBaseGrid::Notify(UINT code, int row) {
+  if (window_ == nullptr) return;
+  GridNotify note{};
+  note.header.hwndFrom = window_;
+  note.header.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(window_));
+  note.header.code = code;
+  note.row = row;
+  SendMessageW(GetParent(window_), WM_NOTIFY, note.header.idFrom, reinterpret_cast<LPARAM>(&note));
 }
 
 int CVLBaseGrid::RowHeight() const { return CNewAspect::Global().Scale(18); }
 
+int CVLBaseGrid::VisibleRows() const {
+  if (window_ == nullptr) return 1;
+  RECT client{};
+  GetClientRect(window_, &client);
+  return std::max(1, static_cast<int>(client.bottom) / RowHeight() - 1);
+}
+
+std::vector<int> CVLBaseGrid::ColumnWidths() const {
+  std::vector<GridColumnWidth> widths;
+  for (const Column& column : columns_) widths.push_back({column.width, column.min_width});
+  RECT client{};
+  if (window_ != nullptr) GetClientRect(window_, &client);
+  return GridColumnWidths(widths, scaled_, CNewAspect::Global().Dpi(), client.right);
+}
+
 LRESULT CVLBaseGrid::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
   if (const std::optional<LRESULT> done = PaintMessage(message, wparam, lparam, false)) return *done;
+  const int rows = static_cast<int>(rows_.size());
   switch (message) {
     case WM_GETDLGCODE:
       return DLGC_WANTARROWS;
+    case WM_GETTEXT:
+    case WM_GETTEXTLENGTH: {
+      // The window's text is the selected row, so that tools that read windows see it.
+      std::u16string text;
+      if (selected_ >= 0) {
+        const std::vector<std::u16string>& cells = rows_[static_cast<size_t>(selected_)].cells;
+        for (size_t i = 0; i < cells.size(); ++i) text += (i == 0 ? u"" : u" | ") + cells[i];
+      }
+      if (message == WM_GETTEXTLENGTH) return static_cast<LRESULT>(text.size());
+      if (wparam == 0) return 0;
+      const size_t copied = std::min(text.size(), static_cast<size_t>(wparam) - 1);
+      auto* out = reinterpret_cast<char16_t*>(lparam);
+      text.copy(out, copied);
+      out[copied] = u'\0';
+      return static_cast<LRESULT>(copied);
+    }
     case WM_LBUTTONDOWN: {
       SetFocus(window_);
-      const int row = GET_Y_LPARAM(lparam) / RowHeight() - 1;
-      SetSelectedRow(row);
+      const int x = GET_X_LPARAM(lparam), y = GET_Y_LPARAM(lparam);
+      if (y < RowHeight()) {
+        // A header border: the column's width follows the mouse until the button is let go.
+        const std::vector<int> widths = ColumnWidths();
+        dragging_ = GridBorderAt(x, widths, CNewAspect::Global().Scale(3));
+        if (dragging_ >= 0 && static_cast<size_t>(dragging_) + 1 < columns_.size()) {
+          drag_origin_ = x;
+          drag_width_ = widths[static_cast<size_t>(dragging_)];
+          SetCapture(window_);
+        } else {
+          dragging_ = -1;
+        }
+        return 0;
+      }
+      const int row = GridRowAt(y, RowHeight(), top_, rows);
+      if (row < 0) return 0;
+      Select(row, true);
+      if (x < kGridEdgePixels) Notify(kGridEdgePress, row);
       return 0;
     }
-    case WM_KEYDOWN:
-      if (wparam == VK_UP && selected_ > 0) SetSelectedRow(selected_ - 1);
-      if (wparam == VK_DOWN && selected_ + 1 < static_cast<int>(rows_.size())) SetSelectedRow(selected_ + 1);
+    case WM_MOUSEMOVE:
+      if (dragging_ >= 0 && static_cast<size_t>(dragging_) < columns_.size()) {
+        Column& column = columns_[static_cast<size_t>(dragging_)];
+        const int wanted = drag_width_ + GET_X_LPARAM(lparam) - drag_origin_;
+        const int scale_back = scaled_ ? CNewAspect::Global().Dpi() : 96;
+        column.width = std::max(column.min_width, wanted * 96 / std::max(scale_back, 1));
+        InvalidateRect(window_, nullptr, FALSE);
+      }
       return 0;
+    case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED:
+      if (dragging_ >= 0) {
+        dragging_ = -1;
+        if (message == WM_LBUTTONUP) ReleaseCapture();
+      }
+      return 0;
+    case WM_SETCURSOR: {
+      // Over a header border that can be dragged, the sizing cursor.
+      POINT point{};
+      GetCursorPos(&point);
+      ScreenToClient(window_, &point);
+      const int border =
+          point.y < RowHeight() ? GridBorderAt(point.x, ColumnWidths(), CNewAspect::Global().Scale(3)) : -1;
+      if (border >= 0 && static_cast<size_t>(border) + 1 < columns_.size()) {
+        SetCursor(LoadCursorW(nullptr, IDC_SIZEWE));
+        return TRUE;
+      }
+      return Default(message, wparam, lparam);
+    }
+    case WM_LBUTTONDBLCLK: {
+      const int row = GridRowAt(GET_Y_LPARAM(lparam), RowHeight(), top_, rows);
+      if (row >= 0) {
+        Select(row, true);
+        Notify(kGridActivate, row);
+      }
+      return 0;
+    }
+    case WM_MOUSEWHEEL: {
+      const int step = GET_WHEEL_DELTA_WPARAM(wparam) > 0 ? -3 : 3;
+      top_ = GridScrollTop(top_ + step, -1, VisibleRows(), rows);
+      InvalidateRect(window_, nullptr, FALSE);
+      return 0;
+    }
+    case WM_KEYDOWN: {
+      int row = selected_;
+      switch (wparam) {
+        case VK_UP:
+          row = selected_ > 0 ? selected_ - 1 : 0;
+          break;
+        case VK_DOWN:
+          row = selected_ + 1 < rows ? selected_ + 1 : rows - 1;
+          break;
+        case VK_PRIOR:
+          row = std::max(selected_ - VisibleRows(), 0);
+          break;
+        case VK_NEXT:
+          row = std::min(selected_ + VisibleRows(), rows - 1);
+          break;
+        case VK_HOME:
+          row = 0;
+          break;
+        case VK_END:
+          row = rows - 1;
+          break;
+        default:
+          return Default(message, wparam, lparam);
+      }
+      if (rows > 0) Select(row, true);
+      return 0;
+    }
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
+    case WM_ENABLE:
+    case WM_SIZE:
       InvalidateRect(window_, nullptr, FALSE);
       return Default(message, wparam, lparam);
     default:
@@ -585,33 +758,56 @@ LRESULT CVLBaseGrid::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
   }
 }
 
+CVLBaseGrid::~CVLBaseGrid() {
+  if (struck_font_ != nullptr) DeleteObject(struck_font_);
+}
+
 void CVLBaseGrid::OnPaint(HDC dc, const RECT& client) {
   const CNewAspect& skin = CNewAspect::Global();
+  if (struck_font_ == nullptr) {
+    // Struck-out rows (an excluded file) in the grid's font with a line through it.
+    LOGFONTW face{};
+    if (GetObjectW(GetCurrentObject(dc, OBJ_FONT), sizeof face, &face) != 0) {
+      face.lfStrikeOut = TRUE;
+      struck_font_ = CreateFontIndirectW(&face);
+    }
+  }
   FillColour(dc, client, runtime::kColourField);
   const int height = RowHeight();
+  const bool enabled = IsWindowEnabled(window_) != FALSE;
+  const bool focused = GetFocus() == window_;
+  const std::vector<int> widths = ColumnWidths();
   HGDIOBJ old_pen = SelectObject(dc, skin.Pen(runtime::kColourGridLine));
   int x = client.left;
   for (size_t c = 0; c < columns_.size(); ++c) {
-    const int width = c + 1 == columns_.size() ? std::max<int>(client.right - x, 0) : skin.Scale(columns_[c].width);
+    const int width = widths[c];
     RECT header{x, client.top, x + width, client.top + height};
     if (!DrawSkinBitmap(dc, skin, runtime::kBitmapHeader, header)) {
       DrawFrameControl(dc, &header, DFC_BUTTON, DFCS_BUTTONPUSH);
     }
-    SetTextColor(dc, skin.Colour(runtime::kColourText));
+    SetTextColor(dc, skin.Colour(enabled ? runtime::kColourText : runtime::kColourDisabledText));
     RECT label = header;
     InflateRect(&label, -skin.Scale(4), 0);
-    DrawTextW(dc, W(columns_[c].title), -1, &label, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
-    for (size_t r = 0; r < rows_.size(); ++r) {
-      RECT cell{x, client.top + height * static_cast<int>(r + 1), x + width,
-                client.top + height * static_cast<int>(r + 2)};
+    DrawTextW(dc, W(columns_[c].title), -1, &label,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    for (size_t r = static_cast<size_t>(top_); r < rows_.size(); ++r) {
+      const int line = static_cast<int>(r) - top_;
+      RECT cell{x, client.top + height * (line + 1), x + width, client.top + height * (line + 2)};
       if (cell.top >= client.bottom) break;
       const bool selected = static_cast<int>(r) == selected_;
-      if (selected) FillColour(dc, cell, runtime::kColourHighlight);
-      SetTextColor(dc, skin.Colour(selected ? runtime::kColourHighlightText : runtime::kColourText));
+      if (selected) FillColour(dc, cell, focused ? runtime::kColourHighlight : runtime::kColourFace);
+      // Rows the user cannot change are grey, also when selected without the focus.
+      COLORREF colour = rows_[r].grey ? RGB(128, 128, 128) : skin.Colour(runtime::kColourText);
+      if (selected && focused) colour = skin.Colour(runtime::kColourHighlightText);
+      if (!enabled) colour = skin.Colour(runtime::kColourDisabledText);
+      SetTextColor(dc, colour);
       RECT text = cell;
       InflateRect(&text, -skin.Scale(4), 0);
-      if (c < rows_[r].size()) {
-        DrawTextW(dc, W(rows_[r][c]), -1, &text, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+      if (c < rows_[r].cells.size()) {
+        HGDIOBJ previous = rows_[r].struck && struck_font_ != nullptr ? SelectObject(dc, struck_font_) : nullptr;
+        DrawTextW(dc, W(rows_[r].cells[c]), -1, &text,
+                  DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+        if (previous != nullptr) SelectObject(dc, previous);
       }
       MoveToEx(dc, cell.left, cell.bottom - 1, nullptr);
       LineTo(dc, cell.right, cell.bottom - 1);
@@ -621,11 +817,17 @@ void CVLBaseGrid::OnPaint(HDC dc, const RECT& client) {
     x += width;
   }
   SelectObject(dc, old_pen);
-  HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-  SelectObject(dc, skin.Pen(runtime::kColourFrame));
-  Rectangle(dc, client.left, client.top, client.right, client.bottom);
-  SelectObject(dc, old_brush);
-  SelectObject(dc, old_pen);
+  // The field's frame around the cells, as edits and lists have.
+  const int saved = SaveDC(dc);
+  const int border = std::max(1, static_cast<int>(skin.Scale(1)));
+  ExcludeClipRect(dc, client.left + border, client.top + border, client.right - border, client.bottom - border);
+  DrawSkinFrame(dc, client);
+  RestoreDC(dc, saved);
+  if (focused && selected_ < 0) {
+    RECT focus = client;
+    InflateRect(&focus, -2, -2);
+    DrawFocusRect(dc, &focus);
+  }
 }
 
 }  // namespace ui

@@ -104,17 +104,34 @@ class CVLLineCtrl : public CVLWnd {
   void OnPaint(HDC dc, const RECT& client) override;
 };
 
-// A read-only table of texts: a header row and rows of cells, with grid lines.
+// The grid's notifications to its parent, as WM_NOTIFY with a GridNotify.
+inline constexpr UINT kGridSelect = 0x0B01;     // a new row was selected by mouse or keyboard
+inline constexpr UINT kGridEdgePress = 0x0B02;  // left button pressed near the left edge, on a row
+inline constexpr UINT kGridActivate = 0x0B03;   // a row was double-clicked
+inline constexpr int kGridEdgePixels = 20;
+struct GridNotify {
+  NMHDR header;
+  int row;
+};
+
+// A read-only table of texts: a header row and rows of cells, with grid lines. The header
+// borders can be dragged; a column never gets narrower than its minimum.
 class CVLBaseGrid : public CVLWnd {
  public:
   struct Column {
     std::u16string title;
-    int width;  // at 96 DPI
+    int width;          // in pixels at 96 DPI when scaled, else on the screen
+    int min_width = 0;  // the same units
   };
-  void SetColumns(std::vector<Column> columns);
-  void AddRow(std::vector<std::u16string> cells);
+  ~CVLBaseGrid() override;
+  // Creates the grid over the rectangle of `placeholder` (which is hidden), with `id`.
+  bool Create(HWND placeholder, int id);
+  void SetColumns(std::vector<Column> columns, bool scaled);
+  // A grey row is one the user cannot change; a struck row is drawn with a line through it.
+  void AddRow(std::vector<std::u16string> cells, bool grey = false, bool struck = false);
   void ClearRows();
   size_t RowCount() const { return rows_.size(); }
+  int SelectedRow() const { return selected_; }
   void SetSelectedRow(int row);
 
  protected:
@@ -122,10 +139,26 @@ class CVLBaseGrid : public CVLWnd {
   void OnPaint(HDC dc, const RECT& client) override;
 
  private:
+  struct Row {
+    std::vector<std::u16string> cells;
+    bool grey = false;
+    bool struck = false;
+  };
   int RowHeight() const;
+  int VisibleRows() const;
+  std::vector<int> ColumnWidths() const;
+  void Select(int row, bool notify);
+  void Notify(UINT code, int row);
+
   std::vector<Column> columns_;
-  std::vector<std::vector<std::u16string>> rows_;
+  bool scaled_ = true;
+  std::vector<Row> rows_;
   int selected_ = -1;
+  int top_ = 0;          // the first row shown
+  int dragging_ = -1;    // the column whose right border follows the mouse
+  int drag_origin_ = 0;  // the mouse position and the column's width when the drag began
+  int drag_width_ = 0;
+  HFONT struck_font_ = nullptr;
 };
 
 }  // namespace ui

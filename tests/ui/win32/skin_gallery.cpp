@@ -108,7 +108,7 @@ class Gallery : public ui::CVLDialog {
       slider->SetPosition(60);
     }
     if (auto* grid = ControlAs<ui::CVLBaseGrid>(kIdGrid)) {
-      grid->SetColumns({{u"Name", 90}, {u"Value", 80}});
+      grid->SetColumns({{u"Name", 90}, {u"Value", 80}}, true);
       grid->AddRow({u"Speed", u"100 %"});
       grid->AddRow({u"Repeat", u"3"});
       grid->SetSelectedRow(0);

@@ -15,7 +15,8 @@ foreach(case "wrong_version:256:1" "fill_fails:257:0")
                                                                 RUNTIME_OUTPUT_DIRECTORY ${ui_fixture_dir})
   add_dependencies(brankel_tests brankel_fixture_skin_${name})
 endforeach()
-target_sources(brankel_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/dialog_wine_test.cpp ${CMAKE_CURRENT_LIST_DIR}/skin_wine_test.cpp)
+target_sources(brankel_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/dialog_wine_test.cpp ${CMAKE_CURRENT_LIST_DIR}/grid_wine_test.cpp
+                                     ${CMAKE_CURRENT_LIST_DIR}/skin_wine_test.cpp)
 target_link_libraries(brankel_tests PRIVATE brankel_ui_win32)
 target_compile_definitions(brankel_tests PRIVATE BRANKEL_UI_FIXTURE_DIR="${host_prefix}${ui_fixture_dir}")
 
