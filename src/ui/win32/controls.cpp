@@ -787,9 +787,13 @@ void CVLBaseGrid::OnPaint(HDC dc, const RECT& client) {
     }
     SetTextColor(dc, skin.Colour(enabled ? runtime::kColourText : runtime::kColourDisabledText));
     RECT label = header;
-    InflateRect(&label, -skin.Scale(4), 0);
-    DrawTextW(dc, W(columns_[c].title), -1, &label,
-              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    // A narrow column's title keeps its last letters by giving up some of the margin.
+    SIZE extent{};
+    const std::u16string& title = columns_[c].title;
+    GetTextExtentPoint32W(dc, W(title), static_cast<int>(title.size()), &extent);
+    const int margin = extent.cx + 2 * skin.Scale(4) <= width ? skin.Scale(4) : skin.Scale(1);
+    InflateRect(&label, -margin, 0);
+    DrawTextW(dc, W(title), -1, &label, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
     for (size_t r = static_cast<size_t>(top_); r < rows_.size(); ++r) {
       const int line = static_cast<int>(r) - top_;
       RECT cell{x, client.top + height * (line + 1), x + width, client.top + height * (line + 2)};
