@@ -91,9 +91,18 @@ void CMakeExe_Builder::SetRuntimeFolder(std::u16string folder) {
 
 void CMakeExe_Builder::SetMessageText(std::u16string text) { SetBuilderText(text); }
 
+std::u16string CMakeExe_Builder::UserPath(std::u16string_view path) const {
+  if (!path.empty() && !destination_.empty() &&
+      (plat::EqualNoCase(path, staging_) || plat::EqualNoCase(path, player_copy_))) {
+    return destination_;
+  }
+  return FileLists().UserPathOf(path);
+}
+
 void CMakeExe_Builder::SetSystemMessage(uint32_t error, std::u16string_view path) {
-  std::u16string text = app::SystemErrorText(error, path);
-  if (!path.empty() && text.find(path) == std::u16string::npos) text = std::u16string(path) + u"\r\n" + text;
+  const std::u16string shown = UserPath(path);
+  std::u16string text = app::SystemErrorText(error, shown);
+  if (!shown.empty() && text.find(shown) == std::u16string::npos) text = shown + u"\r\n" + text;
   SetBuilderText(text);
 }
 
@@ -126,7 +135,10 @@ bool CMakeExe_Builder::BuildExe(std::u16string_view destination, const project::
 
   // The new EXE is made beside the destination and takes its place only when whole, so a
   // failed build leaves the previous EXE as it was.
+  destination_ = std::u16string(destination);
+  player_copy_.clear();
   const std::u16string staging = plat::GetTempFileName(FolderPart(destination), u"~Mb");
+  staging_ = staging;
   if (staging.empty()) {
     SetSystemMessage(plat::GetLastError(), destination);
     ShowError(u"IDS_ERR_EXEMACRO_BUILDDEST", Message());
@@ -271,6 +283,7 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
     return false;
   }
   *player_path = temporary;
+  player_copy_ = temporary;
 
   Reset();  // the copy is on disk; the edits below work on the file
   if (reset_version) pe::BlankVersionStrings(temporary);

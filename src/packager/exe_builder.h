@@ -69,7 +69,11 @@ class CMakeExe_Builder : public pe::CPE_ImageEditor, public analysis::CMakeExe_B
                   std::u16string* player_copy);
   void ShowError(const char16_t* key, std::u16string_view argument);
   void SetMessageText(std::u16string text);
+  // The system's message for `error`, naming `path` as the user knows it (UserPath).
   void SetSystemMessage(uint32_t error, std::u16string_view path = {});
+  // The files a build makes on its way are named by what the user asked for: the staging
+  // EXE and the player copy by the destination, a macro's copy by the macro file.
+  std::u16string UserPath(std::u16string_view path) const;
   // The whole of `path` into `out`, which holds exactly its size; false (last error set)
   // when it cannot be opened or read, or when its size changed since it was measured.
   static bool ReadInto(std::u16string_view path, plat::MutableByteView out);
@@ -81,6 +85,9 @@ class CMakeExe_Builder : public pe::CPE_ImageEditor, public analysis::CMakeExe_B
   std::u16string player_path_;
   std::u16string stub_path_;
   std::u16string exe_name_;
+  std::u16string destination_;
+  std::u16string staging_;
+  std::u16string player_copy_;
   uint32_t run_mode_ = 0;
   std::vector<PackedFile> packed_;
   std::function<void(const PackedFile&)> progress_;

@@ -54,6 +54,16 @@ int32_t CMakeExe_FileLists::CopyFrom(const CMakeExe_FileLists& other) {
   return macro_count_ + extra_count_;
 }
 
+std::u16string CMakeExe_FileLists::UserPathOf(std::u16string_view path) const {
+  if (!path.empty()) {
+    for (int32_t i = 0; i < macro_count_; ++i) {
+      const MacroListEntry& entry = macros_[i];
+      if (entry.TempPath[0] != 0 && plat::EqualNoCase(FieldText(entry.TempPath), path)) return FieldText(entry.Path);
+    }
+  }
+  return std::u16string(path);
+}
+
 void CMakeExe_FileLists::SetListMessage(const char16_t* key, std::u16string_view argument) {
   std::u16string text;
   if (key == nullptr) {
@@ -63,7 +73,7 @@ void CMakeExe_FileLists::SetListMessage(const char16_t* key, std::u16string_view
   } else if (*key != 0) {
     std::u16string format = key;
     if (texts_ != nullptr) texts_->GetText(format, key);
-    text = app::FormatText(format, {argument}, kListMessageChars - 1);
+    text = app::FormatText(format, {UserPathOf(argument)}, kListMessageChars - 1);
   }
   plat::SetFixedText(message_, kListMessageChars, text);
 }

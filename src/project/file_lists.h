@@ -44,6 +44,10 @@ class CMakeExe_FileLists {
 
   // With a key: its text formatted with `argument` (at most 260 characters). With an
   // empty key: an empty message. With no key: the system's text for the last error.
+  // A path a message names as the user knows it: a macro's temporary copy, which the user
+  // never saw, is named by the macro file it was copied from.
+  std::u16string UserPathOf(std::u16string_view path) const;
+  // The argument is named by UserPathOf.
   void SetListMessage(const char16_t* key, std::u16string_view argument = {});
   std::u16string_view Message() const;
 

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "app/res_string.h"
 #include "platform/unicode.h"
+#include "support/script_builder.h"
 #include "wizard/extra_files.h"
 #include "wizard/wizard_test_app.h"
 
@@ -125,6 +127,29 @@ TEST_F(ExtraFilesPageTest, NextIsBlockedByAMissingIncludedFileOnly) {
   plat::SetFixedText(Lists().ExtraEntries()[1].TargetName, 260, u"HERE.TXT");
   EXPECT_FALSE(flow_->Extras().LeaveForward().proceed);
   EXPECT_EQ(TakeKeys(), std::vector<std::u16string>{u"IDS_ERR_TARGETNAMETAKEN"});
+}
+
+// The discovery reads the macro's temporary copy, but its messages name the macro file the
+// user knows: the copy's "~PDPA" name means nothing to them.
+TEST_F(ExtraFilesPageTest, TheLimitMessageNamesTheMacroFileNotItsCopy) {
+  brankel_test::MacroBuilder script;
+  for (int i = 0; i < 530; ++i) {
+    Write(u"f" + plat::Utf8ToUtf16(std::to_string(i)) + u".txt", "x");
+    const auto id = static_cast<uint16_t>(40 + i);
+    script.Command(0x230A, id)
+        .Param(id, brankel_test::TextAt(0, u"f" + plat::Utf8ToUtf16(std::to_string(i)) + u".txt"));
+  }
+  // The English texts, so that the message shows its argument.
+  app::CVLResString texts;
+  for (const std::u16string& file : app_.LanguageFiles()) texts.LoadFile(file);
+  app_.SetLanguageTable(&texts);
+  Prepare(script.Bytes());
+  ASSERT_TRUE(flow_->Macros().LeaveForward().proceed);
+  ASSERT_NE(Lists().MacroEntries()[0].TempPath[0], 0);
+  EXPECT_TRUE(flow_->Extras().OnShow());
+  ASSERT_EQ(app_.shown.size(), 1u);
+  EXPECT_NE(app_.shown[0].text.find(Path(u"main.msd")), std::u16string::npos) << Narrow(app_.shown[0].text);
+  EXPECT_EQ(app_.shown[0].text.find(u"~PD"), std::u16string::npos) << Narrow(app_.shown[0].text);
 }
 
 }  // namespace
