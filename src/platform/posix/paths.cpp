@@ -246,6 +246,15 @@ bool FindEntryUncached(const std::string& folder, const std::string& name, std::
 bool FindEntry(const std::string& folder, const std::string& name, std::string* found) {
   ListingCache& cache = Listings();
   std::unique_lock lock(cache.mutex);
+  // Outside a batch the exact name costs one look, as it always did; only a name not
+  // there as spelled needs the listing.
+  if (cache.generation == 0) {
+    struct stat st {};
+    if (lstat((folder + "/" + name).c_str(), &st) == 0) {
+      *found = name;
+      return true;
+    }
+  }
   const Listing* listing = CurrentListing(cache, folder);
   if (listing == nullptr) {
     lock.unlock();
