@@ -269,9 +269,12 @@ Offer OfferEntry(project::CMakeExe_FileLists& lists, ExtraFileEntry& entry, std:
   if (room && lists.AddExtraEntry(entry)) return Offer::kAppended;
   if (room) return Offer::kNotAppended;
   // A full list refuses listed and new paths alike; only a new one means the list is full.
-  const std::u16string path = plat::FixedText(entry.SourcePath, kEntryPathChars);
+  const auto field = [](const char16_t(&text)[kEntryPathChars]) {
+    return std::u16string_view(text, static_cast<size_t>(std::find(text, text + kEntryPathChars, u'\0') - text));
+  };
+  const std::u16string_view path = field(entry.SourcePath);
   for (int32_t i = 0; i < lists.ExtraCount(); ++i) {
-    if (plat::EqualNoCase(plat::FixedText(lists.ExtraEntries()[i].SourcePath, kEntryPathChars), path)) {
+    if (plat::EqualNoCase(field(lists.ExtraEntries()[i].SourcePath), path)) {
       return Offer::kNotAppended;
     }
   }
@@ -314,6 +317,7 @@ bool CMakeExe_Builder::CollectCommandExtraFiles(int32_t macro_index, const macro
                                                 bool* list_full) {
   const int32_t count_before = lists_.ExtraCount();
   try {
+    const plat::LookupBatch batch;
     return ScanCommand(lists_, ScriptFolder(), macro_index, command, payload, command_index, list_full);
   } catch (const std::bad_alloc&) {
     ReportOutOfMemory(ScriptPath());
@@ -325,6 +329,8 @@ bool CMakeExe_Builder::CollectCommandExtraFiles(int32_t macro_index, const macro
 
 bool CMakeExe_Builder::CollectExtraFiles(int32_t macro_index, std::u16string_view macro_path) {
   try {
+    // The walk looks up each name of each command, and changes no file.
+    const plat::LookupBatch batch;
     return ScanMacroFile(macro_index, macro_path);
   } catch (const std::bad_alloc&) {
     ReportOutOfMemory(macro_path);

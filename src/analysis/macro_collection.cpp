@@ -227,6 +227,8 @@ ScratchPath::~ScratchPath() {
 bool CollectMacroFiles(const MacroCollection& collection, int32_t caller, std::u16string_view script_folder,
                        std::u16string_view macro_path, std::u16string_view scratch_path) {
   try {
+    // A walk looks up every name its calls give; it changes no file but its own copies.
+    const plat::LookupBatch batch;
     Walker walker(collection, script_folder);
     const bool result = walker.Walk(caller, macro_path, scratch_path, 0);
     // A list cut short at any depth is no list to build from: unlike the other failures

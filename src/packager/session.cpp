@@ -142,6 +142,8 @@ bool PackagingSession::Discover() {
     return false;
   }
   bool complete = true;
+  // One batch for all the walks: they share the folders the search for files looks in.
+  const plat::LookupBatch batch;
   const project::MacroListEntry* entries = builder.FileLists().MacroEntries();
   for (int32_t i = 0; i < builder.FileLists().MacroCount(); ++i) {
     const std::u16string temp = project::FieldText(entries[i].TempPath);

@@ -135,6 +135,18 @@ FindHandle FindFirstFile(std::u16string_view pattern, FindData* data);
 bool FindNextFile(FindHandle find, FindData* data);
 bool FindClose(FindHandle find);
 
+// Look-ups in bulk (a walk that asks after thousands of names): while one lives, what the
+// look-ups have read of folders is taken as it was until this program itself changes a
+// file, so that changes others make meanwhile may go unseen. Batches nest; Windows answers
+// its look-ups itself, and there a batch does nothing.
+class LookupBatch {
+ public:
+  LookupBatch();
+  LookupBatch(const LookupBatch&) = delete;
+  LookupBatch& operator=(const LookupBatch&) = delete;
+  ~LookupBatch();
+};
+
 std::u16string GetCurrentDirectory();  // no trailing backslash except at a drive root
 bool SetCurrentDirectory(std::u16string_view path);
 // The absolute form of `path` against the current folder, "." and ".." resolved, the

@@ -10,6 +10,25 @@
 #include "platform/unicode.h"
 
 namespace project {
+namespace {
+
+// A 260-unit path field as the text it holds, looked at where it is.
+std::u16string_view PathField(const char16_t (&field)[260]) {
+  return std::u16string_view(field, static_cast<size_t>(std::find(field, field + 260, u'\0') - field));
+}
+
+// The key of the extra list's index: ASCII letters in one case. Paths equal without regard
+// to case mostly share it; an index hit is still compared in full, and a miss searches the
+// list as before, so the key decides nothing, it only spares the search.
+std::u16string IndexKey(std::u16string_view path) {
+  std::u16string key(path);
+  for (char16_t& c : key) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return key;
+}
+
+}  // namespace
 
 CMakeExe_FileLists::CMakeExe_FileLists(const app::CVLWinApp* texts, int32_t macro_capacity, int32_t extra_capacity)
     : texts_(texts),
@@ -19,9 +38,9 @@ CMakeExe_FileLists::CMakeExe_FileLists(const app::CVLWinApp* texts, int32_t macr
       extras_(new ExtraFileEntry[static_cast<size_t>(extra_capacity_)]()) {}
 
 int32_t CMakeExe_FileLists::AddMacroEntry(const MacroListEntry& entry, bool* already_listed) {
-  const std::u16string path = plat::FixedText(entry.Path, 260);
+  const std::u16string_view path = PathField(entry.Path);
   for (int32_t i = 0; i < macro_count_; ++i) {
-    if (plat::EqualNoCase(plat::FixedText(macros_[i].Path, 260), path)) {
+    if (plat::EqualNoCase(PathField(macros_[i].Path), path)) {
       if (already_listed != nullptr) *already_listed = true;
       return i;
     }
@@ -33,11 +52,24 @@ int32_t CMakeExe_FileLists::AddMacroEntry(const MacroListEntry& entry, bool* alr
 }
 
 bool CMakeExe_FileLists::AddExtraEntry(const ExtraFileEntry& entry) {
-  const std::u16string path = plat::FixedText(entry.SourcePath, 260);
+  const std::u16string_view path = PathField(entry.SourcePath);
+  // The discovery offers each path its commands name, most of them listed already: the
+  // index finds those without comparing every entry. Its allocations fail as the list's
+  // own did, before anything changes.
+  const std::u16string key = IndexKey(path);
+  const auto known = extra_index_.find(key);
+  if (known != extra_index_.end() && known->second < extra_count_ &&
+      plat::EqualNoCase(PathField(extras_[known->second].SourcePath), path)) {
+    return false;
+  }
   for (int32_t i = 0; i < extra_count_; ++i) {
-    if (plat::EqualNoCase(plat::FixedText(extras_[i].SourcePath, 260), path)) return false;
+    if (plat::EqualNoCase(PathField(extras_[i].SourcePath), path)) {
+      extra_index_[key] = i;
+      return false;
+    }
   }
   if (extra_count_ >= extra_capacity_) return false;
+  extra_index_[key] = extra_count_;
   std::memcpy(&extras_[extra_count_], &entry, sizeof entry);
   ++extra_count_;
   return true;
@@ -49,6 +81,7 @@ int32_t CMakeExe_FileLists::CopyFrom(const CMakeExe_FileLists& other) {
   if (other.macro_count_ > macro_capacity_ || other.extra_count_ > extra_capacity_) return -1;
   macro_count_ = other.macro_count_;
   extra_count_ = other.extra_count_;
+  extra_index_.clear();
   std::memcpy(macros_.get(), other.macros_.get(), sizeof(MacroListEntry) * static_cast<size_t>(macro_count_));
   std::memcpy(extras_.get(), other.extras_.get(), sizeof(ExtraFileEntry) * static_cast<size_t>(extra_count_));
   return macro_count_ + extra_count_;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "project/options.h"
 
@@ -37,6 +38,7 @@ class CMakeExe_FileLists {
   // a full block is refused (-1) rather than written past.
   int32_t AddMacroEntry(const MacroListEntry& entry, bool* already_listed = nullptr);
   // The same for extra files by their source path; true when the entry was appended.
+  // Throws std::bad_alloc, with nothing changed, when memory runs out.
   bool AddExtraEntry(const ExtraFileEntry& entry);
   // Takes over the counts and the entries in use; returns the sum of the two counts, or -1
   // with nothing changed when `other` holds more entries than these lists have room for.
@@ -72,6 +74,9 @@ class CMakeExe_FileLists {
   std::unique_ptr<ExtraFileEntry[]> extras_;
   int32_t extra_count_ = 0;
   int32_t macro_count_ = 0;
+  // Where a source path was last seen in the extra list, by IndexKey. Entries change
+  // through ExtraEntries() too, so a position found here is only a place to look first.
+  std::unordered_map<std::u16string, int32_t> extra_index_;
 };
 
 }  // namespace project

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 
 #include "platform/testing.h"
 #include "support/scratch.h"
@@ -273,6 +274,66 @@ TEST(FileHandles, NullHandleIsRejected) {
   EXPECT_EQ(done, 0u);
   EXPECT_FALSE(plat::CloseFile(nullptr));
   EXPECT_FALSE(plat::FindNextFile(nullptr, nullptr));
+}
+
+// Inside a look-up batch the folders read stay trusted, so each change the program makes
+// must show in the next look-up, under any spelling of the name.
+TEST_F(FilesTest, LookUpsInABatchSeeTheProgramsOwnChanges) {
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"Sub")));
+  const std::u16string upper = Path(u"SUB\\NOTE.TXT");
+  const auto exists = [&](const std::u16string& path) {
+    const uint32_t attributes = plat::GetFileAttributes(path);
+    return attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory) == 0;
+  };
+  const plat::LookupBatch batch;
+  const plat::LookupBatch nested;
+  struct Step {
+    const char* what;
+    std::function<bool()> change;
+    bool note_exists;
+  };
+  const Step steps[] = {
+      {"created", [&] { return WriteBytes(Path(u"Sub\\note.txt"), "x"); }, true},
+      {"deleted", [&] { return plat::DeleteFile(Path(u"Sub\\note.txt")); }, false},
+      {"renamed into place",
+       [&] {
+         return WriteBytes(Path(u"Sub\\other.txt"), "y") && plat::MoveFile(Path(u"Sub\\other.txt"), upper, false);
+       },
+       true},
+      {"renamed away", [&] { return plat::MoveFile(upper, Path(u"Sub\\gone.txt"), false); }, false},
+      {"copied into place", [&] { return plat::CopyFile(Path(u"Sub\\gone.txt"), Path(u"sub\\Note.txt"), true); }, true},
+  };
+  EXPECT_FALSE(exists(upper));
+  for (const Step& step : steps) {
+    ASSERT_TRUE(step.change()) << step.what;
+    EXPECT_EQ(exists(upper), step.note_exists) << step.what;
+  }
+  // A folder made in the batch holds files at once.
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"sub\\Deeper")));
+  ASSERT_TRUE(WriteBytes(Path(u"Sub\\deeper\\a.bin"), "z"));
+  EXPECT_TRUE(exists(Path(u"SUB\\DEEPER\\A.BIN")));
+  ASSERT_TRUE(plat::DeleteFile(Path(u"Sub\\deeper\\a.bin")));
+  ASSERT_TRUE(plat::RemoveDirectory(Path(u"Sub\\Deeper")));
+  EXPECT_EQ(plat::GetFileAttributes(Path(u"SUB\\DEEPER")), plat::kInvalidAttributes);
+  EXPECT_EQ(plat::GetFileAttributes(Path(u"SUB\\DEEPER\\A.BIN")), plat::kInvalidAttributes);
+  EXPECT_EQ(plat::GetLastError(), plat::err::kPathNotFound);
+}
+
+// The search for files keeps its folders for a batch; a file the program makes in the
+// current folder is found by the next search.
+TEST_F(FilesTest, SearchInABatchFindsAFileMadeInIt) {
+  const std::u16string previous = plat::GetCurrentDirectory();
+  ASSERT_TRUE(plat::SetCurrentDirectory(dir_));
+  {
+    const plat::LookupBatch batch;
+    EXPECT_EQ(plat::SearchPath(u"Brankel-Search-Probe.DAT"), u"");
+    ASSERT_TRUE(WriteBytes(Path(u"brankel-search-probe.dat"), "x"));
+    const std::u16string found = plat::SearchPath(u"Brankel-Search-Probe.DAT");
+    EXPECT_TRUE(plat::EqualNoCase(found, Path(u"Brankel-Search-Probe.DAT"))) << Narrow(found);
+    ASSERT_TRUE(plat::DeleteFile(Path(u"brankel-search-probe.dat")));
+    EXPECT_EQ(plat::SearchPath(u"Brankel-Search-Probe.DAT"), u"");
+  }
+  plat::SetCurrentDirectory(previous);
 }
 
 }  // namespace

@@ -196,6 +196,7 @@ FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share, D
   }
   if (!writes && (flags & O_TRUNC)) flags = (flags & ~O_ACCMODE) | O_RDWR;
   const int fd = open(host.host.c_str(), flags, 0644);
+  if (!existed) posix::FolderChanged(host.host);
   if (fd < 0) {
     posix::SetLastErrorFromErrno(errno);
     return nullptr;
@@ -413,7 +414,9 @@ bool DeleteFile(std::u16string_view path) {
     SetLastError(err::kSharingViolation);
     return false;
   }
-  if (unlink(host.host.c_str()) != 0) {
+  const int done = unlink(host.host.c_str());
+  posix::FolderChanged(host.host);
+  if (done != 0) {
     posix::SetLastErrorFromErrno(errno);
     return false;
   }
@@ -443,7 +446,10 @@ bool MoveFile(std::u16string_view from, std::u16string_view to, bool replace_exi
       return false;
     }
   }
-  if (rename(source.host.c_str(), target.host.c_str()) != 0) {
+  const int done = rename(source.host.c_str(), target.host.c_str());
+  posix::FolderChanged(source.host);
+  posix::FolderChanged(target.host);
+  if (done != 0) {
     posix::SetLastErrorFromErrno(errno);
     return false;
   }
@@ -457,7 +463,9 @@ bool CreateDirectory(std::u16string_view path) {
     SetLastError(err::kAlreadyExists);
     return false;
   }
-  if (mkdir(host.host.c_str(), 0755) != 0) {
+  const int done = mkdir(host.host.c_str(), 0755);
+  posix::FolderChanged(host.host);
+  if (done != 0) {
     posix::SetLastErrorFromErrno(errno);
     return false;
   }
@@ -476,7 +484,9 @@ bool RemoveDirectory(std::u16string_view path) {
     SetLastError(err::kAccessDenied);
     return false;
   }
-  if (rmdir(host.host.c_str()) != 0) {
+  const int done = rmdir(host.host.c_str());
+  posix::FolderChanged(host.host);
+  if (done != 0) {
     posix::SetLastErrorFromErrno(errno);
     return false;
   }

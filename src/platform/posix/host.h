@@ -29,6 +29,20 @@ struct HostPath {
 // component hold '*' and '?'. Returns false with the last error set.
 bool ResolvePath(std::u16string_view path, HostPath* out, bool allow_wildcards = false);
 
+// Finds `name` in the host folder as path resolution does: the exact name, else the first
+// entry (in byte order) equal to it without regard to case.
+bool FindInFolder(const std::string& host_folder, const std::string& name, std::string* found);
+// Whether `host_path` is a folder (inside a batch, one whose listing is trusted is).
+bool IsFolder(const std::string& host_path);
+
+// What the program itself did to the entry at `host_path` (created, removed, renamed):
+// the look-ups read its folder afresh. ForgetListings drops every folder read so far.
+void FolderChanged(const std::string& host_path);
+void ForgetListings();
+// The current LookupBatch's generation, which changes with each change the program makes;
+// 0 outside batches. What is kept under one generation holds only while it lasts.
+uint64_t LookupBatchGeneration();
+
 // The Windows path under which a host path is reachable (C: for the root's drive_c, else Z:).
 std::u16string HostToWindowsPath(const std::string& host_path);
 

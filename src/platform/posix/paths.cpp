@@ -1,8 +1,11 @@
 // The Windows name space on a POSIX host: drive letters are folders under
 // <root>/dosdevices, "Z:" is "/", and every component is looked up without regard to case.
 #include <dirent.h>
+#include <linux/magic.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +14,8 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/platform.h"
@@ -83,9 +88,140 @@ bool HasInvalidChar(std::u16string_view name, bool allow_wildcards) {
   return false;
 }
 
-// Finds `name` in the host folder: the exact name first, then any entry that matches it
-// without regard to case (the first in the folder's sorted order, for repeatability).
-bool FindEntry(const std::string& folder, const std::string& name, std::string* found) {
+bool IsHostFolder(const std::string& path) {
+  struct stat st {};
+  return stat(path.empty() ? "/" : path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// ---- Folder listings ----------------------------------------------------------------------
+//
+// A name that is not there under its exact spelling is looked for in the whole folder, and
+// a run that looks up many names (the discovery, with the search for files behind each)
+// would read the same folders again for every one. So a folder's listing is kept with the
+// folder's identity and times, and used again only while a stat of the folder still shows
+// them: adding, removing or renaming an entry changes them. Times have a coarse grain, so
+// a listing read within a moment of the folder's last change could miss a change that left
+// them as they were; such a listing serves only its own look-up. The program's own changes
+// drop the listing of the folder they touch and end all trust of the current batch.
+//
+// Inside a LookupBatch, a listing checked once is trusted without a stat until the program
+// changes a file: what others do to the disk meanwhile is not seen, as if the whole batch
+// looked at the disk at its start.
+
+constexpr int64_t kRacySeconds = 2;
+
+struct Listing {
+  dev_t device = 0;
+  ino_t inode = 0;
+  timespec modified{};
+  timespec changed{};
+  bool stable = false;      // read long enough after the folder's last change
+  uint64_t trusted_in = 0;  // the batch generation in which it was last checked
+  std::unordered_set<std::string> names;
+  // Each upper-case form with the first of its entries in byte order.
+  std::unordered_map<std::u16string, std::string> by_upper;
+};
+
+struct ListingCache {
+  std::mutex mutex;
+  std::unordered_map<std::string, Listing> folders;
+  int batch_depth = 0;
+  uint64_t generation = 0;  // the current batch's; 0 outside batches
+  uint64_t last_generation = 0;
+};
+
+ListingCache& Listings() {
+  static ListingCache cache;
+  return cache;
+}
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+bool SameFolder(const Listing& listing, const struct stat& st) {
+  return listing.device == st.st_dev && listing.inode == st.st_ino && SameTime(listing.modified, st.st_mtim) &&
+         SameTime(listing.changed, st.st_ctim);
+}
+
+// Whether a folder's stat keeps up with changes of its entries: not so on the kernel's
+// own file systems, whose entries come and go without touching the folder's times.
+bool TimesFollowEntries(int fd) {
+  struct statfs fs {};
+  if (fstatfs(fd, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case BPF_FS_MAGIC:
+    case FUSE_SUPER_MAGIC:
+    case NFS_SUPER_MAGIC:
+    case SMB_SUPER_MAGIC:
+    case CIFS_SUPER_MAGIC:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// Reads `folder` into `listing`; false when it cannot be listed (the caller then looks
+// the name up the slow way).
+bool ReadListing(const std::string& folder, const struct stat& st, Listing* listing) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "/" : folder.c_str()), closedir);
+  if (dir == nullptr) return false;
+  listing->device = st.st_dev;
+  listing->inode = st.st_ino;
+  listing->modified = st.st_mtim;
+  listing->changed = st.st_ctim;
+  listing->stable = TimesFollowEntries(dirfd(dir.get())) && st.st_mtim.tv_sec + kRacySeconds < now.tv_sec &&
+                    st.st_ctim.tv_sec + kRacySeconds < now.tv_sec;
+  while (dirent* entry = readdir(dir.get())) {
+    std::string name = entry->d_name;
+    auto [at, added] = listing->by_upper.try_emplace(ToUpper(Utf8ToUtf16(name)), name);
+    if (!added && name < at->second) at->second = name;
+    listing->names.insert(std::move(name));
+  }
+  return true;
+}
+
+// The listing of `folder` as it is now, or null when it cannot be had. Called with the
+// cache's lock held; the result lives until the lock is let go.
+const Listing* CurrentListing(ListingCache& cache, const std::string& folder) {
+  const auto known = cache.folders.find(folder);
+  if (known != cache.folders.end() && cache.generation != 0 && known->second.trusted_in == cache.generation) {
+    return &known->second;
+  }
+  struct stat st {};
+  if (stat(folder.empty() ? "/" : folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (known != cache.folders.end()) cache.folders.erase(known);
+    return nullptr;
+  }
+  if (known != cache.folders.end() && known->second.stable && SameFolder(known->second, st)) {
+    known->second.trusted_in = cache.generation;
+    return &known->second;
+  }
+  Listing fresh;
+  if (!ReadListing(folder, st, &fresh)) return nullptr;
+  // Inside a batch even a listing too fresh to be checked later serves until it ends.
+  if (!fresh.stable && cache.generation == 0) {
+    if (known != cache.folders.end()) cache.folders.erase(known);
+    static thread_local Listing once;
+    once = std::move(fresh);
+    return &once;
+  }
+  fresh.trusted_in = cache.generation;
+  Listing& kept = cache.folders[folder];
+  kept = std::move(fresh);
+  return &kept;
+}
+
+// The slow way, for a folder that cannot be listed into the cache.
+bool FindEntryUncached(const std::string& folder, const std::string& name, std::string* found) {
   struct stat st {};
   const std::string exact = folder + "/" + name;
   if (lstat(exact.c_str(), &st) == 0) {
@@ -105,12 +241,83 @@ bool FindEntry(const std::string& folder, const std::string& name, std::string* 
   return true;
 }
 
-bool IsHostFolder(const std::string& path) {
+// Finds `name` in the host folder: the exact name first, then any entry that matches it
+// without regard to case (the first in the folder's sorted order, for repeatability).
+bool FindEntry(const std::string& folder, const std::string& name, std::string* found) {
+  ListingCache& cache = Listings();
+  std::unique_lock lock(cache.mutex);
+  // Outside a batch the exact name costs one look, as it always did; only a name not
+  // there as spelled needs the listing.
+  if (cache.generation == 0) {
+    struct stat st {};
+    if (lstat((folder + "/" + name).c_str(), &st) == 0) {
+      *found = name;
+      return true;
+    }
+  }
+  const Listing* listing = CurrentListing(cache, folder);
+  if (listing == nullptr) {
+    lock.unlock();
+    return FindEntryUncached(folder, name, found);
+  }
+  if (listing->names.count(name) != 0) {
+    *found = name;
+    return true;
+  }
+  const auto match = listing->by_upper.find(ToUpper(Utf8ToUtf16(name)));
+  if (match == listing->by_upper.end()) return false;
+  // A host folder that itself ignores case answers to the exact spelling too.
   struct stat st {};
-  return stat(path.empty() ? "/" : path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  *found = lstat((folder + "/" + name).c_str(), &st) == 0 ? name : match->second;
+  return true;
+}
+
+// Whether `path` is a host folder; inside a batch a listing trusted there answers without
+// a stat.
+bool IsFolderEntry(const std::string& path) {
+  {
+    ListingCache& cache = Listings();
+    std::lock_guard lock(cache.mutex);
+    if (cache.generation != 0) {
+      const auto known = cache.folders.find(path);
+      if (known != cache.folders.end() && known->second.trusted_in == cache.generation) return true;
+    }
+  }
+  return IsHostFolder(path);
 }
 
 }  // namespace
+
+void FolderChanged(const std::string& host_path) {
+  // The callers report the failure of the change itself after this.
+  const int error = errno;
+  ListingCache& cache = Listings();
+  std::lock_guard lock(cache.mutex);
+  const size_t slash = host_path.find_last_of('/');
+  if (slash != std::string::npos) cache.folders.erase(host_path.substr(0, slash));
+  // Anything else the change reached through another name shows in its times.
+  if (cache.generation != 0) cache.generation = ++cache.last_generation;
+  errno = error;
+}
+
+bool FindInFolder(const std::string& host_folder, const std::string& name, std::string* found) {
+  return FindEntry(host_folder, name, found);
+}
+
+bool IsFolder(const std::string& host_path) { return IsFolderEntry(host_path); }
+
+uint64_t LookupBatchGeneration() {
+  ListingCache& cache = Listings();
+  std::lock_guard lock(cache.mutex);
+  return cache.generation;
+}
+
+void ForgetListings() {
+  ListingCache& cache = Listings();
+  std::lock_guard lock(cache.mutex);
+  cache.folders.clear();
+  if (cache.generation != 0) cache.generation = ++cache.last_generation;
+}
 
 const std::string& Root() {
   State& state = GetState();
@@ -118,6 +325,7 @@ const std::string& Root() {
   if (state.root.empty()) state.root = DefaultRoot();
   if (!state.prepared) {
     PrepareRoot(state.root);
+    ForgetListings();
     state.prepared = true;
   }
   return state.root;
@@ -129,6 +337,7 @@ void SetRoot(std::string host_folder) {
   state.root = std::move(host_folder);
   state.prepared = false;
   state.current_dir.clear();
+  ForgetListings();
 }
 
 std::u16string UserName() {
@@ -159,7 +368,7 @@ bool ResolvePath(std::u16string_view path, HostPath* out, bool allow_wildcards) 
     return false;
   }
   std::string host = Root() + "/dosdevices/" + char(AsciiLower(full[0])) + ":";
-  if (!IsHostFolder(host)) {
+  if (!IsFolderEntry(host)) {
     SetLastError(err::kPathNotFound);
     return false;
   }
@@ -185,7 +394,7 @@ bool ResolvePath(std::u16string_view path, HostPath* out, bool allow_wildcards) 
     std::string found;
     if (FindEntry(host, name, &found)) {
       host += "/" + found;
-      if (!last && !IsHostFolder(host)) {
+      if (!last && !IsFolderEntry(host)) {
         SetLastError(err::kPathNotFound);
         return false;
       }
@@ -250,6 +459,18 @@ std::u16string HostToWindowsPath(const std::string& host_path) {
 namespace plat {
 
 using posix::GetState;
+
+LookupBatch::LookupBatch() {
+  posix::ListingCache& cache = posix::Listings();
+  std::lock_guard lock(cache.mutex);
+  if (cache.batch_depth++ == 0) cache.generation = ++cache.last_generation;
+}
+
+LookupBatch::~LookupBatch() {
+  posix::ListingCache& cache = posix::Listings();
+  std::lock_guard lock(cache.mutex);
+  if (--cache.batch_depth == 0) cache.generation = 0;
+}
 
 std::u16string GetCurrentDirectory() {
   posix::State& state = GetState();

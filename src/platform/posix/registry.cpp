@@ -47,6 +47,7 @@ RegistryFile Load() {
 }
 
 bool Save(const RegistryFile& file) {
+  posix::FolderChanged(RegistryHostPath());
   std::ofstream stream(RegistryHostPath(), std::ios::trunc);
   for (const auto& [name, values] : file.keys) {
     stream << '[' << Utf16ToUtf8(name) << "]\n";

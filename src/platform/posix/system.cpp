@@ -3,11 +3,13 @@
 #ifndef BRANKEL_NO_MD5
 #include <md5.h>
 #endif
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "platform/platform.h"
@@ -142,23 +144,9 @@ std::optional<std::u16string> GetKnownFolder(KnownFolder folder) {
   return std::nullopt;
 }
 
-std::u16string SearchPath(std::u16string_view name) {
-  if (name.empty()) {
-    SetLastError(err::kInvalidParameter);
-    return {};
-  }
-  const auto found = [](const std::u16string& candidate) {
-    const uint32_t attributes = GetFileAttributes(candidate);
-    return attributes != kInvalidAttributes && !(attributes & kAttrDirectory);
-  };
-  const bool absolute = (name.size() >= 3 && name[1] == u':' && (name[2] == u'\\' || name[2] == u'/')) ||
-                        (name.size() >= 2 && name[0] == u'\\' && name[1] == u'\\');
-  if (absolute) {
-    const std::u16string full = GetFullPathName(name);
-    if (!full.empty() && found(full)) return full;
-    SetLastError(err::kFileNotFound);
-    return {};
-  }
+namespace {
+
+std::vector<std::u16string> FindSearchFolders() {
   std::vector<std::u16string> folders;
   std::u16string module_folder, module_name;
   posix::SplitLastComponent(GetModuleFileName(), &module_folder, &module_name);
@@ -176,8 +164,120 @@ std::u16string SearchPath(std::u16string_view name) {
       start = end + 1;
     }
   }
-  for (const std::u16string& folder : folders) {
-    std::u16string candidate = folder;
+  return folders;
+}
+
+// A folder the search looks in. Inside a look-up batch it is also resolved on the host
+// once: a name that is one plain component is then looked for in `host` alone.
+struct SearchFolder {
+  std::u16string folder;
+  bool resolved = false;  // `full` and `usable` hold
+  std::u16string full;    // the folder's full path, ending with a backslash
+  bool usable = false;    // it is a folder on the host, at `host`
+  std::string host;
+};
+
+void ResolveSearchFolder(SearchFolder& entry) {
+  if (entry.folder.empty()) return;
+  std::u16string with_separator = entry.folder;
+  if (with_separator.back() != u'\\') with_separator += u'\\';
+  entry.full = GetFullPathName(with_separator);
+  // Only a drive's path is sure to join a name as the full path of the two would.
+  if (entry.full.size() < 3 || entry.full[1] != u':' || entry.full.back() != u'\\') return;
+  entry.resolved = true;
+  posix::HostPath host;
+  entry.usable = posix::ResolvePath(entry.full, &host) && host.exists && posix::IsFolder(host.host);
+  if (entry.usable) entry.host = std::move(host.host);
+}
+
+// The folders the search looks in, in order. Finding them reads links and the drives'
+// folder, so inside a look-up batch they are found once for the current folder and PATH
+// (and again after the program changes a file: a drive may have come or gone).
+std::vector<SearchFolder> SearchFolders() {
+  const auto plain = [] {
+    std::vector<SearchFolder> folders;
+    for (std::u16string& folder : FindSearchFolders()) {
+      SearchFolder entry;
+      entry.folder = std::move(folder);
+      folders.push_back(std::move(entry));
+    }
+    return folders;
+  };
+  const uint64_t batch = posix::LookupBatchGeneration();
+  if (batch == 0) return plain();
+  struct Kept {
+    std::mutex mutex;
+    uint64_t batch = 0;
+    std::u16string current;
+    std::string path;
+    std::vector<SearchFolder> folders;
+  };
+  static Kept kept;
+  const std::u16string current = GetCurrentDirectory();
+  const char* path = std::getenv("PATH");
+  const std::string path_text = path == nullptr ? std::string(1, '\0') : std::string(path);
+  {
+    std::lock_guard lock(kept.mutex);
+    if (kept.batch == batch && kept.current == current && kept.path == path_text) return kept.folders;
+  }
+  std::vector<SearchFolder> folders = plain();
+  for (SearchFolder& folder : folders) ResolveSearchFolder(folder);
+  std::lock_guard lock(kept.mutex);
+  kept.batch = batch;
+  kept.current = current;
+  kept.path = path_text;
+  kept.folders = folders;
+  return folders;
+}
+
+// A name that is one component its folder's full path joins unchanged: no separator, no
+// trailing dot or blank (which the full path drops), nothing a name cannot hold.
+bool IsPlainName(std::u16string_view name) {
+  if (name.empty() || name.back() == u'.' || name.back() == u' ') return false;
+  for (char16_t c : name) {
+    if (c < 0x20 || c == u'\\' || c == u'/' || c == u'<' || c == u'>' || c == u':' || c == u'"' || c == u'|' ||
+        c == u'*' || c == u'?') {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::u16string SearchPath(std::u16string_view name) {
+  if (name.empty()) {
+    SetLastError(err::kInvalidParameter);
+    return {};
+  }
+  const auto found = [](const std::u16string& candidate) {
+    const uint32_t attributes = GetFileAttributes(candidate);
+    return attributes != kInvalidAttributes && !(attributes & kAttrDirectory);
+  };
+  const bool absolute = (name.size() >= 3 && name[1] == u':' && (name[2] == u'\\' || name[2] == u'/')) ||
+                        (name.size() >= 2 && name[0] == u'\\' && name[1] == u'\\');
+  if (absolute) {
+    const std::u16string full = GetFullPathName(name);
+    if (!full.empty() && found(full)) return full;
+    SetLastError(err::kFileNotFound);
+    return {};
+  }
+  const std::vector<SearchFolder> folders = SearchFolders();
+  const bool plain_name = IsPlainName(name);
+  const std::string host_name = plain_name ? Utf16ToUtf8(name) : std::string();
+  for (const SearchFolder& entry : folders) {
+    if (plain_name && entry.resolved) {
+      // What resolving the joined path would find, looked for in the folder alone.
+      std::string found_name;
+      struct stat st {};
+      if (!entry.usable || !posix::FindInFolder(entry.host, host_name, &found_name) ||
+          stat((entry.host + "/" + found_name).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        continue;
+      }
+      SetLastError(err::kSuccess);
+      return entry.full + std::u16string(name);
+    }
+    std::u16string candidate = entry.folder;
     if (candidate.empty()) continue;
     if (candidate.back() != u'\\') candidate += u'\\';
     candidate = GetFullPathName(candidate + std::u16string(name));

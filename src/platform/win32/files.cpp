@@ -189,6 +189,10 @@ bool FindClose(FindHandle find) {
   return ok != FALSE;
 }
 
+// Windows keeps its own caches of what it has looked up.
+LookupBatch::LookupBatch() = default;
+LookupBatch::~LookupBatch() = default;
+
 // ---- Paths -------------------------------------------------------------------------------
 
 std::u16string GetCurrentDirectory() {

@@ -179,11 +179,15 @@ bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
     return false;
   }
   // What lstrcmpiW does, with explicit lengths so a view is compared as the whole slice
-  // it is rather than up to an embedded terminator.
-  const std::wstring left = Wide(a);
-  const std::wstring right = Wide(b);
-  return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, left.data(), static_cast<int>(left.size()),
-                          right.data(), static_cast<int>(right.size())) == CSTR_EQUAL;
+  // it is rather than up to an embedded terminator. The texts are compared where they
+  // are: list searches compare thousands of paths.
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  // An empty view may have no data at all, which the call refuses.
+  const auto text = [](std::u16string_view view) {
+    return view.empty() ? L"" : reinterpret_cast<const wchar_t*>(view.data());
+  };
+  return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text(a), static_cast<int>(a.size()), text(b),
+                          static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
 // ---- Search path, time ---------------------------------------------------------------------
