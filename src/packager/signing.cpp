@@ -81,14 +81,15 @@ bool SignExe(std::u16string_view path, const SigningChoice& signing, std::u16str
     return fail(signing.pkcs12 + u"\r\nThe PKCS#12 file to sign with is not there.");
   }
   if (in.empty() || out.empty()) return fail(app::SystemErrorText(plat::GetLastError(), path));
-  const std::vector<std::u16string> arguments = {u"sign", u"-pkcs12", pkcs12, u"-readpass", u"-", u"-h",
-                                                 u"sha256", u"-in", in, u"-out", out};
+  const std::vector<std::u16string> arguments = {u"sign",   u"-pkcs12", pkcs12, u"-readpass", u"-", u"-h",
+                                                 u"sha256", u"-in",     in,     u"-out",      out};
   plat::ProgramRun run;
   if (!plat::RunProgram(kSigningProgram, arguments, signing.password + "\n", &run)) {
     const uint32_t error = plat::GetLastError();
     if (error == plat::err::kFileNotFound || error == plat::err::kPathNotFound) {
-      return fail(u"The program osslsigncode, which signs the EXE, is not installed (it is the Debian package "
-                  u"\"osslsigncode\").");
+      return fail(
+          u"The program osslsigncode, which signs the EXE, is not installed (it is the Debian package "
+          u"\"osslsigncode\").");
     }
     return fail(u"osslsigncode could not be started.\r\n" + app::SystemErrorText(error, {}));
   }

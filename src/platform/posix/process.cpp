@@ -113,8 +113,8 @@ bool RunProgram(std::u16string_view program, const std::vector<std::u16string>& 
       return false;
     }
   }
-  run->exit_code = WIFEXITED(status) ? static_cast<uint32_t>(WEXITSTATUS(status))
-                                     : 128u + static_cast<uint32_t>(WTERMSIG(status));
+  run->exit_code =
+      WIFEXITED(status) ? static_cast<uint32_t>(WEXITSTATUS(status)) : 128u + static_cast<uint32_t>(WTERMSIG(status));
   SetLastError(err::kSuccess);
   return true;
 }

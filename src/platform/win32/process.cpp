@@ -82,7 +82,8 @@ bool RunProgram(std::u16string_view program, const std::vector<std::u16string>& 
   if (!input.empty()) ::WriteFile(in_write.handle, input.data(), static_cast<DWORD>(input.size()), &done, nullptr);
   in_write.Close();
   char buffer[4096];
-  while (::ReadFile(out_read.handle, buffer, sizeof buffer, &done, nullptr) && done > 0) run->output.append(buffer, done);
+  while (::ReadFile(out_read.handle, buffer, sizeof buffer, &done, nullptr) && done > 0)
+    run->output.append(buffer, done);
   WaitForSingleObject(process_handle.handle, INFINITE);
   DWORD code = 0;
   if (!GetExitCodeProcess(process_handle.handle, &code)) return false;
