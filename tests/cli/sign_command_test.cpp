@@ -129,6 +129,30 @@ TEST_F(SignCommandTest, SignedExeVerifiesAndItsPayloadStillChecks) {
   EXPECT_EQ(report["signature"]["table_size"], table->size);
 }
 
+// The stub of a signed EXE still accepts its payload and starts the player. Runs only where
+// a Wine prefix is ready (WINEPREFIX names one): making one takes longer than the tests.
+TEST_F(SignCommandTest, SignedExeRunsUnderWine) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the native build runs the EXE under Wine";
+#else
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (prefix == nullptr || !plat::FileExists(plat::PathFromHost(std::string(prefix) + "/system.reg"))) {
+    GTEST_SKIP() << "WINEPREFIX names no ready Wine prefix";
+  }
+  const brankel_test::CliOutput build = Build({"--sign-pkcs12", Arg(u"signer.p12")});
+  if (build.code != 0 && build.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << build.err;
+  ASSERT_EQ(build.code, 0) << build.err;
+  const std::string log = "Z:" + Narrow(Host(u"log.txt"));
+  SetVariable("BRANKEL_RUNTIME_LOG", log.c_str());
+  plat::ProgramRun run;
+  const bool started = plat::RunProgram(u"wine", {Host(u"out\\main.exe")}, {}, &run);
+  SetVariable("BRANKEL_RUNTIME_LOG", nullptr);
+  if (!started) GTEST_SKIP() << "Wine is not installed";
+  // 2 would be a payload the stub found damaged, 4 a player it could not start.
+  EXPECT_EQ(run.exit_code, 0u) << run.output << brankel_test::ReadBytes(Path(u"log.txt"));
+#endif
+}
+
 TEST_F(SignCommandTest, FailedSigningKeepsThePreviousExeAndLeavesNothing) {
   ASSERT_TRUE(brankel_test::WriteBytes(Path(u"damaged.p12"), "not a PKCS#12 file"));
   const std::string previous = "the previous EXE";
