@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 
-packages=(cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev libgtest-dev googletest libmd-dev
+packages=(cmake osslsigncode ninja-build g++ g++-multilib clang libclang-rt-14-dev libgtest-dev googletest libmd-dev
           libcli11-dev nlohmann-json3-dev libbenchmark-dev clang-format
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth file ccache
           x11-apps imagemagick xdotool tesseract-ocr python3)

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -39,6 +40,8 @@ struct BuildAnswers {
   std::string output;
   std::optional<std::string> name, icon, picture, tips, url, variables, player, stub;
   std::string machine = "x86";
+  std::optional<std::string> sign_pkcs12;
+  std::string sign_password_env = "BRANKEL_SIGN_PASSWORD";
   // Each switch with its "--no-" form: 1 on, -1 off, 0 not given (the project's value stays).
   // CLI11 would set an optional flag to false when it is not given.
   int reset_version = 0, startup = 0, play_option_window = 0, system_ui = 0, own_parameters = 0, save_play_options = 0,
@@ -288,6 +291,17 @@ int Build(const BuildAnswers& answers, const Streams& io) {
   runtime.machine = answers.machine == "x64" ? packager::Machine::kX64 : packager::Machine::kX86;
   runtime.player = host_path(answers.player);
   runtime.stub = host_path(answers.stub);
+  if (answers.sign_pkcs12) {
+    runtime.signing.pkcs12 = FullPath(*answers.sign_pkcs12);
+    const char* password = std::getenv(answers.sign_password_env.c_str());
+    if (password == nullptr) {
+      PrintFailure(io, answers.script,
+                   u"--sign-pkcs12: the environment variable " + plat::Utf8ToUtf16(answers.sign_password_env) +
+                       u" holds no password for the PKCS#12 file");
+      return kBadUsage;
+    }
+    runtime.signing.password = password;
+  }
   // The wizard writes the project file with every build; the tool only when it is asked
   // to, or when the project asks for it.
   const wizard::DestinationValues destination = AnswerDestination(answers, flow);
@@ -347,6 +361,14 @@ void AddBuildCommand(CLI::App& app, const Streams& streams, int& result) {
       ->check(CLI::IsMember({"x86", "x64"}));
   build->add_option("--player", a->player, "the player program to pack (default: the installation's)");
   build->add_option("--stub", a->stub, "the stub program to build from (default: the installation's)");
+  build
+      ->add_option("--sign-pkcs12", a->sign_pkcs12,
+                   "sign the EXE (Authenticode, through osslsigncode) with the certificate and key in FILE")
+      ->type_name("FILE");
+  build
+      ->add_option("--sign-password-env", a->sign_password_env,
+                   "the environment variable holding the PKCS#12 file's password (default: BRANKEL_SIGN_PASSWORD)")
+      ->type_name("NAME");
   build->add_flag("--json", a->json, "print one JSON object");
   build->add_flag("--progress", a->progress, "a line per packed file on stderr, also when it is not a terminal");
   build->callback([&result, streams, a] { result = Build(*a, streams); });

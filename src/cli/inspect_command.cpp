@@ -15,6 +15,7 @@
 #include "cli/messages.h"
 #include "cli/report.h"
 #include "packager/payload.h"
+#include "pe/certificate_table.h"
 #include "pe/pe_image.h"
 #include "platform/byte_view.h"
 #include "platform/file_io.h"
@@ -221,6 +222,24 @@ ordered_json DescribePayloadB(const packager::PayloadB& payload, Failures& failu
   return out;
 }
 
+// The Authenticode signature's container, as far as it can be told without checking it.
+ordered_json DescribeSignature(const pe::CPE_ImageEditor& image, Failures& failures) {
+  std::string refusal;
+  const std::optional<pe::CertificateTable> table =
+      pe::ReadCertificateTable(plat::ByteView(image.Image(), image.ImageSize()), &refusal);
+  if (!table) {
+    if (!refusal.empty()) failures.Add(refusal);
+    return {{"signed", false}};
+  }
+  char revision[8];
+  std::snprintf(revision, sizeof revision, "0x%04X", table->revision);
+  const bool pkcs7 = table->revision == pe::kCertificateRevision2 && table->type == pe::kCertificateTypePkcs7;
+  if (!pkcs7) failures.Add("the certificate table holds no PKCS#7 signed data");
+  return {{"signed", pkcs7},           {"table_offset", table->offset},
+          {"table_size", table->size}, {"certificate_length", table->length},
+          {"revision", revision},      {"type", table->type}};
+}
+
 int Inspect(const InspectOptions& options, const Streams& io) {
   const std::u16string path = plat::PathFromHost(options.exe);
   Failures failures;
@@ -228,6 +247,7 @@ int Inspect(const InspectOptions& options, const Streams& io) {
   report["file"] = Utf8(path);
   report["payload_b"] = nullptr;
   report["payload_a"] = nullptr;
+  report["signature"] = nullptr;
 
   pe::CPE_ImageEditor image;
   plat::SetLastError(plat::err::kSuccess);
@@ -236,12 +256,15 @@ int Inspect(const InspectOptions& options, const Streams& io) {
     std::string why = image.Refusal() != pe::PeRefusal::kNone ? image.RefusalText()
                                                               : Utf8(ConsoleLines(SystemText(error, options.exe)));
     failures.Add("the file cannot be read as an executable: " + why);
-  } else if (const std::optional<plat::ByteView> section = packager::PayloadSection(image); !section) {
-    failures.Add("the executable has no \".mdata\" section");
   } else {
+    report["signature"] = DescribeSignature(image, failures);
     std::string refusal;
-    const std::optional<packager::PayloadB> payload = packager::ReadPayloadB(*section, &refusal);
-    if (!payload) {
+    const std::optional<plat::ByteView> section = packager::PayloadSection(image);
+    const std::optional<packager::PayloadB> payload =
+        section ? packager::ReadPayloadB(*section, &refusal) : std::optional<packager::PayloadB>();
+    if (!section) {
+      failures.Add("the executable has no \".mdata\" section");
+    } else if (!payload) {
       failures.Add(refusal);
     } else {
       report["payload_b"] = DescribePayloadB(*payload, failures);

@@ -196,7 +196,21 @@ bool CMakeExe_Builder::BuildSteps(std::u16string_view destination, std::u16strin
     }
   }
   // Write gave the EXE its checksum; only the icon edit makes it stale.
-  if ((Exists(icon) && !pe::CPE_ImageEditor::FixChecksum(staging)) || !plat::MoveFile(staging, destination, true)) {
+  if (Exists(icon) && !pe::CPE_ImageEditor::FixChecksum(staging)) {
+    SetSystemMessage(plat::GetLastError(), destination);
+    ShowError(u"IDS_ERR_EXEMACRO_BUILDDEST", Message());
+    return false;
+  }
+  // The signature covers the finished image, so it is the last edit.
+  if (signing_.Wanted()) {
+    std::u16string why;
+    if (!SignExe(staging, signing_, &why)) {
+      SetMessageText(why);
+      ShowError(u"IDS_ERR_EXEMACRO_BUILDDEST", Message());
+      return false;
+    }
+  }
+  if (!plat::MoveFile(staging, destination, true)) {
     SetSystemMessage(plat::GetLastError(), destination);
     ShowError(u"IDS_ERR_EXEMACRO_BUILDDEST", Message());
     return false;
@@ -453,6 +467,7 @@ BuildOutcome BuildSession(PackagingSession& session, const RuntimeChoice& runtim
   if (!runtime.player.empty()) builder.SetPlayerPath(runtime.player);
   if (!runtime.stub.empty()) builder.SetStubPath(runtime.stub);
   builder.SetProgress(std::move(progress));
+  builder.SetSigning(runtime.signing);
   outcome.destination = project::FieldText(record.DestinationPath);
   outcome.built = builder.BuildExe(outcome.destination, record, project::FieldText(record.PicturePath),
                                    project::FieldText(record.IconPath), record.RunMode, record.ResetVersion != 0);

@@ -12,6 +12,7 @@
 
 #include "analysis/make_exe_builder.h"
 #include "packager/runtime_modules.h"
+#include "packager/signing.h"
 #include "pe/pe_image.h"
 #include "project/options.h"
 
@@ -45,6 +46,8 @@ class CMakeExe_Builder : public pe::CPE_ImageEditor, public analysis::CMakeExe_B
   void SetStubPath(std::u16string path) { stub_path_ = std::move(path); }
   // Called for each file as it is packed into the final EXE.
   void SetProgress(std::function<void(const PackedFile&)> progress) { progress_ = std::move(progress); }
+  // The signature the final EXE gets after every other edit; none by default.
+  void SetSigning(SigningChoice signing) { signing_ = std::move(signing); }
 
   // The whole build to `destination`. Shows its own messages (through the application's
   // message boxes); true when the EXE was built.
@@ -91,6 +94,7 @@ class CMakeExe_Builder : public pe::CPE_ImageEditor, public analysis::CMakeExe_B
   uint32_t run_mode_ = 0;
   std::vector<PackedFile> packed_;
   std::function<void(const PackedFile&)> progress_;
+  SigningChoice signing_;
 };
 
 // Where a packing run ends up: the built EXE, or the messages that tell why not.
@@ -102,12 +106,13 @@ struct BuildOutcome {
 };
 
 // Which runtime a build packs: the machine's folder of the installation, and a player or
-// stub from elsewhere when their paths are not empty.
+// stub from elsewhere when their paths are not empty, and how the EXE is signed.
 enum class Machine { kX86, kX64 };
 struct RuntimeChoice {
   Machine machine = Machine::kX86;
   std::u16string player;
   std::u16string stub;
+  SigningChoice signing;
 };
 // The folder of a machine's runtime in an installation whose program folder is given.
 std::u16string RuntimeFolder(std::u16string_view program_folder, Machine machine);

@@ -163,6 +163,26 @@ std::u16string PathFromHost(std::string_view host_path);
 // from the wide command line, so that any file name survives; elsewhere from argv.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
+// ---- Other programs ------------------------------------------------------------------------
+
+// What a program run by RunProgram did: its exit code and everything it wrote to its
+// standard output and error, in one stream as a console would show them.
+struct ProgramRun {
+  uint32_t exit_code = 0;
+  std::string output;
+};
+// Runs `program` (a file name found on the host's search path, or a path) with `arguments`,
+// each passed as one argument whatever it holds, feeds it `input` on its standard input
+// and waits for it to end. False with the last error set (kFileNotFound when there is no
+// such program) when it could not be started; a program that ran and failed is true with
+// its exit code.
+bool RunProgram(std::u16string_view program, const std::vector<std::u16string>& arguments, std::string_view input,
+                ProgramRun* run);
+// A file's path as a program that RunProgram starts must be given it: on Windows the path
+// itself, in the stand-in the host path the Windows path maps onto. Empty (last error set)
+// when it cannot be mapped.
+std::u16string PathForProgram(std::u16string_view path);
+
 // ---- Temporary files and known folders -------------------------------------------------
 
 std::u16string GetTempPath();  // ends with a backslash
