@@ -85,7 +85,7 @@ for target in build/fuzz/fuzz/fuzz_*; do
   corpus=$(mktemp -d)
   # Real programs and icons as seeds: random bytes seldom reach a resource directory.
   case $(basename "$target") in
-    fuzz_pe_*) cp build/linux/fixtures/*.exe "$corpus"/ 2>/dev/null || true ;;
+    fuzz_pe_*|fuzz_certificate_table) cp build/linux/fixtures/*.exe "$corpus"/ 2>/dev/null || true ;;
     fuzz_icon_file) cp build/linux/fixtures/*.ico "$corpus"/ 2>/dev/null || true ;;
   esac
   if ! "$target" -max_total_time=10 "$corpus" >"$corpus.log" 2>&1; then
