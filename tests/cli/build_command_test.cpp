@@ -38,18 +38,6 @@ using nlohmann::json;
 
 constexpr uint16_t kOpenFile = 0x230A;  // names one file, its text at payload offset 0
 
-void SetVariable(const char* name, const char* value) {
-#ifdef _WIN32
-  _putenv_s(name, value == nullptr ? "" : value);
-#else
-  if (value == nullptr) {
-    unsetenv(name);
-  } else {
-    setenv(name, value, 1);
-  }
-#endif
-}
-
 // Where two byte strings first differ; npos when they are equal.
 size_t FirstDifference(const std::string& a, const std::string& b) {
   const auto [left, right] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
@@ -76,7 +64,7 @@ std::string WithoutCopyNames(std::string bytes) {
 class BuildCommandTest : public brankel_test::ScratchTest {
  protected:
   void TearDown() override {
-    SetVariable("SOURCE_DATE_EPOCH", nullptr);
+    brankel_test::SetVariable("SOURCE_DATE_EPOCH", nullptr);
     ScratchTest::TearDown();
   }
   void Write(std::u16string_view name, const std::string& bytes) {
@@ -365,7 +353,7 @@ TEST_F(BuildCommandTest, MachineChoosesTheRuntimeOfItsWordSize) {
 TEST_F(BuildCommandTest, SourceDateEpochMakesTwoBuildsIdentical) {
   WriteTree();
   ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
-  SetVariable("SOURCE_DATE_EPOCH", "1700000000");
+  brankel_test::SetVariable("SOURCE_DATE_EPOCH", "1700000000");
   const brankel_test::CliOutput first = Build({}, u"out\\first.exe");
   if (first.code != 0 && first.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << first.err;
   ASSERT_EQ(first.code, 0) << first.err;
@@ -399,7 +387,7 @@ TEST_F(BuildCommandTest, TheWizardsPagesAndTheToolMakeTheSameExeAndProject) {
   WriteTree();
   ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
   Write(u"extra.dat", "added by the user");
-  SetVariable("SOURCE_DATE_EPOCH", "1700000000");
+  brankel_test::SetVariable("SOURCE_DATE_EPOCH", "1700000000");
   const std::u16string exe = Path(u"out\\main.exe");
   const std::u16string project = Path(u"main.packproj");
 

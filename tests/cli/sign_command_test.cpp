@@ -27,18 +27,6 @@ using nlohmann::json;
 
 constexpr char kPassword[] = "brankel-test";
 
-void SetVariable(const char* name, const char* value) {
-#ifdef _WIN32
-  _putenv_s(name, value == nullptr ? "" : value);
-#else
-  if (value == nullptr) {
-    unsetenv(name);
-  } else {
-    setenv(name, value, 1);
-  }
-#endif
-}
-
 std::set<std::u16string> FilesIn(const std::u16string& folder) {
   std::set<std::u16string> names;
   plat::FindData data;
@@ -67,10 +55,10 @@ class SignCommandTest : public brankel_test::ScratchTest {
              u"-keyout", Host(u"key.pem"), u"-out", Host(u"cert.pem")});
     Openssl({u"pkcs12", u"-export", u"-inkey", Host(u"key.pem"), u"-in", Host(u"cert.pem"), u"-out",
              Host(u"signer.p12"), u"-passout", u"pass:" + plat::Utf8ToUtf16(kPassword)});
-    SetVariable("BRANKEL_SIGN_PASSWORD", kPassword);
+    brankel_test::SetVariable("BRANKEL_SIGN_PASSWORD", kPassword);
   }
   void TearDown() override {
-    SetVariable("BRANKEL_SIGN_PASSWORD", nullptr);
+    brankel_test::SetVariable("BRANKEL_SIGN_PASSWORD", nullptr);
     ScratchTest::TearDown();
   }
   std::u16string Host(std::u16string_view name) const { return plat::PathForProgram(Path(name)); }
@@ -143,10 +131,10 @@ TEST_F(SignCommandTest, SignedExeRunsUnderWine) {
   if (build.code != 0 && build.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << build.err;
   ASSERT_EQ(build.code, 0) << build.err;
   const std::string log = "Z:" + Narrow(Host(u"log.txt"));
-  SetVariable("BRANKEL_RUNTIME_LOG", log.c_str());
+  brankel_test::SetVariable("BRANKEL_RUNTIME_LOG", log.c_str());
   plat::ProgramRun run;
   const bool started = plat::RunProgram(u"wine", {Host(u"out\\main.exe")}, {}, &run);
-  SetVariable("BRANKEL_RUNTIME_LOG", nullptr);
+  brankel_test::SetVariable("BRANKEL_RUNTIME_LOG", nullptr);
   if (!started) GTEST_SKIP() << "Wine is not installed";
   // 2 would be a payload the stub found damaged, 4 a player it could not start.
   EXPECT_EQ(run.exit_code, 0u) << run.output << brankel_test::ReadBytes(Path(u"log.txt"));
@@ -174,10 +162,10 @@ TEST_F(SignCommandTest, FailedSigningKeepsThePreviousExeAndLeavesNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(brankel_test::WriteBytes(Path(u"out\\main.exe"), previous));
-    SetVariable("BRANKEL_SIGN_PASSWORD", c.password);
-    if (c.error == "not installed") SetVariable("PATH", Narrow(Host(u"out")).c_str());
+    brankel_test::SetVariable("BRANKEL_SIGN_PASSWORD", c.password);
+    if (c.error == "not installed") brankel_test::SetVariable("PATH", Narrow(Host(u"out")).c_str());
     const brankel_test::CliOutput run = Build({"--sign-pkcs12", Arg(c.pkcs12)});
-    SetVariable("PATH", saved_path.c_str());
+    brankel_test::SetVariable("PATH", saved_path.c_str());
     if (run.code != 0 && run.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << run.err;
     EXPECT_NE(run.code, 0);
     EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
@@ -185,11 +173,11 @@ TEST_F(SignCommandTest, FailedSigningKeepsThePreviousExeAndLeavesNothing) {
     EXPECT_EQ(FilesIn(Path(u"out")), std::set<std::u16string>{u"main.exe"});
   }
   // Another variable can hold the password.
-  SetVariable("BRANKEL_SIGN_PASSWORD", nullptr);
-  SetVariable("OTHER_SIGN_PASSWORD", kPassword);
+  brankel_test::SetVariable("BRANKEL_SIGN_PASSWORD", nullptr);
+  brankel_test::SetVariable("OTHER_SIGN_PASSWORD", kPassword);
   const brankel_test::CliOutput run =
       Build({"--sign-pkcs12", Arg(u"signer.p12"), "--sign-password-env", "OTHER_SIGN_PASSWORD"});
-  SetVariable("OTHER_SIGN_PASSWORD", nullptr);
+  brankel_test::SetVariable("OTHER_SIGN_PASSWORD", nullptr);
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_NE(brankel_test::ReadBytes(Path(u"out\\main.exe")), previous);
 }

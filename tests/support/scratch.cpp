@@ -1,5 +1,7 @@
 #include "support/scratch.h"
 
+#include <cstdlib>
+
 #include <optional>
 
 #include "platform/file_io.h"
@@ -57,6 +59,18 @@ std::set<std::u16string> TemporaryFiles(const char16_t* pattern) {
   } while (plat::FindNextFile(find, &found));
   plat::FindClose(find);
   return names;
+}
+
+void SetVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value == nullptr ? "" : value);
+#else
+  if (value == nullptr) {
+    unsetenv(name);
+  } else {
+    setenv(name, value, 1);
+  }
+#endif
 }
 
 }  // namespace brankel_test

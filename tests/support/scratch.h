@@ -24,6 +24,9 @@ void RemoveTree(const std::u16string& path);
 // a run left none behind.
 std::set<std::u16string> TemporaryFiles(const char16_t* pattern);
 
+// Sets an environment variable of the running process; nullptr removes it.
+void SetVariable(const char* name, const char* value);
+
 class ScratchTest : public ::testing::Test {
  protected:
   void SetUp() override;
