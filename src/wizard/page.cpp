@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "app/vl_win_app.h"
 #include "project/file_lists.h"
 
 namespace wizard {
@@ -61,6 +62,16 @@ std::u16string LineText(int32_t command_index) {
 std::u16string CallerName(const project::CMakeExe_FileLists& lists, uint16_t parent) {
   if (parent == project::kNoParent || parent >= lists.MacroCount()) return {};
   return FileNamePart(project::FieldText(lists.MacroEntries()[parent].Path));
+}
+
+std::vector<std::u16string> ListItems(const app::CVLWinApp& app, const ListKeys& keys) {
+  std::vector<std::u16string> items;
+  for (int n = keys.first; n <= keys.last; ++n) {
+    std::u16string text;
+    app.GetText(text, keys.format, nullptr, n);
+    items.push_back(std::move(text));
+  }
+  return items;
 }
 
 }  // namespace wizard

@@ -12,7 +12,8 @@
 
 namespace app {
 class CBrankelApp;
-}
+class CVLWinApp;
+}  // namespace app
 namespace packager {
 class PackagingSession;
 }
@@ -65,6 +66,15 @@ std::vector<std::u16string> SplitChosenFiles(std::u16string_view buffer);
 
 // The file name part of a path: after the last backslash; the whole text without one.
 std::u16string FileNamePart(std::u16string_view path);
+
+// A drop-down list filled from numbered language keys: the text of `format` printed with
+// each number from `first` to `last`; a missing key shows as its own name.
+struct ListKeys {
+  const char16_t* format;
+  int first;
+  int last;
+};
+std::vector<std::u16string> ListItems(const app::CVLWinApp& app, const ListKeys& keys);
 
 // The longest path a list entry or the record holds (its field less the terminator). A
 // longer one would be stored cut and name another file.
