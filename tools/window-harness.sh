@@ -255,13 +255,50 @@ wizard_case() {
   probe click "$sheet" "$next" >/dev/null
   sleep 1
 
-  # Pages 4 and 5 keep the record's values.
+  # Page 4: a pause key pressed in its edit, a stop key chosen in the key selection
+  # dialog, and a choice cancelled there.
+  local keys="Select Hot Key"
+  [ -z "$(probe text "$sheet" "#1006")" ] || fail "the pause key of a new project is not empty: $(probe text "$sheet" "#1006")"
+  probe press "$sheet" "#1006" ctrl+shift+F5 >/dev/null || fail "the keys were not pressed"
+  [ "$(probe text "$sheet" "#1006")" = "Ctrl+Shift+F5" ] || fail "the pause key edit shows \"$(probe text "$sheet" "#1006")\""
+  probe press "$sheet" "#1005" A >/dev/null
+  [ -z "$(probe text "$sheet" "#1005")" ] || fail "a plain A was kept: $(probe text "$sheet" "#1005")"
   picture wizard-page4
-  check_texts "$sheet" wizard-page4 1010
+  check_texts "$sheet" wizard-page4 1010 1204 1383 1387 1386 1388 1341 1342 1030
+  probe click "$sheet" "#1387" >/dev/null
+  probe wait "$keys" 10000 >/dev/null || fail "no key selection dialog"
+  probe choose "$keys" "#1330" F9 >/dev/null || fail "no F9 in the key list"
+  probe click "$keys" "#1332" >/dev/null
+  sleep 0.5
+  picture wizard-dialog331
+  check_texts "$keys" wizard-dialog331 1160 1176 1332 1175 1178 1 2
+  probe click "$keys" "#1" >/dev/null
+  sleep 0.5
+  [ "$(probe text "$sheet" "#1005")" = "Ctrl+F9" ] || fail "the chosen stop key shows \"$(probe text "$sheet" "#1005")\""
+  probe click "$sheet" "#1388" >/dev/null
+  probe wait "$keys" 10000 >/dev/null || fail "no key selection dialog the second time"
+  probe choose "$keys" "#1330" F2 >/dev/null
+  probe click "$keys" "#2" >/dev/null
+  sleep 0.5
+  [ "$(probe text "$sheet" "#1006")" = "Ctrl+Shift+F5" ] || fail "Cancel changed the pause key: $(probe text "$sheet" "#1006")"
   probe click "$sheet" "$next" >/dev/null
   sleep 1
+
+  # Page 5: own play parameters, three plays, a speed of our own and variable values.
+  probe state "$sheet" "#1073" | grep -q 'disabled' || fail "the speed is enabled under the default parameters"
+  probe click "$sheet" "#1341" >/dev/null
+  sleep 0.3
+  probe state "$sheet" "#1073" | grep -q 'enabled' || fail "the speed is still disabled with own parameters"
+  probe state "$sheet" "#1069" | grep -q 'enabled' || fail "the dodge list is disabled with the first progress item"
+  probe choose "$sheet" "#1067" "Do not show a progress window" >/dev/null || fail "no progress item"
+  sleep 0.3
+  probe state "$sheet" "#1069" | grep -q 'disabled' || fail "the dodge list is enabled without a progress window"
+  probe choose "$sheet" "#1073" "Slow (-30)" >/dev/null || fail "no speed item"
+  probe click "$sheet" "#1342" >/dev/null
+  probe type "$sheet" "#1094" "name=Walked" >/dev/null
+  probe type "$sheet" "#1027" "3" >/dev/null
   picture wizard-page5
-  check_texts "$sheet" wizard-page5 1010
+  check_texts "$sheet" wizard-page5 1010 1341 1066 1068 1030 1070 1343 1342 1333 1335 1025
   probe click "$sheet" "$next" >/dev/null
   sleep 1
 
@@ -292,6 +329,25 @@ wizard_case() {
   grep -qF 'Walked.exe' "$out/wizard-project.txt" || fail "the project lacks the destination"
   grep -qF 'extra\\hand.txt' "$out/wizard-project.txt" || fail "the project lacks the added file"
   grep -A6 'present.txt"' "$out/wizard-project.txt" | grep -q '"excluded": 1' || fail "the project lacks the exclusion"
+  # The keys and play parameters, in the project and at their places in the EXE's payload.
+  python3 - "$out/wizard-project.txt" "$out/wizard-inspect.txt" <<'PY' || fail "the playback answers were not stored: $(cat "$out/wizard-check.txt")"
+import json, sys
+project = json.load(open(sys.argv[1]))
+settings = project["options"]["settings"] if "options" in project else project["settings"]
+problems = []
+def want(what, got, expected):
+    if got != expected: problems.append(f"{what}: {got!r}, not {expected!r}")
+want("pause key", (settings["pause_hot_key"]["key"], settings["pause_hot_key"]["modifiers"]), (0x74, 6))
+want("stop key", (settings["stop_hot_key"]["key"], settings["stop_hot_key"]["modifiers"]), (0x78, 2))
+options = project["options"] if "options" in project else project
+want("play times", options["play_times"], 3)
+want("play speed", options["play_speed"], -30)
+want("progress off", options["progress_window_off"], True)
+want("variables", options["variable_values"], "name=Walked")
+want("play flags", options["play_flags"], 3)
+open(sys.argv[1].replace("project", "check"), "w").write("\n".join(problems))
+sys.exit(1 if problems else 0)
+PY
 
   # Started again, page 1 shows the saved name.
   (cd "$dir" && exec wine "$dir/Brankel.exe" "$script" >/dev/null 2>&1) &
@@ -306,6 +362,15 @@ wizard_case() {
   sleep 2
   probe state "$sheet" "#1171" | grep -q '^shown' || fail "the wizard is gone after Help"
   probe list >"$out/wizard-help.txt"
+  # The saved keys come back on page 4.
+  local page
+  for page in 1 2 3; do
+    probe click "$sheet" "$next" >/dev/null
+    sleep 2
+  done
+  [ "$(probe text "$sheet" "#1006")" = "Ctrl+Shift+F5" ] || fail "page 4 does not show the saved pause key: $(probe text "$sheet" "#1006")"
+  [ "$(probe text "$sheet" "#1005")" = "Ctrl+F9" ] || fail "page 4 does not show the saved stop key: $(probe text "$sheet" "#1005")"
+  picture wizard-again-page4
   probe click "$sheet" "#2" >/dev/null
   for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   kill -0 "$pid" 2>/dev/null && { fail "the wizard did not end the second time"; kill "$pid" 2>/dev/null || true; }

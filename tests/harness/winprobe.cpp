@@ -13,9 +13,12 @@
 //   winprobe state TITLE #ID               prints "shown"/"hidden", "enabled"/"disabled", "checked"/"clear"
 //   winprobe key TITLE #ID KEY             presses HOME END UP DOWN SPACE RETURN in the control
 //   winprobe mouse TITLE #ID X Y [double]  the left button pressed and let go at a client point
+//   winprobe press TITLE #ID CHORD         keys such as ctrl+shift+F5 typed into the control as real input
+//   winprobe choose TITLE #ID ITEM         a drop-down list's item chosen by its text
 //   winprobe setversion EXE A.B.C.D        file and product version of the fixed information
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -178,6 +181,69 @@ HWND VisibleControl(HWND window, const char* id_text) {
   return shown != nullptr ? shown : hidden;
 }
 
+// The virtual key of one word of a "ctrl+shift+F5" chord; 0 for a word we do not know.
+UINT ChordKey(const std::string& word) {
+  if (word == "ctrl") return VK_LCONTROL;
+  if (word == "shift") return VK_LSHIFT;
+  if (word == "alt") return VK_LMENU;
+  if (word == "win") return VK_LWIN;
+  if (word == "enter") return VK_RETURN;
+  if (word == "tab") return VK_TAB;
+  if (word.size() >= 2 && word[0] == 'F' && std::isdigit(static_cast<unsigned char>(word[1]))) {
+    const int number = std::atoi(word.c_str() + 1);
+    return number >= 1 && number <= 24 ? static_cast<UINT>(VK_F1 + number - 1) : 0;
+  }
+  if (word.size() == 1 && std::isalnum(static_cast<unsigned char>(word[0]))) {
+    return static_cast<UINT>(std::toupper(static_cast<unsigned char>(word[0])));
+  }
+  return 0;
+}
+
+// Presses a chord into `control` the way the keyboard does: the control takes the focus,
+// the keys go down in order and up in reverse, through the system's input queue, so that
+// the key state the program reads while handling them is the real one.
+int PressChord(HWND window, HWND control, const std::string& chord) {
+  std::vector<UINT> keys;
+  size_t start = 0;
+  while (start <= chord.size()) {
+    const size_t plus = chord.find('+', start);
+    const std::string word = chord.substr(start, plus == std::string::npos ? std::string::npos : plus - start);
+    const UINT key = ChordKey(word);
+    if (key == 0) {
+      std::fprintf(stderr, "winprobe: unknown key \"%s\"\n", word.c_str());
+      return 2;
+    }
+    keys.push_back(key);
+    if (plus == std::string::npos) break;
+    start = plus + 1;
+  }
+  const DWORD target = ::GetWindowThreadProcessId(window, nullptr);
+  ::AttachThreadInput(::GetCurrentThreadId(), target, TRUE);
+  ::SetForegroundWindow(window);
+  ::SetFocus(control);
+  ::AttachThreadInput(::GetCurrentThreadId(), target, FALSE);
+  ::Sleep(200);
+  std::vector<INPUT> inputs;
+  for (UINT key : keys) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = static_cast<WORD>(key);
+    input.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    inputs.push_back(input);
+  }
+  for (size_t i = keys.size(); i-- > 0;) {
+    INPUT input = inputs[i];
+    input.ki.dwFlags = KEYEVENTF_KEYUP;
+    inputs.push_back(input);
+  }
+  for (INPUT& input : inputs) {
+    ::SendInput(1, &input, sizeof input);
+    ::Sleep(50);
+  }
+  ::Sleep(200);
+  return 0;
+}
+
 int OnControl(int argc, char** argv) {
   const std::string command = argv[1];
   HWND window = RequireWindow(argv[2]);
@@ -219,6 +285,23 @@ int OnControl(int argc, char** argv) {
     // Posted, as input is: a key or a click may open a modal window.
     ::PostMessageW(control, WM_KEYDOWN, key, 1);
     ::PostMessageW(control, WM_KEYUP, key, 0xC0000001);
+    return 0;
+  }
+  if (command == "press" && argc >= 5) return PressChord(window, control, argv[4]);
+  if (command == "choose" && argc >= 5) {
+    // A drop-down list's item by its text, told to the dialog as the user's choice.
+    const std::wstring wanted = Widen(argv[4]);
+    LRESULT index = CB_ERR;
+    ::SendMessageTimeoutW(control, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                          reinterpret_cast<LPARAM>(wanted.c_str()), SMTO_ABORTIFHUNG, 5000,
+                          reinterpret_cast<DWORD_PTR*>(&index));
+    if (index == CB_ERR) {
+      std::fprintf(stderr, "winprobe: no item \"%s\"\n", argv[4]);
+      return 1;
+    }
+    send(CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    ::PostMessageW(::GetParent(control), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(control), CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(control));
     return 0;
   }
   if (command == "mouse" && argc >= 6) {
@@ -310,7 +393,8 @@ int main(int argc, char** argv) {
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     return 0;
   }
-  if ((command == "type" || command == "text" || command == "state" || command == "key" || command == "mouse") &&
+  if ((command == "type" || command == "text" || command == "state" || command == "key" || command == "mouse" ||
+       command == "press" || command == "choose") &&
       argc >= 4) {
     return OnControl(argc, argv);
   }
