@@ -38,7 +38,7 @@ struct PlayParameters {
   bool default_parameters = true;
   bool default_variables = true;
   bool hide_tray_icon = false;
-  int speed_index = 0;      // -1: no item selected, the speed is speed_text
+  int speed_index = 0;        // -1: no item selected, the speed is speed_text
   std::u16string speed_text;  // the combo box's text
   int progress_index = 0;
   int dodge_index = 0;

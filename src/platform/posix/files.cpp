@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -347,11 +348,52 @@ bool CloseFile(FileHandle file) {
   return true;
 }
 
-uint32_t GetFileAttributes(std::u16string_view path) {
+namespace {
+
+// Inside a look-up batch the discovery asks for the same few names over and over (every
+// macro names the same files); an answer holds while the batch's generation does, as the
+// listings it came from do.
+struct AttributeCache {
+  std::mutex mutex;
+  uint64_t generation = 0;
+  std::unordered_map<std::u16string, std::pair<uint32_t, uint32_t>> answers;  // attributes, last error
+};
+
+AttributeCache& Attributes() {
+  static AttributeCache cache;
+  return cache;
+}
+
+uint32_t StatAttributes(std::u16string_view path) {
   posix::HostPath host;
   struct stat st {};
   if (!StatExisting(path, &host, &st)) return kInvalidAttributes;
   return AttributesOf(st);
+}
+
+}  // namespace
+
+uint32_t GetFileAttributes(std::u16string_view path) {
+  const uint64_t batch = posix::LookupBatchGeneration();
+  if (batch == 0) return StatAttributes(path);
+  AttributeCache& cache = Attributes();
+  {
+    std::lock_guard lock(cache.mutex);
+    if (cache.generation != batch) {
+      cache.answers.clear();
+      cache.generation = batch;
+    }
+    const auto known = cache.answers.find(std::u16string(path));
+    if (known != cache.answers.end()) {
+      if (known->second.first == kInvalidAttributes) SetLastError(known->second.second);
+      return known->second.first;
+    }
+  }
+  const uint32_t attributes = StatAttributes(path);
+  const uint32_t error = attributes == kInvalidAttributes ? GetLastError() : 0;
+  std::lock_guard lock(cache.mutex);
+  if (cache.generation == batch) cache.answers.emplace(std::u16string(path), std::pair{attributes, error});
+  return attributes;
 }
 
 bool SetFileAttributes(std::u16string_view path, uint32_t attributes) {
@@ -366,6 +408,8 @@ bool SetFileAttributes(std::u16string_view path, uint32_t attributes) {
     posix::SetLastErrorFromErrno(errno);
     return false;
   }
+  // The attributes a batch has kept for it are no longer true.
+  posix::FolderChanged(host.host);
   return true;
 }
 

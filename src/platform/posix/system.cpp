@@ -243,6 +243,34 @@ bool IsPlainName(std::u16string_view name) {
   return true;
 }
 
+// The components of a relative name whose components are each plain, so that the name
+// joins a folder's full path unchanged; empty for any other name.
+std::vector<std::string> PlainComponents(std::u16string_view name) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    const size_t end = name.find(u'\\', start);
+    const std::u16string_view part = name.substr(start, end == std::u16string_view::npos ? name.npos : end - start);
+    if (!IsPlainName(part)) return {};
+    parts.push_back(Utf16ToUtf8(part));
+    if (end == std::u16string_view::npos) return parts;
+    start = end + 1;
+  }
+}
+
+// Whether the components lead from the host folder through folders to a file that is
+// not a folder, as resolving the joined path would find it.
+bool FindBelow(std::string host, const std::vector<std::string>& parts) {
+  for (size_t i = 0; i < parts.size(); ++i) {
+    std::string found;
+    if (!posix::FindInFolder(host, parts[i], &found)) return false;
+    host += "/" + found;
+    if (i + 1 < parts.size() && !posix::IsFolder(host)) return false;
+  }
+  struct stat st {};
+  return stat(host.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
 std::u16string SearchPath(std::u16string_view name) {
@@ -263,17 +291,12 @@ std::u16string SearchPath(std::u16string_view name) {
     return {};
   }
   const std::vector<SearchFolder> folders = SearchFolders();
-  const bool plain_name = IsPlainName(name);
-  const std::string host_name = plain_name ? Utf16ToUtf8(name) : std::string();
+  const std::vector<std::string> parts = PlainComponents(name);
+  const bool plain_name = !parts.empty();
   for (const SearchFolder& entry : folders) {
     if (plain_name && entry.resolved) {
-      // What resolving the joined path would find, looked for in the folder alone.
-      std::string found_name;
-      struct stat st {};
-      if (!entry.usable || !posix::FindInFolder(entry.host, host_name, &found_name) ||
-          stat((entry.host + "/" + found_name).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
-        continue;
-      }
+      // What resolving the joined path would find, looked for from the folder alone.
+      if (!entry.usable || !FindBelow(entry.host, parts)) continue;
       SetLastError(err::kSuccess);
       return entry.full + std::u16string(name);
     }

@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "platform/unicode.h"
+#include "platform/win32/lookup_cache.h"
 
 namespace plat {
 
@@ -67,6 +68,7 @@ void CopyFindData(const WIN32_FIND_DATAW& found, FindData* data) {
 // ---- Files -------------------------------------------------------------------------------
 
 FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share, Disposition disposition) {
+  if (disposition != Disposition::kOpenExisting || (access & kGenericWrite) != 0) win32::LookupsChanged();
   const std::wstring name = Wide(path);
   HANDLE handle = ::CreateFileW(name.c_str(), access, share, nullptr, static_cast<DWORD>(disposition),
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -126,15 +128,19 @@ bool CloseFile(FileHandle file) {
   return ::CloseHandle(SystemHandle(file)) != FALSE;
 }
 
-uint32_t GetFileAttributes(std::u16string_view path) { return ::GetFileAttributesW(Wide(path).c_str()); }
+uint32_t GetFileAttributes(std::u16string_view path) {
+  if (const std::optional<uint32_t> known = win32::KnownAttributes(path)) return *known;
+  const uint32_t attributes = ::GetFileAttributesW(Wide(path).c_str());
+  win32::RememberAttributes(path, attributes, attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : 0);
+  return attributes;
+}
 
 bool SetFileAttributes(std::u16string_view path, uint32_t attributes) {
+  win32::LookupsChanged();
   return ::SetFileAttributesW(Wide(path).c_str(), attributes) != FALSE;
 }
 
-bool FileExists(std::u16string_view path) {
-  return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool FileExists(std::u16string_view path) { return GetFileAttributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsDirectory(std::u16string_view path) {
   const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
@@ -142,19 +148,30 @@ bool IsDirectory(std::u16string_view path) {
 }
 
 bool CopyFile(std::u16string_view from, std::u16string_view to, bool fail_if_exists) {
+  win32::LookupsChanged();
   return ::CopyFileW(Wide(from).c_str(), Wide(to).c_str(), fail_if_exists ? TRUE : FALSE) != FALSE;
 }
 
-bool DeleteFile(std::u16string_view path) { return ::DeleteFileW(Wide(path).c_str()) != FALSE; }
+bool DeleteFile(std::u16string_view path) {
+  win32::LookupsChanged();
+  return ::DeleteFileW(Wide(path).c_str()) != FALSE;
+}
 
-bool CreateDirectory(std::u16string_view path) { return ::CreateDirectoryW(Wide(path).c_str(), nullptr) != FALSE; }
+bool CreateDirectory(std::u16string_view path) {
+  win32::LookupsChanged();
+  return ::CreateDirectoryW(Wide(path).c_str(), nullptr) != FALSE;
+}
 
 bool MoveFile(std::u16string_view from, std::u16string_view to, bool replace_existing) {
+  win32::LookupsChanged();
   const DWORD flags = MOVEFILE_COPY_ALLOWED | (replace_existing ? MOVEFILE_REPLACE_EXISTING : 0);
   return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), flags) != FALSE;
 }
 
-bool RemoveDirectory(std::u16string_view path) { return ::RemoveDirectoryW(Wide(path).c_str()) != FALSE; }
+bool RemoveDirectory(std::u16string_view path) {
+  win32::LookupsChanged();
+  return ::RemoveDirectoryW(Wide(path).c_str()) != FALSE;
+}
 
 // ---- Listings ----------------------------------------------------------------------------
 
@@ -190,8 +207,8 @@ bool FindClose(FindHandle find) {
 }
 
 // Windows keeps its own caches of what it has looked up.
-LookupBatch::LookupBatch() = default;
-LookupBatch::~LookupBatch() = default;
+LookupBatch::LookupBatch() { win32::BeginLookupBatch(); }
+LookupBatch::~LookupBatch() { win32::EndLookupBatch(); }
 
 // ---- Paths -------------------------------------------------------------------------------
 
@@ -199,7 +216,10 @@ std::u16string GetCurrentDirectory() {
   return win32::GrowingCall([](wchar_t* buffer, DWORD capacity) { return ::GetCurrentDirectoryW(capacity, buffer); });
 }
 
-bool SetCurrentDirectory(std::u16string_view path) { return ::SetCurrentDirectoryW(Wide(path).c_str()) != FALSE; }
+bool SetCurrentDirectory(std::u16string_view path) {
+  win32::LookupsChanged();
+  return ::SetCurrentDirectoryW(Wide(path).c_str()) != FALSE;
+}
 
 std::u16string GetFullPathName(std::u16string_view path) {
   const std::wstring name = Wide(path);
@@ -245,6 +265,7 @@ std::u16string GetTempPath() {
 }
 
 std::u16string GetTempFileName(std::u16string_view folder, std::u16string_view prefix, uint32_t unique) {
+  if (unique == 0) win32::LookupsChanged();  // the name is made by creating the file
   const std::wstring path = Wide(folder);
   const std::wstring start = Wide(prefix);
   wchar_t buffer[MAX_PATH + 1] = {};

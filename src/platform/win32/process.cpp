@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/lookup_cache.h"
 
 namespace plat {
 namespace {
@@ -86,6 +87,8 @@ bool RunProgram(std::u16string_view program, const std::vector<std::u16string>& 
     run->output.append(buffer, done);
   WaitForSingleObject(process_handle.handle, INFINITE);
   DWORD code = 0;
+  // What the program did to the disk is not in the listings a batch has read.
+  win32::LookupsChanged();
   if (!GetExitCodeProcess(process_handle.handle, &code)) return false;
   run->exit_code = code;
   SetLastError(err::kSuccess);

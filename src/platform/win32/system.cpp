@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/lookup_cache.h"
 
 namespace plat {
 
@@ -193,6 +194,7 @@ bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
 // ---- Search path, time ---------------------------------------------------------------------
 
 std::u16string SearchPath(std::u16string_view name) {
+  if (win32::SurelyNotOnSearchPath(name)) return {};
   const std::wstring file = Wide(name);
   return win32::GrowingCall([&file](wchar_t* buffer, DWORD capacity) {
     return ::SearchPathW(nullptr, file.c_str(), nullptr, capacity, buffer, nullptr);

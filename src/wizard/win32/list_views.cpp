@@ -7,8 +7,8 @@
 #include "project/file_lists.h"
 #include "wizard/win32/ensure_file_dialog.h"
 
-#include "wizard/win32/wizard_page.h"
 #include "wizard/win32/win32_text.h"
+#include "wizard/win32/wizard_page.h"
 
 namespace wizard::win32 {
 namespace {

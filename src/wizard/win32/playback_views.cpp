@@ -8,8 +8,8 @@
 #include "keyboard/win32/hot_key_edit.h"
 #include "wizard/play_parameters.h"
 #include "wizard/playback_options.h"
-#include "wizard/win32/wizard_page.h"
 #include "wizard/win32/win32_text.h"
+#include "wizard/win32/wizard_page.h"
 
 namespace wizard::win32 {
 namespace {
@@ -157,8 +157,8 @@ class PlayParametersView : public WizardPage {
   }
   void Enable() {
     const PlayParameterEnabling on = PlayParametersPage::Enabling(Read());
-    for (int id : {kIdSpeedLabel, kIdSpeed, kIdProgressLabel, kIdProgress, kIdEmulationLabel, kIdEmulation,
-                   kIdHideTrayIcon}) {
+    for (int id :
+         {kIdSpeedLabel, kIdSpeed, kIdProgressLabel, kIdProgress, kIdEmulationLabel, kIdEmulation, kIdHideTrayIcon}) {
       ::EnableWindow(::GetDlgItem(window_, id), on.parameters);
     }
     for (int id : {kIdDodgeLabel, kIdDodge}) ::EnableWindow(::GetDlgItem(window_, id), on.dodge);

@@ -3,8 +3,8 @@
 
 #include "app/win32/startup_host.h"
 
-#include "wizard/win32/wizard_page.h"
 #include "wizard/win32/win32_text.h"
+#include "wizard/win32/wizard_page.h"
 
 namespace wizard::win32 {
 namespace {

@@ -11,8 +11,8 @@
 
 #include "app/win32/startup_host.h"
 #include "ui/win32/dialogs.h"
-#include "wizard/win32/wizard_page.h"
 #include "wizard/win32/win32_text.h"
+#include "wizard/win32/wizard_page.h"
 
 namespace wizard::win32 {
 namespace {
