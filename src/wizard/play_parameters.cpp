@@ -16,9 +16,7 @@ constexpr uint8_t kProgressModeBits = 0x03;
 constexpr uint8_t kEmulationBits = 0x0F;
 constexpr int kProgressOffIndex = 3;
 
-uint8_t WithBit(uint8_t byte, uint8_t bit, bool on) {
-  return static_cast<uint8_t>(on ? (byte | bit) : (byte & ~bit));
-}
+uint8_t WithBit(uint8_t byte, uint8_t bit, bool on) { return static_cast<uint8_t>(on ? (byte | bit) : (byte & ~bit)); }
 
 }  // namespace
 

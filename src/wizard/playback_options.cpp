@@ -33,8 +33,8 @@ PlaybackOptions PlaybackOptionsPage::Initial() const {
 
 LeaveResult PlaybackOptionsPage::LeaveForward(const PlaybackOptions& values) {
   project::MakeExeOptions& record = context_.session.Record();
-  record.PlayOptionFlags = static_cast<uint8_t>(values.save_play_options
-                                                    ? (record.PlayOptionFlags | project::kSavePlayOptions)
+  record.PlayOptionFlags =
+      static_cast<uint8_t>(values.save_play_options ? (record.PlayOptionFlags | project::kSavePlayOptions)
                                                     : (record.PlayOptionFlags & ~project::kSavePlayOptions));
   record.UseSystemUI = values.use_system_ui ? 1 : 0;
   // A list without a selection gives -1; the player reads the byte as a level, so the

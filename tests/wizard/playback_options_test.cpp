@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "platform/byte_view.h"
 #include "wizard/playback_options.h"
 #include "wizard/wizard_test_app.h"
@@ -58,9 +56,8 @@ TEST_F(PlaybackOptionsTest, StoresAtTheRecordOffsetsKeepingTheOtherBits) {
     EXPECT_EQ(bytes.U8Or(7863, 0), 0xA5);
     EXPECT_EQ(bytes.U32Or(7864, 0), c.values.pause.modifiers);
     const PlaybackOptions shown = flow_->Playback().Initial();
-    EXPECT_TRUE(shown.log_level == c.values.log_level && shown.stop == c.values.stop &&
-                shown.pause == c.values.pause && shown.show_play_option == c.values.show_play_option &&
-                shown.use_system_ui == c.values.use_system_ui &&
+    EXPECT_TRUE(shown.log_level == c.values.log_level && shown.stop == c.values.stop && shown.pause == c.values.pause &&
+                shown.show_play_option == c.values.show_play_option && shown.use_system_ui == c.values.use_system_ui &&
                 shown.save_play_options == c.values.save_play_options);
   }
 }
