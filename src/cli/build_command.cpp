@@ -16,6 +16,7 @@
 #include "cli/installation.h"
 #include "cli/messages.h"
 #include "cli/report.h"
+#include "keyboard/hot_key_parse.h"
 #include "packager/exe_builder.h"
 #include "packager/session.h"
 #include "platform/platform.h"
@@ -39,6 +40,8 @@ struct BuildAnswers {
   std::string script;
   std::string output;
   std::optional<std::string> name, icon, picture, tips, url, variables, player, stub;
+  // Numbers as typed into the page's edits; hot keys as their names print.
+  std::optional<std::string> play_times, speed, stop_key, pause_key;
   std::string machine = "x86";
   std::optional<std::string> sign_pkcs12;
   std::string sign_password_env = "BRANKEL_SIGN_PASSWORD";
@@ -46,7 +49,7 @@ struct BuildAnswers {
   // CLI11 would set an optional flag to false when it is not given.
   int reset_version = 0, startup = 0, play_option_window = 0, system_ui = 0, own_parameters = 0, save_play_options = 0,
       tray_icon = 0;
-  std::optional<int> run_mode, play_times, log_level, speed, progress_window, dodge_mouse, emulation;
+  std::optional<int> run_mode, log_level, progress_window, dodge_mouse, emulation;
   std::vector<std::string> excluded;
   std::vector<std::string> added;
   bool save_project = false;
@@ -68,11 +71,6 @@ void PrintFailure(const Streams& io, const std::string& script, std::u16string_v
   std::fprintf(io.err, "brankel: %s: %s\n", script.c_str(), U8(ConsoleLines(std::u16string(text))).c_str());
 }
 
-// `toggle` as the switches hold it: 1 sets the bit, -1 clears it, 0 leaves it.
-void SetBit(uint8_t& byte, uint8_t bit, int toggle) {
-  if (toggle != 0) byte = static_cast<uint8_t>(toggle > 0 ? (byte | bit) : (byte & ~bit));
-}
-
 // Every path the tool is given is a host path, made absolute as a chooser would give it.
 std::u16string FullPath(const std::string& host) { return plat::GetFullPathName(plat::PathFromHost(host)); }
 
@@ -90,29 +88,37 @@ void AnswerProperties(const BuildAnswers& a, wizard::ExeProperties& p) {
   if (a.reset_version != 0) p.reset_version = a.reset_version > 0;
 }
 
-// The playback and play-parameter answers go straight into the record.
-void AnswerPlayback(const BuildAnswers& a, project::MakeExeOptions& r) {
+// The playback options page's answers over the project's values.
+void AnswerPlayback(const BuildAnswers& a, wizard::PlaybackOptions& p) {
+  if (a.log_level) p.log_level = *a.log_level;
+  if (a.play_option_window != 0) p.show_play_option = a.play_option_window > 0;
+  if (a.system_ui != 0) p.use_system_ui = a.system_ui > 0;
+  if (a.save_play_options != 0) p.save_play_options = a.save_play_options > 0;
+  // The option's check has read both texts already.
+  if (a.stop_key) p.stop = keyboard::ParseHotKeyText(plat::Utf8ToUtf16(*a.stop_key)).value_or(keyboard::HotKey{});
+  if (a.pause_key) p.pause = keyboard::ParseHotKeyText(plat::Utf8ToUtf16(*a.pause_key)).value_or(keyboard::HotKey{});
+}
+
+// The play parameters page's answers as its controls would hold them; the page clamps
+// the numbers as it clamps what is typed.
+void AnswerPlayParameters(const BuildAnswers& a, wizard::PlayParameters& p) {
   if (a.variables) {
-    plat::SetFixedText(r.VariableValues, std::size(r.VariableValues), plat::Utf8ToUtf16(*a.variables));
-    r.PlayFlags |= project::kPlayVariableValues;
+    p.variables = plat::Utf8ToUtf16(*a.variables);
+    p.default_variables = false;
   }
-  if (a.play_option_window != 0) r.ShowPlayOption = a.play_option_window > 0 ? 1 : 0;
-  if (a.system_ui != 0) r.UseSystemUI = a.system_ui > 0 ? 1 : 0;
-  if (a.own_parameters != 0) {
-    r.PlayFlags = a.own_parameters > 0 ? (r.PlayFlags | project::kPlayOwnParameters)
-                                       : (r.PlayFlags & ~project::kPlayOwnParameters);
+  if (a.own_parameters != 0) p.default_parameters = a.own_parameters < 0;
+  if (a.tray_icon != 0) p.hide_tray_icon = a.tray_icon < 0;
+  if (a.play_times) p.play_times = plat::Utf8ToUtf16(*a.play_times);
+  if (a.speed) {
+    p.speed_index = -1;
+    p.speed_text = plat::Utf8ToUtf16(*a.speed);
   }
-  SetBit(r.PlayOptionFlags, 0x20, a.save_play_options);
-  SetBit(r.PlayOptionFlags, 0x40, -a.tray_icon);  // the bit hides the tray icon
-  if (a.play_times) r.PlayTimes = static_cast<uint16_t>(*a.play_times);
-  if (a.log_level) r.LogLevel = static_cast<uint8_t>(*a.log_level);
-  if (a.speed) r.PlaySpeed = static_cast<int8_t>(*a.speed);
-  if (a.dodge_mouse) r.DodgeMouseMode = static_cast<uint8_t>(*a.dodge_mouse);
-  if (a.emulation) r.EmulationLevel = static_cast<uint8_t>((r.EmulationLevel & 0xF0) | *a.emulation);
-  if (a.progress_window) {
-    r.ProgressMode = static_cast<uint8_t>((r.ProgressMode & 0xFC) | *a.progress_window);
-    SetBit(r.PlayOptionFlags, 0x80, *a.progress_window == 0 ? 1 : -1);
-  }
+  // 0 is the list's last item, "off"; modes 1 to 3 are its first three.
+  if (a.progress_window) p.progress_index = *a.progress_window == 0 ? 3 : *a.progress_window - 1;
+  // The list has modes 1 and 2; 0 shows as 2 on the page, and so does any larger mode.
+  if (a.dodge_mouse) p.dodge_index = *a.dodge_mouse == 1 ? 0 : 1;
+  // The list has levels 0 to 3; the page shows any other level as 0.
+  if (a.emulation) p.emulation_index = *a.emulation <= 3 ? *a.emulation : 0;
 }
 
 // --exclude and --add on the extra files page, as its buttons do; false with the reason for
@@ -278,7 +284,12 @@ int Build(const BuildAnswers& answers, const Streams& io) {
     fail_json();
     return kFailed;
   }
-  AnswerPlayback(answers, session.Record());
+  wizard::PlaybackOptions playback = flow.Playback().Initial();
+  AnswerPlayback(answers, playback);
+  flow.Playback().LeaveForward(playback);
+  wizard::PlayParameters parameters = flow.PlayParams().Initial();
+  AnswerPlayParameters(answers, parameters);
+  flow.PlayParams().LeaveForward(parameters);
 
   const bool show_progress = answers.progress || plat::IsTerminal(io.err);
   flow.Destination().SetProgress([&](const packager::PackedFile& file) {
@@ -324,6 +335,38 @@ int Build(const BuildAnswers& answers, const Streams& io) {
   return outcome.built ? kBuilt : kFailed;
 }
 
+// The checks of the answers that are texts for a page's edit: CLI11 names the option in
+// its message and makes the run a usage error.
+CLI::Validator WholeNumberCheck() {
+  return CLI::Validator(
+      [](std::string& text) {
+        return wizard::TextNumber(plat::Utf8ToUtf16(text)) ? std::string() : "\"" + text + "\" is not a whole number";
+      },
+      "INT");
+}
+
+// Playing no times at all is no answer the tool takes, though the page would play once.
+CLI::Validator PlayTimesCheck() {
+  return CLI::Validator(
+      [](std::string& text) {
+        const std::optional<int64_t> times = wizard::TextNumber(plat::Utf8ToUtf16(text));
+        if (!times) return "\"" + text + "\" is not a whole number";
+        return *times < 1 ? "\"" + text + "\" is below 1" : std::string();
+      },
+      "INT");
+}
+
+CLI::Validator HotKeyCheck() {
+  return CLI::Validator(
+      [](std::string& text) {
+        std::u16string reason;
+        if (keyboard::ParseHotKeyText(plat::Utf8ToUtf16(text), &reason)) return std::string();
+        return "\"" + text + "\" is not a hot key: " + U8(reason) +
+               " (modifiers Ctrl, Shift, Alt, Win, AltGr joined by + to a key name, or none)";
+      },
+      "KEY");
+}
+
 }  // namespace
 
 void AddBuildCommand(CLI::App& app, const Streams& streams, int& result) {
@@ -339,7 +382,8 @@ void AddBuildCommand(CLI::App& app, const Streams& streams, int& result) {
   build->add_flag("--startup,!--no-startup", a->startup, "show the start-up window");
   build->add_flag("--reset-version,!--keep-version", a->reset_version, "empty the player's version texts");
   build->add_option("--run-mode", a->run_mode, "run mode of the EXE (0 or 1)")->check(CLI::Range(0, 1));
-  build->add_option("--play-times", a->play_times, "times to play")->check(CLI::Range(1, 65535));
+  build->add_option("--play-times", a->play_times, "times to play (at least 1; more than 65535 plays 65535 times)")
+      ->check(PlayTimesCheck());
   build->add_option("--log-level", a->log_level, "log level (0 to 3)")->check(CLI::Range(0, 3));
   build->add_flag("--play-option-window,!--no-play-option-window", a->play_option_window,
                   "show the play option window");
@@ -348,11 +392,17 @@ void AddBuildCommand(CLI::App& app, const Streams& streams, int& result) {
   build->add_flag("--save-play-options,!--no-save-play-options", a->save_play_options,
                   "save the play options in the EXE");
   build->add_flag("--tray-icon,!--no-tray-icon", a->tray_icon, "show the tray icon while playing");
-  build->add_option("--speed", a->speed, "play speed (-100 to 100)")->check(CLI::Range(-100, 100));
+  build->add_option("--speed", a->speed, "play speed (-100 to 100; beyond, the nearest of the two)")
+      ->check(WholeNumberCheck());
   build->add_option("--progress-window", a->progress_window, "progress window mode (0 off, 1 to 3)")
       ->check(CLI::Range(0, 3));
-  build->add_option("--dodge-mouse", a->dodge_mouse, "dodge-mouse mode")->check(CLI::Range(0, 255));
-  build->add_option("--emulation", a->emulation, "emulation level (0 to 15)")->check(CLI::Range(0, 15));
+  build->add_option("--dodge-mouse", a->dodge_mouse, "dodge-mouse mode (1 or 2; any other mode is 2)")
+      ->check(CLI::Range(0, 255));
+  build->add_option("--emulation", a->emulation, "emulation level (0 to 3; a higher level is 0)")
+      ->check(CLI::Range(0, 15));
+  build->add_option("--stop-key", a->stop_key, "the stop hot key, as \"Ctrl+Shift+F5\", \"F9\" or \"none\"")
+      ->check(HotKeyCheck());
+  build->add_option("--pause-key", a->pause_key, "the pause hot key, written as for --stop-key")->check(HotKeyCheck());
   build->add_option("--variables", a->variables, "initial variable values");
   build->add_option("--exclude", a->excluded, "leave out a found file (by its name in the EXE or its path)");
   build->add_option("--add", a->added, "pack FILE too, as TARGET inside the EXE (FILE[=TARGET])");

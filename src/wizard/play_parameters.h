@@ -2,7 +2,10 @@
 // variable values and how many times the macros play.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "wizard/page.h"
 
@@ -32,6 +35,16 @@ inline constexpr ListKeys kEmulationItems{u"IDS_EMULATIONLEVEL_%d", 0, 3};
 
 // The variable values edit takes at most this many characters.
 inline constexpr size_t kVariableValuesChars = 520;
+
+// The speeds of the play speed list's items, in list order.
+inline constexpr int8_t kSpeedTable[] = {100, 70, 35, 0, -30, -60, -100};
+inline constexpr int kPlaySpeedLimit = 100;
+inline constexpr int kPlayTimesLimit = 65535;
+
+// An edit's text read as a signed decimal number: blanks around it allowed, nothing else;
+// nothing for any other text. Digits beyond what any field holds saturate, so a text too
+// long to be a number reads as a number past every limit, with its sign.
+std::optional<int64_t> TextNumber(std::u16string_view text);
 
 // The page's working copies, as its controls show them.
 struct PlayParameters {

@@ -19,6 +19,8 @@ WizardFlow::WizardFlow(app::CBrankelApp& application)
       properties_(context_),
       extras_(context_),
       macros_(context_, extras_),
+      playback_(context_),
+      play_params_(context_),
       destination_(context_) {}
 
 WizardFlow::~WizardFlow() { session_.RemoveCopies(); }

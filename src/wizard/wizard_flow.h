@@ -12,6 +12,8 @@
 #include "wizard/extra_files.h"
 #include "wizard/macro_list.h"
 #include "wizard/page.h"
+#include "wizard/play_parameters.h"
+#include "wizard/playback_options.h"
 
 namespace wizard {
 
@@ -52,6 +54,8 @@ class WizardFlow {
   ExePropertiesPage& Properties() { return properties_; }
   MacroListPage& Macros() { return macros_; }
   ExtraFilesPage& Extras() { return extras_; }
+  PlaybackOptionsPage& Playback() { return playback_; }
+  PlayParametersPage& PlayParams() { return play_params_; }
   DestinationPage& Destination() { return destination_; }
 
  private:
@@ -60,6 +64,8 @@ class WizardFlow {
   ExePropertiesPage properties_;
   ExtraFilesPage extras_;
   MacroListPage macros_;
+  PlaybackOptionsPage playback_;
+  PlayParametersPage play_params_;
   DestinationPage destination_;
 };
 

@@ -271,11 +271,63 @@ TEST_F(BuildCommandTest, BadAnswersAreUsageErrors) {
       {"--icon", Arg(u"no-such.ico")},
       {"--startup", "--tips", ""},
       {"--machine", "arm64"},
+      {"--stop-key", "Ctrl+Bogus"},
+      {"--pause-key", "Ctrl+"},
+      {"--speed", "fast"},
+      {"--play-times", "twice"},
   };
   for (const std::vector<std::string>& extra : cases) {
     SCOPED_TRACE(extra.front());
-    EXPECT_EQ(Build(extra).code, 2);
+    const brankel_test::CliOutput run = Build(extra);
+    EXPECT_EQ(run.code, 2);
+    if (extra.front().ends_with("-key")) {
+      EXPECT_NE(run.err.find(extra.front()), std::string::npos) << run.err;
+    }
   }
+}
+
+// The playback answers reach the player's options in the EXE, clamped as the pages clamp
+// what is typed: read back from the player copy that inspect writes out.
+TEST_F(BuildCommandTest, PlaybackAnswersReachThePlayersOptions) {
+  WriteTree();
+  ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
+  const brankel_test::CliOutput run =
+      Build({"--play-times", "70000", "--speed", "500", "--variables", "a=1", "--stop-key", "Ctrl+Shift+F5",
+             "--pause-key", "f9,numpad 5", "--progress-window", "0", "--emulation", "9", "--log-level", "2"});
+  if (run.code != 0 && run.err.find("Runvale.exe") != std::string::npos) GTEST_SKIP() << run.err;
+  ASSERT_EQ(run.code, 0) << run.err;
+  const brankel_test::CliOutput inspect =
+      RunCli({"inspect", "--json", "--extract", Arg(u"unpacked"), Arg(u"out\\main.exe")});
+  ASSERT_EQ(inspect.code, 0) << inspect.err;
+  const json report = json::parse(inspect.out);
+  EXPECT_EQ(report["payload_a"]["options"]["play_times"], 65535);
+  std::string player;
+  for (const json& record : report["payload_b"]["records"]) {
+    if (record["kind"] == packager::kFileKindPlayer) player = record["target"].get<std::string>();
+  }
+  ASSERT_FALSE(player.empty()) << inspect.out;
+  pe::CPE_ImageEditor copy;
+  ASSERT_TRUE(copy.Load(Path(u"unpacked\\" + plat::Utf8ToUtf16(player)))) << copy.RefusalText();
+  std::string refusal;
+  const std::optional<packager::PayloadA> a = packager::ReadPayloadA(*packager::PayloadSection(copy), &refusal);
+  ASSERT_TRUE(a) << refusal;
+  // Record offsets, counted in the player options from record byte 16.
+  auto at = [](size_t record_offset) { return record_offset - project::kPlayerOptionsOffset; };
+  const plat::ByteView o = a->options;
+  EXPECT_EQ(o.U8Or(at(36), 0), 2);
+  EXPECT_EQ(o.U16Or(at(42), 0), 65535);
+  EXPECT_EQ(o.U32Or(at(2148), 0) & project::kPlayVariableValues, project::kPlayVariableValues);
+  EXPECT_EQ(o.U8Or(at(2152), 0xFF) & 0x03, 0);
+  EXPECT_EQ(static_cast<int8_t>(o.U8Or(at(2154), 0)), 100);
+  EXPECT_EQ(o.U8Or(at(2155), 0) & project::kProgressOff, project::kProgressOff);
+  EXPECT_EQ(o.U8Or(at(2157), 0xFF) & 0x0F, 0);
+  EXPECT_EQ(o.Utf16z(at(2414), 520), u"a=1");
+  EXPECT_EQ(o.U8Or(at(7932), 0), 0x74);
+  EXPECT_EQ(o.U8Or(at(7933), 0xFF), 0);
+  EXPECT_EQ(o.U32Or(at(7936), 0), 0x6u);
+  EXPECT_EQ(o.U8Or(at(7860), 0), 0x78);
+  EXPECT_EQ(o.U8Or(at(7861), 0), 0x65);
+  EXPECT_EQ(o.U32Or(at(7864), 0xFF), 0u);
 }
 
 // The default runtime is the 32-bit one; --machine x64 packs the 64-bit one: the stub the
@@ -417,6 +469,8 @@ TEST_F(BuildCommandTest, TheWizardsPagesAndTheToolMakeTheSameExeAndProject) {
     }
     flow.Extras().Add({Path(u"extra.dat")});
     ASSERT_TRUE(flow.Extras().LeaveForward().proceed);
+    ASSERT_TRUE(flow.Playback().LeaveForward(flow.Playback().Initial()).proceed);
+    ASSERT_TRUE(flow.PlayParams().LeaveForward(flow.PlayParams().Initial()).proceed);
     wizard::DestinationValues destination = flow.Destination().Initial();
     destination.destination = exe;
     destination.save_project = true;
