@@ -361,6 +361,7 @@ bool CMakeExe_Builder::ScanMacroFile(int32_t macro_index, std::u16string_view ma
   const size_t block_size = file.Header().ParamBlockSize;
   const uint32_t command_count = commands == nullptr ? 0 : file.Header().CommandCount;
 
+  const macro::ParamRecordIndex records(plat::ByteView(block, block_size));
   for (uint32_t i = 0; i < command_count; ++i) {
     if (lists_.ExtraCount() > kExtraFileStopCount) {
       SetMessage(kKeyTooManyExtraFiles, macro_path);
@@ -368,8 +369,7 @@ bool CMakeExe_Builder::ScanMacroFile(int32_t macro_index, std::u16string_view ma
     }
     const macro::MacroCommand& command = commands[i];
     if ((command.Flags & macro::kCommandDisabled) != 0 || command.ParamId == macro::kNoParamId) continue;
-    const uint8_t* record =
-        macro::CFile_Macro::FindParamRecord(command.ParamId, plat::ByteView(block, block_size)).data();
+    const uint8_t* record = records.Find(command.ParamId).data();
     if (record == nullptr) continue;
     bool list_full = false;
     ScanCommand(lists_, ScriptFolder(), macro_index, command, RecordPayload(record, block, block_size),

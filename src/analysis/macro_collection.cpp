@@ -107,11 +107,12 @@ bool Walker::Walk(int32_t caller, std::u16string_view path, std::u16string_view 
   const uint32_t count = commands == nullptr ? 0 : file->Header().CommandCount;
 
   bool result = true;
+  const macro::ParamRecordIndex records(plat::ByteView(params, params_size));
   for (uint32_t i = 0; i < count; ++i) {
     const macro::MacroCommand& command = commands[i];
     if (command.Flags & macro::kCommandDisabled) continue;
     if (command.ParamId == macro::kNoParamId) continue;
-    const uint8_t* record = macro::FindParamRecord(command.ParamId, plat::ByteView(params, params_size)).data();
+    const uint8_t* record = records.Find(command.ParamId).data();
     if (record == nullptr) continue;
     const CallLayout* layout = LayoutOf(command.Code);
     if (layout == nullptr) continue;

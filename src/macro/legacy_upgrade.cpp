@@ -221,29 +221,6 @@ bool AppendRecord(std::vector<uint8_t>& block, uint16_t id, plat::ByteView paylo
   return true;
 }
 
-// The first record of each id, found by one walk that stops where FindParamRecord's walk
-// stops, so a file of many commands is not walked once per command.
-class RecordIndex {
- public:
-  explicit RecordIndex(plat::ByteView block) {
-    for (uint64_t offset = 0;;) {
-      const plat::ByteView record = block.From(offset);
-      const uint16_t id = ParamRecordId(record);
-      const uint32_t size = ParamRecordSize(record);
-      if (id == kNoParamId || size == 0) break;
-      first_.emplace(id, record.First(kParamHeadSize + uint64_t{size}));
-      offset += kParamHeadSize + uint64_t{size};
-    }
-  }
-  plat::ByteView Find(uint16_t id) const {
-    const auto found = first_.find(id);
-    return found == first_.end() ? plat::ByteView() : found->second;
-  }
-
- private:
-  std::unordered_map<uint16_t, plat::ByteView> first_;
-};
-
 }  // namespace
 
 UpgradeFault Convert259To512(plat::ByteView file, UpgradedMacro& out, UpgradeReport* report) {
@@ -281,7 +258,7 @@ UpgradeFault Convert259To512(plat::ByteView file, UpgradedMacro& out, UpgradeRep
     ScrambleBlock(plat::MutableByteView(block.data(), param_size), password);
   }
   WriteParamTerminator(plat::MutableByteView(block.data() + param_size, kParamSpare));
-  const RecordIndex old_params(plat::ByteView(block).First(param_size));
+  const ParamRecordIndex old_params(plat::ByteView(block).First(param_size));
 
   TextCounts texts;
   ConvertHeader(old, password, out.header, &texts);

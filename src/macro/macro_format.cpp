@@ -75,6 +75,22 @@ plat::ByteView FindParamRecord(uint16_t id, plat::ByteView block) {
   }
 }
 
+ParamRecordIndex::ParamRecordIndex(plat::ByteView block) {
+  for (uint64_t offset = 0;;) {
+    const plat::ByteView record = block.From(offset);
+    const uint16_t id = ParamRecordId(record);
+    const uint32_t size = ParamRecordSize(record);
+    if (id == kNoParamId || size == 0) break;
+    first_.emplace(id, record.First(kParamHeadSize + uint64_t{size}));  // the first of an id stays
+    offset += kParamHeadSize + uint64_t{size};
+  }
+}
+
+plat::ByteView ParamRecordIndex::Find(uint16_t id) const {
+  const auto found = first_.find(id);
+  return found == first_.end() ? plat::ByteView() : found->second;
+}
+
 bool PackBlock(plat::ByteView input, std::vector<uint8_t>& out) {
   // Every index below is under n, the view's size.
   const uint8_t* const data = input.data();

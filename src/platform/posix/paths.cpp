@@ -264,7 +264,15 @@ bool FindEntry(const std::string& folder, const std::string& name, std::string* 
     *found = name;
     return true;
   }
-  const auto match = listing->by_upper.find(ToUpper(Utf8ToUtf16(name)));
+  // The search for files asks for one name in folder after folder: its upper-case form is
+  // made once.
+  static thread_local std::string last_name;
+  static thread_local std::u16string last_upper;
+  if (last_name != name || last_upper.empty()) {
+    last_upper = ToUpper(Utf8ToUtf16(name));
+    last_name = name;
+  }
+  const auto match = listing->by_upper.find(last_upper);
   if (match == listing->by_upper.end()) return false;
   // A host folder that itself ignores case answers to the exact spelling too.
   struct stat st {};

@@ -7,8 +7,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -116,13 +118,20 @@ std::u16string GetTempFileName(std::u16string_view folder, std::u16string_view p
     SetLastError(err::kDirectory);
     return {};
   }
+  // Numbers start at the tick count, as the system's do; but a run that makes many names
+  // within a few ticks would try every number it handed out before, once per name, so a
+  // start the last name has already passed moves on behind it.
+  static std::atomic<uint32_t> last{0};
   uint32_t number = GetTickCount() & 0xFFFFu;
+  const uint32_t previous = last.load(std::memory_order_relaxed);
+  if (previous != 0 && ((number - previous - 1) & 0xFFFFu) >= 0x8000u) number = (previous + 1) & 0xFFFFu;
   for (uint32_t tries = 0; tries < 0x10000u; ++tries) {
     if (number == 0) number = 1;
     const std::u16string name = name_for(number);
     FileHandle file = OpenFile(name, kGenericWrite, 0, Disposition::kCreateNew);
     if (file != nullptr) {
       CloseFile(file);
+      last.store(number, std::memory_order_relaxed);
       SetLastError(err::kSuccess);
       return name;
     }
@@ -193,13 +202,14 @@ void ResolveSearchFolder(SearchFolder& entry) {
 // The folders the search looks in, in order. Finding them reads links and the drives'
 // folder, so inside a look-up batch they are found once for the current folder and PATH
 // (and again after the program changes a file: a drive may have come or gone).
-std::vector<SearchFolder> SearchFolders() {
+// Shared, not copied: the discovery asks for them once per name.
+std::shared_ptr<const std::vector<SearchFolder>> SearchFolders() {
   const auto plain = [] {
-    std::vector<SearchFolder> folders;
+    auto folders = std::make_shared<std::vector<SearchFolder>>();
     for (std::u16string& folder : FindSearchFolders()) {
       SearchFolder entry;
       entry.folder = std::move(folder);
-      folders.push_back(std::move(entry));
+      folders->push_back(std::move(entry));
     }
     return folders;
   };
@@ -210,7 +220,7 @@ std::vector<SearchFolder> SearchFolders() {
     uint64_t batch = 0;
     std::u16string current;
     std::string path;
-    std::vector<SearchFolder> folders;
+    std::shared_ptr<const std::vector<SearchFolder>> folders;
   };
   static Kept kept;
   const std::u16string current = GetCurrentDirectory();
@@ -218,10 +228,12 @@ std::vector<SearchFolder> SearchFolders() {
   const std::string path_text = path == nullptr ? std::string(1, '\0') : std::string(path);
   {
     std::lock_guard lock(kept.mutex);
-    if (kept.batch == batch && kept.current == current && kept.path == path_text) return kept.folders;
+    if (kept.folders != nullptr && kept.batch == batch && kept.current == current && kept.path == path_text) {
+      return kept.folders;
+    }
   }
-  std::vector<SearchFolder> folders = plain();
-  for (SearchFolder& folder : folders) ResolveSearchFolder(folder);
+  std::shared_ptr<std::vector<SearchFolder>> folders = plain();
+  for (SearchFolder& folder : *folders) ResolveSearchFolder(folder);
   std::lock_guard lock(kept.mutex);
   kept.batch = batch;
   kept.current = current;
@@ -290,10 +302,10 @@ std::u16string SearchPath(std::u16string_view name) {
     SetLastError(err::kFileNotFound);
     return {};
   }
-  const std::vector<SearchFolder> folders = SearchFolders();
+  const std::shared_ptr<const std::vector<SearchFolder>> folders = SearchFolders();
   const std::vector<std::string> parts = PlainComponents(name);
   const bool plain_name = !parts.empty();
-  for (const SearchFolder& entry : folders) {
+  for (const SearchFolder& entry : *folders) {
     if (plain_name && entry.resolved) {
       // What resolving the joined path would find, looked for from the folder alone.
       if (!entry.usable || !FindBelow(entry.host, parts)) continue;

@@ -126,8 +126,7 @@ std::vector<std::u16string> FindSearchFolders() {
   folders.push_back(module.substr(0, slash));
   folders.push_back(GrowingCall([](wchar_t* b, DWORD n) -> DWORD { return ::GetCurrentDirectoryW(n, b); }));
   folders.push_back(GrowingCall([](wchar_t* b, DWORD n) -> DWORD { return ::GetSystemDirectoryW(b, n); }));
-  const std::u16string windows =
-      GrowingCall([](wchar_t* b, DWORD n) -> DWORD { return ::GetWindowsDirectoryW(b, n); });
+  const std::u16string windows = GrowingCall([](wchar_t* b, DWORD n) -> DWORD { return ::GetWindowsDirectoryW(b, n); });
   folders.push_back(windows);
   folders.push_back(Joined(windows, u"system"));
   const std::u16string path =
