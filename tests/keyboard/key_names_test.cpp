@@ -126,8 +126,8 @@ TEST(KeyNames, EveryNamedKeyIsLookedUpUnderItsOwnKey) {
   app::CVLResString table;
   ASSERT_TRUE(table.LoadText(text));
   for (const Row& row : kRows) {
-    const std::u16string expected =
-        row.language_key != nullptr ? u"~" + plat::AsciiToUtf16(row.language_key) : std::u16string(row.english);
+    std::u16string expected = row.english;
+    if (row.language_key != nullptr) expected = std::u16string(u"~").append(plat::AsciiToUtf16(row.language_key));
     if (row.language_key == nullptr && (row.code >= 0x60 && row.code <= 0x87)) continue;  // formats, below
     EXPECT_EQ(Name(row.code, &table), expected) << std::hex << int{row.code};
   }
@@ -180,7 +180,9 @@ TEST(KeyNames, LongTranslationsAreCut) {
   EXPECT_EQ(Name(0x70, &table), std::u16string(31, u'f'));
   std::u16string text;
   EXPECT_TRUE(BuildHotKeyText(0x24, 0x24, kModCtrl | kModShift | kModAlt | kModWin | kModAltGr, text, true, &table));
-  EXPECT_EQ(text, u"Ctrl+Shift+Alt+Win+AltGr+" + std::u16string(31, u'n') + u"," + std::u16string(31, u'n'));
+  std::u16string expected = u"Ctrl+Shift+Alt+Win+AltGr+";
+  expected.append(31, u'n').append(1, u',').append(31, u'n');
+  EXPECT_EQ(text, expected);
 }
 
 TEST(KeyNames, CodesWithoutANameOfTheirOwn) {
