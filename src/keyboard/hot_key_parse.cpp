@@ -1,93 +1,14 @@
 #include "keyboard/hot_key_parse.h"
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
 
+#include "keyboard/key_names.h"
 #include "platform/unicode.h"
 
 namespace keyboard {
 namespace {
-
-struct NamedKey {
-  uint8_t code;
-  const char16_t* name;
-};
-
-// The English default names of the keys that have a name of their own.
-constexpr NamedKey kNamedKeys[] = {
-    {0x01, u"Left Button"},
-    {0x02, u"Right Button"},
-    {0x03, u"Cancel"},
-    {0x04, u"Middle button"},
-    {0x05, u"XButton1"},
-    {0x06, u"XButton2"},
-    {0x08, u"Backspace"},
-    {0x09, u"TAB"},
-    {0x0C, u"NumPad Clear"},
-    {0x0D, u"Return"},
-    {0x0E, u"Numpad Return"},
-    {0x10, u"Shift"},
-    {0x11, u"Control"},
-    {0x12, u"Alt"},
-    {0x13, u"Pause Break"},
-    {0x14, u"Caps Lock"},
-    {0x1B, u"ESC"},
-    {0x20, u"Space"},
-    {0x21, u"Page up"},
-    {0x22, u"Page down"},
-    {0x23, u"End"},
-    {0x24, u"Home"},
-    {0x25, u"Left"},
-    {0x26, u"Up"},
-    {0x27, u"Right"},
-    {0x28, u"Down"},
-    {0x29, u"Select"},
-    {0x2A, u"Print"},
-    {0x2B, u"Execute"},
-    {0x2C, u"Print Screen"},
-    {0x2D, u"Insert"},
-    {0x2E, u"Delete"},
-    {0x2F, u"Help"},
-    {0x5B, u"Left Win"},
-    {0x5C, u"Right Win"},
-    {0x5D, u"Apps"},
-    {0x5F, u"Sleep"},
-    {0x6A, u"NumPad *"},
-    {0x6B, u"NumPad +"},
-    {0x6C, u"Separator"},
-    {0x6D, u"NumPad -"},
-    {0x6E, u"NumPad ."},
-    {0x6F, u"NumPad /"},
-    {0x90, u"Num Lock"},
-    {0x91, u"Scroll Lock"},
-    {0xA0, u"Left Shift"},
-    {0xA1, u"Right Shift"},
-    {0xA2, u"Left Control"},
-    {0xA3, u"Right Control"},
-    {0xA4, u"Left Alt"},
-    {0xA5, u"Right Alt"},
-    {0xA6, u"Browser Back"},
-    {0xA7, u"Browser Forward"},
-    {0xA8, u"Browser Refresh"},
-    {0xA9, u"Browser Stop"},
-    {0xAA, u"Browser Search"},
-    {0xAB, u"Browser Favorites"},
-    {0xAC, u"Browser Home"},
-    {0xAD, u"Volume Mute"},
-    {0xAE, u"Volume Down"},
-    {0xAF, u"Volume Up"},
-    {0xB0, u"Next Track"},
-    {0xB1, u"Prev Track"},
-    {0xB2, u"Media Stop"},
-    {0xB3, u"Play pause"},
-    {0xB4, u"Start Mail"},
-    {0xB5, u"Select Media"},
-    {0xB6, u"Launch App1"},
-    {0xB7, u"Launch App2"},
-    {0xFF, u"AltGr"},
-};
 
 struct ModifierWord {
   const char16_t* word;
@@ -116,21 +37,12 @@ std::u16string_view TrimBlanks(std::u16string_view text) {
   return text;
 }
 
-// The English name of `code` as the key-name table gives it; empty for 0 and for the
-// layout keys.
+// The English name of `code` as the key names show it; empty for 0 and for the layout
+// keys, whose name depends on the machine.
 std::u16string EnglishName(unsigned code) {
-  for (const NamedKey& key : kNamedKeys) {
-    if (key.code == code) return key.name;
-  }
-  if ((code >= 0x30 && code <= 0x39) || (code >= 0x41 && code <= 0x5A)) return std::u16string(1, char16_t(code));
-  if (code >= 0x60 && code <= 0x69) return u"NumPad " + std::u16string(1, char16_t(u'0' + (code - 0x60)));
-  if (code >= 0x70 && code <= 0x87) return u"F" + plat::AsciiToUtf16(std::to_string(code - 111));
   if (code == 0 || IsLayoutKey(code)) return {};
-  if (code >= 0x20 && code <= 0x7E) return std::u16string(1, char16_t(code));
-  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
-  std::u16string name = u"#";
-  if (code >= 0x10) name += kHex[code >> 4];
-  name += kHex[code & 0xF];
+  std::u16string name;
+  GetKeyName(static_cast<uint8_t>(code), name, nullptr);
   return name;
 }
 
