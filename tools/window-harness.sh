@@ -371,7 +371,7 @@ for case in "${cases[@]}"; do
       grep -qF "Exception code: C0000005 ACCESS_VIOLATION" "$out/crash-report.txt" || fail "the log is not shown"
       probe click "Crash report" Close >/dev/null || fail "no button Close"
       sleep 1
-      probe wait "Crash report" 1000 >/dev/null 2>&1 && fail "the window did not close"
+      if probe wait "Crash report" 1000 >/dev/null 2>&1; then fail "the window did not close"; else echo "ok   $case"; fi
       wineserver -k 2>/dev/null || true ;;
     *) fail "unknown case" ;;
   esac

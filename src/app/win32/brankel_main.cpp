@@ -5,6 +5,9 @@
 
 #include <string>
 
+// The plat:: functions of these names, not the W API's macros.
+#undef GetModuleFileName
+
 #include "app/brankel_app.h"
 #include "app/startup.h"
 #include "app/win32/startup_host.h"

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// The plat:: functions of these names, not the W API's macros.
+#undef GetModuleFileName
+
 #include "app/brankel_app.h"
 #include "app/res_string.h"
 #include "app/text_format.h"

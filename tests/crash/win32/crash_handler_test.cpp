@@ -1,11 +1,17 @@
 // The crash handler in a real failing program under Windows: the log it writes and the
 // command line it starts the crash report program with, and nothing at all without that
 // program beside it.
+#include <windows.h>
+// windows.h first: gtest and the platform layer come after it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <optional>
 #include <string>
+
+// The plat:: functions of these names, not the W API's macros.
+#undef CopyFile
+#undef CreateDirectory
 
 #include "pe/win32/run_program.h"
 #include "platform/byte_view.h"
@@ -100,6 +106,11 @@ TEST_F(CrashHandlerRun, WritesTheLogAndStartsTheReportProgram) {
 }
 
 TEST_F(CrashHandlerRun, WithoutTheReportProgramNothingIsInstalled) {
+  // Wine's own handling starts its debugger, whose window would wait for an answer: it
+  // only writes its report when told so.
+  const DWORD no_dialog = 0;
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\WineDbg", L"ShowCrashDialog", REG_DWORD, &no_dialog,
+                    sizeof(no_dialog));
   std::string output;
   unsigned exit_code = 0;
   ASSERT_TRUE(brankel_test::RunProgram(victim_, &output, &exit_code)) << output;

@@ -5,6 +5,10 @@
 
 #include <string>
 
+// The plat:: functions of these names, not the W API's macros.
+#undef GetModuleFileName
+#undef MoveFile
+
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <string>
 
+// The plat:: functions of these names, not the W API's macros.
+#undef GetModuleFileName
+
 #include "platform/platform.h"
 #include "support/win32/crash_handler.h"
 
@@ -26,6 +29,9 @@ __attribute__((noinline)) void Fail() {
 int main() {
   const std::u16string path = plat::GetModuleFileName();
   const std::u16string folder = path.substr(0, path.rfind(u'\\') + 1);
+  // Without our filter the system's own handling ends the program; it must not wait for
+  // someone to answer its report.
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   std::printf("installed=%d\n", support::InstallCrashHandler(folder) ? 1 : 0);
   std::fflush(stdout);
   Fail();
