@@ -308,6 +308,9 @@ bool InstallCrashHandler(std::u16string_view program_folder) {
   wchar_t temp[MAX_PATH + 2] = {};
   const DWORD temp_length = ::GetTempPathW(MAX_PATH + 1, temp);
   g_state.log_path = CrashLogPath(temp_length == 0 || temp_length > MAX_PATH ? u"" : U(temp), ModuleFileName(nullptr));
+  // Room for the system to hand a stack overflow of this thread to the filter at all.
+  ULONG guarantee = 64 * 1024;
+  ::SetThreadStackGuarantee(&guarantee);
   g_state.previous = ::SetUnhandledExceptionFilter(CrashFilter);
   g_state.installed = true;
   return true;
@@ -345,19 +348,43 @@ void WriteCrashLog(HANDLE file, const EXCEPTION_POINTERS* pointers) {
   log.Put(Registers(*pointers->ContextRecord));
 }
 
-LONG WINAPI CrashFilter(EXCEPTION_POINTERS* pointers) {
-  // Once: a second failure, in here or on another thread, goes to the system.
-  if (::InterlockedExchange(&g_state.entered, 1) != 0) return EXCEPTION_CONTINUE_SEARCH;
+namespace {
+
+// Writes the log and starts the crash report program; 1 when it was started.
+DWORD WINAPI Report(void* data) {
+  const auto* pointers = static_cast<const EXCEPTION_POINTERS*>(data);
   HANDLE file = ::CreateFileW(W(g_state.log_path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     WriteCrashLog(file, pointers);
     ::CloseHandle(file);
   }
-  if (g_state.report_program.empty() || !IsFile(g_state.report_program)) return EXCEPTION_CONTINUE_SEARCH;
+  if (g_state.report_program.empty() || !IsFile(g_state.report_program)) return 0;
   const std::u16string parameters = ReportParameters(g_state.log_path, g_state.language_pattern);
   ::ShellExecuteW(nullptr, L"open", W(g_state.report_program), W(parameters), nullptr, SW_SHOWDEFAULT);
-  return EXCEPTION_EXECUTE_HANDLER;
+  return 1;
+}
+
+}  // namespace
+
+LONG WINAPI CrashFilter(EXCEPTION_POINTERS* pointers) {
+  // Once: a second failure, in here or on another thread, goes to the system.
+  if (::InterlockedExchange(&g_state.entered, 1) != 0) return EXCEPTION_CONTINUE_SEARCH;
+  DWORD started = 0;
+  const bool overflow = pointers != nullptr && pointers->ExceptionRecord != nullptr &&
+                        pointers->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW;
+  if (overflow) {
+    // The failing thread has next to no stack left: the report gets a thread of its own.
+    HANDLE thread = ::CreateThread(nullptr, 256 * 1024, Report, pointers, 0, nullptr);
+    if (thread != nullptr) {
+      ::WaitForSingleObject(thread, INFINITE);
+      ::GetExitCodeThread(thread, &started);
+      ::CloseHandle(thread);
+    }
+  } else {
+    started = Report(pointers);
+  }
+  return started == 1 ? EXCEPTION_EXECUTE_HANDLER : EXCEPTION_CONTINUE_SEARCH;
 }
 
 }  // namespace support
