@@ -386,7 +386,7 @@ probe_tool() {
   return $rc
 }
 
-cases=(missing quoted old-library damaged-language sibling-5 valid tinted system-colours wizard)
+cases=(missing quoted old-library damaged-language sibling-5 valid tinted system-colours wizard crash-report)
 [ $# -gt 0 ] && cases=("$@")
 for case in "${cases[@]}"; do
   fresh_install
@@ -425,6 +425,19 @@ for case in "${cases[@]}"; do
       fi ;;
     wizard)
       wizard_case ;;
+    crash-report)
+      # The crash report program on a small log, started as the crash handler starts it.
+      printf '=====================================================\r\nLogged:  12/11/2026 09:30:00\r\nOS(x64):  10.0 (19045)   - (Intel CPU)\r\n=====================================================\r\nException code: C0000005 ACCESS_VIOLATION\r\nFault address:  0000000140001234 01:00000234 \r\n   C:\\Brankel\\Brankel.exe (1234567 Bytes)\r\n\r\nCall stack:\r\nAddress\tOffset\tModule\tBaseAddress\r\n0000000140001234\t0000000000001234\tC:\\Brankel\\Brankel.exe (1234567 bytes)\t0000000140000000\r\n' |
+        iconv -f UTF-8 -t UTF-16LE >"$dir/Brankel.Crash.Log"
+      (cd "$dir" && exec wine "$dir/Crashvale.exe" "$(winpath "$dir/Brankel.Crash.Log")" 'resfile:Player_%s.lng' >/dev/null 2>&1) &
+      probe wait "Crash report" 20000 >/dev/null || fail "no window"
+      picture crash-report
+      check_texts "Crash report" crash-report
+      grep -qF "Exception code: C0000005 ACCESS_VIOLATION" "$out/crash-report.txt" || fail "the log is not shown"
+      probe click "Crash report" Close >/dev/null || fail "no button Close"
+      sleep 1
+      if probe wait "Crash report" 1000 >/dev/null 2>&1; then fail "the window did not close"; else echo "ok   $case"; fi
+      wineserver -k 2>/dev/null || true ;;
     *) fail "unknown case" ;;
   esac
 done

@@ -37,8 +37,8 @@ std::u16string SourcePath(std::u16string_view name) {
   return path;
 }
 
-// Every language key the code below `top` names in a literal, `skip` left out.
-std::set<std::string> KeysUsedByTheCode(const std::u16string& top, const std::u16string& skip = u"") {
+// Every language key the code below `top` names in a literal, the folders `skip` left out.
+std::set<std::string> KeysUsedByTheCode(const std::u16string& top, const std::set<std::u16string>& skip = {}) {
   std::set<std::string> keys;
   const std::regex key(R"(u"(IDS_[A-Z0-9_]+|PERR_[A-Z0-9_]+)\")");
   std::vector<std::u16string> folders = {top};
@@ -52,7 +52,7 @@ std::set<std::string> KeysUsedByTheCode(const std::u16string& top, const std::u1
       const std::u16string path = folder + u"\\" + data.name;
       if (data.name == u"." || data.name == u"..") continue;
       if (data.attributes & plat::kAttrDirectory) {
-        if (path != skip) folders.push_back(path);
+        if (!skip.contains(path)) folders.push_back(path);
         continue;
       }
       const std::string text = brankel_test::ReadBytes(path);
@@ -67,8 +67,9 @@ TEST(EnglishFiles, DefineEveryKeyTheCodeUses) {
   CVLResString table;
   ASSERT_TRUE(table.LoadFile(Installed(u"Packager_en.lng")));
   ASSERT_TRUE(table.LoadFile(Installed(u"errormsg_en.lng")));
-  // The runtime's programs have language files of their own (below).
-  const std::set<std::string> keys = KeysUsedByTheCode(SourcePath(u""), SourcePath(u"runtime"));
+  // The runtime's programs and the crash report program have language files of their own (below).
+  const std::set<std::string> keys =
+      KeysUsedByTheCode(SourcePath(u""), {SourcePath(u"runtime"), SourcePath(u"support")});
   for (const std::string& key : keys) {
     std::u16string text;
     EXPECT_TRUE(table.GetString(text, plat::AsciiToUtf16(key))) << key << " has no English text";
@@ -80,7 +81,9 @@ TEST(EnglishFiles, RuntimeFilesDefineEveryKeyTheRuntimeUses) {
   for (const char16_t* name : {u"Proxvale_en.lng", u"Player_en.lng", u"Webvale_en.lng"}) {
     ASSERT_TRUE(table.LoadFile(SourcePath(u"runtime\\sysdata\\") + name)) << brankel_test::Narrow(name);
   }
-  for (const std::string& key : KeysUsedByTheCode(SourcePath(u"runtime"))) {
+  std::set<std::string> keys = KeysUsedByTheCode(SourcePath(u"runtime"));
+  keys.merge(KeysUsedByTheCode(SourcePath(u"support")));  // Crashvale.exe reads Player_%s.lng
+  for (const std::string& key : keys) {
     std::u16string text;
     EXPECT_TRUE(table.GetString(text, plat::AsciiToUtf16(key))) << key << " has no English text";
   }

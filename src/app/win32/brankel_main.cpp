@@ -5,9 +5,14 @@
 
 #include <string>
 
+// The plat:: functions of these names, not the W API's macros.
+#undef GetModuleFileName
+
 #include "app/brankel_app.h"
 #include "app/startup.h"
 #include "app/win32/startup_host.h"
+#include "platform/platform.h"
+#include "support/win32/crash_handler.h"
 
 namespace {
 
@@ -46,10 +51,22 @@ class Gdiplus {
   ULONG_PTR token_ = 0;
 };
 
+// The folder of the running program, for the crash report program beside it.
+std::u16string OwnFolder() {
+  std::u16string path = plat::GetModuleFileName();
+  const size_t slash = path.rfind(u'\\');
+  return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash + 1);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int) {
-  if (FAILED(::OleInitialize(nullptr))) return 1;
+  // Before the application object exists, so that a failure anywhere in it is reported.
+  support::InstallCrashHandler(OwnFolder());
+  if (FAILED(::OleInitialize(nullptr))) {
+    support::RestoreCrashHandler();
+    return 1;
+  }
   int exit_code = 1;
   {
     Gdiplus gdiplus;
@@ -60,5 +77,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int) {
     exit_code = startup.Run(tail) == app::StartupEnd::kWizardRan ? 0 : 1;
   }
   ::OleUninitialize();
+  support::RestoreCrashHandler();
   return exit_code;
 }
