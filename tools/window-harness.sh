@@ -284,7 +284,11 @@ wizard_case() {
   probe click "$sheet" "$next" >/dev/null
   sleep 1
 
-  # Page 5: own play parameters, three plays, a speed of our own and variable values.
+  # Page 5: own play parameters (a new project's), three plays, a speed of our own and
+  # variable values; the default box disables the parameters and gives them back.
+  probe state "$sheet" "#1341" | grep -q 'clear' || fail "a new project uses the default play parameters"
+  probe click "$sheet" "#1341" >/dev/null
+  sleep 0.3
   probe state "$sheet" "#1073" | grep -q 'disabled' || fail "the speed is enabled under the default parameters"
   probe click "$sheet" "#1341" >/dev/null
   sleep 0.3
