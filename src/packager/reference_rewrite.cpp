@@ -13,6 +13,7 @@
 #include "macro/attachments.h"
 #include "macro/error_state.h"
 #include "macro/macro_file.h"
+#include "platform/file_retry.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
 
@@ -315,9 +316,14 @@ bool RewriteCopy(analysis::CMakeExe_Builder& builder, int32_t macro_index, plat:
     const char16_t* key = nullptr;
     uint32_t code = 0;
     if (!attachments.WriteToMacroFile(temp_path, &key, &code)) {
-      char16_t system_text[analysis::kBuilderMessageChars] = {};
-      app::FormatSystemError(code, system_text, analysis::kBuilderMessageChars, true);
-      builder.SetBuilderMessage(key, system_text);
+      if (plat::IsFileInUse(code)) {
+        // The copy is the build's own; the file the user knows is the macro.
+        builder.SetBuilderMessage(u"IDS_ERR_FILEINUSE", path);
+      } else {
+        char16_t system_text[analysis::kBuilderMessageChars] = {};
+        app::FormatSystemError(code, system_text, analysis::kBuilderMessageChars, true);
+        builder.SetBuilderMessage(key, system_text);
+      }
       written = false;
     }
   }
