@@ -261,10 +261,9 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
   const auto reopen = [&] {
     if (!temp_path_.empty() && !OpenStorage()) RecordKeyError(kKeyOpenTemp, kErrAttachmentsOpenTemp, temp_path_);
   };
-  plat::FileHandle storage = temp_path_.empty()
-                                 ? nullptr
-                                 : plat::OpenFileRetrying(temp_path_, plat::kGenericRead, 0,
-                                                          plat::Disposition::kOpenExisting);
+  plat::FileHandle storage =
+      temp_path_.empty() ? nullptr
+                         : plat::OpenFileRetrying(temp_path_, plat::kGenericRead, 0, plat::Disposition::kOpenExisting);
   if (storage == nullptr) {
     const uint32_t error = temp_path_.empty() ? plat::err::kFileNotFound : plat::GetLastError();
     plat::CloseFile(file);
@@ -295,9 +294,9 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
   // fails half way leaves the macro file as it was.
   const std::u16string folder = app::FolderOfPath(path);
   const std::u16string beside = plat::GetTempFileName(folder.empty() ? u"." : folder, u"~MAw");
-  plat::FileHandle out =
-      beside.empty() ? nullptr
-                     : plat::OpenFileRetrying(beside, plat::kGenericWrite, 0, plat::Disposition::kCreateAlways);
+  plat::FileHandle out = beside.empty()
+                             ? nullptr
+                             : plat::OpenFileRetrying(beside, plat::kGenericWrite, 0, plat::Disposition::kCreateAlways);
   // On every failure from here: close all, remove the new file, keep the failure's error.
   const auto give_up = [&](const char16_t* key, uint32_t error) {
     if (out != nullptr) plat::CloseFile(out);

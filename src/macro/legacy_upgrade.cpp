@@ -543,11 +543,9 @@ int UpgradeMacroFile(std::u16string_view path, uint16_t version, char16_t* err_k
   if (!ReplaceFile(source, old_copy, temporary) || !ReplaceFile(written, path, temporary)) {
     SystemErrorKey(err_key);
     // A copy this run made goes with the upgrade that failed; the file is as it was.
-    if (!had_old_copy && plat::FileExists(old_copy)) {
-      const uint32_t error = plat::GetLastError();
-      plat::DeleteFileRetrying(old_copy);
-      plat::SetLastError(error);
-    }
+    const uint32_t error = plat::GetLastError();
+    if (!had_old_copy && plat::FileExists(old_copy)) plat::DeleteFileRetrying(old_copy);
+    plat::SetLastError(error);
     if (report != nullptr) report->converted = false;
     return 0;
   }

@@ -58,9 +58,9 @@ struct NthCase {
 
 TEST_F(FaultInjectionTest, OnlyTheNthCallOfTheKindFailsWithItsError) {
   // A round of moves makes two calls of the kind (there and back); the others one.
-  const NthCase cases[] = {{FileOp::kWrite, 1, err::kDiskFull},         {FileOp::kWrite, 3, err::kAccessDenied},
-                           {FileOp::kCreate, 2, err::kPathNotFound},    {FileOp::kRead, 1, err::kSharingViolation},
-                           {FileOp::kMove, 1, err::kSharingViolation},  {FileOp::kCopy, 1, err::kDiskFull},
+  const NthCase cases[] = {{FileOp::kWrite, 1, err::kDiskFull},        {FileOp::kWrite, 3, err::kAccessDenied},
+                           {FileOp::kCreate, 2, err::kPathNotFound},   {FileOp::kRead, 1, err::kSharingViolation},
+                           {FileOp::kMove, 1, err::kSharingViolation}, {FileOp::kCopy, 1, err::kDiskFull},
                            {FileOp::kDelete, 1, err::kAccessDenied}};
   for (const NthCase& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.op) * 100 + static_cast<int>(c.n));

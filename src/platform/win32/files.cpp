@@ -153,7 +153,8 @@ bool CopyFile(std::u16string_view from, std::u16string_view to, bool fail_if_exi
 
 bool DeleteFile(std::u16string_view path) {
   if (fault::Fail(testing::FileOp::kDelete)) return false;
-  return ::DeleteFileW(Wide(path).c_str()) != FALSE; }
+  return ::DeleteFileW(Wide(path).c_str()) != FALSE;
+}
 
 bool CreateDirectory(std::u16string_view path) { return ::CreateDirectoryW(Wide(path).c_str(), nullptr) != FALSE; }
 
