@@ -386,6 +386,8 @@ bool CAttachments_Manager::ExtractStream(std::u16string_view name, std::u16strin
   const bool written = plat::WriteExact(out, bytes->data(), bytes->size());
   const uint32_t error = plat::GetLastError();
   plat::CloseFile(out);
+  // Half a file is no extracted file.
+  if (!written) plat::DeleteFileRetrying(target);
   plat::SetLastError(error);
   return written;
 }

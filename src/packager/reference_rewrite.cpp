@@ -284,9 +284,14 @@ bool RewriteCopy(analysis::CMakeExe_Builder& builder, int32_t macro_index, plat:
   macro::CAttachments_Manager attachments;
   if (!macro::CheckMacroFileSize(path, &header, nullptr, &version) || !file.Open(path) ||
       !attachments.ReadFromMacroFile(file.File(), file.Header())) {
+    const uint32_t error = plat::GetLastError();
     builder.SetBuilderMessage(kKeyOpenScript, temp_path);
     attachments.DeleteTempStorage();
-    return true;
+    // A damaged file travels as it is; a read or a temporary file the machine refused is
+    // no damage, and the copy would travel with the build machine's paths in it.
+    const bool refused = error != plat::err::kSuccess && error != plat::err::kInvalidData &&
+                         error != plat::err::kHandleEof && error != plat::err::kFileNotFound;
+    return !refused;
   }
   const macro::MacroCommand* commands = nullptr;
   if (!file.ReadCommands(&commands)) {

@@ -72,6 +72,12 @@ void FailFirst(FileOp op, uint32_t count, uint32_t win32_error) {
   fault::Arm(op, 1, count, win32_error);
 }
 
+void FailCalls(FileOp op, uint32_t first, uint32_t count, uint32_t win32_error) {
+  if (first == 0 || count == 0) return;
+  const uint32_t last = count - 1 > UINT32_MAX - first ? UINT32_MAX : first + (count - 1);
+  fault::Arm(op, first, last, win32_error);
+}
+
 void ClearFaults() {
   fault::Faults& faults = fault::State();
   std::lock_guard lock(faults.mutex);

@@ -50,6 +50,9 @@ inline constexpr uint32_t kFileOpKinds = 6;
 void FailNth(FileOp op, uint32_t n, uint32_t win32_error);
 // The first `count` calls of that kind fail with `win32_error`; the ones after succeed.
 void FailFirst(FileOp op, uint32_t count, uint32_t win32_error);
+// Calls `first` to `first + count - 1` of that kind fail (count UINT32_MAX: all from
+// `first` on), for a fault at one step of a longer operation that persists.
+void FailCalls(FileOp op, uint32_t first, uint32_t count, uint32_t win32_error);
 void ClearFaults();
 // How many calls of that kind were made since the kind was last armed or cleared: lets a
 // sweep over n stop once n passes the calls an operation makes.

@@ -27,9 +27,8 @@ class AttachmentsFaultTest : public brankel_test::ScratchTest {
     ScratchTest::SetUp();
     const std::string host =
         brankel_test::WithAttachmentsFlag(brankel_test::MacroBuilder().Name(u"Host").Command(0x0101).Bytes());
-    const std::vector<uint8_t> compound = brankel_test::CompoundBuilder()
-                                              .AddStream(u"notes.txt", brankel_test::PatternBytes(9000, 5))
-                                              .Build();
+    const std::vector<uint8_t> compound =
+        brankel_test::CompoundBuilder().AddStream(u"notes.txt", brankel_test::PatternBytes(9000, 5)).Build();
     ASSERT_TRUE(brankel_test::WriteBytes(
         Path(u"host.msd"),
         host + brankel_test::AttachmentArea({brankel_test::AttachmentItemBytes(u"notes.txt", u".txt")}, compound)));
@@ -39,7 +38,9 @@ class AttachmentsFaultTest : public brankel_test::ScratchTest {
     ASSERT_EQ(file.Open(Path(u"host.msd")), 1);
     ASSERT_EQ(manager_.ReadFromMacroFile(file.File(), file.Header()), 1);
   }
-  int WriteBack(const char16_t** key, uint32_t* code) { return manager_.WriteToMacroFile(Path(u"copy.msd"), key, code); }
+  int WriteBack(const char16_t** key, uint32_t* code) {
+    return manager_.WriteToMacroFile(Path(u"copy.msd"), key, code);
+  }
 
   CAttachments_Manager manager_;
 };
