@@ -39,11 +39,24 @@ auto Retrying(Attempt attempt, Retryable retryable) {
 }  // namespace
 
 bool MoveFileRetrying(std::u16string_view from, std::u16string_view to, bool replace_existing) {
-  return Retrying([&] { return MoveFile(from, to, replace_existing); },
-                  [&](uint32_t error) {
-                    return IsFileInUse(error) ||
-                           (error == err::kAccessDenied && replace_existing && FileExists(to) && !IsDirectory(to));
-                  });
+  const auto existing_target = [&] { return replace_existing && FileExists(to) && !IsDirectory(to); };
+  if (Retrying(
+          [&] { return MoveFile(from, to, replace_existing); },
+          [&](uint32_t error) { return IsFileInUse(error) || (error == err::kAccessDenied && existing_target()); })) {
+    return true;
+  }
+  // A target another process holds open refuses its replacement as access denied, as a
+  // read-only one does; an open that shares everything tells the two apart.
+  const uint32_t error = GetLastError();
+  if (error == err::kAccessDenied && existing_target()) {
+    FileHandle probe = OpenFile(to, kGenericRead, kShareRead | kShareWrite | kShareDelete, Disposition::kOpenExisting);
+    const bool held = probe == nullptr && IsFileInUse(GetLastError());
+    if (probe != nullptr) CloseFile(probe);
+    SetLastError(held ? err::kSharingViolation : error);
+    return false;
+  }
+  SetLastError(error);
+  return false;
 }
 
 bool DeleteFileRetrying(std::u16string_view path) {

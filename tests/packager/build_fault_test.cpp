@@ -47,8 +47,8 @@ class BuildFaultTest : public brankel_test::ScratchTest {
     ASSERT_TRUE(brankel_test::WriteBytes(Path(name), bytes)) << brankel_test::Narrow(name);
   }
   brankel_test::CliOutput Build() {
-    return brankel_test::RunCli({"build", brankel_test::Narrow(Path(u"main.msd")), "-o",
-                                 brankel_test::Narrow(Path(u"out\\main.exe"))});
+    return brankel_test::RunCli(
+        {"build", brankel_test::Narrow(Path(u"main.msd")), "-o", brankel_test::Narrow(Path(u"out\\main.exe"))});
   }
   // Builds once without a fault: what a build makes of this input.
   bool Reference(std::string* exe) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "platform/platform.h"
 #include "platform/testing.h"
 
 namespace brankel_test {
@@ -20,11 +21,11 @@ struct SweepFault {
 
 // One fault of each kind the writers meet, with errors they do not wait out.
 inline constexpr SweepFault kSweepFaults[] = {
-    {plat::testing::FileOp::kWrite, 112, "write, disk full"},
-    {plat::testing::FileOp::kCreate, 5, "create, access denied"},
-    {plat::testing::FileOp::kMove, 3, "move, path not found"},
-    {plat::testing::FileOp::kRead, 5, "read, access denied"},
-    {plat::testing::FileOp::kCopy, 112, "copy, disk full"},
+    {plat::testing::FileOp::kWrite, plat::err::kDiskFull, "write, disk full"},
+    {plat::testing::FileOp::kCreate, plat::err::kAccessDenied, "create, access denied"},
+    {plat::testing::FileOp::kMove, plat::err::kPathNotFound, "move, path not found"},
+    {plat::testing::FileOp::kRead, plat::err::kAccessDenied, "read, access denied"},
+    {plat::testing::FileOp::kCopy, plat::err::kDiskFull, "copy, disk full"},
 };
 
 // Every file under `folder` (names relative to it, sub-folders included) with its bytes.
