@@ -303,6 +303,8 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
   temporary.replace(temporary.size() - 3, 3, u"exe");
   const std::optional<uint32_t> epoch = plat::SourceDateEpoch();
   if (epoch) SetTimeStamp(*epoch);
+  // Known before it is written: a failure to write it names the EXE, not this copy.
+  player_copy_ = temporary;
   if (!Write(temporary)) {
     const uint32_t error = plat::GetLastError();
     // A write that failed part way leaves a piece of the copy behind.
@@ -311,7 +313,6 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
     return false;
   }
   *player_path = temporary;
-  player_copy_ = temporary;
 
   Reset();  // the copy is on disk; the edits below work on the file
   if (reset_version) pe::BlankVersionStrings(temporary);

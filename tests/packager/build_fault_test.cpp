@@ -146,5 +146,28 @@ TEST_F(BuildFaultTest, ADestinationHeldForAMomentIsReplacedAndOneHeldLongerIsNam
   plat::testing::SetFileRetryLimit(previous);
 }
 
+TEST_F(BuildFaultTest, AProjectFileHeldPastTheWaitIsNamedInUseAndKept) {
+  const std::vector<std::string> args = {"build", brankel_test::Narrow(Path(u"main.msd")), "-o",
+                                         brankel_test::Narrow(Path(u"out\\main.exe")), "--save-project"};
+  ASSERT_EQ(brankel_test::RunCli(args).code, 0);
+  const std::string project = brankel_test::ReadBytes(Path(u"main.packproj"));
+  const std::string exe = brankel_test::ReadBytes(Path(u"out\\main.exe"));
+  const uint32_t previous = plat::testing::SetFileRetryLimit(200);
+  brankel_test::CliOutput run;
+  {
+    plat::testing::FaultScope scope;
+    plat::testing::FailCalls(FileOp::kMove, 1, UINT32_MAX, plat::err::kSharingViolation);
+    run = brankel_test::RunCli(args);
+  }
+  plat::testing::SetFileRetryLimit(previous);
+  EXPECT_EQ(run.code, 1);
+  // Every move refused: the project's, and then the build's first (a macro copy's).
+  const std::string in_use =
+      brankel_test::EnglishText(u"IDS_ERR_FILEINUSE", brankel_test::Narrow(Path(u"main.packproj")));
+  EXPECT_NE(run.err.find(in_use), std::string::npos) << run.err;
+  EXPECT_TRUE(brankel_test::ReadBytes(Path(u"main.packproj")) == project);
+  EXPECT_TRUE(brankel_test::ReadBytes(Path(u"out\\main.exe")) == exe);
+}
+
 }  // namespace
 }  // namespace packager

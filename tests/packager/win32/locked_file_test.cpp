@@ -59,8 +59,8 @@ class LockedFileTest : public brankel_test::ScratchTest {
                            std::to_wstring(milliseconds);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 &holder_))
+    ASSERT_TRUE(
+        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &holder_))
         << "error " << ::GetLastError();
     for (int i = 0; i < 500 && !plat::FileExists(signal); ++i) ::Sleep(10);
     ASSERT_TRUE(plat::FileExists(signal)) << "the helper did not take the file";
