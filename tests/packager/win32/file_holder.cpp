@@ -1,8 +1,9 @@
 // Holds a file open without sharing, as a virus scanner holds a fresh EXE: file_holder
 // FILE SIGNAL MILLISECONDS opens FILE, creates SIGNAL once it holds it, and lets go after
 // MILLISECONDS (0: never; the test ends it).
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, whose declarations it needs.
+#include <shellapi.h>
 
 #include <cwchar>
 
