@@ -71,6 +71,9 @@ class Walker {
   bool Walk(int32_t caller, std::u16string_view path, std::u16string_view scratch, int nesting);
   // Whether a call found no room in the list, at any depth of the walk.
   bool LimitMet() const { return limit_met_; }
+  // Whether an embedded macro could not be written out for its walk (a full disk, say):
+  // its calls would go unseen, and the build would lack them without a word.
+  bool ExtractionFailed() const { return extraction_failed_; }
 
  private:
   // One call command: its entry, and the walk of its target when that is new. False only
@@ -83,6 +86,7 @@ class Walker {
   std::u16string_view data_folder_;
   std::u16string_view script_folder_;
   bool limit_met_ = false;
+  bool extraction_failed_ = false;
 };
 
 bool Walker::Walk(int32_t caller, std::u16string_view path, std::u16string_view scratch, int nesting) {
@@ -184,6 +188,13 @@ void Walker::WalkEmbedded(macro::CFile_Macro& file, int32_t caller, std::u16stri
     plat::SetLastError(plat::err::kSuccess);
     if (!attachments->ExtractStream(attachments->StreamName(i), scratch)) {
       ThrowIfOutOfMemory();
+      // A stream the area cannot give is damage, passed over; the disk refusing the copy
+      // is not.
+      const uint32_t error = plat::GetLastError();
+      if (error != plat::err::kInvalidData && error != plat::err::kFileNotFound && !extraction_failed_) {
+        extraction_failed_ = true;
+        lists_.SetListMessage(nullptr);  // the system's words for the refusal
+      }
       continue;
     }
     const ExtractedFile extracted(scratch);
@@ -239,7 +250,7 @@ bool CollectMacroFiles(const MacroCollection& collection, int32_t caller, std::u
       collection.lists.SetListMessage(kKeyTooManyMacros);
       return false;
     }
-    return result;
+    return result && !walker.ExtractionFailed();
   } catch (const std::bad_alloc&) {
     ReportOutOfMemory(collection.lists, macro_path);
   } catch (const std::length_error&) {

@@ -214,7 +214,8 @@ ordered_json DescribeOutcome(const packager::BuildOutcome& outcome, const std::v
 }
 
 // Everything the build would pack that is not there, at once: the rest is still searched.
-void PrintMissing(const Streams& io, packager::PackagingSession& session) {
+// False when nothing is missing: the page stopped for another reason, which it showed.
+bool PrintMissing(const Streams& io, packager::PackagingSession& session) {
   session.MakeCopies();
   session.Discover();
   for (const packager::MissingFile& file : session.MissingFiles()) {
@@ -225,6 +226,7 @@ void PrintMissing(const Streams& io, packager::PackagingSession& session) {
     std::fprintf(io.err, "brankel: missing %s: %s%s\n", file.macro_file ? "macro file" : "file", U8(file.path).c_str(),
                  where.c_str());
   }
+  return !session.MissingFiles().empty();
 }
 
 // The wizard's run with the answers in place of the user: the same page rules in the same
@@ -261,8 +263,13 @@ int Build(const BuildAnswers& answers, const Streams& io) {
   }
   // A missing macro or file is told in full rather than as the page's first refusal.
   if (!flow.Macros().LeaveForward().proceed) {
+    const size_t told = printed;
     printed = display.texts.size();
-    PrintMissing(io, session);
+    // A copy the disk refused is no missing file, and must not go untold.
+    if (!PrintMissing(io, session)) {
+      printed = told;
+      print_shown();
+    }
     fail_json();
     return kFailed;
   }
@@ -279,8 +286,13 @@ int Build(const BuildAnswers& answers, const Streams& io) {
     return kBadUsage;
   }
   if (!flow.Extras().LeaveForward().proceed) {
+    const size_t told = printed;
     printed = display.texts.size();
-    PrintMissing(io, session);
+    // A copy the disk refused is no missing file, and must not go untold.
+    if (!PrintMissing(io, session)) {
+      printed = told;
+      print_shown();
+    }
     fail_json();
     return kFailed;
   }

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "app/res_string.h"
+#include "app/startup.h"
 #include "macro/error_state.h"
 #include "platform/file_io.h"
+#include "platform/file_retry.h"
 #include "platform/unicode.h"
 
 namespace macro {
@@ -241,8 +243,8 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
     if (err_code != nullptr) *err_code = code;
     return 0;
   };
-  plat::FileHandle file = plat::OpenFile(path, plat::kGenericRead | plat::kGenericWrite, plat::kShareRead,
-                                         plat::Disposition::kOpenExisting);
+  plat::FileHandle file =
+      plat::OpenFileRetrying(path, plat::kGenericRead, plat::kShareRead, plat::Disposition::kOpenExisting);
   if (file == nullptr) return fail(kKeyTmpOpen, plat::GetLastError());
   uint64_t size = 0;
   MacroFileHeader header{};
@@ -259,9 +261,9 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
   const auto reopen = [&] {
     if (!temp_path_.empty() && !OpenStorage()) RecordKeyError(kKeyOpenTemp, kErrAttachmentsOpenTemp, temp_path_);
   };
-  plat::FileHandle storage = temp_path_.empty()
-                                 ? nullptr
-                                 : plat::OpenFile(temp_path_, plat::kGenericRead, 0, plat::Disposition::kOpenExisting);
+  plat::FileHandle storage =
+      temp_path_.empty() ? nullptr
+                         : plat::OpenFileRetrying(temp_path_, plat::kGenericRead, 0, plat::Disposition::kOpenExisting);
   if (storage == nullptr) {
     const uint32_t error = temp_path_.empty() ? plat::err::kFileNotFound : plat::GetLastError();
     plat::CloseFile(file);
@@ -287,38 +289,59 @@ int CAttachments_Manager::WriteToMacroFile(std::u16string_view path, const char1
     reopen();
     return fail(kKeyWrite, plat::err::kInvalidData);
   }
-  if (!plat::SeekFile(file, header.TotalSize, plat::SeekOrigin::kBegin, nullptr) ||
-      !plat::WriteExact(file, head.data(), head.size())) {
-    const uint32_t error = plat::GetLastError();
+
+  // The new file is made beside the macro file and takes its place whole: a write that
+  // fails half way leaves the macro file as it was.
+  const std::u16string folder = app::FolderOfPath(path);
+  const std::u16string beside = plat::GetTempFileName(folder.empty() ? u"." : folder, u"~MAw");
+  plat::FileHandle out = beside.empty()
+                             ? nullptr
+                             : plat::OpenFileRetrying(beside, plat::kGenericWrite, 0, plat::Disposition::kCreateAlways);
+  // On every failure from here: close all, remove the new file, keep the failure's error.
+  const auto give_up = [&](const char16_t* key, uint32_t error) {
+    if (out != nullptr) plat::CloseFile(out);
     close_both();
+    if (!beside.empty()) plat::DeleteFileRetrying(beside);
     reopen();
-    return fail(kKeyWrite, error);
+    plat::SetLastError(error);
+    return fail(key, error);
+  };
+  if (out == nullptr) return give_up(kKeyWrite, plat::GetLastError());
+  // The macro itself: everything before the attachments area, which the header counts.
+  if (!plat::SeekFile(file, 0, plat::SeekOrigin::kBegin, nullptr)) return give_up(kKeyRead, plat::GetLastError());
+  if (const int copied = CopyFileChunks(file, out, header.TotalSize); copied != 0) {
+    return give_up(copied == 1 ? kKeyRead : kKeyWrite, plat::GetLastError());
   }
+  if (!plat::WriteExact(out, head.data(), head.size())) return give_up(kKeyWrite, plat::GetLastError());
   if (Count() > 0) {
     std::vector<uint8_t> copy;
-    if (!AllocateZeroed(copy, table)) {
-      close_both();
-      reopen();
-      return fail(kKeyWrite, plat::err::kNotEnoughMemory);
-    }
+    if (!AllocateZeroed(copy, table)) return give_up(kKeyWrite, plat::err::kNotEnoughMemory);
     std::memcpy(copy.data(), Data(), copy.size());
     for (uint32_t i = 0; i < Count(); ++i) {
       std::memset(copy.data() + size_t{i} * kAttachmentItemSize + offsetof(AttachmentItem, Text), 0, 520);
     }
-    if (!plat::WriteExact(file, copy.data(), copy.size())) {
-      const uint32_t error = plat::GetLastError();
-      close_both();
-      reopen();
-      return fail(kKeyWrite, error);
+    if (!plat::WriteExact(out, copy.data(), copy.size())) return give_up(kKeyWrite, plat::GetLastError());
+  }
+  if (compound_size > 0) {
+    if (const int copied = CopyFileChunks(storage, out, compound_size); copied != 0) {
+      return give_up(copied == 1 ? kKeyRead : kKeyWrite, plat::GetLastError());
     }
   }
-  // Whatever followed the old area (a longer one) goes.
-  const int copied = CopyFileChunks(storage, file, compound_size);
-  const uint32_t copy_error = plat::GetLastError();
-  if (copied == 0) plat::SetEndOfFile(file);
+  if (!plat::CloseFile(out)) {
+    out = nullptr;
+    return give_up(kKeyWrite, plat::GetLastError());
+  }
+  out = nullptr;
   close_both();
+  if (!plat::MoveFileRetrying(beside, path, true)) {
+    const uint32_t error = plat::GetLastError();
+    plat::DeleteFileRetrying(beside);
+    reopen();
+    // Held by another program past the wait: said so, naming the macro file.
+    if (plat::IsFileInUse(error)) return fail(u"IDS_ERR_FILEINUSE", error);
+    return fail(kKeyWrite, error);
+  }
   reopen();
-  if (copied != 0) return fail(copied == 1 ? kKeyRead : kKeyWrite, copy_error);
   return 1;
 }
 
@@ -363,6 +386,8 @@ bool CAttachments_Manager::ExtractStream(std::u16string_view name, std::u16strin
   const bool written = plat::WriteExact(out, bytes->data(), bytes->size());
   const uint32_t error = plat::GetLastError();
   plat::CloseFile(out);
+  // Half a file is no extracted file.
+  if (!written) plat::DeleteFileRetrying(target);
   plat::SetLastError(error);
   return written;
 }

@@ -12,6 +12,7 @@
 #include "macro/legacy_rules.h"
 #include "macro/macro_file.h"
 #include "platform/file_io.h"
+#include "platform/file_retry.h"
 #include "platform/platform.h"
 
 namespace macro {
@@ -386,6 +387,11 @@ void CopyKey(char16_t* err_key, std::u16string_view text) {
 // stays what it was.
 void SystemErrorKey(char16_t* err_key) {
   const uint32_t error = plat::GetLastError();
+  // Another program holding the file is worth its own words, which name the user's file.
+  if (plat::IsFileInUse(error)) {
+    CopyKey(err_key, u"IDS_ERR_FILEINUSE");
+    return;
+  }
   if (err_key != nullptr) FormatSystemError(error, err_key, kErrKeyUnits, false);
   plat::SetLastError(error);
 }
@@ -396,7 +402,7 @@ struct TemporaryFiles {
   ~TemporaryFiles() {
     const uint32_t error = plat::GetLastError();
     for (const std::u16string& name : names) {
-      if (!name.empty()) plat::DeleteFile(name);
+      if (!name.empty() && plat::FileExists(name)) plat::DeleteFileRetrying(name);
     }
     plat::SetLastError(error);
   }
@@ -405,8 +411,8 @@ struct TemporaryFiles {
 // The whole file, shared for reading and writing as every open of a macro file is: the
 // editor may hold it open.
 std::optional<std::string> ReadFile(std::u16string_view path) {
-  plat::FileHandle file =
-      plat::OpenFile(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite, plat::Disposition::kOpenExisting);
+  plat::FileHandle file = plat::OpenFileRetrying(path, plat::kGenericRead, plat::kShareRead | plat::kShareWrite,
+                                                 plat::Disposition::kOpenExisting);
   if (file == nullptr) return std::nullopt;
   std::optional<std::string> bytes = plat::ReadOpenFile(file, UINT32_MAX);
   const uint32_t error = plat::GetLastError();
@@ -422,7 +428,7 @@ bool ReplaceFile(std::u16string_view source, std::u16string_view target, Tempora
   const std::u16string beside = plat::GetTempFileName(folder.empty() ? u"." : folder, u"VLU");
   if (beside.empty()) return false;
   temporary.names.push_back(beside);
-  return plat::CopyFile(source, beside, false) && plat::MoveFile(beside, target, true);
+  return plat::CopyFile(source, beside, false) && plat::MoveFileRetrying(beside, target, true);
 }
 
 // What a fault of the second step leaves for the caller.
@@ -510,8 +516,13 @@ int UpgradeMacroFile(std::u16string_view path, uint16_t version, char16_t* err_k
   }
   // The old bytes are kept before the file changes; without them there is no upgrade.
   const std::u16string old_copy = std::u16string(path) + u".old";
+  const bool had_old_copy = plat::FileExists(old_copy);
   if (!ReplaceFile(source, old_copy, temporary) || !ReplaceFile(written, path, temporary)) {
     SystemErrorKey(err_key);
+    // A copy this run made goes with the upgrade that failed; the file is as it was.
+    const uint32_t error = plat::GetLastError();
+    if (!had_old_copy && plat::FileExists(old_copy)) plat::DeleteFileRetrying(old_copy);
+    plat::SetLastError(error);
     if (report != nullptr) report->converted = false;
     return 0;
   }

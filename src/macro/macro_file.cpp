@@ -9,6 +9,7 @@
 #include "macro/legacy_upgrade.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
+#include "platform/file_retry.h"
 
 namespace macro {
 namespace {
@@ -460,7 +461,7 @@ int WriteMacroFile(std::u16string_view path, const MacroCommand* commands, const
   const auto fail = [&] {
     const uint32_t error = plat::GetLastError();
     plat::CloseFile(file);
-    plat::DeleteFile(temporary);
+    plat::DeleteFileRetrying(temporary);
     plat::SetLastError(error);
     return 0;
   };
@@ -532,11 +533,11 @@ int WriteMacroFile(std::u16string_view path, const MacroCommand* commands, const
   plat::CloseFile(file);
   if (!plat::CopyFile(temporary, path, false)) {
     const uint32_t error = plat::GetLastError();
-    plat::DeleteFile(temporary);
+    plat::DeleteFileRetrying(temporary);
     plat::SetLastError(error);
     return 0;
   }
-  plat::DeleteFile(temporary);
+  plat::DeleteFileRetrying(temporary);
   return 1;
 }
 

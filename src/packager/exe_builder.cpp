@@ -15,6 +15,7 @@
 #include "pe/resource_edits.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
+#include "platform/file_retry.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
 
@@ -101,6 +102,12 @@ std::u16string CMakeExe_Builder::UserPath(std::u16string_view path) const {
 
 void CMakeExe_Builder::SetSystemMessage(uint32_t error, std::u16string_view path) {
   const std::u16string shown = UserPath(path);
+  // Held past the wait: the system's own words ("used by another process") would leave
+  // the user guessing which file, and that it may pass.
+  if (plat::IsFileInUse(error)) {
+    SetBuilderMessage(u"IDS_ERR_FILEINUSE", shown.empty() ? destination_ : shown);
+    return;
+  }
   std::u16string text = app::SystemErrorText(error, shown);
   if (!shown.empty() && text.find(shown) == std::u16string::npos) text = shown + u"\r\n" + text;
   SetBuilderText(text);
@@ -147,8 +154,8 @@ bool CMakeExe_Builder::BuildExe(std::u16string_view destination, const project::
 
   std::u16string player_copy;
   const bool built = BuildSteps(destination, staging, options, picture, icon, reset_version, &player_copy);
-  if (!player_copy.empty()) plat::DeleteFile(player_copy);
-  if (!built) plat::DeleteFile(staging);
+  if (!player_copy.empty()) plat::DeleteFileRetrying(player_copy);
+  if (!built) plat::DeleteFileRetrying(staging);
   return built;
 }
 
@@ -210,7 +217,7 @@ bool CMakeExe_Builder::BuildSteps(std::u16string_view destination, std::u16strin
       return false;
     }
   }
-  if (!plat::MoveFile(staging, destination, true)) {
+  if (!plat::MoveFileRetrying(staging, destination, true)) {
     SetSystemMessage(plat::GetLastError(), destination);
     ShowError(u"IDS_ERR_EXEMACRO_BUILDDEST", Message());
     return false;
@@ -288,16 +295,24 @@ bool CMakeExe_Builder::BuildPlayerCopy(std::u16string_view script_path, std::u16
     SetBuilderMessage(nullptr);
     return false;
   }
-  plat::DeleteFile(temporary);
-  temporary.replace(temporary.size() - 3, 3, u"exe");
-  const std::optional<uint32_t> epoch = plat::SourceDateEpoch();
-  if (epoch) SetTimeStamp(*epoch);
-  if (!Write(temporary)) {
+  // Only the name is wanted: the ".exe" beside it is the copy.
+  if (!plat::DeleteFileRetrying(temporary)) {
     SetSystemMessage(plat::GetLastError(), temporary);
     return false;
   }
-  *player_path = temporary;
+  temporary.replace(temporary.size() - 3, 3, u"exe");
+  const std::optional<uint32_t> epoch = plat::SourceDateEpoch();
+  if (epoch) SetTimeStamp(*epoch);
+  // Known before it is written: a failure to write it names the EXE, not this copy.
   player_copy_ = temporary;
+  if (!Write(temporary)) {
+    const uint32_t error = plat::GetLastError();
+    // A write that failed part way leaves a piece of the copy behind.
+    plat::DeleteFileRetrying(temporary);
+    SetSystemMessage(error, temporary);
+    return false;
+  }
+  *player_path = temporary;
 
   Reset();  // the copy is on disk; the edits below work on the file
   if (reset_version) pe::BlankVersionStrings(temporary);

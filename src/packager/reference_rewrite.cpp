@@ -13,6 +13,7 @@
 #include "macro/attachments.h"
 #include "macro/error_state.h"
 #include "macro/macro_file.h"
+#include "platform/file_retry.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
 
@@ -283,9 +284,14 @@ bool RewriteCopy(analysis::CMakeExe_Builder& builder, int32_t macro_index, plat:
   macro::CAttachments_Manager attachments;
   if (!macro::CheckMacroFileSize(path, &header, nullptr, &version) || !file.Open(path) ||
       !attachments.ReadFromMacroFile(file.File(), file.Header())) {
+    const uint32_t error = plat::GetLastError();
     builder.SetBuilderMessage(kKeyOpenScript, temp_path);
     attachments.DeleteTempStorage();
-    return true;
+    // A damaged file travels as it is; a read or a temporary file the machine refused is
+    // no damage, and the copy would travel with the build machine's paths in it.
+    const bool refused = error != plat::err::kSuccess && error != plat::err::kInvalidData &&
+                         error != plat::err::kHandleEof && error != plat::err::kFileNotFound;
+    return !refused;
   }
   const macro::MacroCommand* commands = nullptr;
   if (!file.ReadCommands(&commands)) {
@@ -315,9 +321,14 @@ bool RewriteCopy(analysis::CMakeExe_Builder& builder, int32_t macro_index, plat:
     const char16_t* key = nullptr;
     uint32_t code = 0;
     if (!attachments.WriteToMacroFile(temp_path, &key, &code)) {
-      char16_t system_text[analysis::kBuilderMessageChars] = {};
-      app::FormatSystemError(code, system_text, analysis::kBuilderMessageChars, true);
-      builder.SetBuilderMessage(key, system_text);
+      if (plat::IsFileInUse(code)) {
+        // The copy is the build's own; the file the user knows is the macro.
+        builder.SetBuilderMessage(u"IDS_ERR_FILEINUSE", path);
+      } else {
+        char16_t system_text[analysis::kBuilderMessageChars] = {};
+        app::FormatSystemError(code, system_text, analysis::kBuilderMessageChars, true);
+        builder.SetBuilderMessage(key, system_text);
+      }
       written = false;
     }
   }

@@ -10,6 +10,7 @@
 #include "macro/error_state.h"
 #include "macro/legacy_upgrade.h"
 #include "macro/macro_file.h"
+#include "platform/file_retry.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
 #include "project/project_file.h"
@@ -190,8 +191,13 @@ std::vector<MissingFile> PackagingSession::MissingFiles() const {
 
 bool PackagingSession::SaveProject() {
   if (project::SaveProject(*record_, script_, lists_) == 1) return true;
+  const uint32_t error = plat::GetLastError();
   const std::u16string path = project::ProjectFilePath(script_).value_or(script_);
-  AddMessage(path + u":\r\n" + app::SystemErrorText(plat::GetLastError(), path));
+  if (plat::IsFileInUse(error)) {
+    AddMessage(KeyText(u"IDS_ERR_FILEINUSE", path));
+    return false;
+  }
+  AddMessage(path + u":\r\n" + app::SystemErrorText(error, path));
   return false;
 }
 

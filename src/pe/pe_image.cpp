@@ -7,6 +7,7 @@
 
 #include "platform/byte_view.h"
 #include "platform/file_io.h"
+#include "platform/file_retry.h"
 #include "platform/platform.h"
 
 namespace pe {
@@ -123,7 +124,8 @@ class StagedFile {
     bool ok = plat::SetEndOfFile(file_);
     ok = plat::CloseFile(file_) && ok;
     file_ = nullptr;
-    ok = ok && plat::MoveFile(temporary_, target_, true);
+    // A scanner may be looking at the file just written, or at the one it replaces.
+    ok = ok && plat::MoveFileRetrying(temporary_, target_, true);
     if (ok) temporary_.clear();
     return ok;
   }

@@ -9,6 +9,7 @@
 #include "app/text_format.h"
 #include "platform/byte_view.h"
 #include "platform/file_io.h"
+#include "platform/file_retry.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
 #include "project/target_name.h"
@@ -88,7 +89,9 @@ int SaveProject(MakeExeOptions& record, std::u16string_view script, const CMakeE
   plat::FileHandle file =
       plat::OpenFile(temporary, plat::kGenericWrite, plat::kShareRead, plat::Disposition::kCreateAlways);
   if (file == nullptr) {
-    plat::DeleteFile(temporary);
+    const uint32_t error = plat::GetLastError();
+    plat::DeleteFileRetrying(temporary);
+    plat::SetLastError(error);
     return 0;
   }
   record.MacroCount = lists.MacroCount();
@@ -97,9 +100,14 @@ int SaveProject(MakeExeOptions& record, std::u16string_view script, const CMakeE
       plat::WriteExact(file, &record, sizeof record) &&
       plat::WriteExact(file, lists.MacroEntries(), sizeof(MacroListEntry) * static_cast<size_t>(lists.MacroCount())) &&
       plat::WriteExact(file, lists.ExtraEntries(), sizeof(ExtraFileEntry) * static_cast<size_t>(lists.ExtraCount()));
+  const uint32_t write_error = plat::GetLastError();
   plat::CloseFile(file);
-  if (!written || !plat::MoveFile(temporary, *path, true)) {
-    plat::DeleteFile(temporary);
+  if (!written) plat::SetLastError(write_error);
+  if (!written || !plat::MoveFileRetrying(temporary, *path, true)) {
+    const uint32_t error = plat::GetLastError();
+    plat::DeleteFileRetrying(temporary);
+    // The caller words the failure from the last error, which must be the save's.
+    plat::SetLastError(error);
     return 0;
   }
   return 1;

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "platform/posix/host.h"
 #include "platform/unicode.h"
@@ -133,7 +134,15 @@ bool CopyContents(int from, int to) {
 
 }  // namespace
 
-FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share, Disposition disposition) {
+namespace {
+
+// Whether an open may make a file, which is what the test faults count as a create.
+bool MayCreate(Disposition disposition) {
+  return disposition == Disposition::kCreateNew || disposition == Disposition::kCreateAlways ||
+         disposition == Disposition::kOpenAlways || disposition == Disposition::kTruncateExisting;
+}
+
+FileHandle OpenFileUnfaulted(std::u16string_view path, uint32_t access, uint32_t share, Disposition disposition) {
   // Specific data rights grant what the generic ones do.
   if (access & kFileReadData) access |= kGenericRead;
   if (access & kFileWriteData) access |= kGenericWrite;
@@ -221,8 +230,16 @@ FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share, D
   return file;
 }
 
+}  // namespace
+
+FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share, Disposition disposition) {
+  if (MayCreate(disposition) && fault::Fail(testing::FileOp::kCreate)) return nullptr;
+  return OpenFileUnfaulted(path, access, share, disposition);
+}
+
 bool ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* done) {
   if (done != nullptr) *done = 0;
+  if (fault::Fail(testing::FileOp::kRead)) return false;
   if (file == nullptr) {
     SetLastError(err::kInvalidHandle);
     return false;
@@ -248,6 +265,7 @@ bool ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* done) {
 
 bool WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* done) {
   if (done != nullptr) *done = 0;
+  if (fault::Fail(testing::FileOp::kWrite)) return false;
   if (file == nullptr) {
     SetLastError(err::kInvalidHandle);
     return false;
@@ -421,12 +439,15 @@ bool IsDirectory(std::u16string_view path) {
 }
 
 bool CopyFile(std::u16string_view from, std::u16string_view to, bool fail_if_exists) {
-  FileHandle source = OpenFile(from, kGenericRead, kShareRead, Disposition::kOpenExisting);
+  // One fault for the copy as a whole, as on Windows, where the copy never passes through
+  // OpenFile.
+  if (fault::Fail(testing::FileOp::kCopy)) return false;
+  FileHandle source = OpenFileUnfaulted(from, kGenericRead, kShareRead, Disposition::kOpenExisting);
   if (source == nullptr) return false;
   struct stat source_st {};
   fstat(source->fd, &source_st);
   FileHandle target =
-      OpenFile(to, kGenericWrite, 0, fail_if_exists ? Disposition::kCreateNew : Disposition::kCreateAlways);
+      OpenFileUnfaulted(to, kGenericWrite, 0, fail_if_exists ? Disposition::kCreateNew : Disposition::kCreateAlways);
   if (target == nullptr) {
     const uint32_t error = GetLastError();
     CloseFile(source);
@@ -447,6 +468,7 @@ bool CopyFile(std::u16string_view from, std::u16string_view to, bool fail_if_exi
 }
 
 bool DeleteFile(std::u16string_view path) {
+  if (fault::Fail(testing::FileOp::kDelete)) return false;
   posix::HostPath host;
   struct stat st {};
   if (!StatExisting(path, &host, &st)) return false;
@@ -468,6 +490,7 @@ bool DeleteFile(std::u16string_view path) {
 }
 
 bool MoveFile(std::u16string_view from, std::u16string_view to, bool replace_existing) {
+  if (fault::Fail(testing::FileOp::kMove)) return false;
   posix::HostPath source, target;
   struct stat source_st {};
   if (!StatExisting(from, &source, &source_st) || !Resolve(to, &target)) return false;

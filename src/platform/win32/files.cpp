@@ -10,6 +10,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "platform/unicode.h"
 #include "platform/win32/lookup_cache.h"
@@ -68,6 +69,8 @@ void CopyFindData(const WIN32_FIND_DATAW& found, FindData* data) {
 // ---- Files -------------------------------------------------------------------------------
 
 FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share, Disposition disposition) {
+  // Opening an existing file counts as no fault kind, unless the open may make one.
+  if (disposition != Disposition::kOpenExisting && fault::Fail(testing::FileOp::kCreate)) return nullptr;
   if (disposition != Disposition::kOpenExisting || (access & kGenericWrite) != 0) win32::LookupsChanged();
   const std::wstring name = Wide(path);
   HANDLE handle = ::CreateFileW(name.c_str(), access, share, nullptr, static_cast<DWORD>(disposition),
@@ -78,6 +81,7 @@ FileHandle OpenFile(std::u16string_view path, uint32_t access, uint32_t share, D
 
 bool ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* done) {
   if (done != nullptr) *done = 0;
+  if (fault::Fail(testing::FileOp::kRead)) return false;
   if (RefuseNull(file)) return false;
   // The count is mandatory for synchronous handles, whatever the caller wants.
   DWORD count = 0;
@@ -88,6 +92,7 @@ bool ReadFile(FileHandle file, void* buffer, uint32_t size, uint32_t* done) {
 
 bool WriteFile(FileHandle file, const void* buffer, uint32_t size, uint32_t* done) {
   if (done != nullptr) *done = 0;
+  if (fault::Fail(testing::FileOp::kWrite)) return false;
   if (RefuseNull(file)) return false;
   DWORD count = 0;
   const BOOL ok = ::WriteFile(SystemHandle(file), buffer, size, &count, nullptr);
@@ -148,11 +153,13 @@ bool IsDirectory(std::u16string_view path) {
 }
 
 bool CopyFile(std::u16string_view from, std::u16string_view to, bool fail_if_exists) {
+  if (fault::Fail(testing::FileOp::kCopy)) return false;
   win32::LookupsChanged();
   return ::CopyFileW(Wide(from).c_str(), Wide(to).c_str(), fail_if_exists ? TRUE : FALSE) != FALSE;
 }
 
 bool DeleteFile(std::u16string_view path) {
+  if (fault::Fail(testing::FileOp::kDelete)) return false;
   win32::LookupsChanged();
   return ::DeleteFileW(Wide(path).c_str()) != FALSE;
 }
@@ -163,6 +170,7 @@ bool CreateDirectory(std::u16string_view path) {
 }
 
 bool MoveFile(std::u16string_view from, std::u16string_view to, bool replace_existing) {
+  if (fault::Fail(testing::FileOp::kMove)) return false;
   win32::LookupsChanged();
   const DWORD flags = MOVEFILE_COPY_ALLOWED | (replace_existing ? MOVEFILE_REPLACE_EXISTING : 0);
   return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), flags) != FALSE;
@@ -269,6 +277,8 @@ std::u16string GetTempFileName(std::u16string_view folder, std::u16string_view p
   const std::wstring path = Wide(folder);
   const std::wstring start = Wide(prefix);
   wchar_t buffer[MAX_PATH + 1] = {};
+  // A free number makes the file, which the posix stand-in does through OpenFile.
+  if (unique == 0 && fault::Fail(testing::FileOp::kCreate)) return {};
   if (::GetTempFileNameW(path.c_str(), start.c_str(), unique, buffer) == 0) return {};
   return FromWide(buffer, ::wcsnlen(buffer, MAX_PATH));
 }
