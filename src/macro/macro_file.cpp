@@ -332,9 +332,10 @@ int CFile_Macro::ReadCommands(const MacroCommand** commands) {
   if (commands != nullptr) *commands = Commands();
   if (!LoadParamBlock()) return 0;
   bool all_found = true;
+  const ParamRecordIndex records(ParamView());
   for (const MacroCommand& command : commands_) {
     if (command.ParamId == kNoParamId || command.ParamId == 0xFFFF) continue;
-    if (FindParamRecord(command.ParamId, ParamView()).empty()) {
+    if (records.Find(command.ParamId).empty()) {
       SetMacroFileError(kErrBadFile, kKeyBadFile);
       all_found = false;
     }

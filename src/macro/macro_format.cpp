@@ -75,18 +75,25 @@ plat::ByteView FindParamRecord(uint16_t id, plat::ByteView block) {
   }
 }
 
-ParamRecordIndex::ParamRecordIndex(plat::ByteView block) {
-  for (uint64_t offset = 0;;) {
-    const plat::ByteView record = block.From(offset);
-    const uint16_t id = ParamRecordId(record);
-    const uint32_t size = ParamRecordSize(record);
-    if (id == kNoParamId || size == 0) break;
-    first_.emplace(id, record.First(kParamHeadSize + uint64_t{size}));  // the first of an id stays
-    offset += kParamHeadSize + uint64_t{size};
+ParamRecordIndex::ParamRecordIndex(plat::ByteView block) : block_(block) {
+  try {
+    for (uint64_t offset = 0;;) {
+      const plat::ByteView record = block.From(offset);
+      const uint16_t id = ParamRecordId(record);
+      const uint32_t size = ParamRecordSize(record);
+      if (id == kNoParamId || size == 0) break;
+      first_.emplace(id, record.First(kParamHeadSize + uint64_t{size}));  // the first of an id stays
+      offset += kParamHeadSize + uint64_t{size};
+    }
+  } catch (const std::bad_alloc&) {
+    // Without room for the index every look-up walks the block, as it would anyway.
+    first_.clear();
+    walk_ = true;
   }
 }
 
 plat::ByteView ParamRecordIndex::Find(uint16_t id) const {
+  if (walk_) return FindParamRecord(id, block_);
   const auto found = first_.find(id);
   return found == first_.end() ? plat::ByteView() : found->second;
 }

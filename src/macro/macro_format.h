@@ -175,6 +175,8 @@ class ParamRecordIndex {
   plat::ByteView Find(uint16_t id) const;
 
  private:
+  plat::ByteView block_;
+  bool walk_ = false;
   std::unordered_map<uint16_t, plat::ByteView> first_;
 };
 

@@ -627,3 +627,35 @@ TEST_F(MacroFileTest, PlainBlockWithItsTerminatorReadsTheSame) {
 
 }  // namespace
 }  // namespace macro
+
+namespace macro {
+namespace {
+
+// The index answers every id as the walk does: the first of a repeated id, nothing past a
+// record of size 0, and a last record whose size runs past the block cut to the block.
+TEST(ParamRecordIndexTest, FindsWhatTheWalkFinds) {
+  Bytes block;
+  for (const Bytes& r : {ParamRecordBytes(5, Bytes(2, 0x55)), ParamRecordBytes(7, Bytes(3, 0x77)),
+                         ParamRecordBytes(5, Bytes(1, 0x56)), ParamRecordBytes(8, Bytes(4, 0x88))}) {
+    block.insert(block.end(), r.begin(), r.end());
+  }
+  Bytes cut = block;
+  cut.resize(cut.size() - 2);  // the last record's payload runs past the block
+  Bytes stopped = ParamRecordBytes(9, {});
+  const Bytes after = ParamRecordBytes(11, Bytes(2, 0x11));
+  stopped.insert(stopped.begin(), block.begin(), block.begin() + 6);  // record 5, then a size-0 record
+  stopped.insert(stopped.end(), after.begin(), after.end());
+  for (const Bytes& bytes : {block, cut, stopped}) {
+    const plat::ByteView view(bytes);
+    const ParamRecordIndex index(view);
+    for (uint16_t id : {uint16_t{5}, uint16_t{7}, uint16_t{8}, uint16_t{9}, uint16_t{11}, uint16_t{1}, kNoParamId}) {
+      const plat::ByteView walked = FindParamRecord(id, view);
+      const plat::ByteView indexed = index.Find(id);
+      EXPECT_EQ(indexed.data(), walked.data()) << "id " << id << " of a block of " << bytes.size();
+      EXPECT_EQ(indexed.size(), walked.size()) << "id " << id << " of a block of " << bytes.size();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace macro

@@ -375,6 +375,8 @@ struct AttributeCache {
   std::mutex mutex;
   uint64_t generation = 0;
   std::unordered_map<std::u16string, std::pair<uint32_t, uint32_t>> answers;  // attributes, last error
+  // Folders resolved on the host: the host path, empty for one that is not a folder.
+  std::unordered_map<std::u16string, std::string> folders;
 };
 
 AttributeCache& Attributes() {
@@ -389,6 +391,38 @@ uint32_t StatAttributes(std::u16string_view path) {
   return AttributesOf(st);
 }
 
+// Whether "X:\\...\\leaf" names nothing, as the listing of its folder shows: the many
+// names the discovery tries that are not there cost no resolution of the whole path each.
+bool MissingFromFolder(std::u16string_view path, uint64_t batch) {
+  const size_t slash = path.find_last_of(u'\\');
+  if (path.size() < 4 || path[1] != u':' || path[2] != u'\\' || slash == std::u16string_view::npos || slash < 2 ||
+      !posix::IsPlainName(path.substr(slash + 1))) {
+    return false;
+  }
+  const std::u16string folder(path.substr(0, slash == 2 ? 3 : slash));
+  AttributeCache& cache = Attributes();
+  std::string host_folder;
+  bool known = false;
+  {
+    std::lock_guard lock(cache.mutex);
+    const auto found = cache.folders.find(folder);
+    if (found != cache.folders.end()) {
+      host_folder = found->second;
+      known = true;
+    }
+  }
+  if (!known) {
+    posix::HostPath host;
+    const uint32_t error = GetLastError();
+    if (posix::ResolvePath(folder, &host) && host.exists && posix::IsFolder(host.host)) host_folder = host.host;
+    SetLastError(error);
+    std::lock_guard lock(cache.mutex);
+    if (cache.generation == batch) cache.folders.emplace(folder, host_folder);
+  }
+  std::string found;
+  return !host_folder.empty() && !posix::FindInFolder(host_folder, Utf16ToUtf8(path.substr(slash + 1)), &found);
+}
+
 }  // namespace
 
 uint32_t GetFileAttributes(std::u16string_view path) {
@@ -399,6 +433,7 @@ uint32_t GetFileAttributes(std::u16string_view path) {
     std::lock_guard lock(cache.mutex);
     if (cache.generation != batch) {
       cache.answers.clear();
+      cache.folders.clear();
       cache.generation = batch;
     }
     const auto known = cache.answers.find(std::u16string(path));
@@ -406,6 +441,10 @@ uint32_t GetFileAttributes(std::u16string_view path) {
       if (known->second.first == kInvalidAttributes) SetLastError(known->second.second);
       return known->second.first;
     }
+  }
+  if (MissingFromFolder(path, batch)) {
+    SetLastError(err::kFileNotFound);
+    return kInvalidAttributes;
   }
   const uint32_t attributes = StatAttributes(path);
   const uint32_t error = attributes == kInvalidAttributes ? GetLastError() : 0;

@@ -43,6 +43,10 @@ void ForgetListings();
 // 0 outside batches. What is kept under one generation holds only while it lasts.
 uint64_t LookupBatchGeneration();
 
+// A name that is one component its folder's full path joins unchanged: no separator, no
+// trailing dot or blank (which the full path drops), nothing a name cannot hold.
+bool IsPlainName(std::u16string_view name);
+
 // The Windows path under which a host path is reachable (C: for the root's drive_c, else Z:).
 std::u16string HostToWindowsPath(const std::string& host_path);
 

@@ -308,6 +308,17 @@ void FolderChanged(const std::string& host_path) {
   errno = error;
 }
 
+bool IsPlainName(std::u16string_view name) {
+  if (name.empty() || name.back() == u'.' || name.back() == u' ') return false;
+  for (char16_t c : name) {
+    if (c < 0x20 || c == u'\\' || c == u'/' || c == u'<' || c == u'>' || c == u':' || c == u'"' || c == u'|' ||
+        c == u'*' || c == u'?') {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool FindInFolder(const std::string& host_folder, const std::string& name, std::string* found) {
   return FindEntry(host_folder, name, found);
 }

@@ -242,19 +242,6 @@ std::shared_ptr<const std::vector<SearchFolder>> SearchFolders() {
   return folders;
 }
 
-// A name that is one component its folder's full path joins unchanged: no separator, no
-// trailing dot or blank (which the full path drops), nothing a name cannot hold.
-bool IsPlainName(std::u16string_view name) {
-  if (name.empty() || name.back() == u'.' || name.back() == u' ') return false;
-  for (char16_t c : name) {
-    if (c < 0x20 || c == u'\\' || c == u'/' || c == u'<' || c == u'>' || c == u':' || c == u'"' || c == u'|' ||
-        c == u'*' || c == u'?') {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The components of a relative name whose components are each plain, so that the name
 // joins a folder's full path unchanged; empty for any other name.
 std::vector<std::string> PlainComponents(std::u16string_view name) {
@@ -263,7 +250,7 @@ std::vector<std::string> PlainComponents(std::u16string_view name) {
   while (true) {
     const size_t end = name.find(u'\\', start);
     const std::u16string_view part = name.substr(start, end == std::u16string_view::npos ? name.npos : end - start);
-    if (!IsPlainName(part)) return {};
+    if (!posix::IsPlainName(part)) return {};
     parts.push_back(Utf16ToUtf8(part));
     if (end == std::u16string_view::npos) return parts;
     start = end + 1;
