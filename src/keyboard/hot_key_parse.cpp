@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "keyboard/key_names.h"
+#include "platform/ascii_text.h"
 #include "platform/unicode.h"
 
 namespace keyboard {
@@ -21,20 +22,6 @@ constexpr ModifierWord kModifierWords[] = {
 // The keys whose name is the character the keyboard layout gives them: no fixed name.
 bool IsLayoutKey(unsigned code) {
   return (code >= 0xBA && code <= 0xC0) || (code >= 0xDB && code <= 0xDF) || code == 0xE2;
-}
-
-bool SameWord(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (plat::AsciiLower(a[i]) != plat::AsciiLower(b[i])) return false;
-  }
-  return true;
-}
-
-std::u16string_view TrimBlanks(std::u16string_view text) {
-  while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) text.remove_suffix(1);
-  return text;
 }
 
 // The English name of `code` as the key names show it; empty for 0 and for the layout
@@ -68,7 +55,7 @@ std::optional<uint8_t> KeyCodeOf(std::u16string_view name) {
   }
   for (unsigned code = 1; code <= 0xFF; ++code) {
     const std::u16string english = EnglishName(code);
-    if (!english.empty() && SameWord(english, name)) return static_cast<uint8_t>(code);
+    if (!english.empty() && plat::EqualAsciiNoCase(english, name)) return static_cast<uint8_t>(code);
   }
   return std::nullopt;
 }
@@ -81,31 +68,31 @@ std::optional<HotKey> Refuse(std::u16string* reason, std::u16string why) {
 }  // namespace
 
 std::optional<HotKey> ParseHotKeyText(std::u16string_view text, std::u16string* reason) {
-  std::u16string_view rest = TrimBlanks(text);
+  std::u16string_view rest = plat::TrimSpacesAndTabs(text);
   HotKey key;
-  if (rest.empty() || SameWord(rest, u"none")) return key;
+  if (rest.empty() || plat::EqualAsciiNoCase(rest, u"none")) return key;
   // A word is a modifier only when a "+" follows it: "Ctrl+Alt" is the Alt key with Ctrl,
   // and the plus of "NumPad +" is part of the key's name.
   for (;;) {
     const size_t plus = rest.find(u'+', 1);
     if (plus == std::u16string_view::npos) break;
-    const std::u16string_view word = TrimBlanks(rest.substr(0, plus));
+    const std::u16string_view word = plat::TrimSpacesAndTabs(rest.substr(0, plus));
     const ModifierWord* found = nullptr;
     for (const ModifierWord& modifier : kModifierWords) {
-      if (SameWord(word, modifier.word)) found = &modifier;
+      if (plat::EqualAsciiNoCase(word, modifier.word)) found = &modifier;
     }
     if (found == nullptr) break;
     if ((key.modifiers & found->bit) != 0) return Refuse(reason, found->word + std::u16string(u" is given twice"));
     key.modifiers |= found->bit;
-    rest = TrimBlanks(rest.substr(plus + 1));
+    rest = plat::TrimSpacesAndTabs(rest.substr(plus + 1));
   }
   if (rest.empty()) return Refuse(reason, u"no key follows the modifiers");
   std::u16string_view first = rest;
   std::u16string_view second;
   const size_t comma = rest.find(u',', 1);
   if (comma != std::u16string_view::npos) {
-    first = TrimBlanks(rest.substr(0, comma));
-    second = TrimBlanks(rest.substr(comma + 1));
+    first = plat::TrimSpacesAndTabs(rest.substr(0, comma));
+    second = plat::TrimSpacesAndTabs(rest.substr(comma + 1));
     if (second.empty()) return Refuse(reason, u"no second key follows the comma");
   }
   const std::optional<uint8_t> first_code = KeyCodeOf(first);

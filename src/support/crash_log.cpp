@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/ascii_text.h"
+
 namespace support {
 namespace {
 
@@ -22,24 +24,6 @@ std::u16string Decimal(uint64_t value) {
     value /= 10;
   } while (value != 0);
   return digits;
-}
-
-char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
-
-bool StartsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (Lower(text[i]) != Lower(prefix[i])) return false;
-  }
-  return true;
-}
-
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
-
-std::u16string_view TrimBlanks(std::u16string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
 }
 
 std::u16string_view Unquote(std::u16string_view text) {
@@ -95,7 +79,7 @@ std::u16string CrashLogPath(std::u16string_view temp_folder, std::u16string_view
 
 bool IsAmdProcessor(std::u16string_view processor_identifier) {
   for (size_t i = 0; i + 3 <= processor_identifier.size(); ++i) {
-    if (StartsWithIgnoringCase(processor_identifier.substr(i), u"amd")) return true;
+    if (plat::StartsWithAsciiNoCase(processor_identifier.substr(i), u"amd")) return true;
   }
   return false;
 }
@@ -133,7 +117,7 @@ std::u16string ReportParameters(std::u16string_view log_path, std::u16string_vie
 
 ReportArguments ParseReportParameters(std::u16string_view tail) {
   ReportArguments arguments;
-  std::u16string_view rest = TrimBlanks(tail);
+  std::u16string_view rest = plat::TrimSpacesAndTabs(tail);
   if (!rest.empty() && rest.front() == u'"') {
     const size_t close = rest.find(u'"', 1);
     arguments.log_path = rest.substr(1, close == std::u16string_view::npos ? std::u16string_view::npos : close - 1);
@@ -142,17 +126,18 @@ ReportArguments ParseReportParameters(std::u16string_view tail) {
     // Unquoted, the path may hold blanks: it runs up to the last " resfile:".
     size_t marker = std::u16string_view::npos;
     for (size_t i = rest.size(); i-- > 0;) {
-      if (IsBlank(rest[i]) && StartsWithIgnoringCase(TrimBlanks(rest.substr(i)), u"resfile:")) {
+      if (plat::IsSpaceOrTab(rest[i]) &&
+          plat::StartsWithAsciiNoCase(plat::TrimSpacesAndTabs(rest.substr(i)), u"resfile:")) {
         marker = i;
         break;
       }
     }
-    arguments.log_path = TrimBlanks(rest.substr(0, marker));
+    arguments.log_path = plat::TrimSpacesAndTabs(rest.substr(0, marker));
     rest = marker == std::u16string_view::npos ? std::u16string_view() : rest.substr(marker);
   }
-  rest = TrimBlanks(rest);
-  if (StartsWithIgnoringCase(rest, u"resfile:")) {
-    arguments.language_pattern = Unquote(TrimBlanks(rest.substr(8)));
+  rest = plat::TrimSpacesAndTabs(rest);
+  if (plat::StartsWithAsciiNoCase(rest, u"resfile:")) {
+    arguments.language_pattern = Unquote(plat::TrimSpacesAndTabs(rest.substr(8)));
   }
   return arguments;
 }

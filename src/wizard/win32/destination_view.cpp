@@ -48,17 +48,9 @@ class DestinationView : public WizardPage {
     WizardPage::OnInitDialog();
     ::SHAutoComplete(::GetDlgItem(window_, kIdDestination), SHACF_FILESYSTEM);
     ::SendDlgItemMessageW(window_, kIdDestination, EM_LIMITTEXT, 259, 0);
-    HWND list = ::GetDlgItem(window_, kIdRunMode);
-    ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-    for (int mode = 0; mode < kRunModes; ++mode) {
-      std::u16string item;
-      App().GetText(item, u"IDS_TARGETRUNMODE_%d", nullptr, mode);
-      ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(item)));
-    }
-    ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     const DestinationValues values = sheet_.Flow().Destination().Initial();
+    FillList(kIdRunMode, {u"IDS_TARGETRUNMODE_%d", 0, kRunModes - 1}, values.run_mode);
     SetItemText(window_, kIdDestination, values.destination);
-    ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(values.run_mode), 0);
     ::CheckDlgButton(window_, kIdSaveProject, values.save_project ? BST_CHECKED : BST_UNCHECKED);
     ::EnableWindow(::GetDlgItem(window_, kIdTestExe), FALSE);
     return TRUE;

@@ -22,16 +22,6 @@ int Selection(HWND dialog, int id) {
   return index == CB_ERR ? -1 : static_cast<int>(index);
 }
 
-void Fill(HWND dialog, int id, const app::CVLWinApp& app, const ListKeys& keys, int select) {
-  HWND list = ::GetDlgItem(dialog, id);
-  ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-  for (const std::u16string& item : ListItems(app, keys)) {
-    ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(item)));
-  }
-  ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-  ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(select), 0);
-}
-
 class PlaybackOptionsView : public WizardPage {
  public:
   using WizardPage::WizardPage;
@@ -66,7 +56,7 @@ class PlaybackOptionsView : public WizardPage {
     stop_.Create(window_, kIdStopKey, table);
     pause_.Create(window_, kIdPauseKey, table);
     const PlaybackOptions values = sheet_.Flow().Playback().Initial();
-    Fill(window_, kIdLogLevel, App(), kLogLevelItems, values.log_level);
+    FillList(kIdLogLevel, kLogLevelItems, values.log_level);
     Check(window_, kIdSavePlayOptions, values.save_play_options);
     Check(window_, kIdUseSystemUI, values.use_system_ui);
     Check(window_, kIdShowPlayOption, values.show_play_option);
@@ -122,10 +112,10 @@ class PlayParametersView : public WizardPage {
     // Six digits and a sign: room for every number the record can hold.
     ::SendDlgItemMessageW(window_, kIdPlayTimes, EM_LIMITTEXT, 7, 0);
     const PlayParameters values = sheet_.Flow().PlayParams().Initial();
-    Fill(window_, kIdProgress, App(), kProgressItems, values.progress_index);
-    Fill(window_, kIdDodge, App(), kDodgeItems, values.dodge_index);
-    Fill(window_, kIdSpeed, App(), kSpeedItems, values.speed_index);
-    Fill(window_, kIdEmulation, App(), kEmulationItems, values.emulation_index);
+    FillList(kIdProgress, kProgressItems, values.progress_index);
+    FillList(kIdDodge, kDodgeItems, values.dodge_index);
+    FillList(kIdSpeed, kSpeedItems, values.speed_index);
+    FillList(kIdEmulation, kEmulationItems, values.emulation_index);
     if (values.speed_index < 0) SetItemText(window_, kIdSpeed, values.speed_text);
     Check(window_, kIdDefaultParameters, values.default_parameters);
     Check(window_, kIdDefaultVariables, values.default_variables);

@@ -43,6 +43,8 @@ class WizardPage : public ui::CVLPropertyPage {
   void FocusItem(int id) {
     if (id != 0) ::SetFocus(::GetDlgItem(window_, id));
   }
+  // Fills the drop-down list `id` with the texts of `keys` and selects `select` (-1: none).
+  void FillList(int id, const ListKeys& keys, int select);
 
   WizardSheet& sheet_;
   size_t index_;

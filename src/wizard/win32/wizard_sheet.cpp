@@ -38,6 +38,16 @@ PageContext& WizardPage::Context() {
 
 app::CBrankelApp& WizardPage::App() { return sheet_.Flow().Context().app; }
 
+void WizardPage::FillList(int id, const ListKeys& keys, int select) {
+  HWND list = ::GetDlgItem(window_, id);
+  ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  for (const std::u16string& item : ListItems(App(), keys)) {
+    ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(item)));
+  }
+  ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+  ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(select), 0);
+}
+
 PROPSHEETPAGEW WizardPage::Info() {
   PROPSHEETPAGEW page = PageInfo(kPages[index_].template_id);
   App().GetText(caption_, kPages[index_].caption_key);
