@@ -103,6 +103,9 @@ bool PackagingSession::Collect() {
 
 bool PackagingSession::MakeCopies(bool stop_at_first) {
   bool complete = true;
+  // Hundreds of copies go into one temporary folder: inside a batch its listing takes in
+  // each new copy instead of being read again for the next name.
+  const plat::LookupBatch batch;
   project::MacroListEntry* entries = lists_.MacroEntries();
   for (int32_t i = 0; i < lists_.MacroCount(); ++i) {
     project::MacroListEntry& entry = entries[i];

@@ -3,6 +3,11 @@
 #include <cstdio>
 #include <functional>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "platform/testing.h"
 #include "support/scratch.h"
 
@@ -335,6 +340,43 @@ TEST_F(FilesTest, SearchInABatchFindsAFileMadeInIt) {
   }
   plat::SetCurrentDirectory(previous);
 }
+
+#ifndef _WIN32
+// A batch keeps the listing of a folder the program changes and takes each change in; the
+// host's own spellings and a second name for the same folder must not fool it.
+TEST(PosixListings, ABatchFollowsHostSpellingsAndSecondNames) {
+  char host[] = "/tmp/brankel-listing-XXXXXX";
+  ASSERT_NE(mkdtemp(host), nullptr);
+  const std::string real = std::string(host) + "/real";
+  ASSERT_EQ(mkdir(real.c_str(), 0755), 0);
+  ASSERT_EQ(symlink(real.c_str(), (std::string(host) + "/alias").c_str()), 0);
+  for (const char* name : {"/b.txt", "/B.TXT"}) {
+    std::FILE* file = std::fopen((real + name).c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+  }
+  const std::u16string folder = u"Z:" + plat::Utf8ToUtf16(host) + u"\\";
+  const auto exists = [&](std::u16string_view name) { return plat::FileExists(folder + std::u16string(name)); };
+  {
+    const plat::LookupBatch batch;
+    EXPECT_FALSE(exists(u"real\\NOTE.TXT"));
+    EXPECT_FALSE(exists(u"alias\\note.txt"));
+    ASSERT_TRUE(WriteBytes(folder + u"alias\\note.txt", "x"));
+    EXPECT_TRUE(exists(u"real\\NOTE.TXT")) << "made through the other name";
+    // The first removal takes "b.txt", the exact spelling; "B.TXT" still answers to any.
+    for (const bool left : {true, false}) {
+      ASSERT_TRUE(plat::DeleteFile(folder + u"real\\b.txt"));
+      EXPECT_EQ(exists(u"REAL\\b.TxT"), left);
+    }
+    ASSERT_TRUE(plat::DeleteFile(folder + u"real\\note.txt"));
+    EXPECT_FALSE(exists(u"alias\\Note.Txt"));
+    ASSERT_TRUE(plat::RemoveDirectory(folder + u"real"));
+    EXPECT_FALSE(exists(u"real"));
+  }
+  unlink((std::string(host) + "/alias").c_str());
+  rmdir(host);
+}
+#endif
 
 }  // namespace
 }  // namespace brankel_test

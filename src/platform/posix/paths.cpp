@@ -118,15 +118,45 @@ struct Listing {
   bool stable = false;      // read long enough after the folder's last change
   uint64_t trusted_in = 0;  // the batch generation in which it was last checked
   std::unordered_set<std::string> names;
-  // Each upper-case form with the first of its entries in byte order.
-  std::unordered_map<std::u16string, std::string> by_upper;
+  // Each upper-case form with the first of its entries in byte order and how many
+  // entries have that form.
+  struct Spelling {
+    std::string first;
+    uint32_t count = 0;
+  };
+  std::unordered_map<std::u16string, Spelling> by_upper;
+
+  void Add(std::string name) {
+    Spelling& spelling = by_upper[ToUpper(Utf8ToUtf16(name))];
+    if (spelling.count++ == 0 || name < spelling.first) spelling.first = name;
+    names.insert(std::move(name));
+  }
+  void Remove(const std::string& name) {
+    if (names.erase(name) == 0) return;
+    const auto at = by_upper.find(ToUpper(Utf8ToUtf16(name)));
+    if (at == by_upper.end()) return;
+    if (--at->second.count == 0) {
+      by_upper.erase(at);
+    } else if (at->second.first == name) {
+      // Another spelling of the same name is left: the first of those in byte order.
+      at->second.first.clear();
+      for (const std::string& other : names) {
+        if ((at->second.first.empty() || other < at->second.first) && ToUpper(Utf8ToUtf16(other)) == at->first) {
+          at->second.first = other;
+        }
+      }
+    }
+  }
 };
 
 struct ListingCache {
   std::mutex mutex;
   std::unordered_map<std::string, Listing> folders;
   int batch_depth = 0;
-  uint64_t generation = 0;  // the current batch's; 0 outside batches
+  uint64_t generation = 0;  // the current batch's trust in listings; 0 outside batches
+  // The current batch's trust in what is kept about single names (attributes, found
+  // folders): it ends with every change the program makes, even one the listings took in.
+  uint64_t answers = 0;
   uint64_t last_generation = 0;
 };
 
@@ -180,12 +210,7 @@ bool ReadListing(const std::string& folder, const struct stat& st, Listing* list
   listing->changed = st.st_ctim;
   listing->stable = TimesFollowEntries(dirfd(dir.get())) && st.st_mtim.tv_sec + kRacySeconds < now.tv_sec &&
                     st.st_ctim.tv_sec + kRacySeconds < now.tv_sec;
-  while (dirent* entry = readdir(dir.get())) {
-    std::string name = entry->d_name;
-    auto [at, added] = listing->by_upper.try_emplace(ToUpper(Utf8ToUtf16(name)), name);
-    if (!added && name < at->second) at->second = name;
-    listing->names.insert(std::move(name));
-  }
+  while (dirent* entry = readdir(dir.get())) listing->Add(entry->d_name);
   return true;
 }
 
@@ -276,7 +301,7 @@ bool FindEntry(const std::string& folder, const std::string& name, std::string* 
   if (match == listing->by_upper.end()) return false;
   // A host folder that itself ignores case answers to the exact spelling too.
   struct stat st {};
-  *found = lstat((folder + "/" + name).c_str(), &st) == 0 ? name : match->second;
+  *found = lstat((folder + "/" + name).c_str(), &st) == 0 ? name : match->second.first;
   return true;
 }
 
@@ -301,10 +326,48 @@ void FolderChanged(const std::string& host_path) {
   const int error = errno;
   ListingCache& cache = Listings();
   std::lock_guard lock(cache.mutex);
+  // A folder removed or renamed takes the listings of everything under it along.
+  const std::string under = host_path + "/";
+  std::erase_if(cache.folders, [&](const auto& kept) {
+    return kept.first == host_path || kept.first.compare(0, under.size(), under) == 0;
+  });
+  Listing* kept = nullptr;
+  bool aliased = false;
   const size_t slash = host_path.find_last_of('/');
-  if (slash != std::string::npos) cache.folders.erase(host_path.substr(0, slash));
-  // Anything else the change reached through another name shows in its times.
-  if (cache.generation != 0) cache.generation = ++cache.last_generation;
+  if (slash != std::string::npos) {
+    const auto known = cache.folders.find(host_path.substr(0, slash));
+    if (known != cache.folders.end() && cache.generation != 0 && known->second.trusted_in == cache.generation) {
+      // A run that makes hundreds of files in one folder (the temporary copies) would
+      // read that folder again after each; inside a batch only this entry changed as far
+      // as the batch can tell, so the listing takes it in. The times it was checked with
+      // are now stale, so it is never trusted again outside a batch.
+      struct stat st {};
+      const std::string name = host_path.substr(slash + 1);
+      if (lstat(host_path.c_str(), &st) == 0) {
+        kept = &known->second;
+        if (kept->names.count(name) == 0) kept->Add(name);
+      } else if (errno == ENOENT) {
+        kept = &known->second;
+        kept->Remove(name);
+      }
+    }
+    if (kept != nullptr) {
+      kept->stable = false;
+      // The same folder reached through another name shows the change only in its times.
+      for (const auto& [path, other] : cache.folders) {
+        if (&other != kept && other.device == kept->device && other.inode == kept->inode) aliased = true;
+      }
+    } else if (known != cache.folders.end()) {
+      cache.folders.erase(known);
+    }
+  }
+  if (cache.generation != 0) {
+    cache.answers = ++cache.last_generation;
+    // A folder the listings could not follow may be anywhere: every listing is checked
+    // again against its times.
+    if (kept == nullptr || aliased) cache.generation = cache.answers;
+    if (kept != nullptr) kept->trusted_in = cache.generation;
+  }
   errno = error;
 }
 
@@ -328,14 +391,14 @@ bool IsFolder(const std::string& host_path) { return IsFolderEntry(host_path); }
 uint64_t LookupBatchGeneration() {
   ListingCache& cache = Listings();
   std::lock_guard lock(cache.mutex);
-  return cache.generation;
+  return cache.answers;
 }
 
 void ForgetListings() {
   ListingCache& cache = Listings();
   std::lock_guard lock(cache.mutex);
   cache.folders.clear();
-  if (cache.generation != 0) cache.generation = ++cache.last_generation;
+  if (cache.generation != 0) cache.generation = cache.answers = ++cache.last_generation;
 }
 
 const std::string& Root() {
@@ -360,10 +423,14 @@ void SetRoot(std::string host_folder) {
 }
 
 std::u16string UserName() {
-  if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_name != nullptr && *pw->pw_name != '\0') {
-    return Utf8ToUtf16(pw->pw_name);
-  }
-  return u"user";
+  // Asked for with every temporary path; the account does not change while the program runs.
+  static const std::u16string name = [] {
+    if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_name != nullptr && *pw->pw_name != '\0') {
+      return Utf8ToUtf16(pw->pw_name);
+    }
+    return std::u16string(u"user");
+  }();
+  return name;
 }
 
 void SplitLastComponent(std::u16string_view full, std::u16string* folder, std::u16string* name) {
@@ -482,13 +549,13 @@ using posix::GetState;
 LookupBatch::LookupBatch() {
   posix::ListingCache& cache = posix::Listings();
   std::lock_guard lock(cache.mutex);
-  if (cache.batch_depth++ == 0) cache.generation = ++cache.last_generation;
+  if (cache.batch_depth++ == 0) cache.generation = cache.answers = ++cache.last_generation;
 }
 
 LookupBatch::~LookupBatch() {
   posix::ListingCache& cache = posix::Listings();
   std::lock_guard lock(cache.mutex);
-  if (--cache.batch_depth == 0) cache.generation = 0;
+  if (--cache.batch_depth == 0) cache.generation = cache.answers = 0;
 }
 
 std::u16string GetCurrentDirectory() {
