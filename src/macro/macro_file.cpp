@@ -406,15 +406,19 @@ int CFile_Macro::SetParamRecord(uint16_t id, plat::MutableByteView record) {
   if (record.View().U16Or(0, 0) == found.U16Or(0, 0)) return 1;
 
   // The new id is the smallest one no record carries, so the new record can never be
-  // shadowed by an older one with the same id.
+  // shadowed by an older one with the same id. The walk stops where every reader of the
+  // block stops: a record put after that point would never be found again.
   std::set<uint16_t> used;
   const plat::ByteView block = ParamView();
-  for (uint64_t offset = 0; offset < block.size();) {
-    const plat::ByteView at = block.From(offset);
-    if (ParamRecordSize(at) == 0) break;
+  uint64_t chain_end = 0;
+  for (;;) {
+    const plat::ByteView at = block.From(chain_end);
+    if (ParamRecordId(at) == kNoParamId || ParamRecordSize(at) == 0) break;
     used.insert(ParamRecordId(at));
-    offset += kParamHeadSize + uint64_t{ParamRecordSize(at)};
+    chain_end += kParamHeadSize + uint64_t{ParamRecordSize(at)};
   }
+  // A last record that claims more than the block holds leaves no place for a new one.
+  if (chain_end > block.size()) return 0;
   uint16_t candidate = 0;
   while (used.count(candidate) != 0 || candidate == kNoParamId) ++candidate;
   if (candidate > 0x3FFF) return 0;
@@ -428,8 +432,12 @@ int CFile_Macro::SetParamRecord(uint16_t id, plat::MutableByteView record) {
   std::vector<uint8_t> grown;
   if (!AllocateZeroed(grown, uint64_t{old_size} + record_length + kParamSpare)) return 0;
   const plat::MutableByteView into(grown);
-  into.CopyFrom(0, block);
-  into.CopyFrom(old_size, record.View().First(record_length));
+  // The new record goes where the walk ends; whatever the block holds past that point
+  // stays behind it, byte for byte.
+  const size_t insert_at = static_cast<size_t>(chain_end);
+  into.CopyFrom(0, block.First(insert_at));
+  into.CopyFrom(insert_at, record.View().First(record_length));
+  into.CopyFrom(insert_at + static_cast<size_t>(record_length), block.From(insert_at).First(old_size - insert_at));
   size_t size = old_size + static_cast<size_t>(record_length);
   WriteParamTerminator(into.Sub(size, kParamSpare).value_or(plat::MutableByteView()));
 

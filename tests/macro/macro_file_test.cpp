@@ -615,6 +615,28 @@ TEST_F(MacroFileTest, SetParamRecordNeverReusesAnIdInUse) {
   EXPECT_EQ(ParamRecordSize(FindParamRecord(1, file.ParamView())), 2u);
 }
 
+// A terminator inside the block ends every walk there: a grown record put after it would
+// be lost to the reader, so it goes in front of it and the rest stays behind, as it was.
+TEST_F(MacroFileTest, SetParamRecordPlacesTheRecordBeforeATerminatorInsideTheBlock) {
+  MacroBuilder builder;
+  builder.Command(1, 0).Param(0, Bytes(2, 0xA0)).Param(kNoParamId, Bytes(3, 0xFE)).Param(1, Bytes(3, 0xA1));
+  ASSERT_TRUE(builder.WriteTo(Path(u"inner.msd")));
+  CFile_Macro file;
+  ASSERT_EQ(file.Open(Path(u"inner.msd")), 1);
+  ASSERT_EQ(file.ReadCommands(nullptr), 1);
+  const Bytes before(file.Params(), file.Params() + file.Header().ParamBlockSize);
+  Bytes bigger = ParamRecordBytes(0, Bytes(10, 0xB0));
+  ASSERT_EQ(file.SetParamRecord(0, plat::MutableByteView(bigger)), 1);
+  const plat::ByteView found = FindParamRecord(ParamRecordId(plat::ByteView(bigger)), file.ParamView());
+  ASSERT_FALSE(found.empty()) << "the grown record is reachable";
+  EXPECT_EQ(Bytes(found.begin(), found.end()), bigger);
+  const Bytes after(file.Params(), file.Params() + file.Header().ParamBlockSize);
+  const size_t old_record = 4 + 2;
+  ASSERT_EQ(after.size(), before.size() - old_record + bigger.size());
+  EXPECT_EQ(Bytes(after.begin() + bigger.size(), after.end()), Bytes(before.begin() + old_record, before.end()))
+      << "what lies past the terminator is kept";
+}
+
 TEST_F(MacroFileTest, PlainBlockWithItsTerminatorReadsTheSame) {
   MacroBuilder builder = Sample();
   builder.WithTerminator();
