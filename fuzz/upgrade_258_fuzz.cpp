@@ -27,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> file =
       fuzz::LayOver(plat::ByteView(data, size), macro::kVersion258, kFixed258, kTextBytes);
 
+  bool converts = false;
   std::vector<uint8_t> v259;
   if (macro::Convert258To259(plat::ByteView(file), v259) == macro::UpgradeFault::kNone) {
     const plat::ByteView out(v259);
@@ -34,8 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       std::memcmp(out.data(), "VL_MA", 5) == 0,
                   "the first step makes a whole version-259 file");
     macro::UpgradedMacro upgraded;
-    if (macro::Convert259To512(out, upgraded, nullptr) == macro::UpgradeFault::kNone) fuzz::CheckUpgraded(upgraded);
+    if (macro::Convert259To512(out, upgraded, nullptr) == macro::UpgradeFault::kNone) {
+      fuzz::CheckUpgraded(upgraded);
+      converts = true;
+    }
   }
-  run.Run(file);
+  if (fuzz::RunsOnFile(converts, plat::ByteView(data, size))) run.Run(file);
   return 0;
 }

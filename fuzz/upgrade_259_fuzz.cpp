@@ -23,9 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   macro::UpgradedMacro upgraded;
   macro::UpgradeReport report;
+  bool converts = false;
   if (macro::Convert259To512(plat::ByteView(file), upgraded, &report) == macro::UpgradeFault::kNone) {
     fuzz::CheckUpgraded(upgraded);
+    converts = true;
   }
-  run.Run(file);
+  if (fuzz::RunsOnFile(converts, plat::ByteView(data, size))) run.Run(file);
   return 0;
 }
