@@ -17,6 +17,7 @@
 #include "packager/payload.h"
 #include "pe/certificate_table.h"
 #include "pe/pe_image.h"
+#include "pe/signed_data.h"
 #include "platform/byte_view.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
@@ -235,9 +236,18 @@ ordered_json DescribeSignature(const pe::CPE_ImageEditor& image, Failures& failu
   std::snprintf(revision, sizeof revision, "0x%04X", table->revision);
   const bool pkcs7 = table->revision == pe::kCertificateRevision2 && table->type == pe::kCertificateTypePkcs7;
   if (!pkcs7) failures.Add("the certificate table holds no PKCS#7 signed data");
-  return {{"signed", pkcs7},           {"table_offset", table->offset},
-          {"table_size", table->size}, {"certificate_length", table->length},
-          {"revision", revision},      {"type", table->type}};
+  ordered_json out = {{"signed", pkcs7},           {"table_offset", table->offset},
+                      {"table_size", table->size}, {"certificate_length", table->length},
+                      {"revision", revision},      {"type", table->type}};
+  out["signer"] = nullptr;
+  if (pkcs7) {
+    if (const std::optional<pe::SignerName> signer = pe::ReadSignerName(table->certificate, &refusal)) {
+      out["signer"] = {{"subject", signer->subject}, {"issuer", signer->issuer}, {"serial", signer->serial}};
+    } else {
+      failures.Add("the signer cannot be read: " + refusal);
+    }
+  }
+  return out;
 }
 
 int Inspect(const InspectOptions& options, const Streams& io) {

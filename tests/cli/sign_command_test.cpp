@@ -51,8 +51,8 @@ class SignCommandTest : public brankel_test::ScratchTest {
     }
     ASSERT_TRUE(plat::CreateDirectory(Path(u"out")));
     ASSERT_TRUE(brankel_test::WriteBytes(Path(u"main.msd"), brankel_test::MacroBuilder().Bytes()));
-    Openssl({u"req", u"-x509", u"-newkey", u"rsa:2048", u"-nodes", u"-days", u"2", u"-subj", u"/CN=Brankel Test Signer",
-             u"-keyout", Host(u"key.pem"), u"-out", Host(u"cert.pem")});
+    Openssl({u"req", u"-x509", u"-newkey", u"rsa:2048", u"-nodes", u"-days", u"2", u"-subj",
+             u"/CN=Brankel Test Signer/O=Brankel Tests", u"-keyout", Host(u"key.pem"), u"-out", Host(u"cert.pem")});
     Openssl({u"pkcs12", u"-export", u"-inkey", Host(u"key.pem"), u"-in", Host(u"cert.pem"), u"-out",
              Host(u"signer.p12"), u"-passout", u"pass:" + plat::Utf8ToUtf16(kPassword)});
     brankel_test::SetVariable("BRANKEL_SIGN_PASSWORD", kPassword);
@@ -115,6 +115,11 @@ TEST_F(SignCommandTest, SignedExeVerifiesAndItsPayloadStillChecks) {
   EXPECT_EQ(report["signature"]["revision"], "0x0200");
   EXPECT_EQ(report["signature"]["type"], 2);
   EXPECT_EQ(report["signature"]["table_size"], table->size);
+  EXPECT_EQ(report["signature"]["signer"]["subject"], "CN=Brankel Test Signer, O=Brankel Tests");
+  EXPECT_EQ(report["signature"]["signer"]["issuer"], "CN=Brankel Test Signer, O=Brankel Tests");
+  plat::ProgramRun serial;
+  ASSERT_TRUE(plat::RunProgram(u"openssl", {u"x509", u"-noout", u"-serial", u"-in", Host(u"cert.pem")}, {}, &serial));
+  EXPECT_EQ("serial=" + report["signature"]["signer"]["serial"].get<std::string>() + "\n", serial.output);
 }
 
 // The stub of a signed EXE still accepts its payload and starts the player. Runs only where
