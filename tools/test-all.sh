@@ -61,6 +61,20 @@ count_gtest() {  # reads a gtest log, adds its counts
   failed=$((failed + ${f:-0}))
 }
 
+# A folder the system itself refuses to write to (a read-only bind mount; root ignores
+# permissions), for the tests of writes that are refused for real; without the rights to
+# mount one those tests skip.
+readonly_source=$(mktemp -d)
+readonly_view=$(mktemp -d)
+unmount_readonly() { umount "$readonly_view" 2>/dev/null || true; rm -rf "$readonly_source"; rmdir "$readonly_view" 2>/dev/null || true; }
+trap unmount_readonly EXIT
+if mount --bind "$readonly_source" "$readonly_view" 2>/dev/null &&
+   mount -o remount,bind,ro "$readonly_view" 2>/dev/null; then
+  export BRANKEL_READONLY_FOLDER="Z:${readonly_view//\//\\}" BRANKEL_READONLY_SOURCE="Z:${readonly_source//\//\\}"
+else
+  echo "no read-only folder could be mounted: the tests of refused writes skip"
+fi
+
 for preset in linux linux-asan linux32; do
   step "unit tests: $preset"
   if [ "$preset" = linux32 ]; then

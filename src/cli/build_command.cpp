@@ -344,7 +344,8 @@ int Build(const BuildAnswers& answers, const Streams& io) {
     std::fprintf(io.out, "%s\n",
                  U8(ConsoleLines(session.KeyText(u"IDS_MES_EXEMACROBUILDOK", outcome.destination))).c_str());
   }
-  return outcome.built ? kBuilt : kFailed;
+  // An EXE built without the project file asked for is not what the user asked for.
+  return outcome.built && !result.project_failed ? kBuilt : kFailed;
 }
 
 // The checks of the answers that are texts for a page's edit: CLI11 names the option in

@@ -69,6 +69,7 @@ DestinationPage::BuildResult DestinationPage::Build(const DestinationValues& val
   Close({destination, values.run_mode, values.save_project});
   packager::PackagingSession& session = context_.session;
   if (write_project && !session.SaveProject()) {
+    result.project_failed = true;
     context_.app.MessageBoxFormat(u"%s", context_.owner, app::kMbIconError, session.Messages().back());
   }
   result.attempted = true;

@@ -42,9 +42,10 @@ class DestinationPage {
 
   struct BuildResult {
     bool built = false;
-    int focus = 0;               // a refused destination puts the focus here
-    std::u16string destination;  // what the destination edit shows afterwards
-    bool attempted = false;      // validation passed and the build ran
+    int focus = 0;                // a refused destination puts the focus here
+    std::u16string destination;   // what the destination edit shows afterwards
+    bool attempted = false;       // validation passed and the build ran
+    bool project_failed = false;  // the project file was to be written and was not
   };
   // Validates, stores, saves the project (whatever the save flag says; `write_project`
   // false skips it for a caller that did not ask for a project file), builds with
