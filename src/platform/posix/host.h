@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plat::posix {
 
@@ -32,6 +33,9 @@ bool ResolvePath(std::u16string_view path, HostPath* out, bool allow_wildcards =
 // Finds `name` in the host folder as path resolution does: the exact name, else the first
 // entry (in byte order) equal to it without regard to case.
 bool FindInFolder(const std::string& host_folder, const std::string& name, std::string* found);
+// The upper-case forms of the names in the host folder, as FindInFolder matches them;
+// false when the folder cannot be listed.
+bool UpperNamesIn(const std::string& host_folder, std::vector<std::u16string>* names);
 // Whether `host_path` is a folder (inside a batch, one whose listing is trusted is).
 bool IsFolder(const std::string& host_path);
 

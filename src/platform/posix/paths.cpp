@@ -386,6 +386,17 @@ bool FindInFolder(const std::string& host_folder, const std::string& name, std::
   return FindEntry(host_folder, name, found);
 }
 
+bool UpperNamesIn(const std::string& host_folder, std::vector<std::u16string>* names) {
+  ListingCache& cache = Listings();
+  std::lock_guard lock(cache.mutex);
+  const Listing* listing = CurrentListing(cache, host_folder);
+  if (listing == nullptr) return false;
+  names->clear();
+  names->reserve(listing->by_upper.size());
+  for (const auto& [upper, spelling] : listing->by_upper) names->push_back(upper);
+  return true;
+}
+
 bool IsFolder(const std::string& host_path) { return IsFolderEntry(host_path); }
 
 uint64_t LookupBatchGeneration() {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include "platform/platform.h"
 #include "platform/posix/host.h"
@@ -199,17 +200,52 @@ void ResolveSearchFolder(SearchFolder& entry) {
   if (entry.usable) entry.host = std::move(host.host);
 }
 
-// The folders the search looks in, in order. Finding them reads links and the drives'
-// folder, so inside a look-up batch they are found once for the current folder and PATH
-// (and again after the program changes a file: a drive may have come or gone).
-// Shared, not copied: the discovery asks for them once per name.
-std::shared_ptr<const std::vector<SearchFolder>> SearchFolders() {
+// The folders the search looks in, in order, and inside a batch an index of the names
+// their listings hold. A name that is in none of them (most names the discovery asks
+// for, when they are missing) is then turned down with one look-up instead of one per
+// folder.
+struct SearchFolderSet {
+  std::vector<SearchFolder> folders;
+  bool indexed = false;
+  // Each upper-case name with a bit for every one of the first 64 folders that holds it;
+  // folders that could not be listed, and those past 64, are always looked in.
+  std::unordered_map<std::u16string, uint64_t> holders;
+  uint64_t always = 0;
+
+  // The folders in which the plain name whose first component is `first` may be found.
+  uint64_t MayHold(const std::string& first) const {
+    if (!indexed) return ~uint64_t{0};
+    const auto found = holders.find(ToUpper(Utf8ToUtf16(first)));
+    return always | (found == holders.end() ? 0 : found->second);
+  }
+  void Index() {
+    std::vector<std::u16string> names;
+    for (size_t i = 0; i < folders.size(); ++i) {
+      const SearchFolder& entry = folders[i];
+      if (!entry.resolved || !entry.usable) continue;
+      if (i >= 64 || !posix::UpperNamesIn(entry.host, &names)) {
+        if (i < 64) always |= uint64_t{1} << i;
+        continue;
+      }
+      for (std::u16string& name : names) holders[std::move(name)] |= uint64_t{1} << i;
+    }
+    // Folders from 64 on have no bit: MayHold gives them all bits above 63 anyway.
+    always |= folders.size() > 64 ? ~uint64_t{0} << 63 : 0;
+    indexed = true;
+  }
+};
+
+// The folders the search looks in. Finding them reads links and the drives' folder, so
+// inside a look-up batch they are found once for the current folder and PATH (and again
+// after the program changes a file: a drive may have come or gone). Shared, not copied:
+// the discovery asks for them once per name.
+std::shared_ptr<const SearchFolderSet> SearchFolders() {
   const auto plain = [] {
-    auto folders = std::make_shared<std::vector<SearchFolder>>();
+    auto folders = std::make_shared<SearchFolderSet>();
     for (std::u16string& folder : FindSearchFolders()) {
       SearchFolder entry;
       entry.folder = std::move(folder);
-      folders->push_back(std::move(entry));
+      folders->folders.push_back(std::move(entry));
     }
     return folders;
   };
@@ -220,7 +256,7 @@ std::shared_ptr<const std::vector<SearchFolder>> SearchFolders() {
     uint64_t batch = 0;
     std::u16string current;
     std::string path;
-    std::shared_ptr<const std::vector<SearchFolder>> folders;
+    std::shared_ptr<const SearchFolderSet> folders;
   };
   static Kept kept;
   const std::u16string current = GetCurrentDirectory();
@@ -232,8 +268,9 @@ std::shared_ptr<const std::vector<SearchFolder>> SearchFolders() {
       return kept.folders;
     }
   }
-  std::shared_ptr<std::vector<SearchFolder>> folders = plain();
-  for (SearchFolder& folder : *folders) ResolveSearchFolder(folder);
+  std::shared_ptr<SearchFolderSet> folders = plain();
+  for (SearchFolder& folder : folders->folders) ResolveSearchFolder(folder);
+  folders->Index();
   std::lock_guard lock(kept.mutex);
   kept.batch = batch;
   kept.current = current;
@@ -289,13 +326,16 @@ std::u16string SearchPath(std::u16string_view name) {
     SetLastError(err::kFileNotFound);
     return {};
   }
-  const std::shared_ptr<const std::vector<SearchFolder>> folders = SearchFolders();
+  const std::shared_ptr<const SearchFolderSet> folders = SearchFolders();
   const std::vector<std::string> parts = PlainComponents(name);
   const bool plain_name = !parts.empty();
-  for (const SearchFolder& entry : *folders) {
+  const uint64_t may_hold = plain_name ? folders->MayHold(parts.front()) : ~uint64_t{0};
+  for (size_t i = 0; i < folders->folders.size(); ++i) {
+    const SearchFolder& entry = folders->folders[i];
     if (plain_name && entry.resolved) {
       // What resolving the joined path would find, looked for from the folder alone.
-      if (!entry.usable || !FindBelow(entry.host, parts)) continue;
+      const bool may = ((may_hold >> (i < 64 ? i : 63)) & 1) != 0;
+      if (!entry.usable || !may || !FindBelow(entry.host, parts)) continue;
       SetLastError(err::kSuccess);
       return entry.full + std::u16string(name);
     }

@@ -150,7 +150,8 @@ std::u16string ToUpper(std::u16string_view text) {
 bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperOf(a[i]) != UpperOf(b[i])) return false;
+    // Most characters of paths compared are the same as they stand.
+    if (a[i] != b[i] && UpperOf(a[i]) != UpperOf(b[i])) return false;
   }
   return true;
 }
