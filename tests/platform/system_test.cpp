@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "platform/testing.h"
 #include "support/needs_md5.h"
@@ -128,6 +131,52 @@ TEST_F(SearchPathTest, FindsNamesInTheCurrentFolderAndAbsolutePaths) {
   ASSERT_TRUE(plat::SetCurrentDirectory(saved));
   EXPECT_TRUE(plat::EqualNoCase(plat::SearchPath(Path(u"findme.ocr")), Path(u"findme.ocr")));
 }
+
+#ifndef _WIN32
+// Inside a batch the search answers from an index of its folders' listings, which holds
+// bits for 64 of them: names in a folder past that, names with folders, and names in
+// another case must be found as without it.
+TEST(SearchPathIndex, ABatchFindsNamesInEveryFolderOfALongPath) {
+  char host[] = "/tmp/brankel-search-XXXXXX";
+  ASSERT_NE(mkdtemp(host), nullptr);
+  std::u16string windows = u"Z:" + plat::Utf8ToUtf16(host) + u"\\";
+  for (char16_t& c : windows) c = c == u'/' ? u'\\' : c;
+  const char* saved = std::getenv("PATH");
+  const std::string saved_path = saved != nullptr ? saved : "";
+  std::string path;
+  for (int i = 0; i < 70; ++i) {
+    ASSERT_TRUE(plat::CreateDirectory(windows + u"p" + plat::Utf8ToUtf16(std::to_string(i))));
+    path += (i == 0 ? "" : ":") + std::string(host) + "/p" + std::to_string(i);
+  }
+  const std::vector<std::u16string> files = {u"p1\\Only-In-First.bin", u"p69\\Only-In-Last.BIN", u"p66\\Data\\x.bin"};
+  ASSERT_TRUE(plat::CreateDirectory(windows + u"p66\\Data"));
+  for (const std::u16string& file : files) ASSERT_TRUE(WriteBytes(windows + file, "x"));
+  setenv("PATH", path.c_str(), 1);
+  {
+    const plat::LookupBatch batch;
+    const struct {
+      const char16_t* name;
+      const char16_t* found;
+    } cases[] = {{u"only-in-first.bin", u"p1\\only-in-first.bin"},
+                 {u"ONLY-IN-LAST.bin", u"p69\\ONLY-IN-LAST.bin"},
+                 {u"data\\X.BIN", u"p66\\data\\X.BIN"},
+                 {u"nowhere-at-all.bin", nullptr}};
+    for (const auto& c : cases) {
+      const std::u16string found = plat::SearchPath(c.name);
+      if (c.found == nullptr) {
+        EXPECT_EQ(found, u"") << Narrow(c.name);
+      } else {
+        EXPECT_TRUE(plat::EqualNoCase(found, windows + c.found)) << Narrow(c.name) << " -> " << Narrow(found);
+      }
+    }
+  }
+  setenv("PATH", saved_path.c_str(), 1);
+  for (const std::u16string& file : files) plat::DeleteFile(windows + file);
+  plat::RemoveDirectory(windows + u"p66\\Data");
+  for (int i = 0; i < 70; ++i) plat::RemoveDirectory(windows + u"p" + plat::Utf8ToUtf16(std::to_string(i)));
+  plat::RemoveDirectory(windows);
+}
+#endif
 
 TEST(Keyboard, LettersAndDigitsTypeThemselves) {
   EXPECT_EQ(plat::VirtualKeyToChar('A'), u'a');
