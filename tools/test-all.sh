@@ -102,6 +102,9 @@ for target in build/fuzz/fuzz/fuzz_*; do
     fuzz_pe_*|fuzz_certificate_table) cp build/linux/fixtures/*.exe "$corpus"/ 2>/dev/null || true ;;
     fuzz_icon_file) cp build/linux/fixtures/*.ico "$corpus"/ 2>/dev/null || true ;;
   esac
+  # The small inputs of the longer campaigns that reached new code start every short run.
+  seeds=fuzz/seeds/$(basename "$target" | sed 's/^fuzz_//')
+  if [ -d "$seeds" ]; then cp "$seeds"/* "$corpus"/; fi
   if ! "$target" -max_total_time=10 "$corpus" >"$corpus.log" 2>&1; then
     tail -n 20 "$corpus.log"; status=1
   fi
