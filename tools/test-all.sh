@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every build (linux, linux-asan, linux32, fuzz, win32,
 # win64) and runs every test: natively (64- and 32-bit), under the sanitizers, and the
-# Windows tests under wine64.
+# Windows tests under wine64; then installs the releases (the Windows installer under
+# wine64, the Debian package in a scratch root) and uses them.
 # Usage: tools/test-all.sh            (from anywhere; needs root or sudo for apt-get)
 set -euo pipefail
 
@@ -11,7 +12,7 @@ top=$PWD
 packages=(cmake osslsigncode ninja-build g++ g++-multilib clang libclang-rt-14-dev libgtest-dev googletest libmd-dev
           libcli11-dev nlohmann-json3-dev libbenchmark-dev clang-format
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth file ccache
-          x11-apps imagemagick xdotool tesseract-ocr python3)
+          x11-apps imagemagick xdotool tesseract-ocr python3 nsis)
 
 install_missing() {
   local missing=()
@@ -163,6 +164,14 @@ tr -d '\r' <"$log" >"$log.txt" && mv "$log.txt" "$log"
 tail -n 3 "$log"
 count_gtest "$log"
 wineserver -k 2>/dev/null || true
+
+step "releases: the Windows installer under wine64 and the Debian package, installed and used"
+if ! bash tools/release-test.sh >build/release-test.log 2>&1; then
+  grep -E '^FAILED|^== ' build/release-test.log | tail -n 20
+  tail -n 5 build/release-test.log
+  status=1
+fi
+tail -n 1 build/release-test.log
 
 step "main job: the example script built, inspected and run"
 if ! bash tools/main-job.sh >build/main-job.log 2>&1; then

@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 
+#include "brankel_version.h"
+
 #include "cli/analyze_command.h"
 #include "cli/build_command.h"
 #include "cli/config_command.h"
@@ -17,6 +19,7 @@ namespace cli {
 int RunBrankel(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   CLI::App app("brankel: packages a macro script into one stand-alone Windows program", "brankel");
   app.require_subcommand(1);
+  app.set_version_flag("--version", "brankel " BRANKEL_VERSION_TEXT, "print the version and exit");
   int result = 0;
   const Streams streams{out, err};
   AddAnalyzeCommand(app, streams, result);
@@ -32,6 +35,9 @@ int RunBrankel(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
+  } catch (const CLI::CallForVersion& version) {
+    std::fprintf(out, "%s\n", version.what());
+    return 0;
   } catch (const CLI::CallForHelp&) {
     // The help of the command that was asked about, not always the top level's.
     const CLI::App* command = &app;

@@ -18,6 +18,7 @@
 #include "pe/certificate_table.h"
 #include "pe/pe_image.h"
 #include "pe/signed_data.h"
+#include "pe/version_info.h"
 #include "platform/byte_view.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
@@ -268,6 +269,9 @@ int Inspect(const InspectOptions& options, const Streams& io) {
     failures.Add("the file cannot be read as an executable: " + why);
   } else {
     report["signature"] = DescribeSignature(image, failures);
+    // The runtime it was built with: the stub's version resource, which a build keeps whole.
+    const std::optional<pe::FixedVersion> runtime = pe::ImageFixedVersion(image);
+    report["runtime_version"] = runtime ? ordered_json(pe::DottedVersion(runtime->file_ms, runtime->file_ls)) : nullptr;
     std::string refusal;
     const std::optional<plat::ByteView> section = packager::PayloadSection(image);
     const std::optional<packager::PayloadB> payload =

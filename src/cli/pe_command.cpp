@@ -33,7 +33,6 @@ namespace {
 using nlohmann::ordered_json;
 
 constexpr char kDealPlayer[] = "IDS_ERR_EXEMACRO_DEALPLAYER";
-constexpr uint32_t kFixedInfoSignature = 0xFEEF04BDu;
 
 // ---- Failure messages -------------------------------------------------------------------
 
@@ -137,11 +136,6 @@ std::string TypeName(const pe::ResourceKey& type) {
   return std::to_string(type.id);
 }
 
-std::string DottedVersion(uint32_t most, uint32_t least) {
-  return std::to_string(most >> 16) + "." + std::to_string(most & 0xFFFF) + "." + std::to_string(least >> 16) + "." +
-         std::to_string(least & 0xFFFF);
-}
-
 std::string VersionText(plat::ByteView block, const pe::VersionValue& value) {
   std::u16string text;
   for (size_t i = 0; i + 1 < value.size; i += 2) {
@@ -166,11 +160,9 @@ ordered_json DescribeVersion(const pe::ResourceTable& table) {
   const plat::ByteView block = plat::ByteView(data).First(plat::ByteView(data).U16Or(0, 0));
   const size_t size = block.size();
 
-  const std::optional<pe::VersionValue> fixed = pe::QueryVersionValue(block.data(), size, u"\\");
-  if (fixed && !fixed->text && fixed->size >= 24 && block.U32Or(fixed->offset, 0) == kFixedInfoSignature) {
-    const plat::ByteView info = block.From(fixed->offset);
-    version["fixed_file_version"] = DottedVersion(info.U32Or(8, 0), info.U32Or(12, 0));
-    version["fixed_product_version"] = DottedVersion(info.U32Or(16, 0), info.U32Or(20, 0));
+  if (const std::optional<pe::FixedVersion> fixed = pe::ReadFixedVersion(block)) {
+    version["fixed_file_version"] = pe::DottedVersion(fixed->file_ms, fixed->file_ls);
+    version["fixed_product_version"] = pe::DottedVersion(fixed->product_ms, fixed->product_ls);
   }
   const std::optional<pe::VersionValue> translation =
       pe::QueryVersionValue(block.data(), size, u"\\VarFileInfo\\Translation");

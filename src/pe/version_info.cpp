@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "pe/pe_resources.h"
 #include "platform/byte_view.h"
 
 namespace pe {
@@ -83,6 +84,31 @@ std::optional<VersionValue> QueryVersionValue(const uint8_t* block, size_t size,
     node = found;
   }
   return node->value;
+}
+
+std::optional<FixedVersion> ReadFixedVersion(plat::ByteView block) {
+  const std::optional<VersionValue> root = QueryVersionValue(block.data(), block.size(), u"\\");
+  // Signature, structure version, then the four halves.
+  constexpr size_t kNumbersEnd = 24;
+  if (!root || root->text || root->size < kNumbersEnd) return std::nullopt;
+  const std::optional<plat::ByteView> info = block.Sub(root->offset, root->size);
+  if (!info || info->U32Or(0, 0) != kFixedInfoSignature) return std::nullopt;
+  return FixedVersion{info->U32Or(8, 0), info->U32Or(12, 0), info->U32Or(16, 0), info->U32Or(20, 0)};
+}
+
+std::optional<FixedVersion> ImageFixedVersion(const CPE_ImageEditor& image) {
+  ResourceTable table;
+  if (!table.Read(image)) return std::nullopt;
+  const ResourceItem* item = table.Find(res::kTypeVersion, 1, res::kLanguageNeutral);
+  if (item == nullptr) return std::nullopt;
+  // A block's own length says where it ends; the data may be padded beyond it.
+  const plat::ByteView data(item->data);
+  return ReadFixedVersion(data.First(data.U16Or(0, 0)));
+}
+
+std::string DottedVersion(uint32_t most, uint32_t least) {
+  return std::to_string(most >> 16) + "." + std::to_string(most & 0xFFFF) + "." + std::to_string(least >> 16) + "." +
+         std::to_string(least & 0xFFFF);
 }
 
 }  // namespace pe

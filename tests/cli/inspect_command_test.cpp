@@ -130,11 +130,13 @@ TEST_F(InspectCommandTest, ListsBothPayloads) {
   EXPECT_EQ(a["records"], json::parse(R"([{"type": 3, "name": "Main.msd", "size": 12},
                                           {"type": 4, "name": "lang\\en.lng", "size": 8}])"));
   EXPECT_EQ(report["failures"], json::array());
+  EXPECT_EQ(report["runtime_version"], "1.2.3.4") << "the fixed file version of the fixture standing for the stub";
 
   const CliOutput text = RunCli({"inspect", File(u"built.exe")});
   EXPECT_EQ(text.code, 0);
   EXPECT_NE(text.out.find("name=lang\\en.lng  size=8"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("author_tips: Press F9 to stop"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("runtime_version: 1.2.3.4"), std::string::npos) << text.out;
 }
 
 TEST_F(InspectCommandTest, ATamperedFileFailsNamingItsRecord) {

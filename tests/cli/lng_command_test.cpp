@@ -4,6 +4,7 @@
 
 #include "app/lang_file.h"
 #include "app/res_string.h"
+#include "brankel_version.h"
 #include "cli/cli.h"
 #include "support/needs_md5.h"
 #include "support/run_cli.h"
@@ -102,6 +103,21 @@ TEST_F(LngCommandTest, BadInputGivesAClearMessage) {
   EXPECT_EQ(run.code, 2);
   EXPECT_FALSE(run.err.empty());
   EXPECT_EQ(Brankel({"--help"}).code, 0);
+}
+
+// The version goes to standard output whatever else is on the line, and it is the
+// release's three numbers.
+TEST(BrankelVersionTest, PrintsTheReleaseVersion) {
+  const std::string expected = "brankel " + std::to_string(BRANKEL_VERSION_MAJOR) + "." +
+                               std::to_string(BRANKEL_VERSION_MINOR) + "." + std::to_string(BRANKEL_VERSION_PATCH) +
+                               "\n";
+  EXPECT_EQ(expected, "brankel " BRANKEL_VERSION_TEXT "\n");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--version"}, {"--version", "lng", "check"}}) {
+    const CliRun run = Brankel(args);
+    EXPECT_EQ(run.code, 0) << args.size();
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.err, "");
+  }
 }
 
 TEST_F(LngCommandTest, CrcWrittenInLowerCaseFails) {

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "app/lang_file.h"
+#include "app/startup.h"
+#include "brankel_version.h"
 #include "packager/runtime_files.h"
 #include "packager/runtime_modules.h"
 #include "pe/pe_image.h"
@@ -138,35 +140,38 @@ TEST_F(RuntimeInstallTest, EachRuntimeHasItsWordSize) {
 
 // The neutral-language resources a build edits (the player's icon group, startup picture
 // and version texts, the stub's icon group) and the one start-up checks (the UI library's
-// version), each found where the edits and the check look.
+// version), each found where the edits and the check look, in both runtimes. Every
+// version resource carries the release's version, which `brankel inspect` reports from a
+// built EXE's stub and which start-up accepts in the UI library.
 TEST_F(RuntimeInstallTest, ProgramsCarryTheResourcesABuildEdits) {
   struct Case {
     const char16_t* program;
     uint16_t type;
     uint16_t id;
   };
-  for (const Case c : {Case{u"Runvale.exe", 14, 101}, Case{u"Runvale.exe", 2, 352}, Case{u"Runvale.exe", 16, 1},
-                       Case{u"sysdata\\Stubvale.dat", 14, 107}, Case{u"SysData\\vllib_ui_defresu.dll", 16, 1}}) {
-    SCOPED_TRACE(Narrow(c.program) + " resource " + std::to_string(c.type) + "/" + std::to_string(c.id));
-    pe::CPE_ImageEditor image;
-    ASSERT_TRUE(image.Load(Installed(c.program)));
-    pe::ResourceTable table;
-    ASSERT_TRUE(table.Read(image)) << table.RefusalText();
-    const pe::ResourceItem* item = table.Find(c.type, c.id, 0);
-    ASSERT_NE(item, nullptr);
-    EXPECT_EQ(item->language, 0);
-    if (c.type != 16) continue;
-    const auto fixed = pe::QueryVersionValue(item->data.data(), item->data.size(), u"\\");
-    ASSERT_TRUE(fixed.has_value());
-    const plat::ByteView info = plat::ByteView(item->data).From(fixed->offset);
-    ASSERT_EQ(info.U32Or(0, 0), 0xFEEF04BDu);
-    if (std::u16string_view(c.program).ends_with(u".dll")) {
-      // Start-up refuses a library whose version's high half is 4096 or less, or whose low
-      // half is 1 or less.
-      EXPECT_GT(info.U32Or(8, 0), 4096u);
-      EXPECT_GT(info.U32Or(12, 0), 1u);
-    } else {
+  for (const char16_t* folder : kRuntimeFolders) {
+    for (const Case c : {Case{u"Runvale.exe", 14, 101}, Case{u"Runvale.exe", 2, 352}, Case{u"Runvale.exe", 16, 1},
+                         Case{u"sysdata\\Stubvale.dat", 14, 107}, Case{u"sysdata\\Stubvale.dat", 16, 1},
+                         Case{u"SysData\\vllib_ui_defresu.dll", 16, 1}}) {
+      SCOPED_TRACE(Narrow(folder) + Narrow(c.program) + " resource " + std::to_string(c.type) + "/" +
+                   std::to_string(c.id));
+      pe::CPE_ImageEditor image;
+      ASSERT_TRUE(image.Load(Installed(c.program, folder)));
+      pe::ResourceTable table;
+      ASSERT_TRUE(table.Read(image)) << table.RefusalText();
+      const pe::ResourceItem* item = table.Find(c.type, c.id, 0);
+      ASSERT_NE(item, nullptr);
+      EXPECT_EQ(item->language, 0);
+      if (c.type != 16) continue;
+      const std::optional<pe::FixedVersion> fixed = pe::ImageFixedVersion(image);
+      ASSERT_TRUE(fixed.has_value());
+      EXPECT_EQ(pe::DottedVersion(fixed->file_ms, fixed->file_ls), BRANKEL_VERSION_FULL_TEXT);
+      EXPECT_EQ(pe::DottedVersion(fixed->product_ms, fixed->product_ls), BRANKEL_VERSION_FULL_TEXT);
       EXPECT_TRUE(pe::QueryVersionValue(item->data.data(), item->data.size(), u"\\VarFileInfo\\Translation"));
+      app::FixedFileVersion checked;
+      checked.file_ms = fixed->file_ms;
+      checked.file_ls = fixed->file_ls;
+      EXPECT_TRUE(app::UiLibraryVersionOk(checked)) << "start-up would refuse this version in the UI library";
     }
   }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -352,6 +353,70 @@ TEST(VersionQuery, FindsValuesByPathAndRefusesDamagedBlocks) {
   EXPECT_FALSE(QueryVersionValue(damaged.data(), damaged.size(), u"\\"));
   EXPECT_FALSE(QueryVersionValue(block.data(), 20, u"\\"));
   EXPECT_FALSE(QueryVersionValue(nullptr, 0, u"\\"));
+}
+
+// The fixed numbers are read only from a whole fixed-information value that carries the
+// signature; a damaged one gives nothing rather than numbers from beside it.
+TEST(VersionQuery, FixedVersionNumbersAndDamage) {
+  const Bytes whole = brankel_test::MakeVersionBlock(FullVersion());
+  const size_t fixed_at = QueryVersionValue(whole.data(), whole.size(), u"\\")->offset;
+  struct Case {
+    const char* name;
+    std::function<void(Bytes&)> damage;
+    bool read;
+  };
+  const Case cases[] = {
+      {"whole", [](Bytes&) {}, true},
+      {"wrong signature", [&](Bytes& b) { brankel_test::Write32(b, fixed_at, 0xFEEF04BC); }, false},
+      {"value shorter than the numbers", [](Bytes& b) { brankel_test::Write16(b, 2, 20); }, false},
+      {"value as text", [](Bytes& b) { brankel_test::Write16(b, 4, 1); }, false},
+      {"cut inside the numbers",
+       [&](Bytes& b) {
+         b.resize(fixed_at + 20);
+         brankel_test::Write16(b, 0, static_cast<uint16_t>(b.size()));
+       },
+       false},
+      {"empty", [](Bytes& b) { b.clear(); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes block = whole;
+    brankel_test::Write32(block, fixed_at + 16, 0x00050006);  // product 5.6.7.8, unlike the file's 1.2.3.4
+    brankel_test::Write32(block, fixed_at + 20, 0x00070008);
+    c.damage(block);
+    const std::optional<FixedVersion> fixed = ReadFixedVersion(plat::ByteView(block));
+    ASSERT_EQ(fixed.has_value(), c.read);
+    if (!fixed) continue;
+    EXPECT_EQ(DottedVersion(fixed->file_ms, fixed->file_ls), "1.2.3.4");
+    EXPECT_EQ(DottedVersion(fixed->product_ms, fixed->product_ls), "5.6.7.8");
+  }
+  EXPECT_EQ(DottedVersion(0xFFFF0000u, 0x0001FFFFu), "65535.0.1.65535");
+}
+
+TEST_F(ResourceEditTest, ImageVersionIsFoundFromTheNeutralLanguage) {
+  struct Case {
+    std::vector<RawResource> resources;
+    const char* version;
+  };
+  brankel_test::VersionBlockContents other = FullVersion();
+  other.file_version[3] = 9;
+  const Case cases[] = {
+      {{Res(res::kTypeVersion, 1, 0x409, brankel_test::MakeVersionBlock(FullVersion()))}, "1.2.3.4"},
+      {{Res(res::kTypeVersion, 1, 0, brankel_test::MakeVersionBlock(other)),
+        Res(res::kTypeVersion, 1, 0x409, brankel_test::MakeVersionBlock(FullVersion()))},
+       "1.2.3.9"},
+      {{Res(res::kTypeVersion, 2, 0, brankel_test::MakeVersionBlock(FullVersion()))}, nullptr},
+      {{Res(res::kTypeIcon, 1, 0, OldIcon(1))}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version ? c.version : "none");
+    CPE_ImageEditor image;
+    ASSERT_TRUE(image.Load(Exe(c.resources)));
+    const std::optional<FixedVersion> fixed = ImageFixedVersion(image);
+    ASSERT_EQ(fixed.has_value(), c.version != nullptr);
+    if (!fixed) continue;
+    EXPECT_EQ(DottedVersion(fixed->file_ms, fixed->file_ls), c.version);
+  }
 }
 
 // ---- Real programs -----------------------------------------------------------------------

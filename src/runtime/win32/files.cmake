@@ -1,6 +1,7 @@
 # The runtime's other files: the resources of the stub and the player, the UI resource
 # library, the programs and libraries the player starts or loads for web commands.
 target_sources(brankel_stub PRIVATE stub.rc)
+brankel_version_sources(stub.rc ui_library.rc player.rc)
 # The resource scripts include their neighbours and name the startup picture beside them.
 target_include_directories(brankel_stub PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_include_directories(brankel_player PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

@@ -5,10 +5,15 @@
 #include <string>
 
 #include "app/win32/startup_host.h"
+#include "brankel_version.h"
 #include "platform/platform.h"
 
 namespace app {
 namespace {
+
+// The release's version as the fixed information's two halves.
+constexpr uint32_t kReleaseMs = (BRANKEL_VERSION_MAJOR << 16) | BRANKEL_VERSION_MINOR;
+constexpr uint32_t kReleaseLs = (BRANKEL_VERSION_PATCH << 16) | BRANKEL_VERSION_BUILD;
 
 TEST(StartupHostTest, FixedVersionsOfTheInstallation) {
   const std::u16string install = plat::PathFromHost(BRANKEL_INSTALL_DIR) + u"\\";
@@ -19,7 +24,9 @@ TEST(StartupHostTest, FixedVersionsOfTheInstallation) {
   };
   const Case cases[] = {
       {u"Deskvale.exe", true, 0x00040003, 0x00000001, 0x00040003},
-      {u"Brankel.exe", true, 0x00010000, 0x00000001, 0x00010000},
+      {u"Brankel.exe", true, kReleaseMs, kReleaseLs, kReleaseMs},
+      {u"brankelc.exe", true, kReleaseMs, kReleaseLs, kReleaseMs},
+      {u"Crashvale.exe", true, kReleaseMs, kReleaseLs, kReleaseMs},
       {u"Config\\General.ini", false, 0, 0, 0},
       {u"no such file.exe", false, 0, 0, 0},
   };
