@@ -287,6 +287,7 @@ UpgradeFault Convert259To512(plat::ByteView file, UpgradedMacro& out, UpgradeRep
 
   std::vector<uint8_t> params;
   std::set<uint16_t> converted;
+  std::set<uint16_t> dropped;  // records whose conversion left nothing
   std::set<uint16_t> without_rule;
   std::vector<uint8_t> payload;
   for (uint32_t i = 0; i < count; ++i) {
@@ -328,6 +329,11 @@ UpgradeFault Convert259To512(plat::ByteView file, UpgradedMacro& out, UpgradeRep
       continue;
     }
     // A record two commands share is converted once: readers take the first anyway.
+    if (dropped.count(command.ParamId) != 0) {
+      command.ParamId = kNoParamId;
+      ++counts.references_dropped;
+      continue;
+    }
     if (!converted.insert(command.ParamId).second) continue;
     const plat::ByteView old_payload = ParamRecordPayload(record);
     const legacy::ParamRule* rule = legacy::FindParamRule(mapped.code, mapped.old_layout);
@@ -345,6 +351,15 @@ UpgradeFault Convert259To512(plat::ByteView file, UpgradedMacro& out, UpgradeRep
           (rule->kind == legacy::RuleKind::kComputed && rule->texts.empty())) {
         ++counts.records_without_text_rule;
       }
+    }
+    if (new_payload.empty()) {
+      // A record of no bytes would end the block for every reader, and every record after
+      // it would be lost: the command keeps no parameters instead.
+      dropped.insert(command.ParamId);
+      converted.erase(command.ParamId);
+      command.ParamId = kNoParamId;
+      ++counts.references_dropped;
+      continue;
     }
     if (!AppendRecord(params, ParamRecordId(record), new_payload)) return UpgradeFault::kNoMemory;
   }

@@ -453,6 +453,31 @@ TEST(LegacyUpgrade, AddedRecordIdSkipsNoneAndWrapsWithinFourteenBits) {
   }
 }
 
+// A record cut off by the end of the old block has no bytes left to convert: written as a
+// record of none, it would end the new block for every reader. Both commands that share
+// it keep no parameters, and the record after it in the new block stays reachable.
+TEST(LegacyUpgrade, ARecordCutToNothingIsDroppedNotWrittenEmpty) {
+  LegacyMacro m;
+  m.commands = {{.code = 0x010, .param_id = 2}, {.code = 0x062, .param_id = 1}, {.code = 0x062, .param_id = 1}};
+  m.records = {{2, AnsiPayload(300, {{0, "kept"}})}, {1, AnsiPayload(16, {})}};
+  std::vector<uint8_t> bytes = BuildLegacyMacro(m);
+  // The block's size (header offset 20) now ends right after the second record's head.
+  const uint32_t block = plat::ByteView(bytes).U32Or(20, 0);
+  ASSERT_GT(block, 16u);
+  plat::MutableByteView(bytes).Put32(20, block - 16);
+  macro::UpgradedMacro upgraded;
+  macro::UpgradeReport report;
+  ASSERT_EQ(macro::Convert259To512(plat::ByteView(bytes), upgraded, &report), macro::UpgradeFault::kNone);
+  EXPECT_EQ(upgraded.commands[1].ParamId, macro::kNoParamId);
+  EXPECT_EQ(upgraded.commands[2].ParamId, macro::kNoParamId);
+  EXPECT_EQ(report.references_dropped, 2u);
+  const plat::ByteView params = plat::ByteView(upgraded.params).First(upgraded.header.ParamBlockSize);
+  EXPECT_FALSE(macro::FindParamRecord(2, params).empty());
+  for (uint64_t at = 0; at < params.size(); at += 4 + uint64_t{macro::ParamRecordSize(params.From(at))}) {
+    ASSERT_NE(macro::ParamRecordSize(params.From(at)), 0u) << "a record of no bytes at " << at;
+  }
+}
+
 // Texts widen with the system's ANSI code page: 1252 here, 936 (double-byte) where the
 // system has it or the stand-in can be set to it.
 TEST_F(LegacyUpgradeTest, TextsWidenWithTheAnsiCodePage) {
