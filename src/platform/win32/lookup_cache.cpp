@@ -25,6 +25,8 @@ struct Cache {
   std::mutex mutex;
   int depth = 0;
   std::unordered_map<std::u16string, std::shared_ptr<const Listing>> folders;
+  // Folders asked about once since the last change; only a second question reads a listing.
+  std::unordered_set<std::u16string> asked;
   std::unordered_map<std::u16string, std::pair<uint32_t, uint32_t>> attributes;
   std::vector<std::u16string> search_folders;  // empty until needed
   bool search_folders_known = false;
@@ -103,6 +105,11 @@ std::shared_ptr<const Listing> FolderListing(Cache& cache, const std::u16string&
 // Whether `leaf` is surely absent from `folder`: listed (or missing altogether) and not
 // among the names.
 bool SurelyAbsent(Cache& cache, const std::u16string& folder, std::u16string_view leaf) {
+  // A run that changes a file between questions (the temporary copies: one copy, one
+  // question) would read a whole folder for each of them, where the system answers one
+  // name for less. A listing pays only for a folder asked about again before a change.
+  const std::u16string key = AsciiUpper(folder);
+  if (cache.folders.count(key) == 0 && cache.asked.insert(key).second) return false;
   const std::shared_ptr<const Listing> listing = FolderListing(cache, folder);
   if (listing->state == Listing::State::kMissing) return true;
   return listing->state == Listing::State::kListed && listing->ascii_only &&
@@ -164,6 +171,7 @@ void EndLookupBatch() {
   if (--cache.depth > 0) return;
   cache.depth = 0;
   cache.folders.clear();
+  cache.asked.clear();
   cache.attributes.clear();
   cache.search_folders.clear();
   cache.search_folders_known = false;
@@ -174,6 +182,7 @@ void LookupsChanged() {
   std::lock_guard lock(cache.mutex);
   if (cache.depth == 0) return;
   cache.folders.clear();
+  cache.asked.clear();
   cache.attributes.clear();
   cache.search_folders.clear();
   cache.search_folders_known = false;
